@@ -1,0 +1,227 @@
+// Directory searches over opendir/readdir with Windows' view of the results: the patterns
+// "*" and "*.*" match every name, "." and ".." come first, folders carry 0x10 and names that
+// start with a dot carry the hidden bit.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <memory>
+
+#include "fs/mod_files.h"
+#include "fs/path_forms.h"
+#include "fs/platform_probe.h"
+#include "fs/posix/long_path.h"
+
+namespace fs {
+namespace {
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+// Windows wildcard match, letter case ignored for ASCII.
+bool Matches(std::string_view pattern, std::string_view name) {
+    if (pattern == "*" || pattern == "*.*") return true;
+    size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+bool IsWildcard(std::string_view s) { return s.find_first_of("*?") != std::string_view::npos; }
+bool IsDots(std::string_view n) { return n == "." || n == ".."; }
+
+uint32_t AttributesFrom(const struct stat& st, std::string_view name, bool isLink) {
+    uint32_t a = 0;
+    if (S_ISDIR(st.st_mode)) {
+        a |= kAttrDirectory;
+    } else {
+        a |= kAttrArchive;
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) a |= kAttrReadOnly;
+    }
+    if (!name.empty() && name[0] == '.' && !IsDots(name)) a |= kAttrHidden;
+    if (isLink) a |= kAttrReparsePoint;
+    return a;
+}
+
+// Attributes of `name` inside an open directory (links followed, as Windows reports the
+// target of a folder link; a dangling link reports itself).
+uint32_t AttributesAt(int dirfd, const std::string& name, std::string_view shownName) {
+    struct stat lst {};
+    if (fstatat(dirfd, name.c_str(), &lst, AT_SYMLINK_NOFOLLOW) != 0) return kInvalidAttributes;
+    bool isLink = S_ISLNK(lst.st_mode);
+    struct stat st {};
+    if (isLink && fstatat(dirfd, name.c_str(), &st, 0) == 0) return AttributesFrom(st, shownName, true);
+    return AttributesFrom(lst, shownName, isLink);
+}
+
+std::string LastName(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    size_t slash = p.rfind('/');
+    return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+struct Search {
+    DIR* dir = nullptr;
+    int dirfd = -1;
+    std::string match;
+    int dotsLeft = 0;        // "." and ".." still to hand out
+    bool singleDone = false;  // a search for one path has handed out its entry
+    ~Search() {
+        if (dir) closedir(dir);
+    }
+};
+
+std::map<intptr_t, std::unique_ptr<Search>>& OpenSearches() {
+    static std::map<intptr_t, std::unique_ptr<Search>> searches;
+    return searches;
+}
+
+intptr_t NextHandle() {
+    static intptr_t next = 0x100;
+    return next++;
+}
+
+void Load(FileFindRecord& record, std::string name, uint32_t attributes) {
+    record.FileName = CutAtNul(name);
+    record.Attributes = attributes;
+}
+
+// Advances to the next matching entry; false at the end.
+bool Advance(Search& s, FileFindRecord& record) {
+    while (s.dotsLeft > 0) {
+        std::string dots = s.dotsLeft == 2 ? "." : "..";
+        --s.dotsLeft;
+        if (!Matches(s.match, dots)) continue;
+        Load(record, dots, AttributesAt(s.dirfd, dots, dots));
+        return true;
+    }
+    if (!s.dir) return false;
+    while (struct dirent* e = readdir(s.dir)) {
+        std::string name = e->d_name;
+        if (IsDots(name) || !Matches(s.match, name)) continue;
+        uint32_t a = AttributesAt(s.dirfd, name, name);
+        if (a == kInvalidAttributes) continue;  // removed since it was listed
+        Load(record, name, a);
+        return true;
+    }
+    return false;
+}
+
+bool StartsWithFtp(std::string_view p) {
+    static constexpr std::string_view kFtp = "ftp://";
+    if (p.size() < kFtp.size()) return false;
+    for (size_t i = 0; i < kFtp.size(); ++i)
+        if (FoldAscii(p[i]) != kFtp[i]) return false;
+    return true;
+}
+
+void EnsureProbe() {
+    if (!ModuleState().probeDone) ProbePlatform();
+}
+
+intptr_t FailOpen(FileFindRecord& record) {
+    record.Found = kFalse;
+    record.FindHandle = kInvalidHandle;
+    return kInvalidHandle;
+}
+
+}  // namespace
+
+intptr_t FindFirstEntry(const std::string& pattern, FileFindRecord& record) {
+    record.SearchPattern = pattern;
+    if (StartsWithFtp(pattern)) {
+        record.Found = kFalse;
+        return kInvalidHandle;
+    }
+    EnsureProbe();
+
+    size_t slash = pattern.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
+    std::string last = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    if (last.empty()) return FailOpen(record);
+
+    auto search = std::make_unique<Search>();
+    if (IsWildcard(last)) {
+        int fd = posix::OpenDirectory(folder);
+        if (fd < 0) return FailOpen(record);
+        search->dir = fdopendir(fd);
+        if (!search->dir) {
+            close(fd);
+            return FailOpen(record);
+        }
+        search->dirfd = dirfd(search->dir);
+        search->match = last;
+        search->dotsLeft = 2;
+        if (!Advance(*search, record)) return FailOpen(record);
+    } else {
+        // One path: its own entry, as Windows lists a single name.
+        posix::PathAt at;
+        if (!posix::ResolvePathAt(pattern, at)) return FailOpen(record);
+        uint32_t a = AttributesAt(at.dirfd, at.name, last);
+        if (a == kInvalidAttributes) return FailOpen(record);
+        Load(record, last, a);
+        search->singleDone = true;
+    }
+    intptr_t handle = NextHandle();
+    OpenSearches()[handle] = std::move(search);
+    record.Found = kTrue;
+    record.FindHandle = handle;
+    return handle;
+}
+
+bool FindNextEntry(FileFindRecord& record) {
+    EnsureProbe();
+    auto& searches = OpenSearches();
+    auto it = searches.find(record.FindHandle);
+    if (it != searches.end() && !it->second->singleDone) {
+        if (Advance(*it->second, record)) {
+            record.Found = kTrue;
+            return true;
+        }
+    }
+    record.Found = kFalse;
+    CloseFind(record);
+    record.FindHandle = 0;
+    return false;
+}
+
+bool CloseFind(FileFindRecord& record) {
+    bool ok = true;
+    if (record.FindHandle != 0 && record.FindHandle != kInvalidHandle)
+        ok = OpenSearches().erase(record.FindHandle) == 1;
+    record.Found = kFalse;
+    record.FindHandle = kInvalidHandle;
+    return ok;
+}
+
+uint32_t GetPathAttributes(const std::string& path) {
+    EnsureProbe();
+    posix::PathAt at;
+    if (!posix::ResolvePathAt(path, at)) return kInvalidAttributes;
+    return AttributesAt(at.dirfd, at.name, LastName(path));
+}
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    posix::PathAt at;
+    if (!posix::ResolvePathAt(path, at)) return std::nullopt;
+    struct stat st {};
+    if (fstatat(at.dirfd, at.name.c_str(), &st, 0) != 0) return std::nullopt;
+    return FileIdentity{uint64_t(st.st_dev), uint64_t(st.st_ino)};
+}
+
+}  // namespace fs
