@@ -1,0 +1,102 @@
+#include "job/message_queue_scan.h"
+
+#include <optional>
+#include <vector>
+
+#include "fs/mod_files.h"
+#include "fs/path_forms.h"
+#include "job/keyed_queue.h"
+
+namespace job {
+namespace {
+
+bool IsDots(const std::string& n) { return n == "." || n == ".."; }
+
+struct Visit {
+    std::string folder;                  // ends with the separator
+    std::vector<std::string> subfolders;  // names found in the subfolder pass, in listing order
+    size_t next = 0;
+    std::optional<fs::FileIdentity> identity;
+};
+
+// The subfolder pass and the file pass of one folder; returns the subfolder names.
+std::vector<std::string> ListFolder(const std::string& folder, const std::string& pattern,
+                                    int32_t& fileCounter, int32_t& folderCounter,
+                                    ui::Label& lblCount1, ui::Shell& shell) {
+    std::vector<std::string> names;
+    fs::FileFindRecord record;
+    if (fs::FindFirstEntry(folder + "*", record) != fs::kInvalidHandle) {
+        do {
+            shell.Yield();
+            std::string n = record.FileName;
+            if (IsDots(n)) continue;
+            shell.Yield();
+            uint32_t attributes = fs::GetPathAttributes(folder + n);
+            if (attributes & fs::kAttrDirectory) {
+                shell.Yield();
+                names.push_back(n);
+                FolderQueue().Add(folder + n, "Z" + std::to_string(folderCounter));
+                ++folderCounter;
+            }
+        } while (fs::FindNextEntry(record));
+    }
+
+    fs::FileFindRecord files;
+    if (fs::FindFirstEntry(folder + pattern, files) != fs::kInvalidHandle) {
+        shell.Yield();
+        do {
+            shell.Yield();
+            std::string n = files.FileName;
+            uint32_t attributes = fs::GetPathAttributes(folder + n);
+            if (!IsDots(n) && (attributes & fs::kAttrDirectory) == 0) {
+                shell.Yield();
+                MessageQueue().Add(folder + n, "K" + std::to_string(fileCounter));
+                lblCount1.Caption = std::to_string(fileCounter) + " Messages Queued for Conversion.";
+                ++fileCounter;
+            }
+        } while (fs::FindNextEntry(files));
+    }
+    return names;
+}
+
+bool OnCurrentWalk(const std::vector<Visit>& walk, const std::optional<fs::FileIdentity>& id) {
+    if (!id) return false;
+    for (const Visit& v : walk)
+        if (v.identity == id) return true;
+    return false;
+}
+
+}  // namespace
+
+void BuildMessageQueue(std::string& folder, const std::string& pattern, int32_t& fileCounter,
+                       int32_t& folderCounter, ui::Label& lblCount1, ui::Shell& shell) {
+    if (folder.empty() || folder.back() != fs::kPathSeparator) folder.push_back(fs::kPathSeparator);
+    shell.Yield();
+
+    // The walk keeps the folders it is inside on an explicit stack, so depth costs no call stack
+    // and a link back to one of them is noticed.
+    std::vector<Visit> walk;
+    auto enter = [&](std::string path, std::optional<fs::FileIdentity> id) {
+        Visit v{std::move(path), {}, 0, id};
+        v.subfolders = ListFolder(v.folder, pattern, fileCounter, folderCounter, lblCount1, shell);
+        if (!v.subfolders.empty()) shell.Yield();
+        walk.push_back(std::move(v));
+    };
+    enter(folder, fs::IdentityOf(folder));
+
+    while (!walk.empty()) {
+        Visit& top = walk.back();
+        if (top.next == top.subfolders.size()) {
+            walk.pop_back();
+            continue;
+        }
+        std::string child = top.folder + top.subfolders[top.next++] + fs::kPathSeparator;
+        shell.Yield();
+        std::optional<fs::FileIdentity> id = fs::IdentityOf(child);
+        if (OnCurrentWalk(walk, id)) continue;
+        shell.Yield();  // the descent's own trailing-separator step
+        enter(std::move(child), id);
+    }
+}
+
+}  // namespace job

@@ -1,0 +1,27 @@
+#include "ui/scripted_shell.h"
+
+namespace ui {
+
+void ScriptedShell::Yield() {
+    ++yields_;
+    if (every_) every_();
+    auto it = actions_.find(yields_);
+    if (it != actions_.end()) {
+        auto action = std::move(it->second);
+        actions_.erase(it);
+        action();
+    }
+}
+
+MsgBoxResult ScriptedShell::MessageBox(const std::string& text, const std::string& title,
+                                       MsgBoxStyle style) {
+    boxes_.push_back({text, title, style});
+    if (!answers_.empty()) {
+        MsgBoxResult r = answers_.front();
+        answers_.pop_front();
+        return r;
+    }
+    return style == MsgBoxStyle::InformationOk ? MsgBoxResult::Ok : MsgBoxResult::Yes;
+}
+
+}  // namespace ui
