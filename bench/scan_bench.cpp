@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "job/keyed_queue.h"
+#include "engine/keyed_queue.h"
 #include "job/message_queue_scan.h"
 
 namespace {
@@ -44,8 +44,8 @@ void MakeTree(const std::filesystem::path& root, int folders, int files) {
 }
 
 void Run(const std::string& root, std::chrono::nanoseconds cost, const char* label) {
-    job::MessageQueue().Clear();
-    job::FolderQueue().Clear();
+    engine::MessageQueue().Clear();
+    engine::FolderQueue().Clear();
     TimedShell shell(cost);
     ui::Label count;
     int32_t fileCounter = 1, folderCounter = 0;
@@ -55,7 +55,7 @@ void Run(const std::string& root, std::chrono::nanoseconds cost, const char* lab
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
-    std::cout << label << ": " << (fileCounter - 1) << " files, " << job::FolderQueue().Count()
+    std::cout << label << ": " << (fileCounter - 1) << " files, " << engine::FolderQueue().Count()
               << " folders in " << seconds << " s = " << long((fileCounter - 1) / seconds)
               << " files/s, " << shell.yields << " yields, peak RSS " << usage.ru_maxrss / 1024
               << " MiB\n";

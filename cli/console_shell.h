@@ -11,6 +11,11 @@ public:
     void Yield() override {}
     ui::MsgBoxResult MessageBox(const std::string& text, const std::string& title,
                                 ui::MsgBoxStyle style) override;
+    // The command line names the output file itself: the dialog answers with it.
+    std::optional<std::string> SaveFileDialog(const std::string&, const std::string&) override {
+        return savePath;
+    }
+    std::optional<std::string> savePath;
 };
 
 }  // namespace cli

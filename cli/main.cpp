@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cli/console_shell.h"
-#include "job/keyed_queue.h"
+#include "engine/keyed_queue.h"
 #include "job/message_queue_scan.h"
 
 namespace {
@@ -21,9 +21,9 @@ int Scan(const std::string& folder) {
     int32_t fileCounter = 1, folderCounter = 0;
     std::string walked = folder;
     job::BuildMessageQueue(walked, "*.*", fileCounter, folderCounter, count, shell);
-    for (const auto& e : job::FolderQueue()) std::cout << e.key << "\t" << e.value << "\n";
-    for (const auto& e : job::MessageQueue()) std::cout << e.key << "\t" << e.value << "\n";
-    std::cout << (fileCounter - 1) << " files and " << job::FolderQueue().Count()
+    for (const auto& e : engine::FolderQueue()) std::cout << e.key << "\t" << e.value << "\n";
+    for (const auto& e : engine::MessageQueue()) std::cout << e.key << "\t" << e.value << "\n";
+    std::cout << (fileCounter - 1) << " files and " << engine::FolderQueue().Count()
               << " folders queued under " << walked << "\n";
     return 0;
 }

@@ -5,9 +5,12 @@
 
 #include "fs/mod_files.h"
 #include "fs/path_forms.h"
-#include "job/keyed_queue.h"
+#include "engine/keyed_queue.h"
 
 namespace job {
+
+using engine::FolderQueue;
+using engine::MessageQueue;
 namespace {
 
 bool IsDots(const std::string& n) { return n == "." || n == ".."; }

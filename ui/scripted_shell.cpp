@@ -24,4 +24,13 @@ MsgBoxResult ScriptedShell::MessageBox(const std::string& text, const std::strin
     return style == MsgBoxStyle::InformationOk ? MsgBoxResult::Ok : MsgBoxResult::Yes;
 }
 
+std::optional<std::string> ScriptedShell::SaveFileDialog(const std::string& filter,
+                                                        const std::string& proposedName) {
+    saveDialogs_.push_back({filter, proposedName});
+    if (saveAnswers_.empty()) return std::nullopt;
+    auto answer = std::move(saveAnswers_.front());
+    saveAnswers_.pop_front();
+    return answer;
+}
+
 }  // namespace ui

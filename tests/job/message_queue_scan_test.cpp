@@ -10,13 +10,17 @@
 #include <filesystem>
 
 #include "fs/mod_files.h"
-#include "job/keyed_queue.h"
+#include "engine/keyed_queue.h"
 #include "tests/support/temp_dir.h"
 #include "ui/scripted_shell.h"
 
 namespace job {
 namespace {
 
+using engine::DuplicateKey;
+using engine::FolderQueue;
+using engine::KeyedQueue;
+using engine::MessageQueue;
 using testsupport::TempDir;
 using Strings = std::vector<std::string>;
 

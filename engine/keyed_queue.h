@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-namespace job {
+namespace engine {
 
 // An ordered list of unique text keys with text values, read in insertion order.
 class KeyedQueue {
@@ -42,4 +42,4 @@ struct DuplicateKey : std::invalid_argument {
 KeyedQueue& MessageQueue();
 KeyedQueue& FolderQueue();
 
-}  // namespace job
+}  // namespace engine

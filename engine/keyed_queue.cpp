@@ -1,6 +1,6 @@
-#include "job/keyed_queue.h"
+#include "engine/keyed_queue.h"
 
-namespace job {
+namespace engine {
 
 void KeyedQueue::Add(const std::string& value, const std::string& key) {
     auto [it, inserted] = index_.emplace(key, entries_.size());
@@ -29,4 +29,4 @@ KeyedQueue& FolderQueue() {
     return queue;
 }
 
-}  // namespace job
+}  // namespace engine

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/status_window.h"
+#include "store/object_model.h"
+#include "ui/shell.h"
+
+namespace engine {
+
+// The conversion of one source folder into one data file: set-up, folder phase, message phase
+// and the end of the conversion, written on the status window's controls.
+class Migration {
+public:
+    using Clock = std::function<std::tm()>;  // local time now
+
+    Migration(StatusWindow& window, const ConversionJob& job, ui::Shell& shell,
+              store::SessionFactory& factory, Clock clock = {});
+
+    void StartMigration(const std::string& folderName, const std::string& sourcePath);
+
+    // Texts of the "Outlook Error" box; the last line names the manual page on store errors.
+    static std::vector<std::string> SessionFailureLines();
+
+    // Whether a queued file is a message file, by its name.
+    static bool IsMessageFile(const std::string& path);
+
+private:
+    enum class Outcome { Finished, Skipped, Stopped };
+
+    void SessionFailure(const std::string& cause);
+    void ReadFolderList();
+    void CreateFolders();
+    void CreateFolderEntry(std::string entry);
+    Outcome ImportMessages();
+    void ImportOne(const std::string& file);
+    void UpdateProgress();
+    bool PollSkip();
+    bool PollStop();
+    void EndConversion();
+    void CloseStore();
+
+    // The store path of a relative source folder, "Inbox" and "Sent" at the first level mapped
+    // onto the store's own folders.
+    std::vector<std::string> MappedPieces(std::string relative) const;
+    std::string FolderPath(const std::vector<std::string>& pieces) const;
+    // The folder at `pieces` below the store's top, creating missing mail folders along the way
+    // (at most one attempt per level).
+    std::shared_ptr<store::Folder> ResolveOrCreate(const std::vector<std::string>& pieces);
+    RunReport::FolderResult& Result();
+
+    StatusWindow& window_;
+    const ConversionJob& job_;
+    ui::Shell& shell_;
+    store::SessionFactory& factory_;
+    Clock clock_;
+    StatusControls& c_;
+    RunState& run_;
+};
+
+}  // namespace engine

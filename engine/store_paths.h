@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace engine {
+
+// Store folder paths always use "\". A source folder name that itself holds "\" (possible on
+// POSIX) travels inside a store path with U+F05C in its place, so it still names one folder;
+// the store turns it back into "\".
+std::string ToStorePath(std::string_view platformRelative);
+
+// Every occurrence of `what` removed from `text`.
+std::string RemoveAll(std::string text, std::string_view what);
+
+std::vector<std::string> SplitStorePath(std::string_view path);  // empty pieces dropped
+std::string JoinStorePath(const std::vector<std::string>& pieces);
+
+std::string Trim(std::string_view text);
+
+}  // namespace engine

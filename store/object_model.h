@@ -1,0 +1,110 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "store/com_error.h"
+
+// The message-store object model the conversion engine calls. Every call may throw ComError.
+namespace store {
+
+class Folder;
+class Mail;
+
+// Folder kinds as the engine passes them (default folder kinds and new-folder kinds).
+constexpr int kFolderSentMail = 5;
+constexpr int kFolderInbox = 6;
+constexpr int kMailItem = 0;
+constexpr int kPstFormatUnicode = 1;
+constexpr int kImportRfc822 = 1024;
+
+using EntryId = std::vector<uint8_t>;
+
+class Folders {
+public:
+    virtual ~Folders() = default;
+    virtual int Count() = 0;
+    // 1-based, as the collection enumerates.
+    virtual std::shared_ptr<Folder> Item(int index) = 0;
+    virtual std::shared_ptr<Folder> Add(const std::string& name, int kind) = 0;
+};
+
+class Items {
+public:
+    virtual ~Items() = default;
+    virtual std::shared_ptr<Mail> Add(int kind) = 0;
+};
+
+class Folder {
+public:
+    virtual ~Folder() = default;
+    virtual std::string Name() = 0;
+    virtual Folders& SubFolders() = 0;  // the object model's "Folders"
+    virtual Items& MailItems() = 0;     // the object model's "Items"
+};
+
+// The underlying message object that property writes go to.
+class MapiObject {
+public:
+    virtual ~MapiObject() = default;
+    virtual void SetProperty(uint32_t tag, int32_t value) = 0;
+    virtual int32_t GetInt32(uint32_t tag, int32_t fallback) = 0;
+};
+
+class Mail {
+public:
+    virtual ~Mail() = default;
+    // Fills the message from a message file read as an Internet message.
+    virtual void Import(const std::string& path, int format) = 0;
+    virtual MapiObject& MAPIOBJECT() = 0;
+    virtual void Save() = 0;
+};
+
+class Store {
+public:
+    virtual ~Store() = default;
+    virtual EntryId EntryID() = 0;
+    virtual void ValidateIPMTree() = 0;
+    virtual std::shared_ptr<Folder> GetDefaultFolder(int kind) = 0;
+    virtual std::shared_ptr<Folder> IPMRootFolder() = 0;
+};
+
+class Stores {
+public:
+    virtual ~Stores() = default;
+    virtual std::shared_ptr<Store> GetStoreFromID(const EntryId& id) = 0;
+};
+
+class Session {
+public:
+    virtual ~Session() = default;
+    // Creates the data file at `path` when it is absent (or empty), opens it, and names its
+    // store `displayName` when it is new.
+    virtual std::shared_ptr<Store> LogonPstStore(const std::string& path, int format,
+                                                 const std::string& displayName) = 0;
+    virtual std::shared_ptr<Store> GetStoreFromID(const EntryId& id) = 0;
+    virtual Stores& GetStores() = 0;  // the object model's "Stores"
+    // "\\" + display name, then "\" + each folder name; a trailing separator is tolerated. A
+    // missing level fails with the description: Folder "<name>" does not exist
+    virtual std::shared_ptr<Folder> GetFolderFromPath(const std::string& path) = 0;
+    // Commits and closes the store and releases the file.
+    virtual void Logoff() = 0;
+};
+
+class MapiUtils {
+public:
+    virtual ~MapiUtils() = default;
+    virtual void HrSetOneProp(MapiObject& object, uint32_t tag, int32_t value, bool save) = 0;
+};
+
+// Makes the outside objects; tests inject one that fails at a chosen call.
+class SessionFactory {
+public:
+    virtual ~SessionFactory() = default;
+    virtual std::shared_ptr<Session> CreateSession() = 0;
+    virtual std::shared_ptr<MapiUtils> CreateMapiUtils() = 0;
+};
+
+}  // namespace store
