@@ -26,6 +26,9 @@ public:
     ui::MsgBoxResult MessageBox(const std::string&, const std::string&, ui::MsgBoxStyle) override {
         return ui::MsgBoxResult::Ok;
     }
+    std::optional<std::string> SaveFileDialog(const std::string&, const std::string&) override {
+        return std::nullopt;
+    }
     long yields = 0;
 
 private:
