@@ -21,7 +21,7 @@ namespace pst::ndb {
 // still unreferenced at commit() is dropped. Replacing or removing a node releases what the old
 // entry referred to.
 class NodeDatabase {
-public:
+  public:
     virtual ~NodeDatabase() = default;
 
     // --- reading ---

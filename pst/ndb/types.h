@@ -33,9 +33,15 @@ enum NidType : uint32_t {
     kNidTypeLtp = 0x1F,
 };
 
-constexpr Nid MakeNid(uint32_t type, uint32_t index) { return (index << 5) | (type & 0x1F); }
-constexpr uint32_t NidTypeOf(Nid nid) { return nid & 0x1F; }
-constexpr uint32_t NidIndexOf(Nid nid) { return nid >> 5; }
+constexpr Nid MakeNid(uint32_t type, uint32_t index) {
+    return (index << 5) | (type & 0x1F);
+}
+constexpr uint32_t NidTypeOf(Nid nid) {
+    return nid & 0x1F;
+}
+constexpr uint32_t NidIndexOf(Nid nid) {
+    return nid >> 5;
+}
 
 // Largest data payload of one block.
 constexpr size_t kMaxBlockData = 8176;

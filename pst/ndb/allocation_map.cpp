@@ -1,0 +1,135 @@
+#include "pst/ndb/allocation_map.h"
+
+#include <bit>
+#include <utility>
+
+#include "pst/ndb/errors.h"
+
+namespace pst::ndb {
+namespace {
+
+bool Bit(const AllocationMap::Bitmap& bits, uint32_t slot) {
+    return (bits[slot / 8] & (0x80u >> (slot % 8))) != 0;
+}
+
+}  // namespace
+
+AllocationMap::Bitmap AllocationMap::FreshBitmap(uint64_t k) {
+    Bitmap bits{};
+    // Each map page is 512 bytes = 8 slots = one whole byte.
+    for (uint64_t i = 0; i < MapPagesAt(k); ++i) bits[i] = 0xFF;
+    return bits;
+}
+
+uint32_t AllocationMap::CountFree(const Bitmap& bits) {
+    uint32_t used = 0;
+    for (uint8_t b : bits) used += static_cast<uint32_t>(std::popcount(b));
+    return static_cast<uint32_t>(kSlotsPerAMap) - used;
+}
+
+void AllocationMap::reset(uint64_t intervals) {
+    maps_.clear();
+    freeSlots_.clear();
+    freeSlotsTotal_ = 0;
+    cursor_ = 0;
+    dirty_.clear();
+    for (uint64_t k = 0; k < intervals; ++k) grow();
+}
+
+void AllocationMap::append(const Bitmap& bits) {
+    maps_.push_back(bits);
+    freeSlots_.push_back(CountFree(bits));
+    freeSlotsTotal_ += freeSlots_.back();
+}
+
+void AllocationMap::grow() {
+    append(FreshBitmap(maps_.size()));
+    dirty_.insert(maps_.size() - 1);
+}
+
+std::optional<uint32_t> AllocationMap::findRun(const Bitmap& bits, uint32_t slots,
+                                               bool pageAligned) const {
+    if (pageAligned) {
+        for (uint32_t i = 0; i < kAMapBitmapBytes; ++i) {
+            if (bits[i] == 0) return i * 8;
+        }
+        return std::nullopt;
+    }
+    uint32_t run = 0;
+    for (uint32_t slot = 0; slot < kSlotsPerAMap;) {
+        if (run == 0 && slot % 8 == 0 && bits[slot / 8] == 0xFF) {
+            slot += 8;
+            continue;
+        }
+        if (Bit(bits, slot)) {
+            run = 0;
+        } else if (++run == slots) {
+            return slot + 1 - slots;
+        }
+        ++slot;
+    }
+    return std::nullopt;
+}
+
+std::optional<Ib> AllocationMap::allocate(uint64_t bytes, bool pageAligned) {
+    const auto slots = static_cast<uint32_t>(bytes / kSlotSize);
+    const uint64_t n = maps_.size();
+    for (uint64_t step = 0; step < n; ++step) {
+        const uint64_t k = (cursor_ + step) % n;
+        if (freeSlots_[k] < slots) continue;
+        const auto slot = findRun(maps_[k], slots, pageAligned);
+        if (!slot) continue;
+        cursor_ = k;
+        const Ib ib = AMapOffset(k) + uint64_t{*slot} * kSlotSize;
+        markUsed(ib, bytes);
+        return ib;
+    }
+    return std::nullopt;
+}
+
+bool AllocationMap::markUsed(Ib ib, uint64_t bytes) {
+    const uint64_t k = AMapIndexOf(ib);
+    if (ib < kFirstAMapOffset || k >= maps_.size()) {
+        throw NdbError("allocation at " + Hex(ib) + " lies outside the file");
+    }
+    auto first = static_cast<uint32_t>((ib - AMapOffset(k)) / kSlotSize);
+    const auto count = static_cast<uint32_t>(bytes / kSlotSize);
+    if (first + count > kSlotsPerAMap) {
+        throw NdbError("allocation at " + Hex(ib) + " crosses an allocation map boundary");
+    }
+    bool clean = true;
+    for (uint32_t s = first; s < first + count; ++s) {
+        if (Bit(maps_[k], s)) {
+            clean = false;
+            continue;
+        }
+        maps_[k][s / 8] = static_cast<uint8_t>(maps_[k][s / 8] | (0x80u >> (s % 8)));
+        --freeSlots_[k];
+        --freeSlotsTotal_;
+    }
+    dirty_.insert(k);
+    return clean;
+}
+
+void AllocationMap::markFree(Ib ib, uint64_t bytes) {
+    const uint64_t k = AMapIndexOf(ib);
+    if (ib < kFirstAMapOffset || k >= maps_.size()) return;
+    auto first = static_cast<uint32_t>((ib - AMapOffset(k)) / kSlotSize);
+    const auto count = static_cast<uint32_t>(bytes / kSlotSize);
+    for (uint32_t s = first; s < first + count && s < kSlotsPerAMap; ++s) {
+        if (!Bit(maps_[k], s)) continue;
+        maps_[k][s / 8] = static_cast<uint8_t>(maps_[k][s / 8] & ~(0x80u >> (s % 8)));
+        ++freeSlots_[k];
+        ++freeSlotsTotal_;
+    }
+    dirty_.insert(k);
+    if (k < cursor_) cursor_ = k;
+}
+
+bool AllocationMap::isMarked(Ib ib) const {
+    const uint64_t k = AMapIndexOf(ib);
+    if (ib < kFirstAMapOffset || k >= maps_.size()) return false;
+    return Bit(maps_[k], static_cast<uint32_t>((ib - AMapOffset(k)) / kSlotSize));
+}
+
+}  // namespace pst::ndb

@@ -1,0 +1,106 @@
+#include "pst/ndb/file_handle.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "pst/ndb/errors.h"
+
+namespace pst::ndb {
+namespace {
+
+std::string SystemError(const std::string& path, const char* what) {
+    return path + ": " + what + " failed: " + std::strerror(errno);
+}
+
+}  // namespace
+
+FileHandle::FileHandle(const std::filesystem::path& path, Access access) : path_(path.string()) {
+    int flags = O_CLOEXEC;
+    if (access == Access::Read) flags |= O_RDONLY;
+    if (access == Access::ReadWrite) flags |= O_RDWR;
+    if (access == Access::Create) flags |= O_RDWR | O_CREAT;
+    fd_ = ::open(path_.c_str(), flags, 0644);
+    if (fd_ < 0) throw NdbError(SystemError(path_, "open"));
+    const int op = (access == Access::Read ? LOCK_SH : LOCK_EX) | LOCK_NB;
+    if (::flock(fd_, op) != 0) {
+        const int err = errno;
+        ::close(fd_);
+        fd_ = -1;
+        if (err == EWOULDBLOCK) {
+            throw NdbError(path_ + " is open in another session" +
+                           (access == Access::Read ? " for writing" : ""));
+        }
+        errno = err;
+        throw NdbError(SystemError(path_, "lock"));
+    }
+}
+
+FileHandle::FileHandle(FileHandle&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
+FileHandle::~FileHandle() {
+    if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+}
+
+void FileHandle::readAt(uint64_t offset, std::span<uint8_t> out) const {
+    size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n =
+            ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw NdbError(SystemError(path_, "read"));
+        }
+        if (n == 0) {
+            throw NdbError(path_ + ": unexpected end of file reading " +
+                           std::to_string(out.size()) + " bytes at " + Hex(offset));
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+void FileHandle::writeAt(uint64_t offset, std::span<const uint8_t> bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
+                                   static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw NdbError(SystemError(path_, "write"));
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+uint64_t FileHandle::size() const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) throw NdbError(SystemError(path_, "stat"));
+    return static_cast<uint64_t>(st.st_size);
+}
+
+void FileHandle::truncate(uint64_t size) {
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+        throw NdbError(SystemError(path_, "resize"));
+    }
+}
+
+void FileHandle::sync() {
+    if (::fdatasync(fd_) != 0) throw NdbError(SystemError(path_, "flush"));
+}
+
+}  // namespace pst::ndb
