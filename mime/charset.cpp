@@ -1,0 +1,260 @@
+#include "mime/charset.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <unordered_map>
+
+namespace mime {
+namespace {
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    return out;
+}
+
+const std::unordered_map<std::string, std::string>& Aliases() {
+    static const std::unordered_map<std::string, std::string> map = {
+        {"latin1", "iso-8859-1"},
+        {"latin-1", "iso-8859-1"},
+        {"iso8859-1", "iso-8859-1"},
+        {"iso_8859-1", "iso-8859-1"},
+        {"iso88591", "iso-8859-1"},
+        {"l1", "iso-8859-1"},
+        {"iso-8859-1:1987", "iso-8859-1"},
+        {"iso_8859-1:1987", "iso-8859-1"},
+        {"iso8859-15", "iso-8859-15"},
+        {"iso_8859-15", "iso-8859-15"},
+        {"latin9", "iso-8859-15"},
+        {"iso8859-2", "iso-8859-2"},
+        {"iso_8859-2", "iso-8859-2"},
+        {"latin2", "iso-8859-2"},
+        {"cp1250", "windows-1250"},
+        {"cp1251", "windows-1251"},
+        {"cp1252", "windows-1252"},
+        {"cp1253", "windows-1253"},
+        {"cp1254", "windows-1254"},
+        {"cp1255", "windows-1255"},
+        {"cp1256", "windows-1256"},
+        {"cp1257", "windows-1257"},
+        {"cp1258", "windows-1258"},
+        {"x-cp1252", "windows-1252"},
+        {"win-1252", "windows-1252"},
+        {"windows1252", "windows-1252"},
+        {"ascii", "us-ascii"},
+        {"ansi_x3.4-1968", "us-ascii"},
+        {"us", "us-ascii"},
+        {"iso646-us", "us-ascii"},
+        {"utf8", "utf-8"},
+        {"unicode-1-1-utf-8", "utf-8"},
+        {"utf7", "utf-7"},
+        {"unicode-1-1-utf-7", "utf-7"},
+        {"shift-jis", "shift_jis"},
+        {"sjis", "shift_jis"},
+        {"x-sjis", "shift_jis"},
+        {"ms_kanji", "shift_jis"},
+        {"cp932", "shift_jis"},
+        {"windows-31j", "shift_jis"},
+        {"x-euc-jp", "euc-jp"},
+        {"eucjp", "euc-jp"},
+        {"ks_c_5601-1987", "cp949"},
+        {"ks_c_5601", "cp949"},
+        {"ksc5601", "cp949"},
+        {"windows-949", "cp949"},
+        {"uhc", "cp949"},
+        {"euckr", "euc-kr"},
+        {"gb2312", "gbk"},
+        {"x-gbk", "gbk"},
+        {"cp936", "gbk"},
+        {"chinese", "gbk"},
+        {"euc-cn", "gbk"},
+        {"big-5", "big5"},
+        {"cp950", "big5"},
+        {"x-big5", "big5"},
+        {"tis-620", "windows-874"},
+        {"cp874", "windows-874"},
+        {"koi8r", "koi8-r"},
+        {"koi8u", "koi8-u"},
+    };
+    return map;
+}
+
+// glibc names that decode a superset of what mailers actually send under a label.
+std::string IconvName(const std::string& charset) {
+    if (charset == "shift_jis") return "CP932";
+    if (charset == "iso-2022-jp") return "ISO-2022-JP-2";
+    if (charset == "euc-jp") return "EUC-JP-MS";
+    if (charset == "gbk") return "GB18030";
+    if (charset == "cp949" || charset == "euc-kr") return "CP949";
+    if (charset == "big5") return "BIG5-HKSCS";
+    if (charset == "us-ascii") return "windows-1252";
+    return charset;
+}
+
+bool Iconv(std::string_view bytes, const std::string& from, std::string& out) {
+    iconv_t cd = iconv_open("UTF-8", from.c_str());
+    if (cd == iconv_t(-1)) return false;
+    out.clear();
+    out.reserve(bytes.size() + bytes.size() / 2);
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    char buf[4096];
+    auto flush = [&](char* end) { out.append(buf, size_t(end - buf)); };
+    while (true) {
+        char* o = buf;
+        size_t oLeft = sizeof(buf);
+        size_t r = iconv(cd, inLeft ? &in : nullptr, &inLeft, &o, &oLeft);
+        flush(o);
+        if (r != size_t(-1)) {
+            if (inLeft == 0) break;
+            continue;
+        }
+        if (errno == E2BIG) continue;
+        // Undecodable or truncated input: one replacement character, skip a byte, go on.
+        out.append("\xEF\xBF\xBD");
+        if (inLeft == 0) break;
+        ++in;
+        --inLeft;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (inLeft == 0) break;
+    }
+    // Flush any shift state (ISO-2022, UTF-7).
+    char* o = buf;
+    size_t oLeft = sizeof(buf);
+    iconv(cd, nullptr, nullptr, &o, &oLeft);
+    flush(o);
+    iconv_close(cd);
+    return true;
+}
+
+bool HasC1(std::string_view bytes) {
+    return std::any_of(bytes.begin(), bytes.end(), [](char c) {
+        auto u = uint8_t(c);
+        return u >= 0x80 && u <= 0x9F;
+    });
+}
+
+bool IconvKnows(const std::string& charset) {
+    iconv_t cd = iconv_open("UTF-8", IconvName(charset).c_str());
+    if (cd == iconv_t(-1)) return false;
+    iconv_close(cd);
+    return true;
+}
+
+}  // namespace
+
+std::string NormalizeCharset(std::string_view label) {
+    std::string s = Lower(label);
+    auto trim = [](char c) { return c == ' ' || c == '"' || c == '\'' || c == '\t'; };
+    while (!s.empty() && trim(s.back())) s.pop_back();
+    size_t b = 0;
+    while (b < s.size() && trim(s[b])) ++b;
+    s.erase(0, b);
+    auto it = Aliases().find(s);
+    if (it != Aliases().end()) return it->second;
+    if (s.rfind("windows-", 0) == 0 || s.rfind("iso-8859-", 0) == 0) return s;
+    if (s.size() > 8 && s.rfind("iso8859-", 0) == 0) return "iso-8859-" + s.substr(8);
+    return s;
+}
+
+uint32_t CodePageOf(std::string_view label) {
+    static const std::unordered_map<std::string, uint32_t> map = {
+        {"us-ascii", 20127},    {"utf-8", 65001},       {"iso-8859-1", 28591},
+        {"iso-8859-2", 28592},  {"iso-8859-3", 28593},  {"iso-8859-4", 28594},
+        {"iso-8859-5", 28595},  {"iso-8859-6", 28596},  {"iso-8859-7", 28597},
+        {"iso-8859-8", 28598},  {"iso-8859-9", 28599},  {"iso-8859-13", 28603},
+        {"iso-8859-15", 28605}, {"windows-1250", 1250}, {"windows-1251", 1251},
+        {"windows-1252", 1252}, {"windows-1253", 1253}, {"windows-1254", 1254},
+        {"windows-1255", 1255}, {"windows-1256", 1256}, {"windows-1257", 1257},
+        {"windows-1258", 1258}, {"koi8-r", 20866},      {"koi8-u", 21866},
+        {"shift_jis", 932},     {"euc-jp", 51932},      {"iso-2022-jp", 50220},
+        {"gbk", 936},           {"gb18030", 54936},     {"big5", 950},
+        {"euc-kr", 51949},      {"cp949", 949},         {"iso-2022-kr", 50225},
+        {"windows-874", 874},   {"utf-7", 65000},
+    };
+    auto it = map.find(NormalizeCharset(label));
+    return it == map.end() ? 0 : it->second;
+}
+
+bool IsValidUtf8(std::string_view s) {
+    size_t i = 0;
+    while (i < s.size()) {
+        auto b0 = uint8_t(s[i]);
+        size_t len = b0 < 0x80                 ? 1
+                     : b0 >= 0xC2 && b0 < 0xE0 ? 2
+                     : b0 >= 0xE0 && b0 < 0xF0 ? 3
+                     : b0 >= 0xF0 && b0 < 0xF5 ? 4
+                                               : 0;
+        if (len == 0 || i + len > s.size()) return false;
+        for (size_t k = 1; k < len; ++k)
+            if ((uint8_t(s[i + k]) & 0xC0) != 0x80) return false;
+        if (len == 3) {
+            auto b1 = uint8_t(s[i + 1]);
+            if ((b0 == 0xE0 && b1 < 0xA0) || (b0 == 0xED && b1 >= 0xA0)) return false;
+        } else if (len == 4) {
+            auto b1 = uint8_t(s[i + 1]);
+            if ((b0 == 0xF0 && b1 < 0x90) || (b0 == 0xF4 && b1 >= 0x90)) return false;
+        }
+        i += len;
+    }
+    return true;
+}
+
+bool HasEightBit(std::string_view s) {
+    return std::any_of(s.begin(), s.end(), [](char c) { return uint8_t(c) >= 0x80; });
+}
+
+std::string EffectiveCharset(std::string_view bytes, std::string_view label) {
+    std::string cs = NormalizeCharset(label);
+    bool known = !cs.empty() && cs != "us-ascii" && IconvKnows(cs);
+    if (!known) {
+        if (!HasEightBit(bytes)) return cs.empty() || !known ? "us-ascii" : cs;
+        return IsValidUtf8(bytes) ? "utf-8" : "windows-1252";
+    }
+    bool western = cs == "iso-8859-1" || cs == "windows-1252" || cs == "iso-8859-15";
+    // UTF-8 sent under a Western label: multi-byte sequences that all decode are next to never
+    // genuine Latin-1 text.
+    if (western && HasEightBit(bytes) && IsValidUtf8(bytes)) return "utf-8";
+    if (cs == "iso-8859-1" && HasC1(bytes)) return "windows-1252";
+    return cs;
+}
+
+std::string DecodeToUtf8(std::string_view bytes, std::string_view label) {
+    std::string cs = EffectiveCharset(bytes, label);
+    if (cs == "utf-8") {
+        if (IsValidUtf8(bytes)) return std::string(bytes);
+        // Labelled UTF-8 with stray legacy bytes: keep every valid sequence, read the rest as
+        // windows-1252 so no character is lost.
+        std::string out;
+        size_t i = 0;
+        while (i < bytes.size()) {
+            size_t j = i + 1;
+            while (j < bytes.size() && j - i < 4 && (uint8_t(bytes[j]) & 0xC0) == 0x80) ++j;
+            for (size_t len = j - i; len > 0; --len) {
+                if (IsValidUtf8(bytes.substr(i, len))) {
+                    out.append(bytes.substr(i, len));
+                    i += len;
+                    goto next;
+                }
+            }
+            {
+                std::string one;
+                Iconv(bytes.substr(i, 1), "windows-1252", one);
+                out += one;
+                ++i;
+            }
+        next:;
+        }
+        return out;
+    }
+    if (cs == "us-ascii" && !HasEightBit(bytes)) return std::string(bytes);
+    std::string out;
+    if (Iconv(bytes, IconvName(cs), out)) return out;
+    Iconv(bytes, "windows-1252", out);
+    return out;
+}
+
+}  // namespace mime

@@ -1,0 +1,99 @@
+#include "mime/emlx.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace mime {
+namespace {
+
+bool EndsWith(std::string_view s, std::string_view suffix) {
+    if (s.size() < suffix.size()) return false;
+    for (size_t i = 0; i < suffix.size(); ++i)
+        if (std::tolower(uint8_t(s[s.size() - suffix.size() + i])) != suffix[i]) return false;
+    return true;
+}
+
+// The text of the value element following <key>name</key>.
+std::optional<std::string> PlistValue(std::string_view plist, std::string_view name,
+                                      std::string* element) {
+    std::string key = "<key>" + std::string(name) + "</key>";
+    size_t k = plist.find(key);
+    if (k == std::string_view::npos) return std::nullopt;
+    size_t open = plist.find('<', k + key.size());
+    if (open == std::string_view::npos) return std::nullopt;
+    size_t close = plist.find('>', open);
+    if (close == std::string_view::npos) return std::nullopt;
+    *element = std::string(plist.substr(open + 1, close - open - 1));
+    size_t end = plist.find('<', close);
+    if (end == std::string_view::npos) return std::nullopt;
+    return std::string(plist.substr(close + 1, end - close - 1));
+}
+
+}  // namespace
+
+bool HasEmlxName(std::string_view path) {
+    return EndsWith(path, ".emlx");
+}
+bool HasPartialEmlxName(std::string_view path) {
+    return EndsWith(path, ".partial.emlx");
+}
+
+std::optional<EmlxLayout> ParseEmlxCountLine(std::string_view head, uint64_t fileSize) {
+    size_t i = 0;
+    while (i < head.size() && (head[i] == ' ' || head[i] == '\t')) ++i;
+    size_t digits = i;
+    uint64_t n = 0;
+    while (i < head.size() && std::isdigit(uint8_t(head[i])) && i - digits < 15)
+        n = n * 10 + uint64_t(head[i++] - '0');
+    if (i == digits) return std::nullopt;
+    while (i < head.size() && (head[i] == ' ' || head[i] == '\t' || head[i] == '\r')) ++i;
+    if (i >= head.size() || head[i] != '\n') return std::nullopt;
+    EmlxLayout layout;
+    layout.messageOffset = i + 1;
+    uint64_t available = fileSize > layout.messageOffset ? fileSize - layout.messageOffset : 0;
+    layout.truncated = n > available;
+    layout.messageLength = layout.truncated ? available : n;
+    return layout;
+}
+
+void ParseEmlxPlist(std::string_view plist, EmlxLayout& layout) {
+    std::string element;
+    if (auto v = PlistValue(plist, "flags", &element)) {
+        char* end = nullptr;
+        if (element == "integer") {
+            uint64_t f = std::strtoull(v->c_str(), &end, 10);
+            if (end != v->c_str()) layout.flags = f;
+        } else if (element == "real") {
+            double f = std::strtod(v->c_str(), &end);
+            if (end != v->c_str() && f >= 0) layout.flags = uint64_t(f);
+        }
+    }
+    if (auto v = PlistValue(plist, "date-received", &element)) {
+        char* end = nullptr;
+        double t = std::strtod(v->c_str(), &end);
+        if (end != v->c_str() && t > 0 && t < 7258118400.0) layout.dateReceived = int64_t(t);
+    }
+}
+
+std::string FindPartialPayload(const std::string& emlxPath, const std::string& partPath,
+                               std::string* looked) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path message(emlxPath);
+    std::string number = message.filename().string();
+    number = number.substr(0, number.find('.'));
+    fs::path dir = message.parent_path().parent_path() / "Attachments" / number / partPath;
+    if (looked) *looked = dir.string();
+    if (fs::is_directory(dir, ec)) {
+        for (const auto& entry : fs::directory_iterator(dir, ec)) {
+            if (entry.is_regular_file(ec)) return entry.path().string();
+        }
+    }
+    fs::path old = message.parent_path() / (number + "." + partPath + ".emlxpart");
+    if (fs::is_regular_file(old, ec)) return old.string();
+    return {};
+}
+
+}  // namespace mime

@@ -1,0 +1,144 @@
+#include "mime/header_rules.h"
+
+#include <gmime/gmime.h>
+
+#include <cctype>
+
+namespace mime {
+namespace {
+
+std::string Trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && std::isspace(uint8_t(s[b]))) ++b;
+    while (e > b && std::isspace(uint8_t(s[e - 1]))) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+bool IsBlank(char16_t c) {
+    return c == u' ' || c == u'\t';
+}
+
+}  // namespace
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(uint8_t(a[i])) != std::tolower(uint8_t(b[i]))) return false;
+    return true;
+}
+
+SubjectParts SplitSubject(std::u16string_view subject) {
+    for (size_t n = 1; n <= 3 && n < subject.size(); ++n) {
+        char16_t c = subject[n - 1];
+        if (c == u':' || IsBlank(c) || (c >= u'0' && c <= u'9')) break;
+        if (subject[n] != u':') continue;
+        size_t rest = n + 1;
+        if (rest >= subject.size() || !IsBlank(subject[rest])) break;
+        while (rest < subject.size() && IsBlank(subject[rest])) ++rest;
+        SubjectParts parts;
+        parts.prefix = std::u16string(subject.substr(0, n)) + u": ";
+        parts.normalized = std::u16string(subject.substr(rest));
+        return parts;
+    }
+    return {u"", std::u16string(subject)};
+}
+
+int32_t ImportanceOf(const HeaderLookup& header) {
+    if (const char* v = header("Importance")) {
+        std::string s = Trim(v);
+        if (EqualsIgnoreCase(s, "low")) return 0;
+        if (EqualsIgnoreCase(s, "normal")) return 1;
+        if (EqualsIgnoreCase(s, "high")) return 2;
+    }
+    if (const char* v = header("X-Priority")) {
+        std::string s = Trim(v);
+        if (!s.empty() && s[0] >= '1' && s[0] <= '5') {
+            char d = s[0];
+            return d <= '2' ? 2 : d == '3' ? 1 : 0;
+        }
+    }
+    if (const char* v = header("X-MSMail-Priority")) {
+        std::string s = Trim(v);
+        if (EqualsIgnoreCase(s, "low")) return 0;
+        if (EqualsIgnoreCase(s, "normal")) return 1;
+        if (EqualsIgnoreCase(s, "high")) return 2;
+    }
+    if (auto p = PriorityOf(header)) return *p + 1;
+    return 1;
+}
+
+std::optional<int32_t> PriorityOf(const HeaderLookup& header) {
+    const char* v = header("Priority");
+    if (!v) return std::nullopt;
+    std::string s = Trim(v);
+    if (EqualsIgnoreCase(s, "urgent")) return 1;
+    if (EqualsIgnoreCase(s, "normal")) return 0;
+    if (EqualsIgnoreCase(s, "non-urgent")) return -1;
+    return std::nullopt;
+}
+
+int32_t SensitivityOf(const HeaderLookup& header) {
+    const char* v = header("Sensitivity");
+    if (!v) return 0;
+    std::string s = Trim(v);
+    if (EqualsIgnoreCase(s, "personal")) return 1;
+    if (EqualsIgnoreCase(s, "private")) return 2;
+    if (EqualsIgnoreCase(s, "company-confidential")) return 3;
+    return 0;
+}
+
+std::optional<int64_t> ParseMailDate(std::string_view text) {
+    std::string s = Unfold(text);
+    if (s.empty()) return std::nullopt;
+    GDateTime* dt = g_mime_utils_header_decode_date(s.c_str());
+    if (!dt) return std::nullopt;
+    int64_t t = g_date_time_to_unix(dt);
+    g_date_time_unref(dt);
+    // GMime answers the epoch for text without any date in it.
+    constexpr int64_t kYear2200 = 7258118400LL;
+    if (t <= 0 || t >= kYear2200) return std::nullopt;
+    return t;
+}
+
+std::optional<int64_t> ReceivedDate(std::string_view value) {
+    size_t semi = value.rfind(';');
+    if (semi == std::string_view::npos) return std::nullopt;
+    return ParseMailDate(value.substr(semi + 1));
+}
+
+std::string NormalizeHeaderBlock(std::string_view raw) {
+    std::string out;
+    out.reserve(raw.size() + raw.size() / 16 + 4);
+    for (size_t i = 0; i < raw.size(); ++i) {
+        char c = raw[i];
+        if (c == '\r') {
+            if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+            out += "\r\n";
+        } else if (c == '\n') {
+            out += "\r\n";
+        } else {
+            out += c;
+        }
+    }
+    while (out.size() >= 2 && out.compare(out.size() - 2, 2, "\r\n") == 0)
+        out.resize(out.size() - 2);
+    if (!out.empty()) out += "\r\n\r\n";
+    return out;
+}
+
+std::string RemoveWhitespace(std::string_view s) {
+    std::string out;
+    for (char c : s)
+        if (!std::isspace(uint8_t(c))) out += c;
+    return out;
+}
+
+std::string Unfold(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s)
+        if (c != '\r' && c != '\n') out += c;
+    return Trim(out);
+}
+
+}  // namespace mime

@@ -1,0 +1,268 @@
+#include "mime/import.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <exception>
+
+#include "mime/emlx.h"
+#include "mime/gmime_support.h"
+#include "mime/message_builder.h"
+
+namespace mime {
+namespace {
+
+// Header blocks larger than this are cut for the transport-header copy (the parser still
+// reads all of them).
+constexpr uint64_t kMaxRawHeaderBlock = 32ull * 1024 * 1024;
+
+bool ReadAt(int fd, uint64_t offset, size_t n, std::string& out) {
+    out.resize(n);
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = ::pread(fd, out.data() + got, n - got, off_t(offset + got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return false;
+        if (r == 0) break;
+        got += size_t(r);
+    }
+    out.resize(got);
+    return true;
+}
+
+std::string Errno(int e) {
+    return std::strerror(e);
+}
+
+// Parser findings that mean content was lost or read in a way the sender did not mean; the
+// many harmless irregularities of real mail are not reported.
+void OnParserWarning(gint64 offset, GMimeParserWarning code, const gchar* item, gpointer data) {
+    auto* warnings = static_cast<std::vector<std::string>*>(data);
+    std::string what;
+    switch (code) {
+        case GMIME_WARN_TRUNCATED_MESSAGE:
+            what = "the message ends before its last part is closed (cut file?)";
+            break;
+        case GMIME_CRIT_NESTING_OVERFLOW:
+            what = "parts nested too deeply were read as plain data";
+            break;
+        case GMIME_CRIT_MULTIPART_WITHOUT_BOUNDARY:
+            what = "a multipart without boundary was read as one part";
+            break;
+        case GMIME_CRIT_PART_WITHOUT_HEADERS_OR_CONTENT:
+            what = "an empty part was skipped";
+            break;
+        default:
+            return;
+    }
+    (void)item;
+    // One report per kind: hostile input can repeat the same finding thousands of times.
+    for (const auto& w : *warnings)
+        if (w.rfind(what, 0) == 0) return;
+    if (offset >= 0) what += " at byte " + std::to_string(offset);
+    warnings->push_back(std::move(what));
+}
+
+struct ParserOptionsFree {
+    void operator()(GMimeParserOptions* o) const { g_mime_parser_options_free(o); }
+};
+
+bool IsHeaderLine(std::string_view line) {
+    if (line.rfind("From ", 0) == 0) return true;  // mbox separator line
+    size_t colon = line.find(':');
+    if (colon == 0 || colon == std::string_view::npos) return false;
+    for (size_t k = 0; k < colon; ++k) {
+        auto c = uint8_t(line[k]);
+        if (c == ' ' || c == '\t') {
+            // Blanks are tolerated only between the name and the colon.
+            return line.substr(k, colon - k).find_first_not_of(" \t") == std::string_view::npos;
+        }
+        if (c < 0x21 || c > 0x7E) return false;
+    }
+    return true;
+}
+
+// Where the header block starts in `head`: after a byte-order mark, blank lines and at most
+// two lines of leading text (such as a "... Internet Headers Version 2.0" banner); or why the
+// data cannot be a message.
+struct Start {
+    size_t offset = 0;
+    std::string refusal;
+};
+Start FindStart(std::string_view head) {
+    size_t pos = head.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+    size_t control = 0;
+    std::string_view sampleText = head.substr(pos);
+    size_t sample = std::min<size_t>(sampleText.size(), 1024);
+    for (size_t i = 0; i < sample; ++i) {
+        auto c = uint8_t(sampleText[i]);
+        if (c < 0x20 && c != '\t' && c != '\r' && c != '\n' && c != '\f' && c != 0x1B) ++control;
+    }
+    if (control * 20 > sample) return {0, "not a message: the file holds binary data"};
+    int textLines = 0;
+    while (pos < head.size()) {
+        size_t nl = head.find('\n', pos);
+        std::string_view line = head.substr(pos, nl == std::string_view::npos ? nl : nl - pos);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.find_first_not_of(" \t") == std::string_view::npos) {
+            if (nl == std::string_view::npos) break;
+            pos = nl + 1;
+            continue;
+        }
+        if (IsHeaderLine(line)) return {pos, {}};
+        if (++textLines > 2 || nl == std::string_view::npos) break;
+        pos = nl + 1;
+    }
+    if (textLines == 0) return {0, "not a message: the file holds only blank lines"};
+    return {0, "not a message: the first line is not a header field"};
+}
+
+// Finds the end of the header block: the offset just past the empty line (or the end).
+uint64_t HeaderBlockEnd(int fd, uint64_t begin, uint64_t end, std::string& raw) {
+    raw.clear();
+    uint64_t pos = begin;
+    std::string chunk;
+    char prev = '\n';  // a message may start with its empty line
+    bool prevBlank = false;
+    while (pos < end) {
+        size_t n = size_t(std::min<uint64_t>(64 * 1024, end - pos));
+        if (!ReadAt(fd, pos, n, chunk) || chunk.empty()) break;
+        for (size_t i = 0; i < chunk.size(); ++i) {
+            char c = chunk[i];
+            if (c == '\n') {
+                if (prev == '\n' || prevBlank) {
+                    uint64_t stop = pos + i + 1;
+                    size_t keep = size_t(std::min<uint64_t>(stop - begin, kMaxRawHeaderBlock));
+                    if (raw.size() < keep)
+                        raw.append(chunk, 0, std::min(chunk.size(), keep - raw.size()));
+                    return stop;
+                }
+                prevBlank = false;
+            } else if (c == '\r' && prev == '\n') {
+                prevBlank = true;
+            } else if (c != '\r') {
+                prevBlank = false;
+            }
+            prev = c;
+        }
+        if (raw.size() < kMaxRawHeaderBlock)
+            raw.append(chunk, 0,
+                       size_t(std::min<uint64_t>(chunk.size(), kMaxRawHeaderBlock - raw.size())));
+        pos += chunk.size();
+    }
+    return end;
+}
+
+}  // namespace
+
+ImportResult ImportMessageFile(const std::string& path, const ImportOptions& options) {
+    ImportResult result;
+    try {
+        EnsureGMime();
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            result.error = "cannot open " + path + ": " + Errno(errno);
+            return result;
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            result.error = "cannot read " + path + ": " + Errno(errno);
+            ::close(fd);
+            return result;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            result.error = "cannot read " + path + ": it is a folder";
+            ::close(fd);
+            return result;
+        }
+        uint64_t fileSize = uint64_t(st.st_size);
+        if (fileSize == 0) {
+            result.error = "not a message: the file is empty";
+            ::close(fd);
+            return result;
+        }
+
+        TopLevel top;
+        uint64_t begin = 0, end = fileSize;
+        std::string head;
+        if (!ReadAt(fd, 0, size_t(std::min<uint64_t>(fileSize, 8192)), head)) {
+            result.error = "cannot read " + path + ": " + Errno(errno);
+            ::close(fd);
+            return result;
+        }
+        if (HasEmlxName(path)) {
+            if (auto layout = ParseEmlxCountLine(head, fileSize)) {
+                begin = layout->messageOffset;
+                end = begin + layout->messageLength;
+                if (layout->truncated)
+                    result.warnings.push_back(path + " is shorter than its byte count says");
+                std::string plist;
+                if (end < fileSize &&
+                    ReadAt(fd, end, size_t(std::min<uint64_t>(fileSize - end, 1 << 20)), plist))
+                    ParseEmlxPlist(plist, *layout);
+                top.emlx = layout;
+                if (!ReadAt(fd, begin, size_t(std::min<uint64_t>(end - begin, 8192)), head))
+                    head.clear();
+            } else {
+                result.warnings.push_back(path +
+                                          " has no byte-count line; read as a plain message");
+            }
+        }
+        if (begin == end) {
+            result.error = "not a message: the file holds no message bytes";
+            ::close(fd);
+            return result;
+        }
+        Start start = FindStart(head);
+        if (!start.refusal.empty()) {
+            result.error = start.refusal;
+            ::close(fd);
+            return result;
+        }
+        begin += start.offset;
+
+        top.bodyOffset = HeaderBlockEnd(fd, begin, end, top.rawHeaders);
+        top.messageEnd = end;
+        top.messageSize = end - begin;
+
+        // Parsed objects keep using the options: they live until the import is done.
+        std::unique_ptr<GMimeParserOptions, ParserOptionsFree> parserOptions(
+            g_mime_parser_options_clone(LooseParserOptions()));
+        g_mime_parser_options_set_warning_callback(parserOptions.get(), OnParserWarning,
+                                                   &result.warnings);
+        // The stream owns the descriptor; parts keep referring to it without copying data.
+        GPtr<GMimeStream> stream(g_mime_stream_fs_new_with_bounds(fd, gint64(begin), gint64(end)));
+        GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+        g_mime_parser_set_persist_stream(parser.get(), TRUE);
+        g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
+        GPtr<GMimeMessage> message(
+            g_mime_parser_construct_message(parser.get(), parserOptions.get()));
+        GMimeHeaderList* headers =
+            message ? g_mime_object_get_header_list(GMIME_OBJECT(message.get())) : nullptr;
+        if (!message || !headers || g_mime_header_list_get_count(headers) == 0) {
+            result.error = "not a message: no header field could be read";
+            return result;
+        }
+
+        MessageSource source;
+        source.path = path;
+        source.partialEmlx = HasPartialEmlxName(path);
+        source.inMemoryLimit = options.inMemoryAttachmentLimit;
+        source.inMemoryTotalLimit = options.inMemoryTotalLimit;
+        uint64_t inMemoryTotal = 0;
+        source.inMemoryTotal = &inMemoryTotal;
+        source.warnings = &result.warnings;
+        BuildMessage(message.get(), source, &top, int64_t(st.st_mtime), 0, "", result.content);
+        result.ok = true;
+    } catch (const std::exception& e) {
+        result.ok = false;
+        result.error = std::string("cannot import ") + path + ": " + e.what();
+    }
+    return result;
+}
+
+}  // namespace mime
