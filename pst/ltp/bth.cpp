@@ -1,0 +1,293 @@
+#include "pst/ltp/bth.h"
+
+#include <stdexcept>
+#include <string>
+
+#include "pst/ltp/byte_io.h"
+
+namespace pst::ltp {
+namespace {
+
+constexpr uint8_t kBthType = 0xB5;
+
+}  // namespace
+
+Hid BTree::Create(Heap& heap, uint8_t cbKey, uint8_t cbEnt) {
+    if (cbKey != 2 && cbKey != 4 && cbKey != 8 && cbKey != 16) {
+        throw std::invalid_argument("BTH: key size " + std::to_string(cbKey) +
+                                    " not 2, 4, 8 or 16");
+    }
+    if (cbEnt < 1 || cbEnt > 32) {
+        throw std::invalid_argument("BTH: data size " + std::to_string(cbEnt) + " not in 1..32");
+    }
+    std::vector<uint8_t> hdr{kBthType, cbKey, cbEnt, 0, 0, 0, 0, 0};
+    return heap.allocate(hdr);
+}
+
+BTree::BTree(Heap& heap, Hid header) : heap_(&heap), header_(header) {
+    auto hdr = heap.read(header);
+    if (hdr.size() < 8 || hdr[0] != kBthType) {
+        throw std::runtime_error("BTH: item " + Hex(header) + " is not a BTH header");
+    }
+    cbKey_ = hdr[1];
+    cbEnt_ = hdr[2];
+    levels_ = hdr[3];
+    root_ = Get32(hdr, 4);
+    if ((cbKey_ != 2 && cbKey_ != 4 && cbKey_ != 8 && cbKey_ != 16) || cbEnt_ < 1 || cbEnt_ > 32) {
+        throw std::runtime_error("BTH: header " + Hex(header) + " has bad sizes key " +
+                                 std::to_string(cbKey_) + " data " + std::to_string(cbEnt_));
+    }
+}
+
+void BTree::storeHeader() {
+    std::vector<uint8_t> hdr{kBthType, cbKey_, cbEnt_, levels_, 0, 0, 0, 0};
+    Put32(hdr, 4, root_);
+    header_ = heap_->replace(header_, hdr);  // same size: stays in place
+}
+
+void BTree::checkKey(std::span<const uint8_t> key) const {
+    if (key.size() != cbKey_) {
+        throw std::invalid_argument("BTH: key of " + std::to_string(key.size()) +
+                                    " bytes, tree uses " + std::to_string(cbKey_));
+    }
+}
+
+int BTree::compare(const uint8_t* a, std::span<const uint8_t> b) const {
+    for (size_t i = cbKey_; i-- > 0;) {
+        if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+    }
+    return 0;
+}
+
+size_t BTree::childFor(const std::vector<uint8_t>& item, std::span<const uint8_t> key,
+                       size_t rs) const {
+    size_t n = item.size() / rs;
+    // Binary search for the last record with key <= `key`.
+    size_t lo = 0, hi = n;
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        if (compare(item.data() + mid * rs, key) <= 0) {
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    return lo == 0 ? 0 : lo - 1;
+}
+
+std::optional<std::vector<uint8_t>> BTree::find(std::span<const uint8_t> key) const {
+    checkKey(key);
+    Hid node = root_;
+    if (node == 0) return std::nullopt;
+    for (int level = levels_; level > 0; --level) {
+        auto item = heap_->read(node);
+        if (item.empty() || compare(item.data(), key) > 0) return std::nullopt;
+        node = Get32(item, childFor(item, key, recordSize(level)) * recordSize(level) + cbKey_);
+    }
+    auto leaf = heap_->read(node);
+    size_t rs = recordSize(0);
+    size_t lo = 0, hi = leaf.size() / rs;
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        int c = compare(leaf.data() + mid * rs, key);
+        if (c == 0) {
+            return std::vector<uint8_t>(leaf.begin() + mid * rs + cbKey_,
+                                        leaf.begin() + (mid + 1) * rs);
+        }
+        if (c < 0) {
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    return std::nullopt;
+}
+
+Hid BTree::insertAt(Hid node, int level, std::span<const uint8_t> key,
+                    std::span<const uint8_t> data, std::optional<Split>& split) {
+    auto item = heap_->read(node);
+    size_t rs = recordSize(level);
+    size_t pos = 0;
+    if (level == 0) {
+        size_t lo = 0, hi = item.size() / rs;
+        while (lo < hi) {
+            size_t mid = (lo + hi) / 2;
+            int c = compare(item.data() + mid * rs, key);
+            if (c == 0) {
+                std::copy(data.begin(), data.end(), item.begin() + mid * rs + cbKey_);
+                return heap_->replace(node, item);
+            }
+            if (c < 0) {
+                lo = mid + 1;
+            } else {
+                hi = mid;
+            }
+        }
+        pos = lo;
+        std::vector<uint8_t> rec(key.begin(), key.end());
+        rec.insert(rec.end(), data.begin(), data.end());
+        item.insert(item.begin() + pos * rs, rec.begin(), rec.end());
+    } else {
+        size_t i = childFor(item, key, rs);
+        Hid child = Get32(item, i * rs + cbKey_);
+        std::optional<Split> childSplit;
+        Hid moved = insertAt(child, level - 1, key, data, childSplit);
+        Put32(item, i * rs + cbKey_, moved);
+        // A key below every key of the tree becomes the first key of the leftmost path.
+        if (i == 0 && compare(item.data(), key) > 0)
+            std::copy(key.begin(), key.end(), item.begin());
+        if (!childSplit) return heap_->replace(node, item);
+        pos = i + 1;
+        std::vector<uint8_t> rec = childSplit->key;
+        AppendLe(rec, childSplit->hid, 4);
+        item.insert(item.begin() + pos * rs, rec.begin(), rec.end());
+    }
+    size_t n = item.size() / rs;
+    if (n <= maxRecords(level)) return heap_->replace(node, item);
+    // Appending at the right edge (ascending keys, the usual case) leaves the left item full;
+    // elsewhere split in halves.
+    size_t keep = (pos == n - 1) ? n - 1 : n / 2;
+    std::vector<uint8_t> right(item.begin() + keep * rs, item.end());
+    item.resize(keep * rs);
+    Hid left = heap_->replace(node, item);
+    split =
+        Split{std::vector<uint8_t>(right.begin(), right.begin() + cbKey_), heap_->allocate(right)};
+    return left;
+}
+
+void BTree::put(std::span<const uint8_t> key, std::span<const uint8_t> data) {
+    checkKey(key);
+    if (data.size() != cbEnt_) {
+        throw std::invalid_argument("BTH: data of " + std::to_string(data.size()) +
+                                    " bytes, tree uses " + std::to_string(cbEnt_));
+    }
+    if (root_ == 0) {
+        std::vector<uint8_t> rec(key.begin(), key.end());
+        rec.insert(rec.end(), data.begin(), data.end());
+        root_ = heap_->allocate(rec);
+        levels_ = 0;
+        storeHeader();
+        return;
+    }
+    std::optional<Split> split;
+    Hid root = insertAt(root_, levels_, key, data, split);
+    if (split) {
+        auto left = heap_->read(root);
+        std::vector<uint8_t> idx(left.begin(), left.begin() + cbKey_);
+        AppendLe(idx, root, 4);
+        idx.insert(idx.end(), split->key.begin(), split->key.end());
+        AppendLe(idx, split->hid, 4);
+        root = heap_->allocate(idx);
+        ++levels_;
+    }
+    if (root != root_ || split) {
+        root_ = root;
+        storeHeader();
+    }
+}
+
+BTree::Erased BTree::eraseAt(Hid node, int level, std::span<const uint8_t> key) {
+    Erased r;
+    r.hid = node;
+    auto item = heap_->read(node);
+    size_t rs = recordSize(level);
+    size_t n = item.size() / rs;
+    if (n == 0 || compare(item.data(), key) > 0) return r;
+    size_t i = childFor(item, key, rs);  // on a leaf: the last record with key <= key
+    if (level == 0) {
+        if (compare(item.data() + i * rs, key) != 0) return r;
+        r.found = true;
+        item.erase(item.begin() + i * rs, item.begin() + (i + 1) * rs);
+    } else {
+        Hid child = Get32(item, i * rs + cbKey_);
+        Erased c = eraseAt(child, level - 1, key);
+        if (!c.found) return r;
+        r.found = true;
+        if (c.emptied) {
+            item.erase(item.begin() + i * rs, item.begin() + (i + 1) * rs);
+        } else {
+            Put32(item, i * rs + cbKey_, c.hid);
+            std::copy(c.firstKey.begin(), c.firstKey.end(), item.begin() + i * rs);
+        }
+    }
+    if (item.empty()) {
+        heap_->free(node);
+        r.emptied = true;
+        r.hid = 0;
+        return r;
+    }
+    r.firstKey.assign(item.begin(), item.begin() + cbKey_);
+    r.hid = heap_->replace(node, item);
+    return r;
+}
+
+bool BTree::erase(std::span<const uint8_t> key) {
+    checkKey(key);
+    if (root_ == 0) return false;
+    Erased r = eraseAt(root_, levels_, key);
+    if (!r.found) return false;
+    root_ = r.hid;
+    if (r.emptied) levels_ = 0;
+    // An index root with one child is replaced by that child.
+    while (root_ != 0 && levels_ > 0 && heap_->itemSize(root_) == recordSize(levels_)) {
+        Hid only = Get32(heap_->read(root_), cbKey_);
+        heap_->free(root_);
+        root_ = only;
+        --levels_;
+    }
+    storeHeader();
+    return true;
+}
+
+void BTree::visit(
+    Hid node, int level,
+    const std::function<void(std::span<const uint8_t>, std::span<const uint8_t>)>& f) const {
+    auto item = heap_->read(node);
+    size_t rs = recordSize(level);
+    std::span<const uint8_t> s(item);
+    for (size_t off = 0; off + rs <= item.size(); off += rs) {
+        if (level == 0) {
+            f(s.subspan(off, cbKey_), s.subspan(off + cbKey_, cbEnt_));
+        } else {
+            visit(Get32(s, off + cbKey_), level - 1, f);
+        }
+    }
+}
+
+void BTree::forEach(
+    const std::function<void(std::span<const uint8_t>, std::span<const uint8_t>)>& f) const {
+    if (root_ != 0) visit(root_, levels_, f);
+}
+
+size_t BTree::count() const {
+    size_t n = 0;
+    forEach([&n](auto, auto) { ++n; });
+    return n;
+}
+
+std::optional<uint64_t> BTree::findUint(uint64_t key) const {
+    std::vector<uint8_t> k;
+    AppendLe(k, key, cbKey_ > 8 ? 8 : cbKey_);
+    k.resize(cbKey_, 0);
+    auto d = find(k);
+    if (!d) return std::nullopt;
+    return GetLe(*d, 0, d->size() > 8 ? 8 : d->size());
+}
+
+void BTree::putUint(uint64_t key, uint64_t data) {
+    std::vector<uint8_t> k, d;
+    AppendLe(k, key, cbKey_ > 8 ? 8 : cbKey_);
+    k.resize(cbKey_, 0);
+    AppendLe(d, data, cbEnt_ > 8 ? 8 : cbEnt_);
+    d.resize(cbEnt_, 0);
+    put(k, d);
+}
+
+bool BTree::eraseUint(uint64_t key) {
+    std::vector<uint8_t> k;
+    AppendLe(k, key, cbKey_ > 8 ? 8 : cbKey_);
+    k.resize(cbKey_, 0);
+    return erase(k);
+}
+
+}  // namespace pst::ltp

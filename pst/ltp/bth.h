@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "pst/ltp/heap.h"
+
+namespace pst::ltp {
+
+// A BTree-on-heap: sorted records of a fixed-size key (2, 4, 8 or 16 bytes, compared as
+// little-endian unsigned integers) and fixed-size data (1..32 bytes). Leaves and index levels
+// are heap items of at most 3580 bytes. Every change rewrites only the items on one
+// root-to-leaf path, so its cost grows with the depth, not the record count.
+class BTree {
+public:
+    // Allocates an empty tree's header item and returns its HID.
+    static Hid Create(Heap& heap, uint8_t cbKey, uint8_t cbEnt);
+    // The tree whose header is the item `header` of `heap` (which must outlive it).
+    BTree(Heap& heap, Hid header);
+
+    Hid header() const { return header_; }
+    uint8_t keySize() const { return cbKey_; }
+    uint8_t dataSize() const { return cbEnt_; }
+    uint8_t indexLevels() const { return levels_; }
+    bool empty() const { return root_ == 0; }
+
+    std::optional<std::vector<uint8_t>> find(std::span<const uint8_t> key) const;
+    // Inserts a record, or replaces the data of the record with this key.
+    void put(std::span<const uint8_t> key, std::span<const uint8_t> data);
+    // Removes a record; false when there was none.
+    bool erase(std::span<const uint8_t> key);
+    // Visits all records in ascending key order.
+    void forEach(const std::function<void(std::span<const uint8_t> key,
+                                          std::span<const uint8_t> data)>& visit) const;
+    size_t count() const;
+
+    // Integer keys and data as little-endian byte strings of the tree's sizes.
+    std::optional<uint64_t> findUint(uint64_t key) const;
+    void putUint(uint64_t key, uint64_t data);
+    bool eraseUint(uint64_t key);
+
+private:
+    struct Split {
+        std::vector<uint8_t> key;
+        Hid hid = 0;
+    };
+    struct Erased {
+        bool found = false;
+        bool emptied = false;
+        Hid hid = 0;
+        std::vector<uint8_t> firstKey;
+    };
+
+    int compare(const uint8_t* a, std::span<const uint8_t> b) const;
+    size_t recordSize(int level) const { return cbKey_ + (level == 0 ? cbEnt_ : 4); }
+    size_t maxRecords(int level) const { return kMaxHeapItem / recordSize(level); }
+    // Index of the child to descend into: the last record whose key is <= key (0 if none).
+    size_t childFor(const std::vector<uint8_t>& item, std::span<const uint8_t> key,
+                    size_t recordSize) const;
+    Hid insertAt(Hid node, int level, std::span<const uint8_t> key, std::span<const uint8_t> data,
+                 std::optional<Split>& split);
+    Erased eraseAt(Hid node, int level, std::span<const uint8_t> key);
+    void visit(
+        Hid node, int level,
+        const std::function<void(std::span<const uint8_t>, std::span<const uint8_t>)>& f) const;
+    void storeHeader();
+    void checkKey(std::span<const uint8_t> key) const;
+
+    Heap* heap_;
+    Hid header_;
+    uint8_t cbKey_ = 0;
+    uint8_t cbEnt_ = 0;
+    uint8_t levels_ = 0;
+    Hid root_ = 0;
+};
+
+}  // namespace pst::ltp

@@ -1,0 +1,317 @@
+#include "pst/ltp/heap.h"
+
+#include <stdexcept>
+#include <string>
+
+#include "pst/ltp/byte_io.h"
+
+namespace pst::ltp {
+namespace {
+
+constexpr uint8_t kHnSig = 0xEC;
+constexpr size_t kMaxItemsPerBlock = 0x7FF;  // hidIndex has 11 bits
+constexpr size_t kFirstBitmapBlock = 8;
+constexpr size_t kBlocksPerBitmap = 128;
+
+bool IsBitmapBlock(size_t i) {
+    return i >= kFirstBitmapBlock && (i - kFirstBitmapBlock) % kBlocksPerBitmap == 0;
+}
+
+// The block whose header holds the fill level of block i, and the nibble index there.
+size_t FillHolder(size_t i) {
+    if (i < kFirstBitmapBlock) return 0;
+    return kFirstBitmapBlock + (i - kFirstBitmapBlock) / kBlocksPerBitmap * kBlocksPerBitmap;
+}
+
+std::string HidText(Hid hid) {
+    return "HID " + Hex(hid);
+}
+
+}  // namespace
+
+Heap::Heap(uint8_t clientSig) : clientSig_(clientSig) {
+    Block b;
+    b.loaded = true;
+    b.dirty = true;
+    b.fillMap.assign(4, 0);
+    blocks_.push_back(std::move(b));
+}
+
+Heap::Heap(const ndb::NodeDatabase& db, ndb::Bid data) : db_(&db), stream_(data) {
+    if (data == 0) throw std::runtime_error("heap: node has no data stream");
+    auto leaves = db.dataBlocks(data);
+    if (leaves.empty())
+        throw std::runtime_error("heap: data stream " + Hex(data) + " has no blocks");
+    if (leaves.size() > kMaxHeapBlocks) throw std::runtime_error("heap: more than 65536 blocks");
+    blocks_.resize(leaves.size());
+    for (size_t i = 0; i < leaves.size(); ++i) {
+        blocks_[i].bid = leaves[i];
+        blocks_[i].padded = i + 1 < leaves.size();
+    }
+    auto raw = db.readBlock(leaves[0]);
+    if (raw.size() < 12 || raw[2] != kHnSig) {
+        throw std::runtime_error("heap: block " + Hex(leaves[0]) + " is not a heap (bSig)");
+    }
+    clientSig_ = raw[3];
+    userRoot_ = Get32(raw, 4);
+    parse(0, blocks_[0], raw);
+}
+
+size_t Heap::HeaderSize(size_t blockIndex) {
+    if (blockIndex == 0) return 12;
+    return IsBitmapBlock(blockIndex) ? 66 : 2;
+}
+
+size_t Heap::BlockSize(size_t blockIndex, const Block& b, size_t extraItems, size_t extraBytes) {
+    size_t end = HeaderSize(blockIndex) + b.used + extraBytes;
+    end += end & 1;
+    return end + 4 + 2 * (b.items.size() + extraItems + 1);
+}
+
+void Heap::parse(size_t blockIndex, Block& b, const std::vector<uint8_t>& raw) const {
+    std::span<const uint8_t> s(raw);
+    const std::string where = "heap block " + std::to_string(blockIndex);
+    size_t ibHnpm = Get16(s, 0);
+    if (ibHnpm < HeaderSize(blockIndex) || ibHnpm + 4 > raw.size()) {
+        throw std::runtime_error(where + ": page map offset " + std::to_string(ibHnpm) +
+                                 " outside the block of " + std::to_string(raw.size()) + " bytes");
+    }
+    size_t cAlloc = Get16(s, ibHnpm);
+    if (ibHnpm + 4 + 2 * (cAlloc + 1) > raw.size()) {
+        throw std::runtime_error(where + ": page map of " + std::to_string(cAlloc) +
+                                 " items overruns the block");
+    }
+    b.items.clear();
+    b.used = 0;
+    size_t prev = Get16(s, ibHnpm + 4);
+    for (size_t i = 0; i < cAlloc; ++i) {
+        size_t next = Get16(s, ibHnpm + 4 + 2 * (i + 1));
+        if (next < prev || next > ibHnpm) {
+            throw std::runtime_error(where + ": item " + std::to_string(i + 1) +
+                                     " has bad offsets " + std::to_string(prev) + ".." +
+                                     std::to_string(next));
+        }
+        b.items.emplace_back(raw.begin() + prev, raw.begin() + next);
+        b.used += next - prev;
+        prev = next;
+    }
+    if (blockIndex == 0) {
+        b.fillMap.assign(raw.begin() + 8, raw.begin() + 12);
+    } else if (IsBitmapBlock(blockIndex)) {
+        b.fillMap.assign(raw.begin() + 2, raw.begin() + 66);
+    }
+    b.loaded = true;
+}
+
+Heap::Block& Heap::load(size_t blockIndex) const {
+    if (blockIndex >= blocks_.size()) {
+        throw std::runtime_error("heap: block " + std::to_string(blockIndex) + " does not exist (" +
+                                 std::to_string(blocks_.size()) + " blocks)");
+    }
+    Block& b = blocks_[blockIndex];
+    if (!b.loaded) parse(blockIndex, b, db_->readBlock(b.bid));
+    return b;
+}
+
+std::vector<uint8_t> Heap::serialize(size_t blockIndex, const Block& b) const {
+    std::vector<uint8_t> out(HeaderSize(blockIndex), 0);
+    std::vector<uint16_t> offsets;
+    offsets.push_back(uint16_t(out.size()));
+    size_t cFree = 0;
+    for (const auto& item : b.items) {
+        out.insert(out.end(), item.begin(), item.end());
+        offsets.push_back(uint16_t(out.size()));
+        if (item.empty()) ++cFree;
+    }
+    if (out.size() & 1) out.push_back(0);
+    Put16(out, 0, uint16_t(out.size()));
+    if (blockIndex == 0) {
+        out[2] = kHnSig;
+        out[3] = clientSig_;
+        Put32(out, 4, userRoot_);
+        std::copy(b.fillMap.begin(), b.fillMap.end(), out.begin() + 8);
+    } else if (IsBitmapBlock(blockIndex)) {
+        std::copy(b.fillMap.begin(), b.fillMap.end(), out.begin() + 2);
+    }
+    AppendLe(out, b.items.size(), 2);
+    AppendLe(out, cFree, 2);
+    for (uint16_t o : offsets) AppendLe(out, o, 2);
+    return out;
+}
+
+const std::vector<uint8_t>& Heap::item(Hid hid) const {
+    if (hid == 0 || (hid & 0x1F) != 0)
+        throw std::runtime_error("heap: " + HidText(hid) + " is not an HID");
+    const Block& b = load(HidBlockOf(hid));
+    size_t index = HidIndexOf(hid);
+    if (index == 0 || index > b.items.size() || b.items[index - 1].empty()) {
+        throw std::runtime_error("heap: " + HidText(hid) + " names no allocated item");
+    }
+    return b.items[index - 1];
+}
+
+std::vector<uint8_t> Heap::read(Hid hid) const {
+    return item(hid);
+}
+size_t Heap::itemSize(Hid hid) const {
+    return item(hid).size();
+}
+
+void Heap::setUserRoot(Hid hid) {
+    if (hid == userRoot_) return;
+    userRoot_ = hid;
+    load(0).dirty = true;
+}
+
+bool Heap::fits(size_t blockIndex, size_t bytes) const {
+    const Block& b = load(blockIndex);
+    bool freeSlot = false;
+    for (const auto& it : b.items) {
+        if (it.empty()) {
+            freeSlot = true;
+            break;
+        }
+    }
+    if (!freeSlot && b.items.size() >= kMaxItemsPerBlock) return false;
+    return BlockSize(blockIndex, b, freeSlot ? 0 : 1, bytes) <= ndb::kMaxBlockData;
+}
+
+Hid Heap::place(size_t blockIndex, std::span<const uint8_t> bytes) {
+    Block& b = load(blockIndex);
+    size_t slot = b.items.size();
+    for (size_t i = 0; i < b.items.size(); ++i) {
+        if (b.items[i].empty()) {
+            slot = i;
+            break;
+        }
+    }
+    if (slot == b.items.size()) b.items.emplace_back();
+    b.items[slot].assign(bytes.begin(), bytes.end());
+    b.used += bytes.size();
+    b.dirty = true;
+    return MakeHid(uint32_t(blockIndex), uint32_t(slot + 1));
+}
+
+Hid Heap::allocate(std::span<const uint8_t> bytes) {
+    if (bytes.empty()) throw std::invalid_argument("heap: cannot allocate an empty item");
+    if (bytes.size() > kMaxHeapItem) {
+        throw std::invalid_argument("heap: item of " + std::to_string(bytes.size()) +
+                                    " bytes exceeds the 3580-byte limit");
+    }
+    // Only the last block is tried: finding room elsewhere would mean reading the whole heap.
+    size_t last = blocks_.size() - 1;
+    if (fits(last, bytes.size())) return place(last, bytes);
+    if (blocks_.size() >= kMaxHeapBlocks) throw std::runtime_error("heap: full (65536 blocks)");
+    Block nb;
+    nb.loaded = true;
+    if (IsBitmapBlock(blocks_.size())) nb.fillMap.assign(64, 0);
+    blocks_.push_back(std::move(nb));
+    return place(blocks_.size() - 1, bytes);
+}
+
+Hid Heap::replace(Hid hid, std::span<const uint8_t> bytes) {
+    if (bytes.empty()) throw std::invalid_argument("heap: cannot store an empty item");
+    if (bytes.size() > kMaxHeapItem) {
+        throw std::invalid_argument("heap: item of " + std::to_string(bytes.size()) +
+                                    " bytes exceeds the 3580-byte limit");
+    }
+    size_t old = item(hid).size();
+    Block& b = load(HidBlockOf(hid));
+    if (bytes.size() <= old ||
+        BlockSize(HidBlockOf(hid), b, 0, bytes.size() - old) <= ndb::kMaxBlockData) {
+        auto& it = b.items[HidIndexOf(hid) - 1];
+        it.assign(bytes.begin(), bytes.end());
+        b.used = b.used - old + bytes.size();
+        b.dirty = true;
+        return hid;
+    }
+    free(hid);
+    return allocate(bytes);
+}
+
+void Heap::free(Hid hid) {
+    size_t size = item(hid).size();
+    Block& b = load(HidBlockOf(hid));
+    b.items[HidIndexOf(hid) - 1].clear();
+    b.used -= size;
+    while (!b.items.empty() && b.items.back().empty()) b.items.pop_back();
+    b.dirty = true;
+}
+
+size_t Heap::itemCount() const {
+    size_t n = 0;
+    for (size_t i = 0; i < blocks_.size(); ++i) {
+        for (const auto& it : load(i).items) n += it.empty() ? 0 : 1;
+    }
+    return n;
+}
+
+bool Heap::modified() const {
+    for (const auto& b : blocks_) {
+        if (b.dirty) return true;
+    }
+    return false;
+}
+
+uint8_t Heap::FillLevel(size_t freeBytes) {
+    static const size_t kBounds[] = {3584, 2560, 2048, 1792, 1536, 1280, 1024, 768,
+                                     512,  256,  128,  64,   32,   16,   8};
+    for (uint8_t level = 0; level < 15; ++level) {
+        if (freeBytes >= kBounds[level]) return level;
+    }
+    return 15;
+}
+
+void Heap::setFillLevel(size_t blockIndex) {
+    const Block& b = blocks_[blockIndex];
+    uint8_t level = FillLevel(ndb::kMaxBlockData - BlockSize(blockIndex, b, 0, 0));
+    size_t holder = FillHolder(blockIndex);
+    Block& h = load(holder);
+    size_t nibble = blockIndex - holder;
+    uint8_t& byte = h.fillMap[nibble / 2];
+    uint8_t updated =
+        (nibble & 1) ? uint8_t((byte & 0x0F) | (level << 4)) : uint8_t((byte & 0xF0) | level);
+    if (updated != byte) {
+        byte = updated;
+        h.dirty = true;
+    }
+}
+
+ndb::Bid Heap::write(ndb::NodeDatabase& db) {
+    // A block that stopped being the last one is stored again, padded.
+    for (size_t i = 0; i + 1 < blocks_.size(); ++i) {
+        if (!blocks_[i].padded) load(i).dirty = true;
+    }
+    if (!modified() && stream_ != 0) return stream_;
+    // Fill levels first: recording them may dirty a holder block, whose own level is then
+    // recorded in the second pass (holders record their own level, so two passes suffice).
+    for (int pass = 0; pass < 2; ++pass) {
+        for (size_t i = 0; i < blocks_.size(); ++i) {
+            if (blocks_[i].dirty) setFillLevel(i);
+        }
+    }
+    std::vector<ndb::Bid> leaves(blocks_.size());
+    for (size_t i = 0; i < blocks_.size(); ++i) {
+        Block& b = blocks_[i];
+        if (b.dirty || b.bid == 0) {
+            auto raw = serialize(i, b);
+            b.padded = i + 1 < blocks_.size();
+            if (b.padded) raw.resize(ndb::kMaxBlockData, 0);
+            b.bid = db.writeBlock(raw);
+            b.dirty = false;
+        }
+        leaves[i] = b.bid;
+        // Keep the header block and the block taking new items; others are read on demand.
+        if (i != 0 && i + 1 != blocks_.size()) {
+            b.loaded = false;
+            b.items = {};
+            b.fillMap = {};
+            b.used = 0;
+        }
+    }
+    db_ = &db;
+    stream_ = db.writeDataTree(leaves);
+    return stream_;
+}
+
+}  // namespace pst::ltp

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "pst/ndb/node_database.h"
+
+namespace pst::ltp {
+
+// Heap item id: hidType (5 bits, 0), hidIndex (11 bits, 1-based), hidBlockIndex (16 bits).
+using Hid = uint32_t;
+
+constexpr Hid MakeHid(uint32_t blockIndex, uint32_t index) {
+    return (blockIndex << 16) | (index << 5);
+}
+constexpr uint32_t HidBlockOf(Hid hid) {
+    return hid >> 16;
+}
+constexpr uint32_t HidIndexOf(Hid hid) {
+    return (hid >> 5) & 0x7FF;
+}
+
+// An HNID is an HID when its NID type bits are 0 (kNidTypeHid), else a subnode NID.
+constexpr bool IsHid(uint32_t hnid) {
+    return (hnid & 0x1F) == 0;
+}
+
+constexpr size_t kMaxHeapItem = 3580;
+constexpr size_t kMaxHeapBlocks = 65536;
+
+enum ClientSig : uint8_t {
+    kClientSigTc = 0x7C,
+    kClientSigBth = 0xB5,
+    kClientSigPc = 0xBC,
+};
+
+// A heap-on-node held in memory block by block. Blocks are read from the node's data stream
+// only when touched, and write() gives new data blocks only to blocks that changed, so work per
+// change does not grow with the heap. As in Outlook's files, every block but the last is
+// stored padded to a full 8176 bytes.
+class Heap {
+public:
+    // A new heap of one block holding no items.
+    explicit Heap(uint8_t clientSig);
+    // The heap stored in the data stream `data` (a block or a data tree).
+    Heap(const ndb::NodeDatabase& db, ndb::Bid data);
+
+    uint8_t clientSig() const { return clientSig_; }
+    Hid userRoot() const { return userRoot_; }
+    void setUserRoot(Hid hid);
+
+    // A new item holding `bytes` (1..kMaxHeapItem bytes).
+    Hid allocate(std::span<const uint8_t> bytes);
+    // The bytes of an item; throws for an HID that does not name a live item.
+    std::vector<uint8_t> read(Hid hid) const;
+    size_t itemSize(Hid hid) const;
+    // Replaces an item's bytes. The item keeps its HID when its block has room, otherwise it
+    // moves and the new HID is returned: callers must store the result.
+    Hid replace(Hid hid, std::span<const uint8_t> bytes);
+    void free(Hid hid);
+
+    size_t blockCount() const { return blocks_.size(); }
+    // Live items over all blocks (reads every block).
+    size_t itemCount() const;
+    bool modified() const;
+
+    // Writes changed blocks and returns the data stream (a block, or a data tree over the
+    // blocks). Unchanged blocks keep their BIDs. The heap stays usable afterwards.
+    ndb::Bid write(ndb::NodeDatabase& db);
+
+private:
+    struct Block {
+        ndb::Bid bid = 0;  // stored block, 0 when new
+        bool loaded = false;
+        bool dirty = false;
+        bool padded = false;  // stored as a full 8176-byte block (every block but the last)
+        std::vector<std::vector<uint8_t>> items;  // index i holds item i+1; empty = free
+        std::vector<uint8_t> fillMap;             // HNBITMAPHDR fill map (bitmap blocks only)
+        size_t used = 0;                          // bytes of live items
+    };
+
+    static size_t HeaderSize(size_t blockIndex);
+    static size_t BlockSize(size_t blockIndex, const Block& b, size_t extraItems,
+                            size_t extraBytes);
+    Block& load(size_t blockIndex) const;
+    void parse(size_t blockIndex, Block& b, const std::vector<uint8_t>& raw) const;
+    std::vector<uint8_t> serialize(size_t blockIndex, const Block& b) const;
+    const std::vector<uint8_t>& item(Hid hid) const;
+    bool fits(size_t blockIndex, size_t bytes) const;
+    Hid place(size_t blockIndex, std::span<const uint8_t> bytes);
+    void setFillLevel(size_t blockIndex);
+    static uint8_t FillLevel(size_t freeBytes);
+
+    const ndb::NodeDatabase* db_ = nullptr;
+    uint8_t clientSig_ = 0;
+    Hid userRoot_ = 0;
+    bool headerDirty_ = false;
+    ndb::Bid stream_ = 0;  // the stream write() produced or the heap was read from
+    mutable std::vector<Block> blocks_;
+    std::vector<uint8_t> fillLevels_;  // one nibble per block, as last stored or computed
+};
+
+}  // namespace pst::ltp

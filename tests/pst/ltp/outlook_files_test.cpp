@@ -1,0 +1,285 @@
+// Outlook-made PST files (/work/shared/corpus/pst) read through this layer, and rewritten by
+// it: the rewritten files must read the same in independent PST readers.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "pst/ltp/property_context.h"
+#include "pst/ltp/table_context.h"
+#include "pst/ltp/verify.h"
+#include "pst/ndb/pst_file.h"
+#include "pst/ndb/verify.h"
+#include "tests/pst/ltp/test_values.h"
+
+namespace pst::ltp {
+namespace {
+
+namespace fs = std::filesystem;
+using ndb::PstFile;
+using testing::ScratchDir;
+
+const fs::path kCorpus = fs::path(EML2PST_SHARED_DIR) / "corpus" / "pst";
+const fs::path kReaders = fs::path(EML2PST_SHARED_DIR) / "tools" / "pst-readers";
+const char* const kUnicodeFiles[] = {"outlook-pst-rs_Empty.pst", "pstsdk_sample1.pst",
+                                     "tika_testPST.pst", "tika_testPST_variousBodyTypes.pst"};
+
+// The client signature of the heap a data stream holds, or 0 when it is not a heap.
+uint8_t HeapSignature(const ndb::NodeDatabase& db, ndb::Bid data) {
+    if (data == 0) return 0;
+    auto first = db.readBlock(db.dataBlocks(data).at(0));
+    return first.size() >= 12 && first[2] == 0xEC ? first[3] : 0;
+}
+
+struct Counts {
+    size_t pcs = 0, tcs = 0, properties = 0, rows = 0, verified = 0;
+};
+
+// Reads every PC and TC of a node and of its subnodes (raw 0x1F value subnodes excluded).
+void ReadAll(ndb::NodeDatabase& db, ndb::Nid nid, ndb::Bid data, ndb::Bid sub, Counts& counts) {
+    SCOPED_TRACE("node " + Hex(nid));
+    auto subnodes = db.readSubnodes(sub);
+    uint8_t sig = HeapSignature(db, data);
+    if (sig != 0) {
+        auto findings = VerifyHeapNode(db, data, subnodes);
+        EXPECT_TRUE(findings.empty())
+            << findings.size() << " findings, first: " << findings.front();
+        ++counts.verified;
+    }
+    if (sig == kClientSigPc) {
+        PropertyContext pc(db, subnodes, data);
+        for (const auto& v : pc.getAll()) {
+            EXPECT_EQ(v.size(), pc.valueSize(v.id()));
+            ++counts.properties;
+        }
+        ++counts.pcs;
+    } else if (sig == kClientSigTc) {
+        TableContext tc(db, subnodes, data);
+        for (size_t i = 0; i < tc.rowCount(); ++i) {
+            EXPECT_EQ(tc.findRow(tc.rowIdAt(i)), i);
+            EXPECT_FALSE(tc.row(i).empty());
+            ++counts.rows;
+        }
+        ++counts.tcs;
+    }
+    for (const auto& [child, e] : subnodes) {
+        if (ndb::NidTypeOf(child) != ndb::kNidTypeLtp) ReadAll(db, child, e.data, e.sub, counts);
+    }
+}
+
+TEST(OutlookMadeContexts, EveryPropertyAndTableContextReads) {
+    if (!fs::exists(kCorpus)) GTEST_SKIP() << kCorpus << " is absent";
+    for (const char* name : kUnicodeFiles) {
+        SCOPED_TRACE(name);
+        auto db = PstFile::Open(kCorpus / name, PstFile::Mode::ReadOnly);
+        Counts counts;
+        db->forEachNode(
+            [&](const ndb::NodeEntry& e) { ReadAll(*db, e.nid, e.data, e.sub, counts); });
+        // Even the empty file has the store, name map and folder PCs and the template tables.
+        EXPECT_GE(counts.pcs, 8u);
+        EXPECT_GE(counts.tcs, 10u);
+        EXPECT_GT(counts.properties, 60u);
+        EXPECT_GE(counts.rows, 5u);
+        EXPECT_GE(counts.verified, counts.pcs + counts.tcs);
+    }
+}
+
+TEST(OutlookMadeContexts, OutlookTablesTakeNewColumnsAndRows) {
+    if (!fs::exists(kCorpus)) GTEST_SKIP() << kCorpus << " is absent";
+    ScratchDir dir;
+    const fs::path copy = dir / "copy.pst";
+    fs::copy_file(kCorpus / "tika_testPST.pst", copy);
+    fs::permissions(copy, fs::perms::owner_write, fs::perm_options::add);
+    auto db = PstFile::Open(copy, PstFile::Mode::ReadWrite);
+    std::vector<ndb::NodeEntry> tables;
+    db->forEachNode([&](const ndb::NodeEntry& e) {
+        if (HeapSignature(*db, e.data) == kClientSigTc) tables.push_back(e);
+    });
+    ASSERT_GT(tables.size(), 10u);
+    for (const auto& e : tables) {
+        SCOPED_TRACE("node " + Hex(e.nid));
+        auto subnodes = db->readSubnodes(e.sub);
+        TableContext tc(*db, subnodes, e.data);
+        std::vector<std::vector<PropertyValue>> before;
+        for (size_t i = 0; i < tc.rowCount(); ++i) before.push_back(tc.row(i));
+        // Outlook's own column layout first, then after a column was added.
+        for (uint32_t id : {0x7FFF0001u, 0x7FFF0002u}) {
+            tc.appendRow(id, {PropertyValue::Int32(TableContext::kRowVerTag, 9)});
+            tc.addColumn(0x7FFE001F);
+        }
+        tc.updateRow(0x7FFF0001, {PropertyValue::StringUtf8(0x7FFE001F, "added later")});
+        ndb::Bid data = tc.write();
+        auto findings = VerifyHeapNode(*db, data, subnodes);
+        EXPECT_TRUE(findings.empty()) << findings.front();
+        TableContext back(*db, subnodes, data);
+        ASSERT_EQ(back.rowCount(), before.size() + 2);
+        for (size_t i = 0; i < before.size(); ++i) {
+            auto row = back.row(i);
+            ASSERT_EQ(row.size(), before[i].size());
+            for (size_t k = 0; k < row.size(); ++k) EXPECT_EQ(row[k].bytes(), before[i][k].bytes());
+        }
+        EXPECT_EQ(back.rowById(0x7FFF0001)->back().asUtf8(), "added later");
+    }
+}
+
+// Builds every PC and TC of a node afresh with this layer's writer; returns the new data.
+ndb::Bid Rewrite(ndb::NodeDatabase& db, ndb::Bid data, ndb::SubnodeMap& subnodes,
+                 size_t& rewritten) {
+    for (auto& [child, e] : subnodes) {
+        if (ndb::NidTypeOf(child) == ndb::kNidTypeLtp) continue;
+        auto grandchildren = db.readSubnodes(e.sub);
+        e.data = Rewrite(db, e.data, grandchildren, rewritten);
+        e.sub = db.writeSubnodes(grandchildren);
+    }
+    uint8_t sig = HeapSignature(db, data);
+    if (sig != kClientSigPc && sig != kClientSigTc) return data;
+    // Raw value subnodes belong to the old heap; the new one makes its own.
+    ndb::SubnodeMap fresh;
+    for (const auto& [child, e] : subnodes) {
+        if (ndb::NidTypeOf(child) != ndb::kNidTypeLtp) fresh.emplace(child, e);
+    }
+    ndb::Bid result = 0;
+    if (sig == kClientSigPc) {
+        PropertyContext old(db, subnodes, data);
+        result = PropertyContext::Write(db, fresh, old.getAll());
+    } else {
+        TableContext old(db, subnodes, data);
+        std::vector<uint32_t> tags;
+        for (const auto& c : old.columns()) tags.push_back(c.tag);
+        TableContext made(db, fresh, tags);
+        for (size_t i = 0; i < old.rowCount(); ++i) {
+            std::vector<PropertyValue> cells;
+            for (auto& v : old.row(i)) {
+                if (v.tag() != TableContext::kRowIdTag) cells.push_back(std::move(v));
+            }
+            made.appendRow(old.rowIdAt(i), cells);
+        }
+        result = made.write();
+    }
+    subnodes = std::move(fresh);
+    ++rewritten;
+    return result;
+}
+
+// Runs a reader's dump script; false when the reader is not installed.
+bool Dump(const std::string& script, const fs::path& pst, const fs::path& out) {
+    std::string cmd = "/usr/bin/python3 " + (kReaders / script).string() +
+                      " --full --all-folders '" + pst.string() + "' > '" + out.string() +
+                      "' 2>/dev/null";
+    return std::system(cmd.c_str()) == 0;
+}
+
+TEST(OutlookMadeContexts, RewrittenContextsReadTheSameInIndependentReaders) {
+    if (!fs::exists(kCorpus)) GTEST_SKIP() << kCorpus << " is absent";
+    for (const char* name : {"pstsdk_sample1.pst", "tika_testPST.pst"}) {
+        SCOPED_TRACE(name);
+        ScratchDir dir;
+        fs::create_directories(dir / "original");
+        fs::create_directories(dir / "rewritten");
+        const fs::path original = dir / "original" / name;
+        const fs::path rewritten = dir / "rewritten" / name;
+        fs::copy_file(kCorpus / name, original);
+        fs::copy_file(kCorpus / name, rewritten);
+        fs::permissions(rewritten, fs::perms::owner_write, fs::perm_options::add);
+        {
+            auto db = PstFile::Open(rewritten, PstFile::Mode::ReadWrite);
+            std::vector<ndb::NodeEntry> nodes;
+            db->forEachNode([&](const ndb::NodeEntry& e) { nodes.push_back(e); });
+            size_t rewritten = 0;
+            for (auto e : nodes) {
+                auto subnodes = db->readSubnodes(e.sub);
+                e.data = Rewrite(*db, e.data, subnodes, rewritten);
+                e.sub = db->writeSubnodes(subnodes);
+                db->putNode(e);
+            }
+            db->commit();
+            EXPECT_GT(rewritten, 20u);
+        }
+        auto errors = ndb::VerifyFile(rewritten);
+        EXPECT_TRUE(errors.empty()) << errors.front();
+        {
+            auto db = PstFile::Open(rewritten, PstFile::Mode::ReadOnly);
+            Counts counts;
+            db->forEachNode(
+                [&](const ndb::NodeEntry& e) { ReadAll(*db, e.nid, e.data, e.sub, counts); });
+        }
+        for (const char* script : {"pypff_dump.py", "readpst_dump.py"}) {
+            SCOPED_TRACE(script);
+            ASSERT_TRUE(Dump(script, original, dir / "a.json")) << "reader missing or failing";
+            ASSERT_TRUE(Dump(script, rewritten, dir / "b.json"));
+            std::string cmp = "/usr/bin/python3 " + (kReaders / "compare.py").string() +
+                              " --strict '" + (dir / "a.json").string() + "' '" +
+                              (dir / "b.json").string() + "'";
+            EXPECT_EQ(std::system(cmp.c_str()), 0);
+        }
+    }
+}
+
+// Runs a shell command and returns its standard output.
+std::string Capture(const std::string& cmd) {
+    std::string out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[256];
+        while (fgets(buf, sizeof buf, p) != nullptr) out += buf;
+        pclose(p);
+    }
+    return out;
+}
+
+TEST(OutlookMadeContexts, AttachmentTableInASubnodeReadsInIndependentReaders) {
+    if (!fs::exists(kCorpus)) GTEST_SKIP() << kCorpus << " is absent";
+    ScratchDir dir;
+    const fs::path copy = dir / "many.pst";
+    fs::copy_file(kCorpus / "pstsdk_sample1.pst", copy);
+    fs::permissions(copy, fs::perms::owner_write, fs::perm_options::add);
+    {
+        // The sample's one attachment, attached 199 more times: the attachment table's row
+        // matrix outgrows the heap and moves to a subnode.
+        auto db = PstFile::Open(copy, PstFile::Mode::ReadWrite);
+        std::optional<ndb::NodeEntry> message;
+        db->forEachNode([&](const ndb::NodeEntry& e) {
+            if (ndb::NidTypeOf(e.nid) == ndb::kNidTypeNormalMessage) message = e;
+        });
+        ASSERT_TRUE(message.has_value());
+        auto subnodes = db->readSubnodes(message->sub);
+        ndb::SubnodeEntry table = subnodes.at(0x671);
+        auto tableSubnodes = db->readSubnodes(table.sub);
+        TableContext tc(*db, tableSubnodes, table.data);
+        ASSERT_EQ(tc.rowCount(), 1u);
+        const ndb::Nid first = tc.rowIdAt(0);
+        std::vector<PropertyValue> cells;
+        for (auto& v : tc.row(0)) {
+            if (v.tag() != TableContext::kRowIdTag) cells.push_back(std::move(v));
+        }
+        for (uint32_t k = 1; k < 200; ++k) {
+            const ndb::Nid nid = ndb::MakeNid(ndb::kNidTypeAttachment, ndb::NidIndexOf(first) + k);
+            ASSERT_FALSE(subnodes.count(nid));
+            subnodes[nid] = subnodes.at(first);
+            tc.appendRow(nid, cells);
+        }
+        EXPECT_TRUE(tc.rowsInSubnode());
+        table.data = tc.write();
+        table.sub = db->writeSubnodes(tableSubnodes);
+        subnodes[0x671] = table;
+        message->sub = db->writeSubnodes(subnodes);
+        db->putNode(*message);
+        db->commit();
+    }
+    const std::string count =
+        "import json,sys; d=json.load(open(sys.argv[1])); "
+        "print(sum(len(m['attachments']) for m in d['messages']))";
+    size_t readers = 0;
+    for (const char* script : {"pypff_dump.py", "readpst_dump.py"}) {
+        SCOPED_TRACE(script);
+        if (!Dump(script, copy, dir / "dump.json")) continue;
+        ++readers;
+        EXPECT_EQ(
+            Capture("/usr/bin/python3 -c \"" + count + "\" '" + (dir / "dump.json").string() + "'"),
+            "200\n");
+    }
+    EXPECT_EQ(readers, 2u) << "PST readers missing (pst-utils, python3-pypff)";
+}
+
+}  // namespace
+}  // namespace pst::ltp
