@@ -1,18 +1,147 @@
-// eml2pst: the command-line front end.
+// eml2pst: the command-line front end on the same job driver and conversion as the wizard.
+#include <chrono>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
+#include "cli/cli_job.h"
 #include "cli/console_shell.h"
+#include "cli/json_summary.h"
 #include "engine/keyed_queue.h"
+#include "fs/mod_files.h"
+#include "job/frm_migate_all.h"
 #include "job/message_queue_scan.h"
+#include "pst/messaging/message_store.h"
+#include "pst/messaging/store_verifier.h"
+#include "pst/ndb/pst_file.h"
+#include "store/pst_session.h"
 
 namespace {
 
-int Usage() {
-    std::cerr << "usage: eml2pst scan FOLDER\n"
-                 "  scan   walk FOLDER and its subfolders and list what a conversion would queue\n";
-    return 2;
+constexpr int kExitOk = 0;
+constexpr int kExitSomeFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitNoStore = 3;
+constexpr int kExitInterrupted = 130;
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  eml2pst convert [--quiet] [--json FILE|-] SOURCE_DIR OUTPUT.pst\n"
+    "      convert a folder of .eml/.emlx files (and its subfolders) into one data file\n"
+    "  eml2pst convert --mailboxes [--quiet] [--json FILE|-] ROOT_DIR OUTPUT_DIR\n"
+    "      convert every immediate subfolder of ROOT_DIR into OUTPUT_DIR/<name>.pst\n"
+    "  eml2pst verify FILE.pst     check a data file strictly (exit 0 sound, 1 faults, 3 unreadable)\n"
+    "  eml2pst list FILE.pst       the folder tree with message counts\n"
+    "  eml2pst scan FOLDER         what a conversion of FOLDER would queue\n"
+    "  eml2pst --help | --version\n"
+    "Exit status of convert: 0 every message file converted, 1 some failed or a folder could not\n"
+    "be converted, 2 usage error, 3 no data file could be created or opened, 130 interrupted.\n";
+
+int Usage(const std::string& problem = "") {
+    if (!problem.empty()) std::cerr << "eml2pst: " << problem << "\n";
+    std::cerr << kUsage;
+    return kExitUsage;
+}
+
+int Convert(const std::vector<std::string>& args) {
+    cli::CliJob job;
+    std::string jsonTarget;
+    bool quiet = false;
+    std::vector<std::string> positional;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--mailboxes") job.single = false;
+        else if (args[i] == "--quiet") quiet = true;
+        else if (args[i] == "--json" && i + 1 < args.size()) jsonTarget = args[++i];
+        else if (args[i].rfind("--", 0) == 0) return Usage("unknown option " + args[i]);
+        else positional.push_back(args[i]);
+    }
+    if (positional.size() != 2) return Usage("convert takes a source and a target");
+    if (!fs::FolderExists(positional[0])) return Usage("no such folder: " + positional[0]);
+
+    cli::ConsoleShell shell;
+    shell.quiet = quiet;
+    if (job.single) {
+        job.source = positional[0];
+        while (job.source.size() > 1 && job.source.back() == '/') job.source.pop_back();
+        shell.savePath = positional[1];
+    } else {
+        job.output = positional[1];
+        if (!fs::FolderExists(job.output)) return Usage("no such output folder: " + job.output);
+        job.rows = cli::SubfoldersOf(positional[0]);
+    }
+
+    store::PstSessionFactory factory;
+    job::frmMigateAll window(job, shell, factory);
+    shell.controls = &window.controls;
+    shell.onInterrupt = [&window] { window.CmdStopMigration_Click(); };
+    cli::ConsoleShell::CatchInterrupt();
+
+    auto start = std::chrono::steady_clock::now();
+    window.Show();
+    window.CmdStartConversion_Click();
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    const engine::RunReport& report = window.report;
+    if (!jsonTarget.empty()) {
+        std::string json = cli::JsonSummary(report, seconds);
+        if (jsonTarget == "-") {
+            std::cout << json;
+        } else {
+            std::ofstream(jsonTarget) << json;
+        }
+    }
+    if (cli::ConsoleShell::Interrupted()) return kExitInterrupted;
+    size_t attempted = 0, storeFailed = 0;
+    for (const auto& f : report.folders) {
+        if (f.pstPath.empty()) continue;
+        ++attempted;
+        storeFailed += f.storeFailed;
+    }
+    if (attempted > 0 && storeFailed == attempted) return kExitNoStore;
+    return report.Failed() > 0 || storeFailed > 0 ? kExitSomeFailed : kExitOk;
+}
+
+int Verify(const std::string& path) {
+    if (!fs::FileExists(path)) {
+        std::cerr << "eml2pst: cannot open " << path << "\n";
+        return kExitNoStore;
+    }
+    pst::messaging::StoreReport report;
+    try {
+        // A file that does not open as a data file at all is "cannot open", not "faulty".
+        pst::ndb::PstFile::Open(path, pst::ndb::PstFile::Mode::ReadOnly);
+        report = pst::messaging::VerifyStoreFile(path);
+    } catch (const std::exception& e) {
+        std::cerr << "eml2pst: cannot open " << path << ": " << e.what() << "\n";
+        return kExitNoStore;
+    }
+    for (const auto& e : report.errors) std::cout << e << "\n";
+    std::cout << path << ": " << (report.ok() ? "sound" : "faulty") << ", " << report.folders
+              << " folders, " << report.messages << " messages, " << report.errors.size()
+              << " problems\n";
+    return report.ok() ? kExitOk : kExitSomeFailed;
+}
+
+void ListFolder(pst::messaging::MessageStore& s, pst::ndb::Nid folder, const std::string& indent) {
+    for (const auto& child : s.subfolders(folder)) {
+        std::cout << indent << child.name << "  (" << child.contentCount << ")\n";
+        ListFolder(s, child.nid, indent + "  ");
+    }
+}
+
+int List(const std::string& path) {
+    try {
+        auto s = pst::messaging::MessageStore::Open(path, true);
+        auto top = s->folderInfo(s->ipmSubtree());
+        std::cout << s->displayName() << "\n  " << top.name << "  (" << top.contentCount << ")\n";
+        ListFolder(*s, s->ipmSubtree(), "    ");
+    } catch (const std::exception& e) {
+        std::cerr << "eml2pst: cannot read " << path << ": " << e.what() << "\n";
+        return kExitNoStore;
+    }
+    return kExitOk;
 }
 
 int Scan(const std::string& folder) {
@@ -25,12 +154,27 @@ int Scan(const std::string& folder) {
     for (const auto& e : engine::MessageQueue()) std::cout << e.key << "\t" << e.value << "\n";
     std::cout << (fileCounter - 1) << " files and " << engine::FolderQueue().Count()
               << " folders queued under " << walked << "\n";
-    return 0;
+    return kExitOk;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "scan") == 0) return Scan(argv[2]);
-    return Usage();
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) return Usage();
+    const std::string command = args[0];
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "--help" || command == "-h") {
+        std::cout << kUsage;
+        return kExitOk;
+    }
+    if (command == "--version") {
+        std::cout << "eml2pst 0.1.0\n";
+        return kExitOk;
+    }
+    if (command == "convert") return Convert(rest);
+    if (command == "verify" && rest.size() == 1) return Verify(rest[0]);
+    if (command == "list" && rest.size() == 1) return List(rest[0]);
+    if (command == "scan" && rest.size() == 1) return Scan(rest[0]);
+    return Usage("unknown command or wrong arguments");
 }

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs the main job on the bundled sample mailbox.
+# Installs what is needed, builds, converts the bundled sample mailbox into out/sample.pst and
+# lists what the data file holds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-packages.sh
 bash scripts/build.sh build -DEML2PST_TESTS=OFF -DEML2PST_BENCH=OFF
-./build/cli/eml2pst scan samples/mailbox
+mkdir -p out
+rm -f out/sample.pst
+./build/cli/eml2pst convert samples/mailbox out/sample.pst
+./build/cli/eml2pst list out/sample.pst

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/status_window.h"
+
+namespace cli {
+
+// The job as the command line gives it: one source folder, or every immediate subfolder of a
+// root, each converted into <name>.pst in an output folder.
+struct CliJob : engine::ConversionJob {
+    struct Row {
+        std::string name;
+        std::string path;
+    };
+    bool single = true;
+    std::string source;
+    std::string output;
+    std::vector<Row> rows;
+
+    bool SingleMode() const override { return single; }
+    std::string SourceFolder() const override { return source; }
+    std::string OutputFolder() const override { return output; }
+    int RowCount() const override { return int(rows.size()); }
+    bool RowChecked(int) const override { return true; }
+    std::string RowText(int row) const override { return rows[size_t(row - 1)].name; }
+    std::string RowPath(int row) const override { return rows[size_t(row - 1)].path; }
+    void MarkRowStarted(int) override {}
+};
+
+// The immediate subfolders of `root`, sorted by name.
+std::vector<CliJob::Row> SubfoldersOf(const std::string& root);
+
+}  // namespace cli

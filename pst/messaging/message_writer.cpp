@@ -1,0 +1,268 @@
+// Writing messages: the message node (PC, recipient table, attachments) and the bookkeeping in
+// the folder that receives it.
+
+#include <chrono>
+#include <random>
+
+#include "pst/ltp/property_context.h"
+#include "pst/ltp/table_context.h"
+#include "pst/messaging/errors.h"
+#include "pst/messaging/message_store.h"
+#include "pst/messaging/store_folder.h"
+#include "pst/messaging/table_templates.h"
+#include "pst/messaging/well_known.h"
+#include "pst/ndb/errors.h"
+
+namespace pst::messaging {
+namespace {
+
+// Values a store computes when asked and never stores: entry IDs, record keys, object type,
+// attachment number, has-attachments, normalized subject.
+bool IsCalculated(uint16_t id) {
+    switch (id) {
+        case 0x0FFF:  // entry ID
+        case 0x0FF9:  // record key
+        case 0x0E09:  // parent entry ID
+        case 0x0FFE:  // object type
+        case 0x0FFB:  // store entry ID
+        case 0x0FFA:  // store record key
+        case 0x0E21:  // attachment number
+        case 0x0E1B:  // has attachments
+        case 0x0E1D:  // normalized subject
+            return true;
+        default:
+            return false;
+    }
+}
+
+PropertyValue Retag(const PropertyValue& v, uint32_t newTag) {
+    if (v.isStream()) return PropertyValue::Stream(newTag, v.size(), v.producer());
+    return PropertyValue(newTag, v.bytes());
+}
+
+// A property set's values with named properties mapped to ids through the store's map.
+std::vector<PropertyValue> Resolve(const PropertySet& set, NameIdMap& names, bool dropCalculated) {
+    std::vector<PropertyValue> out;
+    for (const auto& v : set.values) {
+        if (v.id() >= NameIdMap::kFirstNamedId)
+            throw MessagingError("property " + ndb::Hex(v.tag()) +
+                                 " has a named-property id: give it as a named value");
+        if (dropCalculated && IsCalculated(v.id())) continue;
+        out.push_back(v);
+    }
+    for (const auto& n : set.named)
+        out.push_back(Retag(n.value, MakeTag(names.idFor(n.name), n.value.type())));
+    return out;
+}
+
+PropertyValue* Find(std::vector<PropertyValue>& values, uint32_t tag) {
+    for (auto& v : values)
+        if (v.tag() == tag) return &v;
+    return nullptr;
+}
+
+void SetDefault(std::vector<PropertyValue>& values, PropertyValue v) {
+    if (!Find(values, v.tag())) values.push_back(std::move(v));
+}
+
+void Set(std::vector<PropertyValue>& values, PropertyValue v) {
+    if (auto* existing = Find(values, v.tag()))
+        *existing = std::move(v);
+    else
+        values.push_back(std::move(v));
+}
+
+uint64_t ValuesSize(const std::vector<PropertyValue>& values) {
+    uint64_t n = 0;
+    for (const auto& v : values) n += v.size();
+    return n;
+}
+
+uint64_t FileTimeNow() {
+    using namespace std::chrono;
+    const auto unix100ns =
+        duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count() / 100;
+    return uint64_t(unix100ns) + 116444736000000000ull;
+}
+
+std::vector<uint8_t> RandomKey() {
+    static std::mt19937_64 engine(std::random_device{}() ^ FileTimeNow());
+    std::vector<uint8_t> key(16);
+    for (int i = 0; i < 16; i += 8) {
+        const uint64_t v = engine();
+        for (int k = 0; k < 8; ++k) key[i + k] = uint8_t(v >> (8 * k));
+    }
+    return key;
+}
+
+// Recipient rows by type joined as the To/Cc/Bcc display strings are.
+std::u16string DisplayList(const std::vector<std::vector<PropertyValue>>& recipients, int type) {
+    std::u16string out;
+    for (const auto& r : recipients) {
+        const PropertyValue* t = nullptr;
+        const PropertyValue* name = nullptr;
+        for (const auto& v : r) {
+            if (v.tag() == tag::kRecipientType) t = &v;
+            if (v.tag() == tag::kDisplayName) name = &v;
+        }
+        if (!t || (t->asInt32() & 0x0F) != type || !name) continue;
+        if (!out.empty()) out += u"; ";
+        out += name->asString();
+    }
+    return out;
+}
+
+}  // namespace
+
+ndb::NodeEntry MessageStore::writeMessage(Nid nid, const MessageContent& message,
+                                          std::vector<PropertyValue>& pcValues) {
+    ndb::NodeDatabase& db = *db_;
+    ndb::SubnodeMap subnodes;
+    std::vector<PropertyValue> values = Resolve(message.props, names_, true);
+    uint64_t size = ValuesSize(values);
+
+    // Recipients: the table is their only storage, so every property they have is a column.
+    std::vector<std::vector<PropertyValue>> recipients;
+    std::vector<uint32_t> recipientColumns = RecipientColumns();
+    for (const auto& r : message.recipients) {
+        auto row = Resolve(r.props, names_, false);
+        SetDefault(row, PropertyValue::Int32(tag::kRecipientType, 1));
+        SetDefault(row, PropertyValue::Int32(0x0FFE0003, 6));  // object type: mail user
+        SetDefault(row, PropertyValue::Int32(0x39000003, 0));  // display type: mail user
+        for (const auto& v : row) {
+            if (v.tag() == ltp::TableContext::kRowIdTag || v.tag() == ltp::TableContext::kRowVerTag)
+                throw MessagingError("recipient rows cannot set the table's row id or version");
+            recipientColumns.push_back(v.tag());
+        }
+        size += ValuesSize(row);
+        recipients.push_back(std::move(row));
+    }
+    {
+        std::sort(recipientColumns.begin(), recipientColumns.end());
+        recipientColumns.erase(std::unique(recipientColumns.begin(), recipientColumns.end()),
+                               recipientColumns.end());
+        ndb::SubnodeMap sub;
+        ltp::TableContext table(db, sub, recipientColumns);
+        for (size_t i = 0; i < recipients.size(); ++i) table.appendRow(uint32_t(i), recipients[i]);
+        const ndb::Bid data = table.write();
+        subnodes[nid::kMessageRecipients] = {data, db.writeSubnodes(sub)};
+    }
+
+    // Attachments: one PC each, and the attachment table listing them.
+    if (!message.attachments.empty()) {
+        ndb::SubnodeMap tableSub;
+        ltp::TableContext table(db, tableSub, AttachmentColumns());
+        for (size_t i = 0; i < message.attachments.size(); ++i) {
+            const Attachment& a = message.attachments[i];
+            const Nid attachNid = ndb::MakeNid(ndb::kNidTypeAttachment, uint32_t(0x401 + i));
+            ndb::SubnodeMap attachSub;
+            auto attach = Resolve(a.props, names_, true);
+            if (a.embedded) {
+                // The embedded message is a complete message node inside the attachment's
+                // subnodes, named by a message NID unique in the file.
+                const Nid embeddedNid = db.allocateNid(ndb::kNidTypeNormalMessage);
+                std::vector<PropertyValue> embeddedValues;
+                const ndb::NodeEntry e = writeMessage(embeddedNid, *a.embedded, embeddedValues);
+                attachSub[embeddedNid] = {e.data, e.sub};
+                uint32_t embeddedSize = 0;
+                if (auto* s = Find(embeddedValues, tag::kMessageSize))
+                    embeddedSize = uint32_t(s->asInt32());
+                std::erase_if(attach, [](const PropertyValue& v) {
+                    return v.id() == PropIdOf(tag::kAttachDataBinary);
+                });
+                std::vector<uint8_t> object(8);
+                for (int k = 0; k < 4; ++k) {
+                    object[k] = uint8_t(embeddedNid >> (8 * k));
+                    object[4 + k] = uint8_t(embeddedSize >> (8 * k));
+                }
+                attach.emplace_back(tag::kAttachDataObject, std::move(object));
+                Set(attach, PropertyValue::Int32(tag::kAttachMethod, kAttachEmbeddedMessage));
+                SetDefault(attach,
+                           PropertyValue::Int32(tag::kAttachSize,
+                                                int32_t(ValuesSize(attach) + embeddedSize)));
+            } else {
+                SetDefault(attach, PropertyValue::Int32(tag::kAttachMethod, kAttachByValue));
+                SetDefault(attach,
+                           PropertyValue::Int32(tag::kAttachSize, int32_t(ValuesSize(attach))));
+            }
+            SetDefault(attach, PropertyValue::Int32(tag::kRenderingPosition, -1));
+            size += uint32_t(Find(attach, tag::kAttachSize)->asInt32());
+            const ndb::Bid data = ltp::PropertyContext::Write(db, attachSub, attach);
+            subnodes[attachNid] = {data, db.writeSubnodes(attachSub)};
+            std::vector<PropertyValue> row;
+            for (const auto& v : attach)
+                if (!v.isStream() && table.hasColumn(v.tag()) &&
+                    v.tag() != ltp::TableContext::kRowIdTag &&
+                    v.tag() != ltp::TableContext::kRowVerTag)
+                    row.push_back(v);
+            table.appendRow(attachNid, row);
+        }
+        const ndb::Bid data = table.write();
+        subnodes[nid::kMessageAttachments] = {data, db.writeSubnodes(tableSub)};
+    }
+
+    // What the store computes: flags agree with the attachments, and every message has a
+    // search key, a size, times and a status.
+    uint32_t flags = kMsgFlagRead;
+    if (auto* f = Find(values, tag::kMessageFlags)) flags = uint32_t(f->asInt32());
+    flags = message.attachments.empty() ? flags & ~kMsgFlagHasAttach : flags | kMsgFlagHasAttach;
+    Set(values, PropertyValue::Int32(tag::kMessageFlags, int32_t(flags)));
+    SetDefault(values, PropertyValue::StringUtf8(tag::kMessageClass, "IPM.Note"));
+    SetDefault(values, PropertyValue::Int32(tag::kMessageStatus, 0));
+    SetDefault(values, PropertyValue(tag::kSearchKey, RandomKey()));
+    const uint64_t now = FileTimeNow();
+    SetDefault(values, PropertyValue::Time(tag::kCreationTime, now));
+    SetDefault(values, PropertyValue::Time(tag::kLastModificationTime, now));
+    SetDefault(values, PropertyValue::String(0x0E04001F, DisplayList(recipients, 1)));
+    SetDefault(values, PropertyValue::String(0x0E03001F, DisplayList(recipients, 2)));
+    SetDefault(values, PropertyValue::String(0x0E02001F, DisplayList(recipients, 3)));
+    SetDefault(values, PropertyValue::Int32(tag::kMessageSize,
+                                            int32_t(std::min<uint64_t>(size, 0x7FFFFFFF))));
+
+    const ndb::Bid data = ltp::PropertyContext::Write(db, subnodes, values);
+    pcValues.clear();
+    for (auto& v : values)
+        if (!v.isStream()) pcValues.push_back(std::move(v));
+    return {nid, data, db.writeSubnodes(subnodes), 0};
+}
+
+Nid MessageStore::addMessage(Nid folderNid, const MessageContent& message) {
+    if (closed_) throw MessagingError("the store is closed");
+    if (ndb::NidTypeOf(folderNid) != ndb::kNidTypeNormalFolder)
+        throw MessagingError("messages can only be added to normal folders");
+    Folder& f = folder(folderNid);
+    const Nid nid = db_->allocateNid(ndb::kNidTypeNormalMessage);
+    std::vector<PropertyValue> values;
+    ndb::NodeEntry entry = writeMessage(nid, message, values);
+    entry.parent = folderNid;
+    db_->putNode(entry);
+
+    auto& table = contents(f);
+    std::vector<PropertyValue> row;
+    for (const auto& v : values)
+        if (table.hasColumn(v.tag()) && v.tag() != ltp::TableContext::kRowIdTag &&
+            v.tag() != ltp::TableContext::kRowVerTag)
+            row.push_back(v);
+    table.appendRow(nid, row);
+    f.contentsDirty = true;
+
+    bool read = true;
+    for (const auto& v : values)
+        if (v.tag() == tag::kMessageFlags) read = (v.asInt32() & kMsgFlagRead) != 0;
+    auto count = [&f](uint32_t t) {
+        auto v = f.pc->get(PropIdOf(t));
+        return v ? uint32_t(v->asInt32()) : 0u;
+    };
+    f.pc->set(PropertyValue::Int32(tag::kContentCount, int32_t(count(tag::kContentCount) + 1)));
+    if (!read)
+        f.pc->set(PropertyValue::Int32(tag::kContentUnreadCount,
+                                       int32_t(count(tag::kContentUnreadCount) + 1)));
+    f.pcDirty = true;
+    refreshRowInParent(f);
+
+    ++sinceCommit_;
+    if (autoCommitInterval_ != 0 && sinceCommit_ >= autoCommitInterval_) commit();
+    return nid;
+}
+
+}  // namespace pst::messaging

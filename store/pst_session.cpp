@@ -1,0 +1,269 @@
+#include "store/pst_session.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "mime/import.h"
+#include "pst/messaging/errors.h"
+#include "pst/messaging/folder_name.h"
+#include "pst/messaging/message_store.h"
+
+namespace store {
+namespace {
+
+using pst::messaging::DefaultFolder;
+using pst::messaging::MessageStore;
+using pst::ndb::Nid;
+
+constexpr std::string_view kNameBackslash = "\xEF\x81\x9C";  // U+F05C stands for "\" in paths
+
+std::string NameFromPath(std::string piece) {
+    for (size_t p; (p = piece.find(kNameBackslash)) != std::string::npos;)
+        piece.replace(p, kNameBackslash.size(), "\\");
+    return piece;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return pst::messaging::FolderNameKey(pst::Utf8ToUtf16(a)) ==
+           pst::messaging::FolderNameKey(pst::Utf8ToUtf16(b));
+}
+
+// What every object of one session shares: the open store, or nothing after log-off.
+struct Context {
+    std::unique_ptr<MessageStore> store;
+    std::string logonName;
+
+    MessageStore& Store() {
+        if (!store) throw ComError(kErrCallFailed, "The data file is closed.");
+        return *store;
+    }
+};
+
+template <typename F>
+auto Guarded(F&& f) -> decltype(f()) {
+    try {
+        return f();
+    } catch (const ComError&) {
+        throw;
+    } catch (const pst::messaging::FolderNameCollision& e) {
+        throw ComError(kErrCollision, e.what());
+    } catch (const std::exception& e) {
+        throw ComError(kErrCallFailed, e.what());
+    }
+}
+
+class PstFolder;
+
+class PstFolders : public Folders {
+public:
+    PstFolders(std::shared_ptr<Context> ctx, Nid nid) : ctx_(std::move(ctx)), nid_(nid) {}
+    int Count() override {
+        return Guarded([&] { return int(ctx_->Store().subfolders(nid_).size()); });
+    }
+    std::shared_ptr<Folder> Item(int index) override;
+    std::shared_ptr<Folder> Add(const std::string& name, int kind) override;
+
+private:
+    std::shared_ptr<Context> ctx_;
+    Nid nid_;
+};
+
+class PstMessageObject : public MapiObject {
+public:
+    explicit PstMessageObject(pst::messaging::MessageContent& content) : content_(content) {}
+    void SetProperty(uint32_t tag, int32_t value) override {
+        content_.props.set(pst::PropertyValue::Int32(tag, value));
+    }
+    int32_t GetInt32(uint32_t tag, int32_t fallback) override {
+        const pst::PropertyValue* v = content_.props.find(tag);
+        return v ? v->asInt32() : fallback;
+    }
+
+private:
+    pst::messaging::MessageContent& content_;
+};
+
+class PstMail : public Mail {
+public:
+    PstMail(std::shared_ptr<Context> ctx, Nid folder)
+        : ctx_(std::move(ctx)), folder_(folder), object_(content_) {}
+    void Import(const std::string& path, int) override {
+        mime::ImportResult result = mime::ImportMessageFile(path);
+        if (!result.ok) throw ComError(kErrInvalidMessage, result.error);
+        content_ = std::move(result.content);
+    }
+    MapiObject& MAPIOBJECT() override { return object_; }
+    void Save() override {
+        if (saved_) return;
+        Guarded([&] { ctx_->Store().addMessage(folder_, content_); });
+        saved_ = true;
+    }
+
+private:
+    std::shared_ptr<Context> ctx_;
+    Nid folder_;
+    pst::messaging::MessageContent content_;
+    PstMessageObject object_;
+    bool saved_ = false;
+};
+
+class PstItems : public Items {
+public:
+    PstItems(std::shared_ptr<Context> ctx, Nid nid) : ctx_(std::move(ctx)), nid_(nid) {}
+    std::shared_ptr<Mail> Add(int) override { return std::make_shared<PstMail>(ctx_, nid_); }
+
+private:
+    std::shared_ptr<Context> ctx_;
+    Nid nid_;
+};
+
+class PstFolder : public Folder {
+public:
+    PstFolder(std::shared_ptr<Context> ctx, Nid nid)
+        : ctx_(ctx), nid_(nid), folders_(ctx, nid), items_(ctx, nid) {}
+    std::string Name() override {
+        return Guarded([&] { return ctx_->Store().folderInfo(nid_).name; });
+    }
+    Folders& SubFolders() override { return folders_; }
+    Items& MailItems() override { return items_; }
+    Nid nid() const { return nid_; }
+
+private:
+    std::shared_ptr<Context> ctx_;
+    Nid nid_;
+    PstFolders folders_;
+    PstItems items_;
+};
+
+std::shared_ptr<Folder> PstFolders::Item(int index) {
+    return Guarded([&]() -> std::shared_ptr<Folder> {
+        auto children = ctx_->Store().subfolders(nid_);
+        if (index < 1 || size_t(index) > children.size())
+            throw ComError(kErrNotFound, "No folder at position " + std::to_string(index) + ".");
+        return std::make_shared<PstFolder>(ctx_, children[size_t(index - 1)].nid);
+    });
+}
+
+std::shared_ptr<Folder> PstFolders::Add(const std::string& name, int) {
+    return Guarded([&]() -> std::shared_ptr<Folder> {
+        Nid nid = ctx_->Store().createFolder(nid_, NameFromPath(name), "IPF.Note");
+        return std::make_shared<PstFolder>(ctx_, nid);
+    });
+}
+
+class PstStore : public Store {
+public:
+    explicit PstStore(std::shared_ptr<Context> ctx) : ctx_(std::move(ctx)) {}
+    EntryId EntryID() override {
+        return Guarded([&] { return ctx_->Store().entryId(ctx_->Store().ipmSubtree()); });
+    }
+    void ValidateIPMTree() override {
+        Guarded([&] { ctx_->Store().validateIpmTree(); });
+    }
+    std::shared_ptr<Folder> GetDefaultFolder(int kind) override {
+        return Guarded([&]() -> std::shared_ptr<Folder> {
+            DefaultFolder which = kind == kFolderSentMail ? DefaultFolder::kSentItems
+                                  : kind == kFolderInbox  ? DefaultFolder::kInbox
+                                                          : throw ComError(kErrNotFound, "Unknown default folder kind.");
+            auto nid = ctx_->Store().defaultFolder(which);
+            if (!nid) throw ComError(kErrNotFound, "The store has no such default folder.");
+            return std::make_shared<PstFolder>(ctx_, *nid);
+        });
+    }
+    std::shared_ptr<Folder> IPMRootFolder() override {
+        return Guarded([&] { return std::make_shared<PstFolder>(ctx_, ctx_->Store().ipmSubtree()); });
+    }
+
+private:
+    std::shared_ptr<Context> ctx_;
+};
+
+class PstSession : public Session, public Stores {
+public:
+    std::shared_ptr<Store> LogonPstStore(const std::string& path, int,
+                                         const std::string& displayName) override {
+        if (ctx_->store) throw ComError(kErrCallFailed, "A data file is open in this session already.");
+        ctx_->store = Guarded([&] {
+            std::error_code ec;
+            auto size = std::filesystem::file_size(path, ec);
+            if (ec || size == 0) {
+                // An empty file is a new one that was never written.
+                if (!ec) std::filesystem::remove(path);
+                return MessageStore::Create(path, displayName);
+            }
+            return MessageStore::Open(path);
+        });
+        ctx_->logonName = displayName;
+        store_ = std::make_shared<PstStore>(ctx_);
+        return store_;
+    }
+
+    std::shared_ptr<Store> GetStoreFromID(const EntryId& id) override {
+        if (!store_ || id != store_->EntryID())
+            throw ComError(kErrNotFound, "No store with that entry ID is open.");
+        return store_;
+    }
+    Stores& GetStores() override { return *this; }
+
+    std::shared_ptr<Folder> GetFolderFromPath(const std::string& path) override {
+        return Guarded([&]() -> std::shared_ptr<Folder> {
+            MessageStore& s = ctx_->Store();
+            if (path.rfind("\\\\", 0) != 0)
+                throw ComError(kErrNotFound, "A folder path starts with \\\\ and the store's name.");
+            std::vector<std::string> pieces;
+            size_t pos = 2;
+            while (pos <= path.size()) {
+                size_t end = path.find('\\', pos);
+                if (end == std::string::npos) end = path.size();
+                pieces.push_back(path.substr(pos, end - pos));
+                pos = end + 1;
+            }
+            while (pieces.size() > 1 && pieces.back().empty()) pieces.pop_back();
+            // The store answers to the name given at log-on and to its own, which differ when an
+            // existing file was opened.
+            if (pieces.empty() || (pieces[0] != ctx_->logonName && pieces[0] != s.displayName()))
+                throw ComError(kErrNotFound, "Folder \"" + (pieces.empty() ? "" : pieces[0]) +
+                                                 "\" does not exist");
+            Nid nid = s.ipmSubtree();
+            for (size_t i = 1; i < pieces.size(); ++i) {
+                std::string name = NameFromPath(pieces[i]);
+                std::optional<Nid> next;
+                for (const auto& child : s.subfolders(nid))
+                    if (SameName(child.name, name)) {
+                        next = child.nid;
+                        break;
+                    }
+                if (!next) throw ComError(kErrNotFound, "Folder \"" + pieces[i] + "\" does not exist");
+                nid = *next;
+            }
+            return std::make_shared<PstFolder>(ctx_, nid);
+        });
+    }
+
+    void Logoff() override {
+        if (!ctx_->store) return;
+        std::unique_ptr<MessageStore> closing = std::move(ctx_->store);
+        store_.reset();
+        Guarded([&] { closing->close(); });
+    }
+
+private:
+    std::shared_ptr<Context> ctx_ = std::make_shared<Context>();
+    std::shared_ptr<PstStore> store_;
+};
+
+class PstMapiUtils : public MapiUtils {
+public:
+    void HrSetOneProp(MapiObject& object, uint32_t tag, int32_t value, bool) override {
+        object.SetProperty(tag, value);
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<Session> PstSessionFactory::CreateSession() { return std::make_shared<PstSession>(); }
+std::shared_ptr<MapiUtils> PstSessionFactory::CreateMapiUtils() {
+    return std::make_shared<PstMapiUtils>();
+}
+
+}  // namespace store

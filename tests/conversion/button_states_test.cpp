@@ -1,0 +1,72 @@
+#include "conversion_fixture.h"
+
+namespace conversiontest {
+namespace {
+
+struct Buttons {
+    bool start, skip, stopVisible, stopEnabled;
+    bool operator==(const Buttons&) const = default;
+};
+
+Buttons Of(const engine::StatusControls& c) {
+    return {c.CmdStartConversion.Enabled, c.CmdSkip.Enabled, c.CmdStopMigration.Visible,
+            c.CmdStopMigration.Enabled};
+}
+
+TEST_F(ConversionTest, ButtonsFollowTheRunFromOpeningToCompletion) {
+    src.file("a.eml", Message("a"));
+    src.file("b.eml", Message("b"));
+    job.source = src.str();
+    shell.AnswerSave(Pst("b.pst"));
+    Window();
+    EXPECT_EQ(Of(window->controls), (Buttons{true, false, false, true}));
+    EXPECT_EQ(window->controls.lblCount1.Caption, "Conversion Not Started Yet...");
+
+    bool sawScanning = false, sawConverting = false;
+    shell.EveryYield([&] {
+        Buttons b = Of(window->controls);
+        if (window->run.MessageIndex == 0 && b == Buttons{false, false, false, true}) sawScanning = true;
+        if (window->run.MessageIndex >= 1 && b.skip && b.stopVisible && b.stopEnabled && !b.start)
+            sawConverting = true;
+    });
+    window->CmdStartConversion_Click();
+    EXPECT_TRUE(sawScanning);
+    EXPECT_TRUE(sawConverting);
+    EXPECT_EQ(Of(window->controls), (Buttons{true, false, false, false}));
+}
+
+TEST_F(ConversionTest, AFolderWithoutFilesNeverReachesTheConversion) {
+    auto empty = src.dir("Nothing");
+    job.source = empty.string();
+    Window().CmdStartConversion_Click();
+    EXPECT_TRUE(shell.saveDialogs().empty());
+    EXPECT_EQ(window->controls.lblCount1.Caption, "Migrating 0 items from " + empty.string() + "/");
+    EXPECT_EQ(shell.boxes().back().title, "Completed");
+    EXPECT_EQ(Of(window->controls), (Buttons{false, false, false, false}));
+}
+
+TEST_F(ConversionTest, ASourceEndingWithASeparatorGivesAnEmptyFolderName) {
+    src.file("a.eml", Message("a"));
+    job.source = src.str() + "/";
+    Window().CmdStartConversion_Click();  // the dialog is cancelled
+    ASSERT_EQ(shell.saveDialogs().size(), 1u);
+    EXPECT_EQ(shell.saveDialogs()[0].proposedName, "6.12.26 7.5.09.pst");
+}
+
+TEST_F(ConversionTest, ReopeningTheWindowShowsTheDesignTextsAgain) {
+    src.file("a.eml", Message("a"));
+    job.source = src.str();
+    shell.AnswerSave(Pst("r.pst"));
+    Window().CmdStartConversion_Click();
+    window->Unload();
+    window->Show();
+    EXPECT_EQ(window->controls.lblCount1.Caption, "Conversion Not Started Yet...");
+    EXPECT_EQ(window->controls.lblProgress.Caption, "0% Complete");
+    EXPECT_EQ(window->controls.FrameConversion.Caption, " Details ");
+    EXPECT_EQ(window->controls.LblCurrentDBX.Caption, "Converting Messages...");
+    EXPECT_FALSE(window->controls.CmdSkip.Enabled);
+    EXPECT_EQ(engine::MessageQueue().Count(), 0u);
+}
+
+}  // namespace
+}  // namespace conversiontest

@@ -1,0 +1,289 @@
+// Many messages: read back by our reader and by three independent PST readers, and the cost
+// of one more message in a small and in a large folder.
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "pst/ndb/pst_file.h"
+#include "tests/pst/messaging/store_fixture.h"
+
+namespace pst::messaging {
+namespace {
+
+using testing::ExpectVerified;
+using testing::MakeAttachment;
+using testing::MakeMessage;
+using testing::Pattern;
+using testing::TempDir;
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string IsoTime(uint64_t filetime) {
+    const time_t t = time_t(filetime / 10000000 - 11644473600ull);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&t));
+    return buf;
+}
+
+struct Expected {
+    std::string folder, subject;
+    uint64_t submit = 0;
+    std::vector<std::pair<std::string, bool>> attachments;  // name, embedded
+};
+
+// The dump layout the reader scripts print, built from what our own reader gives back, so
+// compare.py can hold each reader's view against ours.
+std::string ExpectedDump(const MessageStore& store,
+                         const std::vector<std::pair<std::string, Nid>>& folders) {
+    std::vector<Expected> messages;
+    std::ostringstream out;
+    out << "{\"reader\": \"own\", \"file\": \"x\", \"folders\": [";
+    bool first = true;
+    for (const auto& [path, nid] : folders) {
+        out << (first ? "" : ", ") << "{\"path\": " << JsonString(path)
+            << ", \"items\": " << store.folderInfo(nid).contentCount << "}";
+        first = false;
+        for (Nid m : store.messages(nid)) {
+            const MessageContent c = store.readMessage(m);
+            Expected e{
+                path, c.props.find(0x0037001F)->asUtf8(), c.props.find(0x00390040)->asTime(), {}};
+            for (const auto& a : c.attachments) {
+                const PropertyValue* name = a.props.find(0x3707001F);
+                if (!name) name = a.props.find(0x3001001F);
+                e.attachments.push_back({name ? name->asUtf8() : "", bool(a.embedded)});
+            }
+            messages.push_back(std::move(e));
+        }
+    }
+    std::sort(messages.begin(), messages.end(), [](const Expected& a, const Expected& b) {
+        return std::tie(a.folder, a.submit, a.subject) < std::tie(b.folder, b.submit, b.subject);
+    });
+    out << "], \"messages\": [";
+    first = true;
+    for (const auto& m : messages) {
+        out << (first ? "" : ",\n") << "{\"folder\": " << JsonString(m.folder)
+            << ", \"message_class\": \"IPM.Note\", \"subject\": " << JsonString(m.subject)
+            << ", \"sender_name\": \"Ann Sender\", \"sender_email\": \"ann@example.org\""
+            << ", \"to\": [{\"name\": \"Bob To\", \"email\": \"bob@example.org\"}]"
+            << ", \"cc\": [{\"name\": \"Carol Cc\", \"email\": \"carol@example.org\"}], \"bcc\": []"
+            << ", \"submit_time\": \"" << IsoTime(m.submit) << "\", \"delivery_time\": null"
+            << ", \"body_text\": null, \"body_html\": null, \"attachments\": [";
+        for (size_t i = 0; i < m.attachments.size(); ++i)
+            out << (i ? ", " : "") << "{\"name\": " << JsonString(m.attachments[i].first)
+                << ", \"size\": null, \"sha256\": null, \"embedded\": "
+                << (m.attachments[i].second ? "true" : "false") << "}";
+        out << "]}";
+        first = false;
+    }
+    out << "]}\n";
+    return out.str();
+}
+
+int RunCommand(const std::string& command, std::string* output = nullptr) {
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (!p) return -1;
+    char buf[4096];
+    std::string text;
+    while (size_t n = fread(buf, 1, sizeof buf, p)) text.append(buf, n);
+    if (output) *output = text;
+    return pclose(p);
+}
+
+TEST(BulkTest, TwoThousandMessagesReadBackByUsAndByThreeReaders) {
+    TempDir dir;
+    const auto file = dir / "bulk.pst";
+    std::vector<std::pair<std::string, Nid>> folders;
+    std::vector<MessageContent> written;
+    {
+        auto store = MessageStore::Create(file, "Bulk");
+        store->validateIpmTree();
+        store->setAutoCommitInterval(300);
+        const Nid inbox = *store->defaultFolder(DefaultFolder::kInbox);
+        const Nid sub = store->createFolder(inbox, "Listen – Ü");
+        folders = {{"Inbox", inbox}, {"Inbox/Listen – Ü", sub}};
+        for (int i = 0; i < 2000; ++i) {
+            MessageContent m = MakeMessage("Message " + std::to_string(i) + " ✓",
+                                           "Body of message " + std::to_string(i),
+                                           132000000000000000ull + uint64_t(i) * 600000000);
+            if (i % 3 == 0)
+                m.attachments.push_back(
+                    MakeAttachment("part" + std::to_string(i) + ".bin", Pattern(100 + i * 7, i)));
+            if (i % 250 == 7) {
+                Attachment fwd;
+                // Named after the message it holds, as mail clients name such attachments.
+                fwd.props.set(PropertyValue::StringUtf8(0x3001001F, "Inner " + std::to_string(i)));
+                fwd.embedded = std::make_shared<MessageContent>(
+                    MakeMessage("Inner " + std::to_string(i), "inner"));
+                fwd.embedded->attachments.push_back(MakeAttachment("inner.txt", {'x'}));
+                m.attachments.push_back(fwd);
+            }
+            if (i == 1234)
+                m.attachments.push_back(MakeAttachment("ten-megabytes.bin", Pattern(10 << 20, 7)));
+            store->addMessage(i % 4 ? inbox : sub, m);
+            written.push_back(std::move(m));
+        }
+        store->close();
+    }
+    ExpectVerified(file);
+
+    auto store = MessageStore::Open(file, true);
+    size_t total = 0;
+    for (const auto& [path, nid] : folders) {
+        for (Nid m : store->messages(nid)) {
+            const MessageContent back = store->readMessage(m);
+            const std::string subject = back.props.find(0x0037001F)->asUtf8();
+            const size_t i = std::stoul(subject.substr(8));
+            ASSERT_LT(i, written.size());
+            const MessageContent& want = written[i];
+            EXPECT_EQ(back.props.find(0x1000001F)->bytes(), want.props.find(0x1000001F)->bytes());
+            ASSERT_EQ(back.recipients.size(), 2u);
+            EXPECT_EQ(back.recipients[1].props.find(0x3003001F)->asUtf8(), "carol@example.org");
+            ASSERT_EQ(back.attachments.size(), want.attachments.size()) << subject;
+            for (size_t k = 0; k < want.attachments.size(); ++k) {
+                if (want.attachments[k].embedded) {
+                    ASSERT_TRUE(back.attachments[k].embedded);
+                    EXPECT_EQ(back.attachments[k].embedded->attachments.size(), 1u);
+                } else {
+                    EXPECT_EQ(back.attachments[k].props.find(0x37010102)->bytes(),
+                              want.attachments[k].props.find(0x37010102)->bytes());
+                }
+            }
+            ++total;
+        }
+    }
+    EXPECT_EQ(total, 2000u);
+
+    const auto tools = testing::SharedDir() / "tools/pst-readers";
+    if (!std::filesystem::exists(tools)) GTEST_SKIP() << "no shared reader tools";
+    const auto expected = dir / "expected.json";
+    std::ofstream(expected) << ExpectedDump(*store, folders);
+    // The whole folder tree, empty default folders included, as two readers list it.
+    std::string ourTree = "0\t/\n";
+    std::vector<std::string> lines;
+    for (auto [path, info] : store->folderTree(store->ipmSubtree())) {
+        std::replace(path.begin(), path.end(), '\\', '/');
+        lines.push_back(std::to_string(info.contentCount) + "\t" + path + "\n");
+    }
+    std::sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
+        return a.substr(a.find('\t')) < b.substr(b.find('\t'));
+    });
+    for (const auto& l : lines) ourTree += l;
+    for (const std::string& dumper : {"/usr/bin/python3 " + (tools / "pypff_dump.py").string(),
+                                      "python3 " + (tools / "pffexport_dump.py").string()}) {
+        std::string tree;
+        ASSERT_EQ(RunCommand(dumper + " --tree " + file.string(), &tree), 0) << tree;
+        EXPECT_EQ(tree, ourTree) << dumper;
+    }
+
+    // readpst builds To/Cc from the display strings alone (our messages carry no transport
+    // headers), so its recipients are names only.
+    const std::string allFields = "";
+    const std::string readpstFields =
+        " --fields message_class,subject,sender_name,sender_email,submit_time,attachments";
+    for (const auto& [dumper, fields] :
+         {std::pair{"/usr/bin/python3 " + (tools / "pypff_dump.py").string(), allFields},
+          std::pair{"python3 " + (tools / "readpst_dump.py").string(), readpstFields},
+          std::pair{"python3 " + (tools / "pffexport_dump.py").string(), allFields}}) {
+        const auto dump = dir / "reader.json";
+        std::string log;
+        ASSERT_EQ(RunCommand(dumper + " " + file.string() + " > " + dump.string(), &log), 0)
+            << dumper << "\n"
+            << log;
+        EXPECT_EQ(RunCommand("python3 " + (tools / "compare.py").string() + " " +
+                                 expected.string() + " " + dump.string() + fields,
+                             &log),
+                  0)
+            << dumper << "\n"
+            << log.substr(0, 3000);
+    }
+}
+
+// Counts what the messaging layer hands the node database to write.
+class CountingDatabase : public ndb::NodeDatabase {
+  public:
+    explicit CountingDatabase(std::unique_ptr<ndb::NodeDatabase> db) : db_(std::move(db)) {}
+    uint64_t bytes = 0;
+
+    std::optional<ndb::NodeEntry> findNode(ndb::Nid nid) const override {
+        return db_->findNode(nid);
+    }
+    std::vector<uint8_t> readBlock(ndb::Bid bid) const override { return db_->readBlock(bid); }
+    std::vector<ndb::Bid> dataBlocks(ndb::Bid data) const override { return db_->dataBlocks(data); }
+    std::vector<uint8_t> readStream(ndb::Bid data) const override { return db_->readStream(data); }
+    uint64_t streamSize(ndb::Bid data) const override { return db_->streamSize(data); }
+    ndb::SubnodeMap readSubnodes(ndb::Bid sub) const override { return db_->readSubnodes(sub); }
+    ndb::Bid writeBlock(std::span<const uint8_t> data) override {
+        bytes += data.size();
+        return db_->writeBlock(data);
+    }
+    ndb::Bid writeDataTree(std::span<const ndb::Bid> leaves) override {
+        bytes += 8 * leaves.size();
+        return db_->writeDataTree(leaves);
+    }
+    ndb::Bid writeStream(std::span<const uint8_t> data) override {
+        bytes += data.size();
+        return db_->writeStream(data);
+    }
+    ndb::Bid writeSubnodes(const ndb::SubnodeMap& subnodes) override {
+        bytes += 24 * subnodes.size();
+        return db_->writeSubnodes(subnodes);
+    }
+    void putNode(const ndb::NodeEntry& entry) override { db_->putNode(entry); }
+    void removeNode(ndb::Nid nid) override { db_->removeNode(nid); }
+    ndb::Nid allocateNid(uint32_t type) override { return db_->allocateNid(type); }
+    void commit() override { db_->commit(); }
+
+  private:
+    std::unique_ptr<ndb::NodeDatabase> db_;
+};
+
+TEST(BulkTest, AddingAMessageCostsTheSameInASmallAndALargeFolder) {
+    TempDir dir;
+    auto counting = std::make_unique<CountingDatabase>(ndb::PstFile::Create(dir / "cost.pst"));
+    CountingDatabase& db = *counting;
+    auto store = MessageStore::CreateOn(std::move(counting), "Cost");
+    store->setAutoCommitInterval(0);
+    const Nid small = store->createFolder(store->ipmSubtree(), "Small");
+    const Nid large = store->createFolder(store->ipmSubtree(), "Large");
+    auto add = [&](Nid folder, int count, int from, int commitEvery) {
+        for (int i = 0; i < count; ++i) {
+            store->addMessage(folder, MakeMessage("m" + std::to_string(from + i), "short body"));
+            if ((i + 1) % commitEvery == 0) store->commit();
+        }
+        store->commit();
+    };
+    add(small, 100, 0, 1000);
+    add(large, 20000, 100, 1000);
+
+    // The same 200 messages, committed every 50, into each folder.
+    const uint64_t before = db.bytes;
+    add(small, 200, 30000, 50);
+    const uint64_t intoSmall = db.bytes - before;
+    add(large, 200, 40000, 50);
+    const uint64_t intoLarge = db.bytes - before - intoSmall;
+    RecordProperty("bytes_per_message_small", std::to_string(intoSmall / 200));
+    RecordProperty("bytes_per_message_large", std::to_string(intoLarge / 200));
+    EXPECT_LT(double(intoLarge), 1.3 * double(intoSmall))
+        << intoSmall / 200 << " bytes per message into 100, " << intoLarge / 200 << " into 20,000";
+    EXPECT_EQ(store->folderInfo(large).contentCount, 20200u);
+    store->close();
+}
+
+}  // namespace
+}  // namespace pst::messaging

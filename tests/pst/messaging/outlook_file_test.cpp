@@ -1,0 +1,62 @@
+// Our reader on data files Outlook made: folders found through the store's entries, localised
+// names, messages with an embedded message.
+
+#include "tests/pst/messaging/store_fixture.h"
+
+namespace pst::messaging {
+namespace {
+
+std::filesystem::path Corpus(const char* name) {
+    return testing::SharedDir() / "corpus/pst" / name;
+}
+
+TEST(OutlookFileTest, ReadsAFrenchOutlookFileWithAnEmbeddedMessage) {
+    const auto file = Corpus("tika_testPST.pst");
+    if (!std::filesystem::exists(testing::SharedDir())) GTEST_SKIP() << "no shared corpus";
+    auto report = VerifyStoreFile(file);
+    for (const auto& e : report.errors) ADD_FAILURE() << e;
+    EXPECT_EQ(report.messages, 7u);
+
+    auto store = MessageStore::Open(file, true);
+    EXPECT_EQ(store->displayName(), "hong-thai.nguyen");
+    const Nid top = store->ipmSubtree();
+    EXPECT_EQ(store->folderInfo(top).name, "Début du fichier de données Outlook");
+    // Deleted Items is found through its entry whatever its (French) name.
+    auto deleted = store->defaultFolder(DefaultFolder::kDeletedItems);
+    ASSERT_TRUE(deleted);
+    EXPECT_EQ(store->folderInfo(*deleted).name, "Éléments supprimés");
+    EXPECT_EQ(store->findSubfolder(top, "ÉLÉMENTS SUPPRIMÉS"), deleted);
+
+    const auto ids = store->messages(top);
+    ASSERT_EQ(ids.size(), 7u);
+    EXPECT_EQ(store->folderInfo(top).contentCount, 7u);
+    int embedded = 0;
+    for (Nid nid : ids) {
+        const MessageContent m = store->readMessage(nid);
+        EXPECT_NE(m.props.find(0x0037001F), nullptr);
+        EXPECT_FALSE(m.recipients.empty());
+        for (const auto& a : m.attachments) {
+            if (!a.embedded) continue;
+            ++embedded;
+            // "FW: First email" holds "First email", which holds a .docx.
+            EXPECT_EQ(m.props.find(0x0037001F)->asUtf8(),
+                      "\x01\x05"
+                      "FW: First email");
+            ASSERT_EQ(a.embedded->attachments.size(), 1u);
+            const PropertyValue* name = a.embedded->attachments[0].props.find(0x3707001F);
+            ASSERT_NE(name, nullptr);
+            EXPECT_NE(name->asUtf8().find(".docx"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(embedded, 1);
+}
+
+TEST(OutlookFileTest, OutlooksNewFileVerifies) {
+    if (!std::filesystem::exists(testing::SharedDir())) GTEST_SKIP() << "no shared corpus";
+    auto report = VerifyStoreFile(Corpus("outlook-pst-rs_Empty.pst"));
+    for (const auto& e : report.errors) ADD_FAILURE() << e;
+    EXPECT_EQ(report.folders, 5u);
+}
+
+}  // namespace
+}  // namespace pst::messaging

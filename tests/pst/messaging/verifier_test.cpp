@@ -1,0 +1,129 @@
+// The messaging checks catch stores that break the rules, one fault at a time.
+
+#include <functional>
+
+#include "pst/ltp/property_context.h"
+#include "pst/ltp/table_context.h"
+#include "pst/messaging/well_known.h"
+#include "pst/ndb/pst_file.h"
+#include "tests/pst/messaging/store_fixture.h"
+
+namespace pst::messaging {
+namespace {
+
+using testing::TempDir;
+
+struct Fixture {
+    Nid folder = 0;
+    Nid message = 0;
+};
+
+// A sound store with one folder holding one unread message, then `fault` applied to the file's
+// nodes directly and committed.
+StoreReport Damaged(const std::function<void(ndb::PstFile&, const Fixture&)>& fault) {
+    TempDir dir;
+    const auto file = dir / "damaged.pst";
+    Fixture fx;
+    {
+        auto store = MessageStore::Create(file, "Damaged");
+        fx.folder = store->createFolder(store->ipmSubtree(), "Folder");
+        MessageContent m = testing::MakeMessage("unread", "body");
+        m.props.set(PropertyValue::Int32(0x0E070003, 0));
+        fx.message = store->addMessage(fx.folder, m);
+        store->close();
+    }
+    EXPECT_TRUE(VerifyStoreFile(file).ok());
+    {
+        auto db = ndb::PstFile::Open(file, ndb::PstFile::Mode::ReadWrite);
+        fault(*db, fx);
+        db->commit();
+    }
+    return VerifyStoreFile(file);
+}
+
+void EditPc(ndb::PstFile& db, Nid nid, const std::function<void(ltp::PropertyContext&)>& edit) {
+    auto node = *db.findNode(nid);
+    ndb::SubnodeMap sub = db.readSubnodes(node.sub);
+    ltp::PropertyContext pc(db, sub, node.data);
+    edit(pc);
+    node.data = pc.write();
+    node.sub = db.writeSubnodes(sub);
+    db.putNode(node);
+}
+
+void EditTable(ndb::PstFile& db, Nid nid, const std::function<void(ltp::TableContext&)>& edit) {
+    auto node = *db.findNode(nid);
+    ndb::SubnodeMap sub = db.readSubnodes(node.sub);
+    ltp::TableContext tc(db, sub, node.data);
+    edit(tc);
+    node.data = tc.write();
+    node.sub = db.writeSubnodes(sub);
+    db.putNode(node);
+}
+
+bool Mentions(const StoreReport& report, const std::string& text) {
+    for (const auto& e : report.errors)
+        if (e.find(text) != std::string::npos) return true;
+    return false;
+}
+
+TEST(StoreVerifierTest, CatchesCountsThatDisagreeWithTheContentsTable) {
+    auto report = Damaged([](ndb::PstFile& db, const Fixture& fx) {
+        EditPc(db, fx.folder, [](ltp::PropertyContext& pc) {
+            pc.set(PropertyValue::Int32(tag::kContentCount, 2));
+            pc.set(PropertyValue::Int32(tag::kContentUnreadCount, 0));
+        });
+    });
+    EXPECT_TRUE(Mentions(report, "content count 2 but 1 contents rows"));
+    EXPECT_TRUE(Mentions(report, "unread count 0 but 1 unread rows"));
+    // The parent's copy of the counts now differs from the folder's own values.
+    EXPECT_TRUE(Mentions(report, "differs from the folder's own"));
+}
+
+TEST(StoreVerifierTest, CatchesAMessageMissingFromItsFolderTable) {
+    auto report = Damaged([](ndb::PstFile& db, const Fixture& fx) {
+        EditTable(db, nid::ContentsOf(fx.folder),
+                  [&fx](ltp::TableContext& tc) { tc.deleteRow(fx.message); });
+    });
+    EXPECT_TRUE(Mentions(report, "no row in the contents table"));
+    EXPECT_TRUE(Mentions(report, "content count 1 but 0 contents rows"));
+}
+
+TEST(StoreVerifierTest, CatchesAFolderMissingFromItsParent) {
+    auto report = Damaged([](ndb::PstFile& db, const Fixture& fx) {
+        EditTable(db, nid::HierarchyOf(nid::kIpmSubtree),
+                  [&fx](ltp::TableContext& tc) { tc.deleteRow(fx.folder); });
+    });
+    EXPECT_TRUE(Mentions(report, "0 rows in the parent's hierarchy table"));
+}
+
+TEST(StoreVerifierTest, CatchesBrokenStoreEntriesAndNameMap) {
+    auto report = Damaged([](ndb::PstFile& db, const Fixture&) {
+        EditPc(db, nid::kMessageStore, [](ltp::PropertyContext& pc) {
+            auto entry = pc.get(PropIdOf(tag::kIpmWastebasketEntryId))->bytes();
+            entry[21] ^= 0x10;  // a NID no node has
+            pc.set(PropertyValue(tag::kIpmWastebasketEntryId, entry));
+        });
+        EditPc(db, nid::kNameToIdMap, [](ltp::PropertyContext& pc) {
+            pc.remove(0x1097);  // the bucket of the first entry
+        });
+    });
+    EXPECT_TRUE(Mentions(report, "entry 0x35E30102 names"));
+    EXPECT_TRUE(Mentions(report, "bucket contents do not match"));
+}
+
+TEST(StoreVerifierTest, CatchesMissingMandatoryNodesAndRecipientTables) {
+    auto report = Damaged([](ndb::PstFile& db, const Fixture& fx) {
+        db.removeNode(nid::kSearchActivityList);
+        auto node = *db.findNode(fx.message);
+        ndb::SubnodeMap sub = db.readSubnodes(node.sub);
+        sub.erase(nid::kMessageRecipients);
+        node.sub = db.writeSubnodes(sub);
+        db.putNode(node);
+    });
+    EXPECT_TRUE(Mentions(report, "mandatory node 0x201 is missing"));
+    EXPECT_TRUE(Mentions(report, "no recipient table"));
+}
+
+}  // namespace
+}  // namespace pst::messaging
