@@ -117,3 +117,92 @@ TEST_F(ConversionTest, AStoreFailureAfterLogOnReleasesTheFile) {
 
 }  // namespace
 }  // namespace conversiontest
+
+namespace conversiontest {
+namespace {
+
+// A store whose folder lookups below the top always fail and whose folder creation fails too.
+class NoFoldersSession : public store::Session {
+public:
+    explicit NoFoldersSession(std::shared_ptr<store::Session> real) : real_(std::move(real)) {}
+    std::shared_ptr<store::Store> LogonPstStore(const std::string& p, int f, const std::string& n) override {
+        name_ = n;
+        return real_->LogonPstStore(p, f, n);
+    }
+    std::shared_ptr<store::Store> GetStoreFromID(const store::EntryId& id) override {
+        return real_->GetStoreFromID(id);
+    }
+    store::Stores& GetStores() override { return real_->GetStores(); }
+    std::shared_ptr<store::Folder> GetFolderFromPath(const std::string& path) override {
+        ++lookups;
+        if (path != "\\\\" + name_) throw store::ComError(store::kErrNotFound, "Folder \"x\" does not exist");
+        return std::make_shared<Unwritable>(real_->GetFolderFromPath(path));
+    }
+    void Logoff() override { real_->Logoff(); }
+    int lookups = 0;
+
+private:
+    struct NoAdd : store::Folders {
+        int Count() override { return 0; }
+        std::shared_ptr<store::Folder> Item(int) override { throw store::ComError(store::kErrNotFound, "none"); }
+        std::shared_ptr<store::Folder> Add(const std::string&, int) override {
+            throw store::ComError(store::kErrCallFailed, "cannot create folders");
+        }
+    };
+    struct Unwritable : store::Folder {
+        explicit Unwritable(std::shared_ptr<store::Folder> real) : real_(std::move(real)) {}
+        std::string Name() override { return real_->Name(); }
+        store::Folders& SubFolders() override { return none_; }
+        store::Items& MailItems() override { return real_->MailItems(); }
+        std::shared_ptr<store::Folder> real_;
+        NoAdd none_;
+    };
+    std::shared_ptr<store::Session> real_;
+    std::string name_;
+};
+
+class NoFoldersFactory : public store::PstSessionFactory {
+public:
+    std::shared_ptr<store::Session> CreateSession() override {
+        session = std::make_shared<NoFoldersSession>(PstSessionFactory::CreateSession());
+        return session;
+    }
+    std::shared_ptr<NoFoldersSession> session;
+};
+
+TEST_F(ConversionTest, MissingParentsAreTriedOncePerLevelThenGivenUp) {
+    auto f = std::make_unique<NoFoldersFactory>();
+    NoFoldersFactory& factoryRef = *f;
+    factory = std::move(f);
+    src.file("a/b/c/d/deep.eml", Message("deep"));
+    src.file("top.eml", Message("top"));
+    job.source = src.str();
+    shell.AnswerSave(Pst("nofolders.pst"));
+    Window().CmdStartConversion_Click();
+    // Four levels of folders, each tried a bounded number of times: the run ends.
+    EXPECT_LT(factoryRef.session->lookups, 60);
+    EXPECT_EQ(window->report.Converted(), 1);
+    ASSERT_EQ(window->report.failures.size(), 1u);
+    EXPECT_EQ(window->report.failures[0].reason, "cannot create folders");
+}
+
+TEST_F(ConversionTest, FolderNumbersInTheCaptionCountEveryRow) {
+    for (int i = 1; i <= 6; ++i) src.file("m" + std::to_string(i) + "/a.eml", Message("r" + std::to_string(i)));
+    job.single = false;
+    job.output = out.str();
+    for (int i = 1; i <= 6; ++i)
+        job.rows.push_back({i == 2 || i == 5, "m" + std::to_string(i), (src.path() / ("m" + std::to_string(i))).string()});
+    std::vector<std::string> captions;
+    shell.EveryYield([&] {
+        if (window && (captions.empty() || captions.back() != window->controls.Caption))
+            captions.push_back(window->controls.Caption);
+    });
+    Window().CmdStartConversion_Click();
+    EXPECT_NE(std::find(captions.begin(), captions.end(), "Converting 2 of 6 Folders"), captions.end());
+    EXPECT_EQ(window->controls.Caption, "Converting 5 of 6 Folders");
+    EXPECT_TRUE(std::filesystem::exists(Pst("m2.pst")));
+    EXPECT_FALSE(std::filesystem::exists(Pst("m3.pst")));
+}
+
+}  // namespace
+}  // namespace conversiontest

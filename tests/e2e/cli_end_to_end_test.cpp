@@ -1,6 +1,11 @@
 // The command line on generated mailboxes, checked with PST readers nobody here wrote.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -130,6 +135,40 @@ TEST_F(EndToEnd, UsageErrorsAndUnopenableFilesHaveTheirOwnExitStatus) {
                    Quote(src.str() + "/not.pst"));
     EXPECT_EQ(r.status, 3) << r.out;
     EXPECT_NE(r.out.find("Cause: "), std::string::npos) << r.out;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(EndToEnd, CtrlCStopsAfterTheCurrentMessageAndKeepsWhatWasConverted) {
+    for (int i = 0; i < 4000; ++i) src.file("big/m" + std::to_string(i) + ".eml", Message("m" + std::to_string(i)));
+    const std::string pst = (out.path() / "int.pst").string();
+    pid_t pid = fork();
+    if (pid == 0) {
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, STDOUT_FILENO);
+        dup2(devnull, STDERR_FILENO);
+        execl(cli.c_str(), cli.c_str(), "convert", "--quiet", (src.str() + "/big").c_str(), pst.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Interrupt once the data file exists, i.e. while messages are being converted.
+    for (int i = 0; i < 3000 && !std::filesystem::exists(pst); ++i) usleep(10000);
+    usleep(200000);
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_EQ(RunCommand(cli + " verify " + Quote(pst)).status, 0);
+    Result l = RunCommand(cli + " list " + Quote(pst));
+    int stored = 0;
+    size_t at = l.out.find("Top of Outlook data file  (");
+    ASSERT_NE(at, std::string::npos) << l.out;
+    stored = std::atoi(l.out.c_str() + at + std::string("Top of Outlook data file  (").size());
+    EXPECT_GT(stored, 0);
+    EXPECT_LT(stored, 4000);
 }
 
 }  // namespace
