@@ -33,4 +33,24 @@ std::optional<std::string> ScriptedShell::SaveFileDialog(const std::string& filt
     return answer;
 }
 
+std::optional<std::string> ScriptedShell::BrowseForFolder(const std::string& prompt,
+                                                          const std::string&) {
+    folderPrompts_.push_back(prompt);
+    if (folderAnswers_.empty()) return std::nullopt;
+    auto answer = std::move(folderAnswers_.front());
+    folderAnswers_.pop_front();
+    return answer;
+}
+
+std::vector<FolderEntry> ScriptedShell::ListSubfolders(const std::string& path) {
+    auto it = listings_.find(path);
+    return it != listings_.end() ? it->second : Shell::ListSubfolders(path);
+}
+
+void ScriptedShell::ShowModal(Window& window, Window* owner) {
+    modals_.push_back({&window, owner});
+    if (whileModal) whileModal(window);
+    window.Visible = false;
+}
+
 }  // namespace ui

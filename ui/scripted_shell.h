@@ -5,8 +5,10 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "ui/controls.h"
 #include "ui/shell.h"
 
 namespace ui {
@@ -30,6 +32,13 @@ public:
                             MsgBoxStyle style) override;
     std::optional<std::string> SaveFileDialog(const std::string& filter,
                                               const std::string& proposedName) override;
+    std::optional<std::string> BrowseForFolder(const std::string& prompt,
+                                               const std::string& initial = "") override;
+    void OpenUrl(const std::string& url) override { urls_.push_back(url); }
+    std::string SpecialFolderPath(SpecialFolder) override { return desktop; }
+    std::vector<FolderEntry> ListSubfolders(const std::string& path) override;
+    void ShowModal(Window& window, Window* owner) override;
+    void EndProcess() override { ++endProcessCalls_; }
 
     // Runs `action` during the n-th yield (1-based) from now on counting all yields so far.
     void AtYield(long n, std::function<void()> action) { actions_[n] = std::move(action); }
@@ -40,7 +49,25 @@ public:
     // Answers the next save dialogs in this order (nothing = cancel); beyond the script: cancel.
     void AnswerSave(std::optional<std::string> path) { saveAnswers_.push_back(std::move(path)); }
 
+    // Answers the next folder pickers in this order (nothing = cancel); beyond the script: cancel.
+    void AnswerFolder(std::optional<std::string> path) {
+        folderAnswers_.push_back(std::move(path));
+    }
+    // Gives `path` this listing instead of the file system's.
+    void ScriptSubfolders(const std::string& path, std::vector<FolderEntry> entries) {
+        listings_[path] = std::move(entries);
+    }
+    // Runs while a window is shown modally (the user's work inside it); without it a modal
+    // window returns at once, as if closed straight away.
+    std::function<void(Window&)> whileModal;
+    std::string desktop = "/home/user/Desktop";
+
     long yields() const { return yields_; }
+    const std::vector<std::string>& folderPrompts() const { return folderPrompts_; }
+    const std::vector<std::string>& urls() const { return urls_; }
+    // The windows shown modally, with their owners, in order.
+    const std::vector<std::pair<Window*, Window*>>& modals() const { return modals_; }
+    int endProcessCalls() const { return endProcessCalls_; }
     const std::vector<ShownBox>& boxes() const { return boxes_; }
     const std::vector<ShownSaveDialog>& saveDialogs() const { return saveDialogs_; }
 
@@ -52,6 +79,12 @@ private:
     std::vector<ShownBox> boxes_;
     std::deque<std::optional<std::string>> saveAnswers_;
     std::vector<ShownSaveDialog> saveDialogs_;
+    std::deque<std::optional<std::string>> folderAnswers_;
+    std::vector<std::string> folderPrompts_;
+    std::vector<std::string> urls_;
+    std::map<std::string, std::vector<FolderEntry>> listings_;
+    std::vector<std::pair<Window*, Window*>> modals_;
+    int endProcessCalls_ = 0;
 };
 
 }  // namespace ui

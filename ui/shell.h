@@ -1,7 +1,11 @@
 #pragma once
 
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <vector>
 
 // Everything the windows and the long-running work ask of the platform. The desktop front end
 // implements it with the toolkit; tests use ScriptedShell.
@@ -9,6 +13,15 @@ namespace ui {
 
 enum class MsgBoxStyle { InformationOk, QuestionYesNo, YesNo };
 enum class MsgBoxResult { Ok, Yes, No };
+enum class SpecialFolder { Desktop };
+
+// One immediate subfolder of a listed folder.
+struct FolderEntry {
+    std::string name;
+    std::string path;
+};
+
+struct Window;
 
 class Shell {
 public:
@@ -25,6 +38,48 @@ public:
     // The chosen full path, or nothing when the user cancels.
     virtual std::optional<std::string> SaveFileDialog(const std::string& filter,
                                                       const std::string& proposedName) = 0;
+
+    // The services below have neutral defaults so that shells without windows need not care.
+
+    // The modal folder picker; `initial` is where it opens. The folder exactly as picked (no
+    // separator appended, a root keeps its own), or nothing on cancel or failure.
+    virtual std::optional<std::string> BrowseForFolder(const std::string& /*prompt*/,
+                                                       const std::string& /*initial*/ = "") {
+        return std::nullopt;
+    }
+
+    // Opens an address in the default browser; failures are not reported.
+    virtual void OpenUrl(const std::string& /*url*/) {}
+
+    // The current user's desktop folder, without a trailing separator.
+    virtual std::string SpecialFolderPath(SpecialFolder) {
+        const char* home = std::getenv("HOME");
+        if (!home || !*home) return {};
+        std::error_code ec;
+        std::string desktop = std::string(home) + "/Desktop";
+        return std::filesystem::is_directory(desktop, ec) ? desktop : std::string(home);
+    }
+
+    // The immediate subfolders of `path` in the order the file system gives them; a folder that
+    // cannot be read lists nothing.
+    virtual std::vector<FolderEntry> ListSubfolders(const std::string& path) {
+        std::vector<FolderEntry> out;
+        std::error_code ec;
+        for (std::filesystem::directory_iterator it(std::filesystem::path(path), ec), end;
+             !ec && it != end; it.increment(ec)) {
+            std::error_code typeError;
+            if (it->is_directory(typeError))
+                out.push_back({it->path().filename().string(), it->path().string()});
+        }
+        return out;
+    }
+
+    // Shows `window` modally over `owner` (none: no owner) and returns once the window's model
+    // is no longer visible. Without windows there is nothing to wait for.
+    virtual void ShowModal(Window& /*window*/, Window* /*owner*/) {}
+
+    // Ends the process at once: no further questions, no close handlers.
+    virtual void EndProcess() { std::exit(0); }
 };
 
 }  // namespace ui

@@ -1,0 +1,213 @@
+#!/usr/bin/env bash
+# Window tests: the real eml2pst-wizard under Xvfb, driven by its test hook (a script of folder,
+# file and message-box answers and of clicks) through a single-folder job over samples/mailbox
+# and a multiple-folder job over a root of two mailboxes, then the data files read back with
+# pypff. Screenshots of every window go to BUILD/gui-shots. A display that cannot start fails.
+#   usage: .ci/gui-tests.sh [BUILD_DIR]        (default: build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+SOURCE=$(pwd)
+BUILD=$(cd "${1:-build}" && pwd)
+WIZARD="$BUILD/gui/eml2pst-wizard"
+SHARED=${EML2PST_SHARED_DIR:-$SOURCE/../shared}
+SHOTS="$BUILD/gui-shots"
+
+command -v import >/dev/null || echo "gui-tests: imagemagick's import is missing: no screenshots" >&2
+[ -x "$WIZARD" ] || { echo "gui-tests: $WIZARD is not built" >&2; exit 1; }
+command -v xvfb-run >/dev/null || { echo "gui-tests: xvfb-run is missing (apt-get install xvfb xauth)" >&2; exit 1; }
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/eml2pst-gui.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+mkdir -p "$SHOTS" "$WORK/root" "$WORK/out"
+cp -r "$SOURCE/samples/mailbox" "$WORK/root/alice"
+# A non-ASCII mailbox name checks that names pass through the toolkit as UTF-8.
+cp -r "$SOURCE/samples/mailbox" "$WORK/root/zoë"
+FAILED=0
+
+# Runs the wizard on script $1 with log $2 under a fresh virtual display.
+play() {
+    local script=$1 log=$2
+    : >"$log"
+    if ! GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1 ASAN_OPTIONS=detect_leaks=0 \
+        EML2PST_WIZARD_SCRIPT="$script" EML2PST_WIZARD_LOG="$log" EML2PST_WIZARD_SHOTS="$SHOTS" \
+        timeout 300 xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" "$WIZARD" \
+        >"$log.out" 2>&1; then
+        echo "gui-tests: the wizard or the display failed ($script)" >&2
+        sed 's/^/  | /' "$log" "$log.out" >&2
+        return 1
+    fi
+    if ! grep -q '^exit$' "$log"; then
+        echo "gui-tests: the script did not reach the end ($script)" >&2
+        sed 's/^/  | /' "$log" >&2
+        return 1
+    fi
+}
+
+expect_log() {  # $1 log, $2 fixed text that must appear
+    grep -qF -- "$2" "$1" || { echo "gui-tests: missing in $1: $2" >&2; FAILED=1; }
+}
+
+# The number of messages pypff finds in a data file, or nothing when /work/shared is absent.
+messages_in() {
+    local dump="$SHARED/tools/pst-readers/pypff_dump.py"
+    [ -f "$dump" ] || return 0
+    /usr/bin/python3 "$dump" --tree "$1" | awk -F'\t' '{ n += $1 } END { print n }'
+}
+
+echo "== single-folder job"
+cat >"$WORK/single.txt" <<SCRIPT
+sleep 600
+shot start
+expect start.next enabled
+click start.next
+sleep 500
+expect single.next disabled
+folder -
+click single.select
+expect single.next disabled
+folder $SOURCE/samples/mailbox
+click single.select
+expect single.next enabled
+expect-text single.source $SOURCE/samples/mailbox
+click single.help
+sleep 300
+shot single
+save $WORK/single.pst
+click single.next
+sleep 500
+expect status.stop hidden
+shot status
+click status.start
+wait-box Completed
+sleep 400
+shot status-done
+close status
+sleep 300
+expect-text single.source $SOURCE/samples/mailbox
+close single
+sleep 300
+answer no
+close start
+expect start.next enabled
+answer yes
+close start
+SCRIPT
+if play "$WORK/single.txt" "$WORK/single.log"; then
+    expect_log "$WORK/single.log" "folder [Choose Source Folder...] -> -"
+    expect_log "$WORK/single.log" "url file://"
+    expect_log "$WORK/single.log" "index.html#select-folder"
+    expect_log "$WORK/single.log" "save [Outlook Data File(s) (*.pst)|*.pst] proposed mailbox"
+    expect_log "$WORK/single.log" "box [Completed] EML Messages Converted Successfully."
+    expect_log "$WORK/single.log" "box [eml2pst Converter] Are you sure you want to exit now? -> no"
+    [ -s "$WORK/single.pst" ] || { echo "gui-tests: single.pst was not written" >&2; FAILED=1; }
+    n=$(messages_in "$WORK/single.pst")
+    [ -z "$n" ] || [ "$n" = 6 ] || { echo "gui-tests: single.pst holds $n messages, not 6" >&2; FAILED=1; }
+else
+    FAILED=1
+fi
+
+echo "== multiple-folder job"
+cat >"$WORK/multiple.txt" <<SCRIPT
+sleep 400
+click start.multiple
+click start.next
+sleep 500
+expect start.next hidden
+expect multiple.select-all disabled
+click multiple.next
+wait-box Select Folder(s) to Convert
+folder $WORK/root
+click multiple.select
+sleep 300
+expect multiple.select-all enabled
+expect-text multiple.select-all Check All
+folder $WORK/out
+click multiple.change
+expect-text multiple.output $WORK/out
+click multiple.select-all
+expect-text multiple.select-all Uncheck All
+expect-tip 1 1 =
+expect-tip 2 1 =
+expect-tip 2 0 -
+sleep 300
+shot multiple
+click multiple.back
+sleep 300
+shot start-multiple
+click start.next
+sleep 300
+expect-text multiple.output $WORK/out
+expect-text multiple.select-all Uncheck All
+click multiple.next
+sleep 500
+shot multiple-status
+click status.start
+wait-box Completed
+sleep 400
+shot multiple-status-done
+close status
+sleep 400
+shot multiple-marked
+close multiple
+sleep 300
+expect start.next shown
+answer yes
+close start
+SCRIPT
+if play "$WORK/multiple.txt" "$WORK/multiple.log"; then
+    expect_log "$WORK/multiple.log" "box [Select Folder(s) to Convert] No Folders Selected ! | Please Select alteast one folder to convert."
+    expect_log "$WORK/multiple.log" "box [Completed] All Folders Converted Successfully."
+    for who in alice zoë; do
+        f="$WORK/out/$who.pst"
+        [ -s "$f" ] || { echo "gui-tests: $who.pst was not written" >&2; FAILED=1; continue; }
+        n=$(messages_in "$f")
+        [ -z "$n" ] || [ "$n" = 6 ] || { echo "gui-tests: $who.pst holds $n messages, not 6" >&2; FAILED=1; }
+    done
+else
+    FAILED=1
+fi
+
+echo "== stop while converting"
+# Enough messages that the run is still going when Stop is pressed: the engine then closes the
+# status window from inside the running handler, which must neither crash nor hang.
+mkdir -p "$WORK/many"
+for i in $(seq 1 1500); do
+    printf 'From: a@example.org\r\nSubject: message %s\r\n\r\nbody %s\r\n' "$i" "$i" >"$WORK/many/m$i.eml"
+done
+cat >"$WORK/stop.txt" <<SCRIPT
+sleep 300
+click start.next
+sleep 300
+folder $WORK/many
+click single.select
+save $WORK/stopped.pst
+click single.next
+sleep 300
+click status.start
+wait-for status.stop
+shot status-running
+answer yes
+click status.stop
+wait-box Confirm Stop
+wait-box Completed
+sleep 300
+expect-text single.source $WORK/many
+close single
+sleep 200
+answer yes
+close start
+SCRIPT
+if play "$WORK/stop.txt" "$WORK/stop.log"; then
+    expect_log "$WORK/stop.log" "box [Confirm Stop] This action will STOP complete conversion process."
+    expect_log "$WORK/stop.log" "box [Completed]"
+    [ -s "$WORK/stopped.pst" ] || { echo "gui-tests: stopped.pst was not written" >&2; FAILED=1; }
+    n=$(messages_in "$WORK/stopped.pst")
+    [ -z "$n" ] || [ "$n" -lt 1500 ] || { echo "gui-tests: the stop did not stop ($n messages)" >&2; FAILED=1; }
+else
+    FAILED=1
+fi
+
+[ -d "$SHARED" ] || echo "gui-tests: $SHARED is absent: data files not read back with pypff"
+echo "screenshots: $SHOTS"
+[ "$FAILED" = 0 ] && echo "gui-tests: all passed"
+exit "$FAILED"

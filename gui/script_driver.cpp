@@ -1,0 +1,232 @@
+#include "gui/script_driver.h"
+
+#include <wx/checkbox.h>
+#include <wx/listctrl.h>
+#include <wx/radiobut.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/time.h>
+#include <wx/wx.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+
+#include "gui/frontend.h"
+#include "gui/look.h"
+#include "gui/multiple_frame.h"
+
+namespace gui {
+namespace {
+
+constexpr int kTickMs = 120;
+
+std::string Escape(std::string text) {
+    for (size_t i = 0; (i = text.find("\r\n", i)) != std::string::npos;) text.replace(i, 2, " | ");
+    return text;
+}
+
+}  // namespace
+
+ScriptDriver::ScriptDriver(Frontend& frontend, const std::string& path) : frontend_(frontend) {
+    if (const char* log = std::getenv("EML2PST_WIZARD_LOG"); log && *log)
+        logFile_.open(log, std::ios::app);
+    std::ifstream in(path);
+    if (!in) {
+        std::cerr << "eml2pst-wizard: cannot read the script " << path << "\n";
+        std::_Exit(4);
+    }
+    std::string line;
+    for (int n = 1; std::getline(in, line); ++n) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line[start] == '#') continue;
+        line = line.substr(start);
+        size_t space = line.find(' ');
+        Step step{n, line.substr(0, space),
+                  space == std::string::npos ? "" : line.substr(space + 1)};
+        steps_.push_back(step);
+    }
+}
+
+void ScriptDriver::Begin() {
+    StartOnce(kTickMs);
+}
+
+void ScriptDriver::Log(const std::string& line) {
+    (logFile_.is_open() ? static_cast<std::ostream&>(logFile_) : std::cerr) << line << std::endl;
+}
+
+ui::MsgBoxResult ScriptDriver::AnswerBox(const std::string& text, const std::string& title,
+                                         ui::MsgBoxStyle style) {
+    std::string answer = answers_.empty() ? "" : answers_.front();
+    if (!answers_.empty()) answers_.pop_front();
+    if (answer.empty()) answer = style == ui::MsgBoxStyle::InformationOk ? "ok" : "yes";
+    Log("box [" + title + "] " + Escape(text) + " -> " + answer);
+    answeredTitles_.push_back(title);
+    if (answer == "no") return ui::MsgBoxResult::No;
+    return answer == "yes" ? ui::MsgBoxResult::Yes : ui::MsgBoxResult::Ok;
+}
+
+std::optional<std::string> ScriptDriver::AnswerSave(const std::string& filter,
+                                                    const std::string& name) {
+    std::string answer = saves_.empty() ? "-" : saves_.front();
+    if (!saves_.empty()) saves_.pop_front();
+    Log("save [" + filter + "] proposed " + name + " -> " + answer);
+    if (answer == "-") return std::nullopt;
+    return answer;
+}
+
+std::optional<std::string> ScriptDriver::AnswerFolder(const std::string& prompt) {
+    std::string answer = folders_.empty() ? "-" : folders_.front();
+    if (!folders_.empty()) folders_.pop_front();
+    Log("folder [" + prompt + "] -> " + answer);
+    if (answer == "-") return std::nullopt;
+    return answer;
+}
+
+void ScriptDriver::Notify() {
+    // Re-armed first: a step that opens a modal window keeps running, and the following steps
+    // are played inside that window's loop.
+    StartOnce(kTickMs);
+    if (wxGetLocalTimeMillis().GetValue() < holdUntil_) return;
+    // Answers take no time: they are queued for the dialogs the next steps bring up.
+    while (!steps_.empty() && Queue(steps_.front())) steps_.pop_front();
+    if (steps_.empty()) return;
+    const Step& next = steps_.front();
+    if (next.verb == "wait-for") {
+        wxWindow* w = frontend_.Named(next.arg);
+        if (!w || !w->IsEnabled() || !w->IsShownOnScreen()) return;
+    }
+    if (next.verb == "wait-box") {
+        auto it = std::find(answeredTitles_.begin(), answeredTitles_.end(), next.arg);
+        if (it == answeredTitles_.end()) return;
+        answeredTitles_.erase(it);
+    }
+    Step step = steps_.front();
+    steps_.pop_front();
+    Log("step " + std::to_string(step.line) + ": " + step.verb + " " + step.arg);
+    Run(step);
+}
+
+bool ScriptDriver::Queue(const Step& step) {
+    std::deque<std::string>* queue = step.verb == "folder"   ? &folders_
+                                     : step.verb == "save"   ? &saves_
+                                     : step.verb == "answer" ? &answers_
+                                                             : nullptr;
+    if (queue) queue->push_back(step.arg);
+    return queue != nullptr;
+}
+
+void ScriptDriver::Fail(const Step& step, const std::string& why) {
+    Log("FAILED at line " + std::to_string(step.line) + " (" + step.verb + " " + step.arg +
+        "): " + why);
+    std::fflush(nullptr);
+    std::_Exit(4);
+}
+
+void ScriptDriver::Run(const Step& step) {
+    frontend_.SyncAll();
+    if (step.verb == "wait-box" || step.verb == "wait-for") return;
+    if (step.verb == "sleep") {
+        holdUntil_ = wxGetLocalTimeMillis().GetValue() + std::atol(step.arg.c_str());
+        return;
+    }
+    if (step.verb == "click") return Click(step, step.arg);
+    if (step.verb == "shot") return Shot(step.arg);
+    if (step.verb == "check") {
+        auto* page = dynamic_cast<MultipleFrame*>(frontend_.TopLevel("multiple"));
+        if (!page) Fail(step, "the multiple page is not open");
+        if (!page->CheckRow(std::atoi(step.arg.c_str()) - 1)) Fail(step, "no such row");
+        return;
+    }
+    if (step.verb == "expect-tip") {
+        // expect-tip ROW COLUMN TEXT (0-based column, "-" for no tooltip)
+        auto* page = dynamic_cast<MultipleFrame*>(frontend_.TopLevel("multiple"));
+        if (!page) Fail(step, "the multiple page is not open");
+        std::istringstream in(step.arg);
+        long row = 0;
+        int column = 0;
+        std::string want;
+        in >> row >> column >> std::ws;
+        std::getline(in, want);
+        if (want == "-") want.clear();
+        if (want == "=") want = page->CellText(row - 1, column);
+        std::string have = page->TipOverCell(row - 1, column);
+        if (have != want) Fail(step, "tooltip \"" + have + "\"");
+        return;
+    }
+    if (step.verb == "close") {
+        wxWindow* top = frontend_.TopLevel(step.arg);
+        if (!top) Fail(step, "no open page " + step.arg);
+        top->Close();  // as the close box does: the page's close handler decides
+        return;
+    }
+    if (step.verb == "expect" || step.verb == "expect-text") {
+        size_t space = step.arg.find(' ');
+        std::string name = step.arg.substr(0, space);
+        std::string want = space == std::string::npos ? "" : step.arg.substr(space + 1);
+        wxWindow* w = frontend_.Named(name);
+        if (!w) Fail(step, "no control " + name);
+        std::string have;
+        if (step.verb == "expect-text") {
+            if (auto* text = dynamic_cast<wxTextCtrl*>(w))
+                have = Utf8(text->GetValue());
+            else
+                have = Utf8(w->GetLabel());
+        } else if (want == "enabled" || want == "disabled") {
+            have = w->IsThisEnabled() ? "enabled" : "disabled";
+        } else {
+            have = w->IsShownOnScreen() ? "shown" : "hidden";
+        }
+        if (have != want) Fail(step, "expected " + want + ", found " + have);
+        return;
+    }
+    Fail(step, "unknown instruction");
+}
+
+void ScriptDriver::Click(const Step& step, const std::string& name) {
+    wxWindow* w = frontend_.Named(name);
+    if (!w) Fail(step, "no control " + name);
+    if (!w->IsEnabled() || !w->IsShownOnScreen()) Fail(step, name + " cannot be pressed now");
+    if (auto* radio = dynamic_cast<wxRadioButton*>(w)) {
+        radio->SetValue(true);
+        wxCommandEvent ev(wxEVT_RADIOBUTTON, radio->GetId());
+        ev.SetEventObject(radio);
+        ev.SetInt(1);
+        radio->ProcessWindowEvent(ev);
+    } else if (auto* box = dynamic_cast<wxCheckBox*>(w)) {
+        box->SetValue(!box->GetValue());
+        wxCommandEvent ev(wxEVT_CHECKBOX, box->GetId());
+        ev.SetEventObject(box);
+        ev.SetInt(box->GetValue() ? 1 : 0);
+        box->ProcessWindowEvent(ev);
+    } else if (dynamic_cast<wxButton*>(w)) {
+        wxCommandEvent ev(wxEVT_BUTTON, w->GetId());
+        ev.SetEventObject(w);
+        w->ProcessWindowEvent(ev);
+    } else {
+        // Help links and other labels answer a mouse click.
+        wxMouseEvent ev(wxEVT_LEFT_UP);
+        ev.SetEventObject(w);
+        w->ProcessWindowEvent(ev);
+    }
+}
+
+void ScriptDriver::Shot(const std::string& name) {
+    const char* dir = std::getenv("EML2PST_WIZARD_SHOTS");
+    if (!dir || !*dir) return;
+    frontend_.SyncAll();
+    for (wxWindow* top : wxTopLevelWindows)
+        if (top->IsShown()) top->Update();
+    wxTheApp->Yield(true);
+    // The screen as the X server has it; a sub-process, so no event loop runs meanwhile.
+    std::string file = std::string(dir) + "/" + name + ".png";
+    std::string command = "import -window root '" + file + "' 2>/dev/null";
+    int rc = std::system(command.c_str());
+    Log("shot " + file + (rc == 0 ? "" : " (failed)"));
+}
+
+}  // namespace gui

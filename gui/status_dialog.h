@@ -1,0 +1,34 @@
+#pragma once
+
+#include <wx/gauge.h>
+#include <wx/wx.h>
+
+#include "wizard/wizard.h"
+
+namespace gui {
+
+class Frontend;
+
+// The status window's face, bound to the job's window model.
+class StatusDialog : public wxDialog {
+public:
+    StatusDialog(Frontend& frontend, wizard::StatusPage& page, wxWindow* owner);
+    ~StatusDialog() override;
+    void Sync();
+
+private:
+    void After();
+    Frontend& frontend_;
+    wizard::StatusPage& page_;
+    engine::StatusControls& c_;
+    wxControl* count_;
+    wxButton* skip_;
+    wxControl* progress_;
+    wxGauge* bar_;
+    wxStaticBox* frame_;
+    wxControl* current_;
+    wxButton* start_;
+    wxButton* stop_;
+};
+
+}  // namespace gui

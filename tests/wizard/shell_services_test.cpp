@@ -1,0 +1,121 @@
+// The shell services the pages rely on, as a shell without windows provides them, and the help
+// manual the links point into.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "engine/migration.h"
+#include "tests/support/temp_dir.h"
+#include "ui/scripted_shell.h"
+#include "wizard/help_site.h"
+
+namespace {
+
+struct PlainShell : ui::Shell {
+    void Yield() override {}
+    ui::MsgBoxResult MessageBox(const std::string&, const std::string&, ui::MsgBoxStyle) override {
+        return ui::MsgBoxResult::Ok;
+    }
+    std::optional<std::string> SaveFileDialog(const std::string&, const std::string&) override {
+        return std::nullopt;
+    }
+};
+
+TEST(ShellServices, SubfolderListingHasFoldersOnlyWithFullUnicodePaths) {
+    testsupport::TempDir dir;
+    dir.dir("root/plain");
+    dir.dir("root/.hidden");
+    dir.dir(
+        "root/Caf\xC3\xA9 \xC3\x9C"
+        "ber");
+    dir.dir("root/plain/nested");
+    dir.file("root/message.eml");
+    PlainShell shell;
+    auto rows = shell.ListSubfolders(dir.str() + "/root/");
+    std::vector<std::string> names;
+    for (const auto& r : rows) {
+        names.push_back(r.name);
+        EXPECT_EQ(r.path, dir.str() + "/root/" + r.name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".hidden",
+                                               "Caf\xC3\xA9 \xC3\x9C"
+                                               "ber",
+                                               "plain"}));
+
+    EXPECT_TRUE(shell.ListSubfolders(dir.str() + "/root/plain/nested").empty());
+    EXPECT_TRUE(shell.ListSubfolders(dir.str() + "/missing").empty());
+    EXPECT_TRUE(shell.ListSubfolders(dir.str() + "/root/message.eml").empty());
+}
+
+TEST(ShellServices, DesktopIsTheHomeDesktopOrElseHome) {
+    testsupport::TempDir dir;
+    std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    PlainShell shell;
+    setenv("HOME", dir.str().c_str(), 1);
+    EXPECT_EQ(shell.SpecialFolderPath(ui::SpecialFolder::Desktop), dir.str());
+    dir.dir("Desktop");
+    EXPECT_EQ(shell.SpecialFolderPath(ui::SpecialFolder::Desktop), dir.str() + "/Desktop");
+    setenv("HOME", oldHome.c_str(), 1);
+}
+
+TEST(ShellServices, WithoutWindowsNothingIsPickedOpenedOrAwaited) {
+    PlainShell shell;
+    EXPECT_FALSE(shell.BrowseForFolder("Choose Source Folder...").has_value());
+    ui::Window w;
+    w.Visible = true;
+    shell.ShowModal(w, nullptr);  // returns at once
+    shell.OpenUrl("file:///nowhere");
+}
+
+TEST(HelpSite, LocateTakesTheFirstFolderHoldingAManual) {
+    testsupport::TempDir dir;
+    dir.dir("empty");
+    dir.file("second/index.html", "<html></html>");
+    dir.file("third/index.html", "<html></html>");
+    EXPECT_EQ(wizard::HelpSite::Locate(
+                  {"", dir.str() + "/empty", dir.str() + "/second", dir.str() + "/third"}),
+              dir.str() + "/second");
+    EXPECT_EQ(wizard::HelpSite::Locate({dir.str() + "/empty"}), "");
+}
+
+std::string Slurp(const std::filesystem::path& p) {
+    std::ifstream in(p);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST(HelpManual, EveryLinkOfThePagesAndTheStoreErrorBoxLandsOnAnExistingSection) {
+    const std::filesystem::path manual = std::filesystem::path(EML2PST_SOURCE_DIR) / "docs/help";
+    wizard::HelpSite site(manual.string());
+    for (const char* path :
+         {wizard::kHelpManual, wizard::kHelpSingleFolder, wizard::kHelpMultipleFolders,
+          wizard::kHelpSelectFolder, wizard::kHelpSelectRootFolder}) {
+        std::string address = site.Address(path);
+        ASSERT_EQ(address.rfind("file://", 0), 0u) << path;
+        std::string rest = address.substr(7);
+        std::string fragment;
+        if (auto hash = rest.find('#'); hash != std::string::npos) {
+            fragment = rest.substr(hash + 1);
+            rest.resize(hash);
+        }
+        ASSERT_TRUE(std::filesystem::exists(rest)) << address;
+        if (!fragment.empty()) {
+            EXPECT_NE(Slurp(rest).find("id=\"" + fragment + "\""), std::string::npos) << address;
+        }
+    }
+    // The store failure box names the page by its path in the source tree.
+    std::string named = engine::Migration::SessionFailureLines().back();
+    ASSERT_EQ(named.rfind("docs/help/", 0), 0u) << named;
+    std::string page = Slurp(std::filesystem::path(EML2PST_SOURCE_DIR) / named);
+    for (const char* topic :
+         {"id=\"cannot-create\"", "id=\"locked\"", "id=\"not-a-pst\"", "ANSI", "id=\"disk-full\""})
+        EXPECT_NE(page.find(topic), std::string::npos) << topic;
+}
+
+}  // namespace

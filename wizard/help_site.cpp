@@ -1,0 +1,56 @@
+#include "wizard/help_site.h"
+
+#include <filesystem>
+#include <initializer_list>
+#include <system_error>
+
+namespace wizard {
+
+std::string FileUrl(const std::string& path) {
+    static const char* kHex = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (unsigned char c : path) {
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                     c == '-' || c == '_' || c == '.' || c == '~' || c == '/';
+        if (plain) {
+            url += char(c);
+        } else {
+            url += '%';
+            url += kHex[c >> 4];
+            url += kHex[c & 15];
+        }
+    }
+    return url;
+}
+
+std::string HelpSite::Address(const std::string& helpPath) const {
+    if (folder_.empty() || helpPath.empty()) return {};
+    std::string fragment;
+    std::string path = helpPath;
+    if (auto hash = path.find('#'); hash != std::string::npos) {
+        fragment = path.substr(hash);
+        path.resize(hash);
+    }
+    // Every help path of the pages lands on the manual's one page; its sections carry the
+    // fragments. A path naming an .html page of the manual opens that page.
+    std::string page = "index.html";
+    if (auto slash = path.rfind('/'); slash != std::string::npos) {
+        std::string last = path.substr(slash + 1);
+        if (last.size() > 5 && last.compare(last.size() - 5, 5, ".html") == 0) page = last;
+    }
+    std::string folder = folder_;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return FileUrl(folder + "/" + page) + fragment;
+}
+
+std::string HelpSite::Locate(const std::initializer_list<std::string>& candidates) {
+    for (const auto& c : candidates) {
+        std::error_code ec;
+        if (!c.empty() &&
+            std::filesystem::is_regular_file(std::filesystem::path(c) / "index.html", ec))
+            return std::filesystem::weakly_canonical(std::filesystem::path(c), ec).string();
+    }
+    return {};
+}
+
+}  // namespace wizard
