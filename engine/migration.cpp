@@ -269,6 +269,16 @@ void Migration::CreateFolderEntry(std::string e) {
 
 Migration::Outcome Migration::ImportMessages() {
     run_.MessageIndex = 1;
+    {
+        std::vector<std::string> files;
+        for (const auto& entry : MessageQueue().Entries())
+            if (IsMessageFile(entry.value)) files.push_back(entry.value);
+        try {
+            run_.session->ExpectImports(std::move(files));
+        } catch (const std::exception&) {
+            // Without reading ahead every message is read when it is imported.
+        }
+    }
     for (size_t i = 0; i < MessageQueue().Count(); ++i) {
         const std::string file = MessageQueue().Entries()[i].value;
         if (IsMessageFile(file)) ImportOne(file);

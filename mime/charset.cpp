@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <unordered_map>
 
 namespace mime {
@@ -130,7 +131,20 @@ bool Iconv(std::string_view bytes, const std::string& from, std::string& out) {
     return true;
 }
 
+// Text is mostly ASCII: scanned eight bytes at a time until a byte has its high bit set.
+size_t AsciiPrefix(std::string_view s) {
+    size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        uint64_t v;
+        std::memcpy(&v, s.data() + i, 8);
+        if (v & 0x8080808080808080ull) break;
+    }
+    while (i < s.size() && uint8_t(s[i]) < 0x80) ++i;
+    return i;
+}
+
 bool HasC1(std::string_view bytes) {
+    bytes.remove_prefix(AsciiPrefix(bytes));
     return std::any_of(bytes.begin(), bytes.end(), [](char c) {
         auto u = uint8_t(c);
         return u >= 0x80 && u <= 0x9F;
@@ -182,6 +196,8 @@ uint32_t CodePageOf(std::string_view label) {
 bool IsValidUtf8(std::string_view s) {
     size_t i = 0;
     while (i < s.size()) {
+        i += AsciiPrefix(s.substr(i));
+        if (i >= s.size()) break;
         auto b0 = uint8_t(s[i]);
         size_t len = b0 < 0x80                 ? 1
                      : b0 >= 0xC2 && b0 < 0xE0 ? 2
@@ -204,7 +220,8 @@ bool IsValidUtf8(std::string_view s) {
 }
 
 bool HasEightBit(std::string_view s) {
-    return std::any_of(s.begin(), s.end(), [](char c) { return uint8_t(c) >= 0x80; });
+    size_t i = AsciiPrefix(s);
+    return i < s.size();
 }
 
 std::string EffectiveCharset(std::string_view bytes, std::string_view label) {

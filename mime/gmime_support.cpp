@@ -91,6 +91,15 @@ std::vector<uint8_t> DecodedContent(GMimePart* part) {
     return std::vector<uint8_t>(array->data, array->data + array->len);
 }
 
+std::string DecodedText(GMimePart* part) {
+    GMimeDataWrapper* content = g_mime_part_get_content(part);
+    if (!content) return {};
+    GPtr<GMimeStream> mem(g_mime_stream_mem_new());
+    g_mime_data_wrapper_write_to_stream(content, mem.get());
+    GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem.get()));
+    return std::string(reinterpret_cast<const char*>(array->data), array->len);
+}
+
 std::vector<uint8_t> SerializeObject(GMimeObject* object, bool contentOnly) {
     GPtr<GMimeStream> mem(g_mime_stream_mem_new());
     if (contentOnly)

@@ -59,6 +59,8 @@ bool IsAttachmentDisposition(GMimeObject* object);
 
 // Bytes of a part's content after transfer decoding.
 std::vector<uint8_t> DecodedContent(GMimePart* part);
+// The same as text (one copy less for bodies).
+std::string DecodedText(GMimePart* part);
 
 // Entity serialised by GMime (headers and content as parsed, unchanged parts byte-exact).
 std::vector<uint8_t> SerializeObject(GMimeObject* object, bool contentOnly);

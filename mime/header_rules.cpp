@@ -3,6 +3,7 @@
 #include <gmime/gmime.h>
 
 #include <cctype>
+#include <cstdint>
 
 namespace mime {
 namespace {
@@ -107,10 +108,35 @@ std::optional<int64_t> ReceivedDate(std::string_view value) {
 }
 
 std::string NormalizeHeaderBlock(std::string_view raw) {
+    // A leading mbox separator line ("From sender date") is no header field; readers that
+    // rebuild a message from this block would take it for the start of the body.
+    if (raw.rfind("From ", 0) == 0) {
+        size_t name = raw.find_first_not_of(' ', 4);
+        if (name == std::string_view::npos || raw[name] != ':') {
+            size_t nl = raw.find('\n');
+            raw.remove_prefix(nl == std::string_view::npos ? raw.size() : nl + 1);
+        }
+    }
+    // A line that neither starts a field nor continues one (a broken fold) is made a
+    // continuation, so that readers parsing the block again do not stop there.
+    auto startsField = [](std::string_view line) {
+        size_t colon = line.find(':');
+        if (colon == 0 || colon == std::string_view::npos) return false;
+        std::string_view name = line.substr(0, line.find_last_not_of(" \t", colon - 1) + 1);
+        for (char c : name)
+            if (uint8_t(c) < 0x21 || uint8_t(c) > 0x7E) return false;
+        return !name.empty();
+    };
     std::string out;
     out.reserve(raw.size() + raw.size() / 16 + 4);
     for (size_t i = 0; i < raw.size(); ++i) {
         char c = raw[i];
+        if (i > 0 && (raw[i - 1] == '\n' || raw[i - 1] == '\r') && c != ' ' && c != '\t' &&
+            c != '\r' && c != '\n' &&
+            (out.size() < 4 || out.compare(out.size() - 4, 4, "\r\n\r\n") != 0)) {
+            std::string_view line = raw.substr(i, raw.find_first_of("\r\n", i) - i);
+            if (!startsField(line)) out += ' ';
+        }
         if (c == '\r') {
             if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
             out += "\r\n";

@@ -35,7 +35,8 @@ constexpr uint64_t UnixToFiletime(int64_t unixSeconds) {
     return uint64_t(unixSeconds + 11644473600LL) * 10000000ULL;
 }
 
-// Header block with every line end as CRLF, ending with one empty line (CRLF CRLF).
+// Header block with every line end as CRLF, ending with one empty line (CRLF CRLF), without a
+// leading mbox "From " line.
 std::string NormalizeHeaderBlock(std::string_view raw);
 
 // Message-ID style value: whitespace (folding included) removed.

@@ -116,10 +116,7 @@ class Builder {
         return TextOf(g_mime_object_get_content_type_parameter(obj, "charset"));
     }
 
-    static std::string Bytes(GMimePart* part) {
-        auto b = DecodedContent(part);
-        return std::string(b.begin(), b.end());
-    }
+    static std::string Bytes(GMimePart* part) { return DecodedText(part); }
 
     void SetBody(const BodyChoice& body) {
         auto& p = out_.props;
@@ -127,8 +124,9 @@ class Builder {
         uint32_t plainCp = 0;
         if (body.plain) {
             std::string raw = Bytes(body.plain);
-            plainCp = CodePageOf(EffectiveCharset(raw, Charset(GMIME_OBJECT(body.plain))));
-            plainText = PlainText(body.plain);
+            std::string cs = EffectiveCharset(raw, Charset(GMIME_OBJECT(body.plain)));
+            plainCp = CodePageOf(cs);
+            plainText = PlainText(body.plain, raw, cs);
         }
         if (!body.aggregate.empty()) {
             SetAggregateBody(body.aggregate);
@@ -165,13 +163,16 @@ class Builder {
                 htmlUtf8_ = html;
                 cp = 65001;
             }
-            p.set(PropertyValue::Binary(
-                tag::kHtml, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(html.data()),
-                                                     html.size())));
+            // An empty HTML part leaves no HTML body: a message without one has none at all,
+            // and readers take an empty binary value for a missing one.
+            if (!html.empty())
+                p.set(PropertyValue::Binary(
+                    tag::kHtml, std::span<const uint8_t>(
+                                    reinterpret_cast<const uint8_t*>(html.data()), html.size())));
             p.set(PropertyValue::StringUtf8(tag::kBody,
                                             body.plain ? plainText : HtmlToText(htmlUtf8_)));
             p.set(PropertyValue::Int32(tag::kInternetCodepage, int32_t(cp)));
-            p.set(PropertyValue::Int32(tag::kNativeBodyInfo, 3));
+            p.set(PropertyValue::Int32(tag::kNativeBodyInfo, html.empty() ? 1 : 3));
             hasBody_ = true;
         } else if (body.plain) {
             p.set(PropertyValue::StringUtf8(tag::kBody, plainText));
@@ -183,8 +184,13 @@ class Builder {
 
     std::string PlainText(GMimePart* part) {
         std::string raw = Bytes(part);
+        return PlainText(part, raw, EffectiveCharset(raw, Charset(GMIME_OBJECT(part))));
+    }
+
+    // `raw` is the part's decoded content and `charset` what EffectiveCharset made of it.
+    std::string PlainText(GMimePart* part, const std::string& raw, const std::string& charset) {
         GMimeObject* obj = GMIME_OBJECT(part);
-        std::string text = DecodeToUtf8(raw, EffectiveCharset(raw, Charset(obj)));
+        std::string text = DecodeToUtf8(raw, charset);
         const char* format = g_mime_object_get_content_type_parameter(obj, "format");
         if (format && EqualsIgnoreCase(format, "flowed")) {
             const char* delsp = g_mime_object_get_content_type_parameter(obj, "delsp");

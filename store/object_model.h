@@ -91,6 +91,9 @@ public:
     virtual std::shared_ptr<Folder> GetFolderFromPath(const std::string& path) = 0;
     // Commits and closes the store and releases the file.
     virtual void Logoff() = 0;
+    // The message files about to be imported, in order: a session may read them ahead while
+    // it stores the ones before. Only a hint; imports of other files work as ever.
+    virtual void ExpectImports(std::vector<std::string> paths) { (void)paths; }
 };
 
 class MapiUtils {

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "mime/import.h"
+#include "mime/read_ahead.h"
 #include "pst/messaging/errors.h"
 #include "pst/messaging/folder_name.h"
 #include "pst/messaging/message_store.h"
@@ -23,15 +24,11 @@ std::string NameFromPath(std::string piece) {
     return piece;
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-    return pst::messaging::FolderNameKey(pst::Utf8ToUtf16(a)) ==
-           pst::messaging::FolderNameKey(pst::Utf8ToUtf16(b));
-}
-
 // What every object of one session shares: the open store, or nothing after log-off.
 struct Context {
     std::unique_ptr<MessageStore> store;
     std::string logonName;
+    std::unique_ptr<mime::ReadAhead> readAhead;
 
     MessageStore& Store() {
         if (!store) throw ComError(kErrCallFailed, "The data file is closed.");
@@ -58,7 +55,7 @@ class PstFolders : public Folders {
 public:
     PstFolders(std::shared_ptr<Context> ctx, Nid nid) : ctx_(std::move(ctx)), nid_(nid) {}
     int Count() override {
-        return Guarded([&] { return int(ctx_->Store().subfolders(nid_).size()); });
+        return Guarded([&] { return int(ctx_->Store().subfolderNids(nid_).size()); });
     }
     std::shared_ptr<Folder> Item(int index) override;
     std::shared_ptr<Folder> Add(const std::string& name, int kind) override;
@@ -88,7 +85,11 @@ public:
     PstMail(std::shared_ptr<Context> ctx, Nid folder)
         : ctx_(std::move(ctx)), folder_(folder), object_(content_) {}
     void Import(const std::string& path, int) override {
-        mime::ImportResult result = mime::ImportMessageFile(path);
+        std::optional<mime::ImportResult> ahead;
+        if (ctx_->readAhead) ahead = ctx_->readAhead->take(path);
+        mime::ImportResult result = ahead ? std::move(*ahead) : mime::ImportMessageFile(path);
+        // A failure seen ahead is retried here, in case it came from the reading thread.
+        if (ahead && !result.ok) result = mime::ImportMessageFile(path);
         if (!result.ok) throw ComError(kErrInvalidMessage, result.error);
         content_ = std::move(result.content);
     }
@@ -137,10 +138,10 @@ private:
 
 std::shared_ptr<Folder> PstFolders::Item(int index) {
     return Guarded([&]() -> std::shared_ptr<Folder> {
-        auto children = ctx_->Store().subfolders(nid_);
+        auto children = ctx_->Store().subfolderNids(nid_);
         if (index < 1 || size_t(index) > children.size())
             throw ComError(kErrNotFound, "No folder at position " + std::to_string(index) + ".");
-        return std::make_shared<PstFolder>(ctx_, children[size_t(index - 1)].nid);
+        return std::make_shared<PstFolder>(ctx_, children[size_t(index - 1)]);
     });
 }
 
@@ -186,11 +187,9 @@ public:
         ctx_->store = Guarded([&] {
             std::error_code ec;
             auto size = std::filesystem::file_size(path, ec);
-            if (ec || size == 0) {
-                // An empty file is a new one that was never written.
-                if (!ec) std::filesystem::remove(path);
-                return MessageStore::Create(path, displayName);
-            }
+            // An empty file is a new one that was never written; it is written in place, so a
+            // read-only or locked empty file is refused like any other.
+            if (ec || size == 0) return MessageStore::Create(path, displayName);
             return MessageStore::Open(path);
         });
         ctx_->logonName = displayName;
@@ -226,13 +225,9 @@ public:
                                                  "\" does not exist");
             Nid nid = s.ipmSubtree();
             for (size_t i = 1; i < pieces.size(); ++i) {
-                std::string name = NameFromPath(pieces[i]);
-                std::optional<Nid> next;
-                for (const auto& child : s.subfolders(nid))
-                    if (SameName(child.name, name)) {
-                        next = child.nid;
-                        break;
-                    }
+                // The store's name index (letter case ignored), not a scan of the children
+                // reading each one's properties: this runs for every message.
+                std::optional<Nid> next = s.findSubfolder(nid, NameFromPath(pieces[i]));
                 if (!next) throw ComError(kErrNotFound, "Folder \"" + pieces[i] + "\" does not exist");
                 nid = *next;
             }
@@ -240,7 +235,13 @@ public:
         });
     }
 
+    void ExpectImports(std::vector<std::string> paths) override {
+        ctx_->readAhead.reset();
+        ctx_->readAhead = std::make_unique<mime::ReadAhead>(std::move(paths));
+    }
+
     void Logoff() override {
+        ctx_->readAhead.reset();
         if (!ctx_->store) return;
         std::unique_ptr<MessageStore> closing = std::move(ctx_->store);
         store_.reset();

@@ -79,12 +79,23 @@ std::optional<std::vector<uint8_t>> BTree::find(std::span<const uint8_t> key) co
     checkKey(key);
     Hid node = root_;
     if (node == 0) return std::nullopt;
+    // Views, not copies: nothing changes the heap during a lookup.
     for (int level = levels_; level > 0; --level) {
-        auto item = heap_->read(node);
+        std::span<const uint8_t> item = heap_->view(node);
         if (item.empty() || compare(item.data(), key) > 0) return std::nullopt;
-        node = Get32(item, childFor(item, key, recordSize(level)) * recordSize(level) + cbKey_);
+        const size_t rs = recordSize(level);
+        size_t lo = 0, hi = item.size() / rs;
+        while (lo < hi) {
+            size_t mid = (lo + hi) / 2;
+            if (compare(item.data() + mid * rs, key) <= 0) {
+                lo = mid + 1;
+            } else {
+                hi = mid;
+            }
+        }
+        node = Get32(item, (lo == 0 ? 0 : lo - 1) * rs + cbKey_);
     }
-    auto leaf = heap_->read(node);
+    std::span<const uint8_t> leaf = heap_->view(node);
     size_t rs = recordSize(0);
     size_t lo = 0, hi = leaf.size() / rs;
     while (lo < hi) {

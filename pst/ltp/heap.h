@@ -56,6 +56,8 @@ public:
     Hid allocate(std::span<const uint8_t> bytes);
     // The bytes of an item; throws for an HID that does not name a live item.
     std::vector<uint8_t> read(Hid hid) const;
+    // The same without a copy; valid until the heap next changes.
+    std::span<const uint8_t> view(Hid hid) const { return item(hid); }
     size_t itemSize(Hid hid) const;
     // Replaces an item's bytes. The item keeps its HID when its block has room, otherwise it
     // moves and the new HID is returned: callers must store the result.

@@ -1,5 +1,6 @@
 #include "pst/ltp/property.h"
 
+#include <bit>
 #include <cstring>
 #include <stdexcept>
 
@@ -23,11 +24,78 @@ uint64_t ReadLittleEndian(const std::vector<uint8_t>& b, size_t n) {
 }
 
 void AppendUtf16(std::vector<uint8_t>& out, std::u16string_view s) {
+    if constexpr (std::endian::native == std::endian::little) {
+        const size_t at = out.size();
+        out.resize(at + 2 * s.size());
+        if (!s.empty()) std::memcpy(out.data() + at, s.data(), 2 * s.size());
+        return;
+    }
     for (char16_t c : s) {
         out.push_back(uint8_t(c & 0xFF));
         out.push_back(uint8_t(c >> 8));
     }
 }
+
+// Bodies are mostly ASCII: eight bytes at a time while no byte has its high bit set.
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+uint64_t Load8(const char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+// UTF-8 to UTF-16 code units handed to `put`; invalid bytes become U+FFFD. Returns the number
+// of units written; `out` must have room for in.size() units.
+template <typename Unit>
+size_t DecodeUtf8(std::string_view in, Unit* out) {
+    size_t n = 0;
+    size_t i = 0;
+    while (i < in.size()) {
+        while (i + 8 <= in.size() && (Load8(in.data() + i) & kHighBits) == 0) {
+            for (size_t k = 0; k < 8; ++k) out[n + k] = Unit(uint8_t(in[i + k]));
+            n += 8;
+            i += 8;
+        }
+        if (i >= in.size()) break;
+        auto b0 = uint8_t(in[i]);
+        uint32_t cp = 0xFFFD;
+        size_t len = 1;
+        auto cont = [&](size_t k) { return i + k < in.size() && (uint8_t(in[i + k]) & 0xC0) == 0x80; };
+        if (b0 < 0x80) {
+            cp = b0;
+        } else if (b0 >= 0xC2 && b0 < 0xE0 && cont(1)) {
+            cp = ((b0 & 0x1F) << 6) | (uint8_t(in[i + 1]) & 0x3F);
+            len = 2;
+        } else if (b0 >= 0xE0 && b0 < 0xF0 && cont(1) && cont(2)) {
+            cp = ((b0 & 0x0F) << 12) | ((uint8_t(in[i + 1]) & 0x3F) << 6) | (uint8_t(in[i + 2]) & 0x3F);
+            len = 3;
+            if (cp < 0x800) cp = 0xFFFD;
+        } else if (b0 >= 0xF0 && b0 < 0xF5 && cont(1) && cont(2) && cont(3)) {
+            cp = ((b0 & 0x07) << 18) | ((uint8_t(in[i + 1]) & 0x3F) << 12) |
+                 ((uint8_t(in[i + 2]) & 0x3F) << 6) | (uint8_t(in[i + 3]) & 0x3F);
+            len = 4;
+            if (cp < 0x10000 || cp > 0x10FFFF) cp = 0xFFFD;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out[n++] = Unit(0xD800 + (cp >> 10));
+            out[n++] = Unit(0xDC00 + (cp & 0x3FF));
+        } else {
+            out[n++] = Unit(cp);
+        }
+        i += len;
+    }
+    return n;
+}
+
+// A UTF-16LE code unit as two bytes, so text goes straight into a value's byte form.
+struct Utf16LeUnit {
+    uint8_t lo, hi;
+    Utf16LeUnit() = default;
+    explicit Utf16LeUnit(uint32_t u) : lo(uint8_t(u)), hi(uint8_t(u >> 8)) {}
+};
+static_assert(sizeof(Utf16LeUnit) == 2);
 
 // Variable-size multi-valued layout: count, one offset per value (from the start), the data.
 std::vector<uint8_t> MultiValued(const std::vector<std::vector<uint8_t>>& values) {
@@ -64,7 +132,12 @@ PropertyValue PropertyValue::String(uint32_t tag, std::u16string_view text) {
     return {tag, std::move(out)};
 }
 PropertyValue PropertyValue::StringUtf8(uint32_t tag, std::string_view utf8) {
-    return String(tag, Utf8ToUtf16(utf8));
+    // Never more UTF-16 units than UTF-8 bytes.
+    std::vector<uint8_t> out(2 * utf8.size());
+    const size_t units = DecodeUtf8(utf8, reinterpret_cast<Utf16LeUnit*>(out.data()));
+    out.resize(2 * units);
+    out.shrink_to_fit();
+    return {tag, std::move(out)};
 }
 PropertyValue PropertyValue::Binary(uint32_t tag, std::span<const uint8_t> data) {
     return {tag, std::vector<uint8_t>(data.begin(), data.end())};
@@ -99,44 +172,18 @@ bool PropertyValue::asBool() const { return ReadLittleEndian(bytes_, 1) != 0; }
 uint64_t PropertyValue::asTime() const { return ReadLittleEndian(bytes_, 8); }
 std::u16string PropertyValue::asString() const {
     std::u16string s(bytes_.size() / 2, u'\0');
+    if constexpr (std::endian::native == std::endian::little) {
+        if (!s.empty()) std::memcpy(s.data(), bytes_.data(), 2 * s.size());
+        return s;
+    }
     for (size_t i = 0; i < s.size(); ++i) s[i] = char16_t(bytes_[2 * i] | (bytes_[2 * i + 1] << 8));
     return s;
 }
 std::string PropertyValue::asUtf8() const { return Utf16ToUtf8(asString()); }
 
 std::u16string Utf8ToUtf16(std::string_view in) {
-    std::u16string out;
-    out.reserve(in.size());
-    size_t i = 0;
-    while (i < in.size()) {
-        auto b0 = uint8_t(in[i]);
-        uint32_t cp = 0xFFFD;
-        size_t len = 1;
-        auto cont = [&](size_t k) { return i + k < in.size() && (uint8_t(in[i + k]) & 0xC0) == 0x80; };
-        if (b0 < 0x80) {
-            cp = b0;
-        } else if (b0 >= 0xC2 && b0 < 0xE0 && cont(1)) {
-            cp = ((b0 & 0x1F) << 6) | (uint8_t(in[i + 1]) & 0x3F);
-            len = 2;
-        } else if (b0 >= 0xE0 && b0 < 0xF0 && cont(1) && cont(2)) {
-            cp = ((b0 & 0x0F) << 12) | ((uint8_t(in[i + 1]) & 0x3F) << 6) | (uint8_t(in[i + 2]) & 0x3F);
-            len = 3;
-            if (cp < 0x800) cp = 0xFFFD;
-        } else if (b0 >= 0xF0 && b0 < 0xF5 && cont(1) && cont(2) && cont(3)) {
-            cp = ((b0 & 0x07) << 18) | ((uint8_t(in[i + 1]) & 0x3F) << 12) |
-                 ((uint8_t(in[i + 2]) & 0x3F) << 6) | (uint8_t(in[i + 3]) & 0x3F);
-            len = 4;
-            if (cp < 0x10000 || cp > 0x10FFFF) cp = 0xFFFD;
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(char16_t(0xD800 + (cp >> 10)));
-            out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(char16_t(cp));
-        }
-        i += len;
-    }
+    std::u16string out(in.size(), u'\0');
+    out.resize(DecodeUtf8(in, out.data()));
     return out;
 }
 

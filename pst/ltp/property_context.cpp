@@ -1,5 +1,6 @@
 #include "pst/ltp/property_context.h"
 
+#include <array>
 #include <stdexcept>
 #include <string>
 
@@ -26,7 +27,7 @@ Heap LoadPcHeap(const ndb::NodeDatabase& db, ndb::Bid data) {
     return heap;
 }
 
-std::vector<uint8_t> Key(uint16_t id) {
+std::array<uint8_t, 2> Key(uint16_t id) {
     return {uint8_t(id), uint8_t(id >> 8)};
 }
 

@@ -10,7 +10,9 @@
 #include "pst/messaging/table_templates.h"
 #include "pst/messaging/well_known.h"
 #include "pst/ndb/errors.h"
+#include "pst/ndb/file_handle.h"
 #include "pst/ndb/pst_file.h"
+#include "pst/ndb/verify.h"
 
 namespace pst::messaging {
 namespace {
@@ -56,6 +58,20 @@ std::vector<PropertyValue> RowValues(const ltp::TableContext& table,
     return row;
 }
 
+// Nothing is written to a file that is not a sound Unicode store. Cheap refusals first: a
+// read-only or locked file, then the header (foreign, ANSI, truncated); then the node-database
+// walk, which finds damaged pages and blocks (bad CRCs) anywhere in the file. A file left by an
+// interrupted commit passes, and opening it for writing repairs its maps.
+void RequireSoundForWriting(const std::filesystem::path& path) {
+    { ndb::FileHandle probe(path, ndb::FileHandle::Access::ReadWrite); }
+    ndb::PstFile::Open(path, ndb::PstFile::Mode::ReadOnly);
+    const auto errors = ndb::VerifyFile(path);
+    if (errors.empty()) return;
+    std::string message = path.string() + " is damaged; nothing was written to it: " + errors[0];
+    if (errors.size() > 1) message += " (and " + std::to_string(errors.size() - 1) + " more)";
+    throw MessagingError(message);
+}
+
 }  // namespace
 
 MessageStore::MessageStore(std::unique_ptr<ndb::NodeDatabase> db) : db_(std::move(db)) {}
@@ -69,6 +85,7 @@ std::unique_ptr<MessageStore> MessageStore::Create(const std::filesystem::path& 
 }
 
 std::unique_ptr<MessageStore> MessageStore::Open(const std::filesystem::path& path, bool readOnly) {
+    if (!readOnly) RequireSoundForWriting(path);
     auto store = OpenOn(ndb::PstFile::Open(
         path, readOnly ? ndb::PstFile::Mode::ReadOnly : ndb::PstFile::Mode::ReadWrite));
     store->readOnly_ = readOnly;
@@ -350,6 +367,12 @@ Nid MessageStore::createFolder(Nid parent, std::string_view name, std::string_vi
             nid = candidate;
     }
     if (nid == 0) throw MessagingError("no free folder NID");
+    // The tables take the folder's index under their own types; keep those counters in step,
+    // as Outlook does, so nothing allocated from them later can collide.
+    for (Nid table : {nid::HierarchyOf(nid), nid::ContentsOf(nid), nid::AssocContentsOf(nid)}) {
+        const uint32_t type = ndb::NidTypeOf(table);
+        while (ndb::NidIndexOf(db_->allocateNid(type)) < ndb::NidIndexOf(nid)) continue;
+    }
     return createFolderNodes(parent, nid, Utf8ToUtf16(name), Utf8ToUtf16(containerClass));
 }
 
@@ -365,6 +388,14 @@ FolderInfo MessageStore::folderInfo(Nid nid) const {
     if (auto v = get(tag::kContentUnreadCount)) info.unreadCount = uint32_t(v->asInt32());
     if (auto v = get(tag::kSubfolders)) info.hasSubfolders = v->asBool();
     return info;
+}
+
+std::vector<Nid> MessageStore::subfolderNids(Nid nid) const {
+    auto& table = hierarchy(folder(nid));
+    std::vector<Nid> out;
+    out.reserve(table.rowCount());
+    for (size_t i = 0; i < table.rowCount(); ++i) out.push_back(table.rowIdAt(i));
+    return out;
 }
 
 std::vector<FolderInfo> MessageStore::subfolders(Nid nid) const {

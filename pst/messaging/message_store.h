@@ -83,6 +83,8 @@ class MessageStore {
     Nid createFolder(Nid parent, std::string_view name,
                      std::string_view containerClass = "IPF.Note");
     std::vector<FolderInfo> subfolders(Nid folder) const;
+    // The same folders' NIDs only, without reading each one's properties.
+    std::vector<Nid> subfolderNids(Nid folder) const;
     // Every folder below `top`, depth first in hierarchy-table order, with its path relative
     // to `top` (names joined with "\\").
     std::vector<std::pair<std::string, FolderInfo>> folderTree(Nid top) const;

@@ -7,6 +7,7 @@
 
 #include "pst/ltp/property_context.h"
 #include "pst/ltp/table_context.h"
+#include "pst/ltp/verify.h"
 #include "pst/messaging/entry_id.h"
 #include "pst/messaging/name_id_map.h"
 #include "pst/messaging/table_templates.h"
@@ -38,6 +39,8 @@ class Checker {
         }
         for (ndb::Nid queue : {nid::kSearchManagementQueue, nid::kSpamSearchUpdateQueue})
             if (auto it = nodes_.find(queue); it != nodes_.end()) checkQueue(it->second);
+        for (const auto& [nid, e] : nodes_)
+            guard(nid, [&] { checkHeaps(nid, e.data, e.sub, "node " + Hex(nid), 0); });
         return std::move(report_);
     }
 
@@ -250,8 +253,14 @@ class Checker {
         ++report_.messages;
         checkMessageNode(e.nid, e.data, e.sub, "message " + Hex(e.nid));
         Tc* c = table(nid::ContentsOf(e.parent));
-        if (!c || !c->tc->findRow(e.nid))
+        auto row = c ? c->tc->findRow(e.nid) : std::nullopt;
+        if (!row) {
             error("message " + Hex(e.nid) + ": no row in the contents table of " + Hex(e.parent));
+            return;
+        }
+        auto p = openPc(e.data, e.sub);
+        checkRowMatches(*c->tc, *row, *p->pc,
+                        "message " + Hex(e.nid) + " contents row in " + Hex(e.parent));
     }
 
     void checkMessageNode(ndb::Nid nid, ndb::Bid data, ndb::Bid subBid, const std::string& name) {
@@ -266,9 +275,11 @@ class Checker {
         for (const auto& [snid, entry] : sub)
             if (ndb::NidTypeOf(snid) == ndb::kNidTypeAttachment) attachNodes.insert(snid);
         std::set<ndb::Nid> attachRows;
+        std::unique_ptr<Tc> attachTable;
         if (auto t = sub.find(nid::kMessageAttachments); t != sub.end()) {
-            auto tc = openTc(t->second.data, t->second.sub);
-            for (size_t i = 0; i < tc->tc->rowCount(); ++i) attachRows.insert(tc->tc->rowIdAt(i));
+            attachTable = openTc(t->second.data, t->second.sub);
+            for (size_t i = 0; i < attachTable->tc->rowCount(); ++i)
+                attachRows.insert(attachTable->tc->rowIdAt(i));
         }
         if (attachRows != attachNodes)
             error(name + ": " + std::to_string(attachRows.size()) + " attachment rows for " +
@@ -277,6 +288,10 @@ class Checker {
             const auto& entry = sub.at(a);
             ndb::SubnodeMap asub = db_.readSubnodes(entry.sub);
             ltp::PropertyContext apc(db_, asub, entry.data);
+            if (attachTable) {
+                if (auto row = attachTable->tc->findRow(a))
+                    checkRowMatches(*attachTable->tc, *row, apc, name + " attachment " + Hex(a));
+            }
             auto object = apc.get(PropIdOf(tag::kAttachDataObject));
             if (!object || object->tag() != tag::kAttachDataObject) continue;
             const auto& b = object->bytes();
@@ -292,6 +307,63 @@ class Checker {
                              name + " / embedded " + Hex(embedded));
         }
         (void)nid;
+    }
+
+    // Node kinds whose data is always a heap: a damaged heap header must be reported, not
+    // taken for a plain stream.
+    static bool MustHoldHeap(ndb::Nid nid) {
+        switch (ndb::NidTypeOf(nid)) {
+            case ndb::kNidTypeNormalFolder:
+            case ndb::kNidTypeSearchFolder:
+            case ndb::kNidTypeNormalMessage:
+            case ndb::kNidTypeAssocMessage:
+            case ndb::kNidTypeAttachment:
+            case ndb::kNidTypeHierarchyTable:
+            case ndb::kNidTypeContentsTable:
+            case ndb::kNidTypeAssocContentsTable:
+            case ndb::kNidTypeSearchContentsTable:
+            case ndb::kNidTypeAttachmentTable:
+            case ndb::kNidTypeRecipientTable:
+                return true;
+            default:
+                return nid == nid::kMessageStore || nid == nid::kNameToIdMap;
+        }
+    }
+
+    // The heap, BTH, PC and TC rules on a node's data and, recursively, on every subnode
+    // that holds a heap (recipient and attachment tables, attachment objects, embedded
+    // messages). Streams that are not heaps (queues, attachment bytes) are left alone.
+    void checkHeaps(ndb::Nid nid, ndb::Bid data, ndb::Bid subBid, const std::string& where,
+                    int depth) {
+        if (depth > 8) {
+            error(where + ": subnodes nested deeper than 8 levels");
+            return;
+        }
+        const ndb::SubnodeMap sub = db_.readSubnodes(subBid);
+        if (data && (MustHoldHeap(nid) || ltp::HeapClientSig(db_, data)))
+            for (const auto& fault : ltp::VerifyHeapNode(db_, data, sub))
+                error(where + ": " + fault);
+        for (const auto& [snid, entry] : sub) {
+            const std::string inner = where + " subnode " + Hex(snid);
+            try {
+                checkHeaps(snid, entry.data, entry.sub, inner, depth + 1);
+            } catch (const std::exception& ex) {
+                error(inner + ": " + ex.what());
+            }
+        }
+    }
+
+    // A table row repeats values of the object it stands for; where both hold a property
+    // with the same tag, the bytes must agree.
+    void checkRowMatches(const ltp::TableContext& tc, size_t row, const ltp::PropertyContext& pc,
+                         const std::string& what) {
+        for (const auto& v : tc.row(row)) {
+            if (v.tag() == ltp::TableContext::kRowIdTag || v.tag() == ltp::TableContext::kRowVerTag)
+                continue;
+            auto own = pc.get(v.id());
+            if (own && own->tag() == v.tag() && own->bytes() != v.bytes())
+                error(what + ": row value " + Hex(v.tag()) + " differs from the object's own");
+        }
     }
 
     void checkQueue(const ndb::NodeEntry& e) {
@@ -320,6 +392,7 @@ StoreReport VerifyStoreFile(const std::filesystem::path& path) {
     StoreReport report;
     auto ndbReport = ndb::VerifyFileReport(path);
     for (const auto& e : ndbReport.errors) report.errors.push_back("ndb: " + e);
+    for (const auto& w : ndbReport.warnings) report.warnings.push_back("ndb: " + w);
     std::unique_ptr<ndb::PstFile> file;
     try {
         file = ndb::PstFile::Open(path, ndb::PstFile::Mode::ReadOnly);

@@ -11,6 +11,7 @@ namespace pst::messaging {
 
 struct StoreReport {
     std::vector<std::string> errors;
+    std::vector<std::string> warnings;  // tolerated oddities of the node database
     size_t folders = 0;
     size_t messages = 0;
     bool ok() const { return errors.empty(); }

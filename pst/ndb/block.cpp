@@ -15,12 +15,20 @@ std::vector<uint8_t> MakeBlockImage(std::span<const uint8_t> stored, Bid bid, Ib
     }
     std::vector<uint8_t> image(BlockDiskSize(stored.size()), 0);
     std::copy(stored.begin(), stored.end(), image.begin());
-    uint8_t* t = image.data() + image.size() - kBlockTrailerSize;
-    Put16(t, static_cast<uint16_t>(stored.size()));
-    Put16(t + 2, Signature(ib, bid));
-    Put32(t + 4, Crc(stored));
-    Put64(t + 8, bid);
+    SealBlockImage(image, static_cast<uint16_t>(stored.size()), bid, ib);
     return image;
+}
+
+void SealBlockImage(std::span<uint8_t> image, uint16_t cb, Bid bid, Ib ib) {
+    if (cb > kMaxBlockData || image.size() != BlockDiskSize(cb)) {
+        throw NdbError("block " + Hex(bid) + ": image of " + std::to_string(image.size()) +
+                       " bytes does not fit " + std::to_string(cb) + " bytes of data");
+    }
+    uint8_t* t = image.data() + image.size() - kBlockTrailerSize;
+    Put16(t, cb);
+    Put16(t + 2, Signature(ib, bid));
+    Put32(t + 4, Crc(image.first(cb)));
+    Put64(t + 8, bid);
 }
 
 std::string CheckBlockTrailer(std::span<const uint8_t> image, uint16_t cb, Bid bid, Ib ib) {

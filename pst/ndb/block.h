@@ -13,6 +13,9 @@ namespace pst::ndb {
 // The disk image of a block: the stored (already encoded) data, zero padding to a multiple of
 // 64 bytes, and the BLOCKTRAILER with the CRC of the stored data.
 std::vector<uint8_t> MakeBlockImage(std::span<const uint8_t> stored, Bid bid, Ib ib);
+// The same in place: `image` is BlockDiskSize(cb) bytes whose first `cb` are the stored data
+// and the rest zero; writes the trailer.
+void SealBlockImage(std::span<uint8_t> image, uint16_t cb, Bid bid, Ib ib);
 
 // Checks a block image's trailer against its BBT entry; empty when sound.
 std::string CheckBlockTrailer(std::span<const uint8_t> image, uint16_t cb, Bid bid, Ib ib);

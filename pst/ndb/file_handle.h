@@ -30,8 +30,14 @@ class FileHandle {
     const std::string& path() const { return path_; }
 
   private:
+    void startWriteback();
+
     int fd_ = -1;
     std::string path_;
+    // Written since the disk last started on it: the range and its size.
+    uint64_t pendingFrom_ = UINT64_MAX;
+    uint64_t pendingTo_ = 0;
+    uint64_t pendingBytes_ = 0;
 };
 
 }  // namespace pst::ndb

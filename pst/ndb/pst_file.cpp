@@ -60,8 +60,8 @@ std::unique_ptr<PstFile> PstFile::Open(const std::filesystem::path& path, Mode m
     std::unique_ptr<PstFile> f(new PstFile(std::move(fh), writable));
     const uint64_t size = f->file_.size();
     if (size < kHeaderSize) {
-        throw NdbError(f->path() + ": too small for a PST file (" + std::to_string(size) +
-                       " bytes)");
+        throw NdbError(f->path() + ": not a PST file (" + std::to_string(size) +
+                       " bytes, too small for one)");
     }
     std::array<uint8_t, kHeaderSize> raw{};
     f->file_.readAt(0, raw);
@@ -208,11 +208,15 @@ Bid PstFile::writeRawBlock(std::span<const uint8_t> bytes, bool internal) {
     }
     beginWrite();
     const Bid bid = nextBid(internal);
-    std::vector<uint8_t> stored(bytes.begin(), bytes.end());
-    if (!internal) EncodeData(header_.encoding, bid, stored);
-    const Ib ib = allocate(BlockDiskSize(stored.size()), false);
-    file_.writeAt(ib, MakeBlockImage(stored, bid, ib));
-    bbt_.put({bid, ib, static_cast<uint16_t>(stored.size()), 1});
+    // One buffer from data to disk image: encoded in place, then sealed with its trailer.
+    std::vector<uint8_t> image(BlockDiskSize(bytes.size()), 0);
+    std::copy(bytes.begin(), bytes.end(), image.begin());
+    const auto cb = static_cast<uint16_t>(bytes.size());
+    if (!internal) EncodeData(header_.encoding, bid, std::span(image).first(cb));
+    const Ib ib = allocate(image.size(), false);
+    SealBlockImage(image, cb, bid, ib);
+    file_.writeAt(ib, image);
+    bbt_.put({bid, ib, cb, 1});
     newBlocks_.insert(bid);
     changed_ = true;
     return bid;

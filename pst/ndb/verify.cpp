@@ -91,9 +91,22 @@ class Verifier {
         if (Get64(raw.data() + 172) != 0) error("header: qwUnused is not 0");
         if (Get32(raw.data() + 252) != 0) error("header: dwAlign is not 0");
         if (Get32(raw.data() + 180) != 0) warning("header: ROOT dwReserved is not 0");
-        if (header_.ibFileEof != size_) {
+        if (header_.ibFileEof > size_) {
             error("header: ibFileEof " + std::to_string(header_.ibFileEof) +
-                  " differs from the file size " + std::to_string(size_));
+                  " is past the end of the file (" + std::to_string(size_) + " bytes)");
+        } else if (header_.ibFileEof < size_) {
+            // A transaction grows the file before its header is written; killed in between,
+            // the file keeps a tail that nothing of the last commit reaches (every page and
+            // block is checked to lie below ibFileEof). Its maps are flagged invalid then, and
+            // the next writer cuts the tail off.
+            const std::string tail = "the file is " + std::to_string(size_ - header_.ibFileEof) +
+                                     " bytes longer than ibFileEof " +
+                                     std::to_string(header_.ibFileEof);
+            if (header_.fAMapValid == kAMapInvalid) {
+                warning(tail + " (growth of an interrupted commit; not referenced)");
+            } else {
+                error("header: " + tail + " although the maps are valid");
+            }
         }
         const uint64_t n = AMapIndexOf(header_.ibFileEof);
         if (header_.ibAMapLast != AMapOffset(n - 1)) {
@@ -131,7 +144,15 @@ class Verifier {
         auto page = readPage(ib);
         if (!page) return;
         const std::string problem = CheckPage(*page, type, 0, ib);
-        if (!problem.empty()) error(std::string(name) + ": " + problem);
+        if (!problem.empty()) {
+            // A commit rewrites the AMaps in place after flagging them invalid; killed in the
+            // middle, a page may be torn. The next writer rebuilds them from the trees.
+            if (type == kPtypeAMap && header_.fAMapValid == kAMapInvalid) {
+                warning(std::string(name) + " being rewritten when the commit stopped: " + problem);
+            } else {
+                error(std::string(name) + ": " + problem);
+            }
+        }
         markUsed(ib, kPageSize, name);
         if (type == kPtypeAMap) {
             amapBits_.insert(amapBits_.end(), page->begin(), page->begin() + kAMapBitmapBytes);

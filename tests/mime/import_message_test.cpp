@@ -291,6 +291,27 @@ TEST(ImportMessage, InlineTextAndPicturesBecomeOneBody) {
     EXPECT_FALSE(Find(plain.content.attachments[0].props, t::kAttachmentHidden)->asBool());
 }
 
+TEST(ImportMessage, EmptyHtmlPartStoresNoHtmlBody) {
+    // An empty value would be stored without data, which readers report as a damaged body.
+    TempDir dir;
+    auto alternative = ImportText(dir,
+                                  "Subject: a\nContent-Type: multipart/alternative; boundary=A\n\n"
+                                  "--A\nContent-Type: text/plain\n\nthe text\n"
+                                  "--A\nContent-Type: text/html\n\n\n--A--\n");
+    EXPECT_FALSE(Find(alternative.content.props, t::kHtml));
+    EXPECT_EQ(Utf8(alternative.content.props, t::kBody), "the text");
+    EXPECT_EQ(Int(alternative.content.props, t::kNativeBodyInfo), 1);
+
+    auto htmlOnly = ImportText(dir, "Subject: b\nContent-Type: text/html; charset=utf-8\n\n");
+    EXPECT_FALSE(Find(htmlOnly.content.props, t::kHtml));
+    EXPECT_EQ(Int(htmlOnly.content.props, t::kNativeBodyInfo), 1);
+
+    // One character of HTML is still an HTML body.
+    auto tiny = ImportText(dir, "Subject: c\nContent-Type: text/html\n\n<");
+    EXPECT_EQ(Bytes(tiny.content.props, t::kHtml), "<");
+    EXPECT_EQ(Int(tiny.content.props, t::kNativeBodyInfo), 3);
+}
+
 TEST(ImportMessage, EncodedNamesAndEmbeddedMessages) {
     TempDir dir;
     auto r = ImportText(dir,

@@ -104,6 +104,10 @@ TEST(Headers, DatesAndHeaderBlocks) {
     EXPECT_EQ(UnixToFiletime(0), 116444736000000000ULL);
     EXPECT_EQ(NormalizeHeaderBlock("A: 1\nB: 2\r\n\tx\n\n"), "A: 1\r\nB: 2\r\n\tx\r\n\r\n");
     EXPECT_EQ(NormalizeHeaderBlock("A: 1\r\rB"), "A: 1\r\n\r\nB\r\n\r\n");
+    EXPECT_EQ(NormalizeHeaderBlock("From a@b.c Sun May  8 19:07:09 2005\nA: 1\n"), "A: 1\r\n\r\n");
+    EXPECT_EQ(NormalizeHeaderBlock("From  : a@b.c\n"), "From  : a@b.c\r\n\r\n");  // a field
+    EXPECT_EQ(NormalizeHeaderBlock("A: <x.\nb@c>\nB: 2\n"), "A: <x.\r\n b@c>\r\nB: 2\r\n\r\n");
+    EXPECT_EQ(NormalizeHeaderBlock("A\nB"), "A\r\n B\r\n\r\n");
 }
 
 TEST(Names, SanitizedShortAndDefaultNames) {

@@ -1,0 +1,61 @@
+// Reading ahead on a second thread: results reach the caller in list order whatever it takes
+// or passes over, and stopping early neither hangs nor leaks.
+#include <gtest/gtest.h>
+
+#include "mime/read_ahead.h"
+#include "test_support.h"
+
+namespace mime {
+namespace {
+
+using testing::TempDir;
+using testing::Utf8;
+
+constexpr uint32_t kSubject = 0x0037001F;
+
+std::vector<std::string> WriteMessages(const TempDir& dir, int count) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < count; ++i)
+        paths.push_back(dir.Write("m" + std::to_string(i) + ".eml",
+                                  "Subject: number " + std::to_string(i) + "\n\nbody\n"));
+    return paths;
+}
+
+TEST(ReadAhead, HandsOutEachListedFileInOrderAndSkipsWhatIsPassedOver) {
+    TempDir dir;
+    auto paths = WriteMessages(dir, 12);
+    ReadAhead ahead(paths, 3);
+    for (int i : {0, 1, 2, 5, 6, 11}) {
+        auto r = ahead.take(paths[size_t(i)]);
+        ASSERT_TRUE(r) << i;
+        ASSERT_TRUE(r->ok) << r->error;
+        EXPECT_EQ(Utf8(r->content.props, kSubject), "number " + std::to_string(i));
+    }
+    // Behind the caller or never listed: the caller reads it itself.
+    EXPECT_FALSE(ahead.take(paths[3]));
+    EXPECT_FALSE(ahead.take((dir.path() / "other.eml").string()));
+}
+
+TEST(ReadAhead, ReportsUnreadableFilesAndStopsWithResultsUntaken) {
+    TempDir dir;
+    auto paths = WriteMessages(dir, 3);
+    paths.insert(paths.begin() + 1, (dir.path() / "missing.eml").string());
+    {
+        ReadAhead ahead(paths, 2);
+        auto first = ahead.take(paths[0]);
+        ASSERT_TRUE(first && first->ok);
+        auto missing = ahead.take(paths[1]);
+        ASSERT_TRUE(missing);
+        EXPECT_FALSE(missing->ok);
+        EXPECT_NE(missing->error.find("missing.eml"), std::string::npos) << missing->error;
+    }  // two results may still wait: the worker is stopped and joined
+    ReadAhead unused(WriteMessages(dir, 50), 4);
+}
+
+TEST(ReadAhead, AnEmptyListAnswersNothing) {
+    ReadAhead ahead({}, 4);
+    EXPECT_FALSE(ahead.take("/nowhere/x.eml"));
+}
+
+}  // namespace
+}  // namespace mime

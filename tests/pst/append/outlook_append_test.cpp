@@ -1,0 +1,245 @@
+// Appending to data files Outlook made: new folders at the top and under Inbox, 500 messages
+// with attachments, and the old content as it was, by our reader and by three others.
+
+#include "pst/ndb/pst_file.h"
+#include "pst/ndb/verify.h"
+#include "tests/pst/append/append_fixture.h"
+
+namespace pst::messaging {
+namespace {
+
+using namespace testing;
+using ndb::Ib;
+
+constexpr int kMessages = 500;
+
+struct Snapshot {
+    std::vector<std::pair<std::string, FolderInfo>> tree;
+    std::map<Nid, std::string> messages;  // subject, body and attachment sizes per message
+};
+
+std::string Summary(const MessageContent& m) {
+    std::string s;
+    for (uint32_t tag : {0x0037001Fu, 0x1000001Fu, 0x0042001Fu})
+        if (const PropertyValue* v = m.props.find(tag)) s += v->asUtf8() + "|";
+    for (const auto& a : m.attachments) {
+        const PropertyValue* data = a.props.find(0x37010102);
+        s += std::to_string(data ? data->bytes().size() : 0) + (a.embedded ? "e" : "") + ",";
+    }
+    return s + std::to_string(m.recipients.size());
+}
+
+Snapshot Take(const std::filesystem::path& file) {
+    auto store = MessageStore::Open(file, true);
+    Snapshot snap;
+    snap.tree = store->folderTree(store->ipmSubtree());
+    snap.tree.emplace_back("", store->folderInfo(store->ipmSubtree()));
+    for (const auto& [path, info] : snap.tree)
+        for (Nid m : store->messages(info.nid)) snap.messages[m] = Summary(store->readMessage(m));
+    return snap;
+}
+
+// Each reader's view before and after, checked by reader_delta.py.
+class ReaderViews {
+  public:
+    explicit ReaderViews(const TempDir& dir) : dir_(dir) {}
+    bool available() const { return std::filesystem::exists(tools_); }
+
+    void dumpAll(const std::filesystem::path& file, const std::string& stage) {
+        for (const auto& [name, command] : dumpers()) {
+            std::string log;
+            const auto out = dir_ / (name + "-" + stage + ".json");
+            ASSERT_EQ(RunCommand(command + " " + file.string() + " > " + out.string(), &log), 0)
+                << name << " " << stage << "\n"
+                << log;
+        }
+    }
+    void check(const std::filesystem::path& added) {
+        for (const auto& [name, command] : dumpers()) {
+            std::string log;
+            EXPECT_EQ(
+                RunCommand("python3 " + std::string(EML2PST_SOURCE_DIR) +
+                               "/tests/pst/append/reader_delta.py " +
+                               (dir_ / (name + "-before.json")).string() + " " +
+                               (dir_ / (name + "-after.json")).string() + " " + added.string(),
+                           &log),
+                0)
+                << name << "\n"
+                << log.substr(0, 3000);
+        }
+    }
+
+  private:
+    std::vector<std::pair<std::string, std::string>> dumpers() const {
+        return {{"pypff", "/usr/bin/python3 " + (tools_ / "pypff_dump.py").string()},
+                {"readpst", "python3 " + (tools_ / "readpst_dump.py").string()},
+                {"pffexport", "python3 " + (tools_ / "pffexport_dump.py").string()}};
+    }
+    const TempDir& dir_;
+    std::filesystem::path tools_ = SharedDir() / "tools/pst-readers";
+};
+
+class OutlookAppend : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(OutlookAppend, NewFoldersAndMessagesBesideTheOldContent) {
+    if (!std::filesystem::exists(SharedDir())) GTEST_SKIP() << "no shared corpus";
+    TempDir dir;
+    const auto file = WritableCopy(GetParam(), dir);
+    const Snapshot before = Take(file);
+    ReaderViews readers(dir);
+    if (readers.available()) readers.dumpAll(file, "before");
+
+    std::string added = "[";
+    std::map<Nid, std::pair<uint32_t, uint32_t>> expectCounts;  // messages, unread
+    Nid top = 0, inbox = 0, imported = 0, archive = 0;
+    std::string inboxPath;
+    {
+        auto store = MessageStore::Open(file);
+        top = store->ipmSubtree();
+        const auto oldInbox = store->defaultFolder(DefaultFolder::kInbox);
+        store->validateIpmTree();
+        inbox = *store->defaultFolder(DefaultFolder::kInbox);
+        // Outlook's own Inbox, when the file has one, stays the Inbox.
+        if (oldInbox) {
+            EXPECT_EQ(inbox, *oldInbox);
+        }
+        inboxPath = store->folderInfo(inbox).name;
+        imported = store->createFolder(top, "Imported – Ü");
+        archive = store->createFolder(inbox, "Archive 2026");
+        store->setAutoCommitInterval(120);
+        const Nid targets[] = {top, imported, archive};
+        const std::string paths[] = {"", "Imported – Ü", inboxPath + "/Archive 2026"};
+        for (Nid t : targets)
+            expectCounts[t] = {store->folderInfo(t).contentCount, store->folderInfo(t).unreadCount};
+        for (int i = 0; i < kMessages; ++i) {
+            // A few into the file's own top folder, where Outlook wrote the table.
+            const int which = i % 50 == 1 ? 0 : 1 + i % 2;
+            const MessageContent m = AppendedMessage(GetParam(), i);
+            store->addMessage(targets[which], m);
+            expectCounts[targets[which]].first += 1;
+            expectCounts[targets[which]].second += i % 2;
+            added += std::string(i ? ",\n" : "") + "{\"folder\": " + JsonString(paths[which]) +
+                     ", \"subject\": " + JsonString(m.props.find(0x0037001F)->asUtf8()) +
+                     ", \"attachments\": [";
+            for (size_t k = 0; k < m.attachments.size(); ++k)
+                added +=
+                    (k ? ", " : "") + JsonString(m.attachments[k].props.find(0x3707001F)->asUtf8());
+            added += "]}";
+        }
+        store->close();
+    }
+    added += "]\n";
+    const auto addedFile = dir / "added.json";
+    std::ofstream(addedFile) << added;
+
+    ExpectVerified(file);
+    // Outlook's files carry nonzero padding in B-tree entries; nothing else may be unusual.
+    for (const auto& w : ndb::VerifyFileReport(file).warnings)
+        if (w.find("dwPadding") == std::string::npos) ADD_FAILURE() << w;
+    // Header fields Outlook keeps for itself (dwReserved1/2, bidUnused, the bytes after
+    // bidNextB) come through as Outlook left them.
+    {
+        const auto original = FileBytes(CorpusFile(GetParam()));
+        const auto now = FileBytes(file);
+        for (auto [from, to] : {std::pair{16, 32}, std::pair{528, 564}})
+            EXPECT_TRUE(
+                std::equal(original.begin() + from, original.begin() + to, now.begin() + from))
+                << "header bytes " << from << ".." << to;
+    }
+    const Snapshot after = Take(file);
+    // Old folders and messages read back the same (counts aside, where we added).
+    for (const auto& [nid, summary] : before.messages) {
+        auto it = after.messages.find(nid);
+        ASSERT_NE(it, after.messages.end()) << "message " << ndb::Hex(nid) << " is gone";
+        EXPECT_EQ(it->second, summary);
+    }
+    EXPECT_EQ(after.messages.size(), before.messages.size() + kMessages);
+    std::map<Nid, FolderInfo> afterFolders;
+    for (const auto& [path, info] : after.tree) afterFolders[info.nid] = info;
+    for (const auto& [path, info] : before.tree) {
+        ASSERT_TRUE(afterFolders.count(info.nid)) << path;
+        EXPECT_EQ(afterFolders[info.nid].name, info.name);
+        EXPECT_EQ(afterFolders[info.nid].parent, info.parent);
+        if (!expectCounts.count(info.nid)) {
+            EXPECT_EQ(afterFolders[info.nid].contentCount, info.contentCount) << path;
+        }
+    }
+    for (const auto& [nid, counts] : expectCounts) {
+        EXPECT_EQ(afterFolders[nid].contentCount, counts.first) << afterFolders[nid].name;
+        EXPECT_EQ(afterFolders[nid].unreadCount, counts.second) << afterFolders[nid].name;
+    }
+    EXPECT_TRUE(afterFolders[inbox].hasSubfolders);
+    EXPECT_TRUE(afterFolders[top].hasSubfolders);
+    {
+        auto store = MessageStore::Open(file, true);
+        EXPECT_EQ(store->contentsRows(archive).size(), expectCounts[archive].first);
+        int checked = 0;
+        for (Nid nid : store->messages(archive)) {
+            const MessageContent m = store->readMessage(nid);
+            const std::string subject = m.props.find(0x0037001F)->asUtf8();
+            const int i = std::stoi(subject.substr(subject.rfind(' ') + 1));
+            if (i % 50 != 49) continue;
+            ASSERT_EQ(m.attachments.size(), 1u);
+            EXPECT_EQ(m.attachments[0].props.find(0x37010102)->bytes(),
+                      Pattern(200 + size_t(i) * 3, uint32_t(i)));
+            ++checked;
+        }
+        EXPECT_EQ(checked, kMessages / 50);
+    }
+
+    if (!readers.available()) GTEST_SKIP() << "no shared reader tools";
+    readers.dumpAll(file, "after");
+    readers.check(addedFile);
+}
+
+// How many blocks of `slots` 64-byte slots the free runs of a file's allocation maps hold.
+uint64_t BlocksThatFit(const std::filesystem::path& file, uint64_t slots) {
+    const auto raw = FileBytes(file);
+    uint64_t fit = 0;
+    for (Ib at = ndb::kFirstAMapOffset; at + ndb::kPageSize <= raw.size();
+         at += ndb::kAMapInterval) {
+        uint64_t run = 0;
+        for (size_t bit = 0; bit < ndb::kAMapBitmapBytes * 8; ++bit) {
+            if (raw[at + bit / 8] & (0x80u >> (bit % 8))) {
+                fit += run / slots;
+                run = 0;
+            } else {
+                ++run;
+            }
+        }
+        fit += run / slots;
+    }
+    return fit;
+}
+
+// Outlook leaves free space in its allocation intervals (the French file, holes all over it):
+// new blocks go there before the file grows.
+TEST_P(OutlookAppend, FreeSpaceIsUsedBeforeTheFileGrows) {
+    if (!std::filesystem::exists(SharedDir())) GTEST_SKIP() << "no shared corpus";
+    TempDir dir;
+    const auto file = WritableCopy(GetParam(), dir);
+    const uint64_t size = std::filesystem::file_size(file);
+    const uint64_t fit = BlocksThatFit(file, 129);  // 8,176 bytes and the trailer
+    ASSERT_GT(fit, 10u);
+    // One node holds them all through a data tree; leave room for the new BBT pages.
+    const uint64_t count = fit - fit / 10 - 3;
+    auto f = ndb::PstFile::Open(file, ndb::PstFile::Mode::ReadWrite);
+    std::vector<ndb::Bid> leaves;
+    for (uint32_t i = 0; i < count; ++i) leaves.push_back(f->writeBlock(Pattern(8176, i)));
+    f->putNode({ndb::MakeNid(ndb::kNidTypeLtp, 0x7000), f->writeDataTree(leaves), 0, 0});
+    f->commit();
+    f.reset();
+    EXPECT_EQ(std::filesystem::file_size(file), size) << count << " blocks";
+    EXPECT_TRUE(ndb::VerifyFile(file).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, OutlookAppend, ::testing::ValuesIn(OutlookSamples()),
+                         [](const auto& info) {
+                             std::string name = info.param.substr(0, info.param.find('.'));
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
+
+}  // namespace
+}  // namespace pst::messaging

@@ -1,0 +1,152 @@
+// Files an append must not touch: each is refused with its cause named and left byte for byte
+// as it was. Opening a sound file and closing it without adding anything changes nothing either.
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "pst/messaging/errors.h"
+#include "pst/ndb/errors.h"
+#include "pst/ndb/pst_file.h"
+#include "store/pst_session.h"
+#include "tests/pst/append/append_fixture.h"
+
+namespace pst::messaging {
+namespace {
+
+using namespace testing;
+
+std::filesystem::path OwnFile(const TempDir& dir, const std::string& name) {
+    const auto path = dir / name;
+    auto store = MessageStore::Create(path, "Own");
+    store->validateIpmTree();
+    const Nid inbox = *store->defaultFolder(DefaultFolder::kInbox);
+    for (int i = 0; i < 20; ++i) store->addMessage(inbox, AppendedMessage("own", i));
+    store->close();
+    return path;
+}
+
+// Opening for an append fails naming `cause`, through the store and through a session, and
+// the file is unchanged.
+void ExpectRefused(const std::filesystem::path& path, const std::string& cause) {
+    const auto before = FileBytes(path);
+    try {
+        MessageStore::Open(path);
+        ADD_FAILURE() << path << " was opened for writing";
+    } catch (const std::exception& e) {
+        EXPECT_NE(std::string(e.what()).find(cause), std::string::npos) << e.what();
+    }
+    auto session = store::PstSessionFactory().CreateSession();
+    try {
+        session->LogonPstStore(path.string(), 0, "Name");
+        ADD_FAILURE() << path << " was logged on to";
+    } catch (const store::ComError& e) {
+        EXPECT_NE(std::string(e.what()).find(cause), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(FileBytes(path) == before) << path << " was changed";
+}
+
+TEST(AppendRefusal, ForeignDamagedAndAnsiFiles) {
+    TempDir dir;
+    const auto text = dir / "notes.pst";
+    std::ofstream(text) << "This is a text file that someone named .pst\n";
+    ExpectRefused(text, "not a PST");
+
+    // A flipped byte in a message's data block: only the block CRC tells.
+    const auto damaged = OwnFile(dir, "damaged.pst");
+    uint64_t ib = 0;
+    {
+        auto f = ndb::PstFile::Open(damaged, ndb::PstFile::Mode::ReadOnly);
+        f->forEachNode([&](const ndb::NodeEntry& n) {
+            if (ib == 0 && ndb::NidTypeOf(n.nid) == ndb::kNidTypeNormalMessage)
+                ib = f->findBlock(f->dataBlocks(n.data)[0])->ib;
+        });
+    }
+    ASSERT_NE(ib, 0u);
+    {
+        std::fstream io(damaged, std::ios::in | std::ios::out | std::ios::binary);
+        io.seekp(std::streamoff(ib + 40));
+        io.put('\x5A');
+    }
+    ExpectRefused(damaged, "CRC");
+
+    const auto truncated = OwnFile(dir, "truncated.pst");
+    std::filesystem::resize_file(truncated, 300000);
+    ExpectRefused(truncated, "truncated");
+
+    if (!std::filesystem::exists(SharedDir())) GTEST_SKIP() << "no shared corpus";
+    ExpectRefused(WritableCopy("pstsdk_sample2.pst", dir), "ANSI");
+}
+
+TEST(AppendRefusal, ReadOnlyAndLockedFiles) {
+    TempDir dir;
+    const auto path = OwnFile(dir, "own.pst");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::group_read |
+                                           std::filesystem::perms::others_read);
+    ExpectRefused(path, "read-only");
+    EXPECT_NO_THROW(MessageStore::Open(path, true));  // reading stays possible
+
+    // As an unprivileged user the system itself refuses to open the file for writing.
+    if (geteuid() == 0) {
+        std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+            try {
+                MessageStore::Open(path);
+            } catch (const std::exception& e) {
+                _exit(std::string(e.what()).find("read-only") != std::string::npos ? 0 : 4);
+            }
+            _exit(5);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+
+    std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    auto holder = MessageStore::Open(path);
+    ExpectRefused(path, "open in another session");
+    holder->close();
+    auto reader = MessageStore::Open(path, true);
+    ExpectRefused(path, "open in another session");
+}
+
+// Log-on, looking around and log-off without a change leave every byte in place; an empty
+// file counts as new and becomes a store.
+TEST(AppendRefusal, OpeningWithoutChangesWritesNothing) {
+    TempDir dir;
+    std::vector<std::filesystem::path> files{OwnFile(dir, "own.pst")};
+    if (std::filesystem::exists(SharedDir()))
+        for (const auto& name : OutlookSamples()) files.push_back(WritableCopy(name, dir));
+    for (const auto& path : files) {
+        const auto before = FileBytes(path);
+        {
+            auto session = store::PstSessionFactory().CreateSession();
+            auto s = session->LogonPstStore(path.string(), 0, "Another name");
+            s->IPMRootFolder()->SubFolders().Count();
+            s->EntryID();
+            session->Logoff();
+        }
+        {
+            auto store = MessageStore::Open(path);
+            store->folderTree(store->ipmSubtree());
+            store->close();
+        }
+        EXPECT_TRUE(FileBytes(path) == before) << path << " was changed";
+    }
+
+    const auto empty = dir / "empty.pst";
+    std::ofstream(empty).close();
+    auto session = store::PstSessionFactory().CreateSession();
+    auto s = session->LogonPstStore(empty.string(), 0, "Fresh");
+    s->ValidateIPMTree();
+    EXPECT_EQ(s->GetDefaultFolder(store::kFolderInbox)->Name(), "Inbox");
+    session->Logoff();
+    ExpectVerified(empty);
+}
+
+}  // namespace
+}  // namespace pst::messaging

@@ -1,0 +1,115 @@
+// The conversion's object model on an existing file: the file's own default folders and store
+// name, folders and mail added through the session.
+
+#include "store/pst_session.h"
+#include "tests/pst/append/append_fixture.h"
+
+namespace pst::messaging {
+namespace {
+
+using namespace testing;
+
+std::filesystem::path WriteEml(const TempDir& dir, int i) {
+    const auto path = dir / ("m" + std::to_string(i) + ".eml");
+    std::ofstream(path) << "From: Ann <ann@example.org>\r\nTo: Bob <bob@example.org>\r\n"
+                           "Subject: Session mail "
+                        << i
+                        << "\r\nDate: Mon, 7 Dec 2026 10:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+                           "Content-Type: text/plain; charset=utf-8\r\n\r\nHello "
+                        << i << "\r\n";
+    return path;
+}
+
+void AddMail(store::Folder& folder, const std::filesystem::path& eml) {
+    auto mail = folder.MailItems().Add(store::kMailItem);
+    mail->Import(eml.string(), 0);
+    mail->Save();
+}
+
+// This file has a folder named Inbox that was never registered as the Inbox (its receive
+// folder table sends all mail to the root): setting up the default folders adopts it rather
+// than adding a second Inbox. The store answers to its own name and to the log-on name.
+TEST(SessionAppend, OutlooksInboxAndStoreNameAreUsed) {
+    if (!std::filesystem::exists(SharedDir())) GTEST_SKIP() << "no shared corpus";
+    TempDir dir;
+    const auto file = WritableCopy("tika_testPST_variousBodyTypes.pst", dir);
+    Nid outlookInbox = 0;
+    {
+        auto store = MessageStore::Open(file, true);
+        EXPECT_FALSE(store->defaultFolder(DefaultFolder::kInbox));
+        outlookInbox = store->findSubfolder(store->ipmSubtree(), "Inbox").value_or(0);
+    }
+    ASSERT_NE(outlookInbox, 0u);
+
+    auto session = store::PstSessionFactory().CreateSession();
+    auto s = session->LogonPstStore(file.string(), store::kPstFormatUnicode, "Converted mail");
+    s->ValidateIPMTree();
+    auto inbox = s->GetDefaultFolder(store::kFolderInbox);
+    EXPECT_EQ(inbox->Name(), "Inbox");
+    EXPECT_EQ(inbox->SubFolders().Count(), 1);  // Outlook's "tmp"
+    auto byStoreName = session->GetFolderFromPath("\\\\Outlook Data File\\Inbox\\tmp");
+    auto byLogonName = session->GetFolderFromPath("\\\\Converted mail\\Inbox\\tmp");
+    EXPECT_EQ(byStoreName->Name(), "tmp");
+    EXPECT_EQ(byLogonName->Name(), "tmp");
+    AddMail(*byStoreName, WriteEml(dir, 1));
+    auto added = inbox->SubFolders().Add("From the converter", 0);
+    for (int i = 2; i < 6; ++i) AddMail(*added, WriteEml(dir, i));
+    session->Logoff();
+
+    ExpectVerified(file);
+    auto store = MessageStore::Open(file, true);
+    EXPECT_EQ(*store->defaultFolder(DefaultFolder::kInbox), outlookInbox);
+    EXPECT_EQ(store->displayName(), "Outlook Data File");
+    const Nid tmp = *store->findSubfolder(outlookInbox, "tmp");
+    EXPECT_EQ(store->folderInfo(tmp).contentCount, 5u);  // Outlook's 4 and ours
+    EXPECT_EQ(
+        store->folderInfo(*store->findSubfolder(outlookInbox, "From the converter")).contentCount,
+        4u);
+}
+
+// The French file has no Inbox: setting up the default folders adds them and leaves Outlook's
+// folders, names and messages alone; a second session finds what the first added.
+TEST(SessionAppend, MissingDefaultFoldersAreAddedBesideLocalisedOnes) {
+    if (!std::filesystem::exists(SharedDir())) GTEST_SKIP() << "no shared corpus";
+    TempDir dir;
+    const auto file = WritableCopy("tika_testPST.pst", dir);
+    std::vector<std::pair<std::string, FolderInfo>> before;
+    Nid deleted = 0;
+    {
+        auto store = MessageStore::Open(file, true);
+        EXPECT_FALSE(store->defaultFolder(DefaultFolder::kInbox));
+        before = store->folderTree(store->ipmSubtree());
+        deleted = *store->defaultFolder(DefaultFolder::kDeletedItems);
+    }
+    for (int session = 0; session < 2; ++session) {
+        auto s = store::PstSessionFactory().CreateSession();
+        auto st = s->LogonPstStore(file.string(), store::kPstFormatUnicode, "hong-thai.nguyen");
+        st->ValidateIPMTree();
+        AddMail(*st->GetDefaultFolder(store::kFolderInbox), WriteEml(dir, session));
+        AddMail(*st->GetDefaultFolder(store::kFolderSentMail), WriteEml(dir, 10 + session));
+        s->Logoff();
+    }
+    ExpectVerified(file);
+
+    auto store = MessageStore::Open(file, true);
+    EXPECT_EQ(store->defaultFolder(DefaultFolder::kDeletedItems), deleted);
+    EXPECT_EQ(store->folderInfo(deleted).name, "Éléments supprimés");
+    EXPECT_FALSE(store->findSubfolder(store->ipmSubtree(), "Deleted Items"));
+    const Nid inbox = *store->defaultFolder(DefaultFolder::kInbox);
+    EXPECT_EQ(store->folderInfo(inbox).contentCount, 2u);
+    EXPECT_EQ(store->folderInfo(*store->defaultFolder(DefaultFolder::kSentItems)).contentCount, 2u);
+    EXPECT_EQ(store->folderInfo(store->ipmSubtree()).contentCount, 7u);
+    const auto after = store->folderTree(store->ipmSubtree());
+    for (const auto& [path, info] : before) {
+        auto it = std::find_if(after.begin(), after.end(),
+                               [&](const auto& a) { return a.second.nid == info.nid; });
+        ASSERT_NE(it, after.end()) << path;
+        EXPECT_EQ(it->first, path);
+        EXPECT_EQ(it->second.contentCount, info.contentCount);
+    }
+    // One set of default folders, however many sessions set them up.
+    EXPECT_EQ(after.size(), before.size() + DefaultFolders().size() - 1);
+}
+
+}  // namespace
+}  // namespace pst::messaging
