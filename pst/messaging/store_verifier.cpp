@@ -340,7 +340,10 @@ class Checker {
             return;
         }
         const ndb::SubnodeMap sub = db_.readSubnodes(subBid);
-        if (data && (MustHoldHeap(nid) || ltp::HeapClientSig(db_, data)))
+        // Raw LTP subnodes (values too large for a heap, row matrices) hold plain bytes that
+        // may look like a heap header by chance.
+        const bool rawData = ndb::NidTypeOf(nid) == ndb::kNidTypeLtp;
+        if (data && !rawData && (MustHoldHeap(nid) || ltp::HeapClientSig(db_, data)))
             for (const auto& fault : ltp::VerifyHeapNode(db_, data, sub))
                 error(where + ": " + fault);
         for (const auto& [snid, entry] : sub) {

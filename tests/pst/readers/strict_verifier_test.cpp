@@ -142,6 +142,25 @@ bool IsUnicodeFile(const std::filesystem::path& path) {
     return (uint8_t(header[10]) | uint8_t(header[11]) << 8) >= 23;
 }
 
+TEST(StrictVerifierTest, AttachmentBytesThatLookLikeAHeapAreNotCheckedAsOne) {
+    // Large attachment data lives in a raw subnode; its bytes may start like a heap header.
+    TempDir dir;
+    const auto file = dir / "lookalike.pst";
+    {
+        auto store = MessageStore::Create(file, "Lookalike");
+        MessageContent m = testing::MakeMessage("subject", "body");
+        std::vector<uint8_t> data(12000, 0x43);
+        data[0] = 0xCA;
+        data[1] = 0x31;
+        data[2] = 0xEC;  // the heap signature byte
+        m.attachments.push_back(testing::MakeAttachment("a.bin", data));
+        store->addMessage(store->ipmSubtree(), m);
+        store->close();
+    }
+    const VerifyReport report = pst::verify(file);
+    for (const auto& e : report.errors) ADD_FAILURE() << e;
+}
+
 TEST(StrictVerifierTest, UnicodeFilesMadeByOutlookAreSound) {
     const auto dir = testing::SharedDir() / "corpus/pst";
     if (!std::filesystem::exists(dir)) GTEST_SKIP() << "no shared corpus";
