@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tests/support/json_string.h"
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -48,22 +49,7 @@ inline int RunCommand(const std::string& command, std::string* output = nullptr)
     return pclose(p);
 }
 
-inline std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
+using testsupport::JsonString;
 
 // Message number i of an append: every one has an attachment, every 50th a second one that
 // needs a data tree; odd ones are unread.

@@ -1,6 +1,7 @@
 // Many messages: read back by our reader and by three independent PST readers, and the cost
 // of one more message in a small and in a large folder.
 
+#include "tests/support/json_string.h"
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -17,22 +18,7 @@ using testing::MakeMessage;
 using testing::Pattern;
 using testing::TempDir;
 
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
+using testsupport::JsonString;
 
 std::string IsoTime(uint64_t filetime) {
     const time_t t = time_t(filetime / 10000000 - 11644473600ull);

@@ -2,6 +2,7 @@
 // each must see the folder tree, the messages, their senders, recipients, bodies and
 // attachment bytes that went in. reader_check.py holds each dump against what was written.
 
+#include "tests/support/json_string.h"
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -18,22 +19,7 @@ using testing::MakeRecipient;
 using testing::Pattern;
 using testing::TempDir;
 
-std::string Json(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
+constexpr auto Json = testsupport::JsonString;
 
 std::string Utf8(const MessageContent& m, uint32_t tag) {
     const PropertyValue* v = m.props.find(tag);
