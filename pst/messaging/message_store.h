@@ -43,10 +43,12 @@ struct FolderInfo {
 // the folder already holds. A store is used from one thread at a time.
 class MessageStore {
   public:
-    // Messages added between two automatic commits (0: commit only when asked). Each commit
-    // costs about one flush to disk (~15 ms here): at 500, commits take about a tenth of the
-    // time and a kill loses at most a fraction of a second of work.
-    static constexpr uint32_t kDefaultAutoCommitInterval = 500;
+    // Messages added between two automatic commits (0: commit only when asked). A commit ends
+    // in three flushes to disk (~50 ms together on a busy disk) and its CPU no longer grows with
+    // the folder. Measured on 100,000 small messages: 250 -> 6,750 msg/s, 500 -> 7,850,
+    // 1000 -> 8,550, 2000 -> 8,980. At 1000 a kill loses at most 1000 messages, about 0.1 s
+    // of small messages or 1.5 s of 200 KiB ones; beyond that the gain is within the noise.
+    static constexpr uint32_t kDefaultAutoCommitInterval = 1000;
 
     // A new data file at `path` (which must not exist) holding the nodes of a new store.
     static std::unique_ptr<MessageStore> Create(const std::filesystem::path& path,

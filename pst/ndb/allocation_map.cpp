@@ -1,5 +1,6 @@
 #include "pst/ndb/allocation_map.h"
 
+#include <algorithm>
 #include <bit>
 #include <utility>
 
@@ -30,6 +31,7 @@ uint32_t AllocationMap::CountFree(const Bitmap& bits) {
 void AllocationMap::reset(uint64_t intervals) {
     maps_.clear();
     freeSlots_.clear();
+    firstOpenByte_.clear();
     freeSlotsTotal_ = 0;
     cursor_ = 0;
     dirty_.clear();
@@ -39,6 +41,9 @@ void AllocationMap::reset(uint64_t intervals) {
 void AllocationMap::append(const Bitmap& bits) {
     maps_.push_back(bits);
     freeSlots_.push_back(CountFree(bits));
+    uint32_t open = 0;
+    while (open < kAMapBitmapBytes && bits[open] == 0xFF) ++open;
+    firstOpenByte_.push_back(open);
     freeSlotsTotal_ += freeSlots_.back();
 }
 
@@ -47,16 +52,17 @@ void AllocationMap::grow() {
     dirty_.insert(maps_.size() - 1);
 }
 
-std::optional<uint32_t> AllocationMap::findRun(const Bitmap& bits, uint32_t slots,
-                                               bool pageAligned) const {
+std::optional<uint32_t> AllocationMap::findRun(uint64_t k, uint32_t slots, bool pageAligned) const {
+    const Bitmap& bits = maps_[k];
+    const uint32_t start = firstOpenByte_[k];
     if (pageAligned) {
-        for (uint32_t i = 0; i < kAMapBitmapBytes; ++i) {
+        for (uint32_t i = start; i < kAMapBitmapBytes; ++i) {
             if (bits[i] == 0) return i * 8;
         }
         return std::nullopt;
     }
     uint32_t run = 0;
-    for (uint32_t slot = 0; slot < kSlotsPerAMap;) {
+    for (uint32_t slot = start * 8; slot < kSlotsPerAMap;) {
         if (run == 0 && slot % 8 == 0 && bits[slot / 8] == 0xFF) {
             slot += 8;
             continue;
@@ -77,7 +83,7 @@ std::optional<Ib> AllocationMap::allocate(uint64_t bytes, bool pageAligned) {
     for (uint64_t step = 0; step < n; ++step) {
         const uint64_t k = (cursor_ + step) % n;
         if (freeSlots_[k] < slots) continue;
-        const auto slot = findRun(maps_[k], slots, pageAligned);
+        const auto slot = findRun(k, slots, pageAligned);
         if (!slot) continue;
         cursor_ = k;
         const Ib ib = AMapOffset(k) + uint64_t{*slot} * kSlotSize;
@@ -107,6 +113,8 @@ bool AllocationMap::markUsed(Ib ib, uint64_t bytes) {
         --freeSlots_[k];
         --freeSlotsTotal_;
     }
+    uint32_t& open = firstOpenByte_[k];
+    while (open < kAMapBitmapBytes && maps_[k][open] == 0xFF) ++open;
     dirty_.insert(k);
     return clean;
 }
@@ -122,6 +130,7 @@ void AllocationMap::markFree(Ib ib, uint64_t bytes) {
         ++freeSlots_[k];
         ++freeSlotsTotal_;
     }
+    firstOpenByte_[k] = std::min(firstOpenByte_[k], first / 8);
     dirty_.insert(k);
     if (k < cursor_) cursor_ = k;
 }

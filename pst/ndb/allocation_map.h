@@ -43,10 +43,13 @@ class AllocationMap {
   private:
     static Bitmap FreshBitmap(uint64_t k);
     static uint32_t CountFree(const Bitmap& bits);
-    std::optional<uint32_t> findRun(const Bitmap& bits, uint32_t slots, bool pageAligned) const;
+    std::optional<uint32_t> findRun(uint64_t k, uint32_t slots, bool pageAligned) const;
 
     std::vector<Bitmap> maps_;
     std::vector<uint32_t> freeSlots_;
+    // Per interval, a bitmap byte below which every byte is 0xFF: searches start there, so
+    // filling a file from the front does not rescan the full part at every allocation.
+    std::vector<uint32_t> firstOpenByte_;
     uint64_t freeSlotsTotal_ = 0;
     uint64_t cursor_ = 0;  // first interval worth searching
     std::set<uint64_t> dirty_;

@@ -80,12 +80,14 @@ class BTree {
         reader_ = std::move(reader);
         root_ = readNode(root, kAnyLevel);
         retired_.clear();
+        held_ = 0;
     }
 
     void createEmpty(PageReader reader) {
         reader_ = std::move(reader);
         root_ = std::make_unique<Node>();
         retired_.clear();
+        held_ = 0;
     }
 
     std::optional<Entry> find(uint64_t key) {
@@ -138,11 +140,15 @@ class BTree {
     // Places of pages replaced since the last call.
     std::vector<Bref> takeRetired() { return std::exchange(retired_, {}); }
 
-    // Forgets every loaded page below the root (after a commit, to bound memory).
-    void prune() {
+    // After a commit: once more than `keep` pages below the root were loaded or made since the
+    // last time, forgets all the clean ones. Keeping them up to then spares the next commits
+    // re-reading the pages they look up again (reference counts of shared blocks).
+    void prune(size_t keep = 0) {
+        if (held_ <= keep) return;
         for (auto& c : root_->children) {
             if (c.node && !c.node->dirty) c.node.reset();
         }
+        held_ = 0;
     }
 
     // Every entry in key order. Pages not loaded yet are read without being kept.
@@ -233,12 +239,16 @@ class BTree {
     }
 
     Node& load(Child& c, int level) {
-        if (!c.node) c.node = readNode(c.bref, level);
+        if (!c.node) {
+            c.node = readNode(c.bref, level);
+            ++held_;
+        }
         return *c.node;
     }
 
     std::optional<Child> split(Node& n, bool append) {
         auto right = std::make_unique<Node>();
+        ++held_;
         right->level = n.level;
         const size_t keep = keepOnSplit(n, append);
         if (n.level == 0) {
@@ -363,6 +373,7 @@ class BTree {
     PageReader reader_;
     std::unique_ptr<Node> root_;
     std::vector<Bref> retired_;
+    size_t held_ = 0;  // pages loaded or made below the root since the last prune
 };
 
 }  // namespace pst::ndb

@@ -236,7 +236,7 @@ PageImage PstFile::readPage(const Bref& ref, PageType type) const {
 }
 
 BbtEntry PstFile::blockEntry(Bid bid, const char* context) const {
-    auto e = bbt_.find(BidKey(bid));
+    auto e = findBlock(bid);
     if (!e) throw NdbError(path() + ": " + context + ": block " + Hex(bid) + " is not in the BBT");
     return *e;
 }
@@ -266,7 +266,13 @@ std::optional<NodeEntry> PstFile::findNode(Nid nid) const {
 }
 
 std::optional<BbtEntry> PstFile::findBlock(Bid bid) const {
-    return bbt_.find(BidKey(bid));
+    auto e = bbt_.find(BidKey(bid));
+    if (e) {
+        if (auto d = refDelta_.find(BidKey(bid)); d != refDelta_.end()) {
+            e->cRef = static_cast<uint16_t>(e->cRef + d->second);
+        }
+    }
+    return e;
 }
 
 void PstFile::forEachNode(const std::function<void(const NodeEntry&)>& fn) const {
@@ -360,38 +366,122 @@ Bid PstFile::writeBlock(std::span<const uint8_t> data) {
 Bid PstFile::writeDataTree(std::span<const Bid> leaves) {
     requireWritable("writeDataTree");
     if (leaves.empty()) return 0;
-    std::vector<uint16_t> sizes;
-    sizes.reserve(leaves.size());
-    uint64_t total = 0;
     for (Bid leaf : leaves) {
         if (IsInternalBid(leaf)) {
             throw NdbError(path() + ": writeDataTree: leaf " + Hex(leaf) + " is internal");
         }
-        sizes.push_back(blockEntry(leaf, "writeDataTree").cb);
-        total += sizes.back();
     }
-    if (leaves.size() == 1) return leaves[0];
-    if (total > kMaxDataTreeBytes || leaves.size() > kMaxXBlockEntries * kMaxXBlockEntries) {
+    if (leaves.size() == 1) {
+        blockEntry(leaves[0], "writeDataTree");
+        return leaves[0];
+    }
+    if (leaves.size() > kMaxXBlockEntries * kMaxXBlockEntries) {
+        throw NdbError(path() + ": writeDataTree: " + std::to_string(leaves.size()) +
+                       " blocks exceed what one data tree holds (4 GiB)");
+    }
+    auto xblock = [&](size_t first, size_t count) {
+        return writeXBlock(leaves.subspan(first, count));
+    };
+    if (leaves.size() <= kMaxXBlockEntries) {
+        // A lone XBLOCK is the stream's root: the caller's reference goes to it directly.
+        auto [bid, total] = xblock(0, leaves.size());
+        (void)total;
+        return bid;
+    }
+    DataTreeBlock xx{2, 0, {}};
+    uint64_t total = 0;
+    for (size_t first = 0; first < leaves.size(); first += kMaxXBlockEntries) {
+        auto [bid, bytes] =
+            xblock(first, std::min<size_t>(kMaxXBlockEntries, leaves.size() - first));
+        xx.children.push_back(bid);
+        total += bytes;
+    }
+    if (total > kMaxDataTreeBytes) {
         throw NdbError(path() + ": writeDataTree: a stream of " + std::to_string(total) +
                        " bytes in " + std::to_string(leaves.size()) +
                        " blocks exceeds what one data tree holds (4 GiB)");
     }
-    auto makeXBlock = [&](size_t first, size_t count) {
-        DataTreeBlock x{1, 0, {leaves.begin() + first, leaves.begin() + first + count}};
-        for (size_t i = first; i < first + count; ++i) x.lcbTotal += sizes[i];
-        const Bid bid = writeRawBlock(EncodeDataTreeBlock(x), true);
-        for (Bid leaf : x.children) addRef(leaf, "writeDataTree");
-        return bid;
-    };
-    if (leaves.size() <= kMaxXBlockEntries) return makeXBlock(0, leaves.size());
-    DataTreeBlock xx{2, static_cast<uint32_t>(total), {}};
-    for (size_t first = 0; first < leaves.size(); first += kMaxXBlockEntries) {
-        xx.children.push_back(
-            makeXBlock(first, std::min<size_t>(kMaxXBlockEntries, leaves.size() - first)));
-    }
+    xx.lcbTotal = static_cast<uint32_t>(total);
     const Bid bid = writeRawBlock(EncodeDataTreeBlock(xx), true);
     for (Bid x : xx.children) addRef(x, "writeDataTree");
     return bid;
+}
+
+// An XBLOCK over the same leaves as a remembered one is kept; the XXBLOCK (or the caller, for
+// a lone XBLOCK) adds the reference to it, as to a new one. A changed XBLOCK is written anew,
+// but the leaves it shares with the remembered one at its front need no BBT lookups: their
+// sizes are known, and they exist because the remembered XBLOCK still refers to them.
+std::pair<Bid, uint64_t> PstFile::writeXBlock(std::span<const Bid> chunk) {
+    const XBlockMemo* prior = nullptr;
+    if (auto m = xblocks_.find(BidKey(chunk.front())); m != xblocks_.end()) {
+        if (bbt_.find(BidKey(m->second.xblock))) {
+            prior = &m->second;
+        } else {
+            xblocks_.erase(m);
+        }
+    }
+    if (prior && prior->children.size() == chunk.size() &&
+        std::equal(chunk.begin(), chunk.end(), prior->children.begin())) {
+        xblocks_[BidKey(chunk.front())].used = ++memoClock_;
+        return {prior->xblock, prior->lcbTotal};
+    }
+    XBlockMemo next;
+    next.children.assign(chunk.begin(), chunk.end());
+    next.sizes.resize(chunk.size());
+    size_t same = 0;
+    if (prior) {
+        const size_t n = std::min(chunk.size(), prior->children.size());
+        while (same < n && prior->children[same] == chunk[same]) ++same;
+        std::copy_n(prior->sizes.begin(), same, next.sizes.begin());
+    }
+    uint64_t total = 0;
+    for (size_t i = 0; i < chunk.size(); ++i) {
+        if (i >= same) next.sizes[i] = blockEntry(chunk[i], "writeDataTree").cb;
+        total += next.sizes[i];
+    }
+    if (total > kMaxDataTreeBytes) {
+        throw NdbError(path() + ": writeDataTree: " + std::to_string(total) +
+                       " bytes under one XBLOCK exceed what one data tree holds");
+    }
+    DataTreeBlock x{1, static_cast<uint32_t>(total), next.children};
+    next.xblock = writeRawBlock(EncodeDataTreeBlock(x), true);
+    next.lcbTotal = x.lcbTotal;
+    for (size_t i = 0; i < chunk.size(); ++i) {
+        if (i < same) {
+            shiftRef(chunk[i], +1);
+        } else {
+            addRef(chunk[i], "writeDataTree");
+        }
+    }
+    const Bid bid = next.xblock;
+    remember(std::move(next));
+    return {bid, total};
+}
+
+void PstFile::remember(XBlockMemo memo) {
+    memo.used = ++memoClock_;
+    const Bid key = BidKey(memo.children.front());
+    xblocks_[key] = std::move(memo);
+    if (xblocks_.size() <= kMaxXBlockMemos) return;
+    // Streams rewritten at every commit stay fresh; one-off streams age out.
+    auto oldest = xblocks_.begin();
+    for (auto it = xblocks_.begin(); it != xblocks_.end(); ++it) {
+        if (it->second.used < oldest->second.used) oldest = it;
+    }
+    xblocks_.erase(oldest);
+}
+
+void PstFile::shiftRef(Bid bid, int32_t delta) {
+    changed_ = true;
+    // Blocks of this transaction sit in BBT pages that are dirty anyway: counted at once.
+    if (newBlocks_.count(BidKey(bid)) != 0) {
+        if (auto e = bbt_.find(BidKey(bid))) {
+            e->cRef = static_cast<uint16_t>(e->cRef + delta);
+            bbt_.put(*e);
+            return;
+        }
+    }
+    if ((refDelta_[BidKey(bid)] += delta) == 0) refDelta_.erase(BidKey(bid));
 }
 
 Bid PstFile::writeStream(std::span<const uint8_t> bytes) {
@@ -488,27 +578,40 @@ Nid PstFile::allocateNid(uint32_t type) {
 
 void PstFile::addRef(Bid bid, const std::string& context) {
     if (bid == 0) return;
-    auto e = bbt_.find(BidKey(bid));
+    auto e = findBlock(bid);
     if (!e) throw NdbError(path() + ": " + context + ": block " + Hex(bid) + " is not in the BBT");
     if (e->cRef == 0xFFFF) {
         throw NdbError(path() + ": " + context + ": block " + Hex(bid) +
                        " has too many references");
     }
-    ++e->cRef;
-    bbt_.put(*e);
-    changed_ = true;
+    shiftRef(bid, +1);
 }
 
 void PstFile::release(Bid bid) {
     if (bid == 0) return;
+    // A committed block counts at least one reference in the BBT; with one more added in this
+    // transaction it keeps a reference after this one goes, so the BBT need not be read.
+    if (auto d = refDelta_.find(BidKey(bid));
+        d != refDelta_.end() && d->second > 0 && newBlocks_.count(BidKey(bid)) == 0) {
+        shiftRef(bid, -1);
+        return;
+    }
     BbtEntry e = blockEntry(bid, "release");
     if (e.cRef > 2) {
-        --e.cRef;
-        bbt_.put(e);
-        changed_ = true;
+        shiftRef(bid, -1);
         return;
     }
     drop(e);
+}
+
+void PstFile::applyRefDeltas() {
+    for (const auto& [key, delta] : refDelta_) {
+        auto e = bbt_.find(key);
+        if (!e) continue;
+        e->cRef = static_cast<uint16_t>(e->cRef + delta);
+        bbt_.put(*e);
+    }
+    refDelta_.clear();
 }
 
 // Removes a block that nothing refers to any more, then lets go of what it referred to.
@@ -518,6 +621,10 @@ void PstFile::drop(const BbtEntry& e) {
         const auto bytes = readBlockData(e.bid);
         if (!bytes.empty() && bytes[0] == kBtypeDataTree) {
             children = DecodeDataTreeBlock(bytes, e.bid).children;
+            if (auto m = children.empty() ? xblocks_.end() : xblocks_.find(BidKey(children[0]));
+                m != xblocks_.end() && m->second.xblock == e.bid) {
+                xblocks_.erase(m);
+            }
         } else {
             const SubnodeTreeBlock b = DecodeSubnodeTreeBlock(bytes, e.bid);
             for (const auto& x : b.entries) {
@@ -528,6 +635,7 @@ void PstFile::drop(const BbtEntry& e) {
         }
     }
     bbt_.erase(BidKey(e.bid));
+    refDelta_.erase(BidKey(e.bid));
     const uint64_t size = BlockDiskSize(e.cb);
     if (newBlocks_.erase(BidKey(e.bid)) != 0) {
         amap_.markFree(e.ib, size);  // never committed: reusable at once
@@ -547,9 +655,10 @@ void PstFile::commit() {
     std::sort(fresh.begin(), fresh.end());
     for (Bid bid : fresh) {
         if (newBlocks_.count(bid) == 0) continue;  // dropped with its parent
-        const auto e = bbt_.find(bid);
+        const auto e = findBlock(bid);
         if (e && e->cRef < 2) drop(*e);
     }
+    applyRefDeltas();
 
     auto store = [this](PageImage& page, PageType type) {
         const Ib ib = allocate(kPageSize, true);
@@ -589,8 +698,8 @@ void PstFile::commit() {
     changed_ = false;
     newBlocks_.clear();
     pendingFree_.clear();
-    nbt_.prune();
-    bbt_.prune();
+    nbt_.prune(kKeptTreePages);
+    bbt_.prune(kKeptTreePages);
 }
 
 uint64_t PstFile::freeBytes() const {

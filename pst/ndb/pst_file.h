@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -100,6 +101,8 @@ class PstFile final : public NodeDatabase {
     void addRef(Bid bid, const std::string& context);
     void release(Bid bid);
     void drop(const BbtEntry& entry);
+    void applyRefDeltas();
+    void shiftRef(Bid bid, int32_t delta);
     void writeHeader(const Header& header);
 
     FileHandle file_;
@@ -116,6 +119,27 @@ class PstFile final : public NodeDatabase {
     bool changed_ = false;
     std::unordered_set<Bid> newBlocks_;                 // written in this transaction
     std::vector<std::pair<Ib, uint64_t>> pendingFree_;  // committed space to free at commit
+    // Reference count changes not yet put into the BBT. Rewriting a data tree adds a reference
+    // to every leaf and dropping the old tree takes it away again; kept apart, the pair cancels
+    // out instead of dirtying BBT pages all over the file at every commit.
+    std::unordered_map<Bid, int32_t> refDelta_;
+    // XBLOCKs of multi-XBLOCK streams written by this object, by their first leaf, so that
+    // rewriting such a stream keeps the XBLOCKs whose leaves did not change.
+    struct XBlockMemo {
+        Bid xblock = 0;
+        uint32_t lcbTotal = 0;
+        std::vector<Bid> children;
+        std::vector<uint16_t> sizes;  // cb of each child
+        uint64_t used = 0;            // memoClock_ at the last write or reuse
+    };
+    static constexpr size_t kMaxXBlockMemos = 256;
+    // B-tree pages each tree keeps in memory between commits (about 1 KiB each).
+    static constexpr size_t kKeptTreePages = 4096;
+    std::unordered_map<Bid, XBlockMemo> xblocks_;
+    uint64_t memoClock_ = 0;
+
+    std::pair<Bid, uint64_t> writeXBlock(std::span<const Bid> chunk);
+    void remember(XBlockMemo memo);
 };
 
 }  // namespace pst::ndb
