@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 
 namespace mime {
 namespace {
@@ -149,23 +150,40 @@ std::string HtmlToText(std::string_view html) {
     return out;
 }
 
+namespace {
+
+// The charset value of the first <meta ... charset=...> at or after `pos` in the lower-cased
+// head: its begin and end offsets, and the end of that meta tag. Nothing when there is none.
+struct MetaCharset {
+    size_t begin, end, tagEnd;
+};
+std::optional<MetaCharset> FindMetaCharset(const std::string& head, size_t pos) {
+    while ((pos = head.find("<meta", pos)) != std::string::npos) {
+        size_t tagEnd = head.find('>', pos);
+        if (tagEnd == std::string::npos) break;
+        size_t cs = head.find("charset=", pos);
+        if (cs != std::string::npos && cs < tagEnd) {
+            size_t b = cs + 8;
+            while (b < tagEnd && (head[b] == '"' || head[b] == '\'' || head[b] == ' ')) ++b;
+            size_t e = b;
+            while (e < tagEnd && (std::isalnum(uint8_t(head[e])) || head[e] == '-' ||
+                                  head[e] == '_' || head[e] == ':' || head[e] == '.'))
+                ++e;
+            return MetaCharset{b, e, tagEnd};
+        }
+        pos = tagEnd;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::string HtmlMetaCharset(std::string_view html) {
     std::string head = LowerAscii(html.substr(0, 4096));
     size_t pos = 0;
-    while ((pos = head.find("<meta", pos)) != std::string::npos) {
-        size_t end = head.find('>', pos);
-        if (end == std::string::npos) break;
-        size_t cs = head.find("charset=", pos);
-        if (cs != std::string::npos && cs < end) {
-            size_t b = cs + 8;
-            while (b < end && (head[b] == '"' || head[b] == '\'' || head[b] == ' ')) ++b;
-            size_t e = b;
-            while (e < end && (std::isalnum(uint8_t(head[e])) || head[e] == '-' || head[e] == '_' ||
-                               head[e] == ':' || head[e] == '.'))
-                ++e;
-            if (e > b) return head.substr(b, e - b);
-        }
-        pos = end;
+    while (auto m = FindMetaCharset(head, pos)) {
+        if (m->end > m->begin) return head.substr(m->begin, m->end - m->begin);
+        pos = m->tagEnd;
     }
     return {};
 }
@@ -174,27 +192,12 @@ std::string ReplaceHtmlMetaCharset(std::string_view html, std::string_view chars
     std::string out(html);
     std::string head = LowerAscii(html.substr(0, 4096));
     size_t pos = 0;
-    while ((pos = head.find("<meta", pos)) != std::string::npos) {
-        size_t end = head.find('>', pos);
-        if (end == std::string::npos) break;
-        size_t cs = head.find("charset=", pos);
-        if (cs != std::string::npos && cs < end) {
-            size_t b = cs + 8;
-            while (b < end && (head[b] == '"' || head[b] == '\'' || head[b] == ' ')) ++b;
-            size_t e = b;
-            while (e < end && (std::isalnum(uint8_t(head[e])) || head[e] == '-' || head[e] == '_' ||
-                               head[e] == ':' || head[e] == '.'))
-                ++e;
-            // Same-length edits are not guaranteed, so rebuild from the original offsets.
-            std::string replaced = out.substr(0, b) + std::string(charset) + out.substr(e);
-            int64_t delta = int64_t(charset.size()) - int64_t(e - b);
-            out = std::move(replaced);
-            head = LowerAscii(
-                std::string_view(out).substr(0, 4096 + size_t(std::max<int64_t>(delta, 0))));
-            pos = size_t(int64_t(end) + delta);
-            continue;
-        }
-        pos = end;
+    while (auto m = FindMetaCharset(head, pos)) {
+        // Same-length edits are not guaranteed, so rebuild from the original offsets.
+        out = out.substr(0, m->begin) + std::string(charset) + out.substr(m->end);
+        int64_t delta = int64_t(charset.size()) - int64_t(m->end - m->begin);
+        head = LowerAscii(std::string_view(out).substr(0, 4096 + size_t(std::max<int64_t>(delta, 0))));
+        pos = size_t(int64_t(m->tagEnd) + delta);
     }
     return out;
 }

@@ -64,24 +64,8 @@ ValueKind PcValueKind(uint16_t type) {
 }
 
 size_t InlineSize(uint16_t type) {
-    switch (type) {
-        case kPtypBoolean:
-            return 1;
-        case kPtypInteger16:
-            return 2;
-        case kPtypInteger32:
-        case kPtypFloating32:
-        case kPtypErrorCode:
-            return 4;
-        case kPtypFloating64:
-        case kPtypCurrency:
-        case kPtypFloatingTime:
-        case kPtypInteger64:
-        case kPtypTime:
-            return 8;
-        default:
-            return 0;
-    }
+    if (type == kPtypBoolean) return 1;
+    return type == kPtypGuid ? 0 : FixedElementSize(type);
 }
 
 void CheckValueBytes(uint32_t tag, std::span<const uint8_t> bytes) {

@@ -26,6 +26,7 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
     std::string str() const { return path_.string(); }
 
     // Creates a file (and its folders) relative to the temp folder.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tests/support/temp_dir.h"
 #include <algorithm>
 #include <array>
 #include <filesystem>
@@ -77,24 +78,6 @@ inline ByteProducer Generator(uint64_t size, size_t chunk) {
 }
 
 // A unique folder for one test, removed with its contents.
-class ScratchDir {
-public:
-    ScratchDir() {
-        std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() /
-                ("ltp-test-" + std::to_string(rd()) + "-" + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
+using ScratchDir = testsupport::TempDir;
 
 }  // namespace pst::ltp::testing

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tests/support/temp_dir.h"
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,25 +13,7 @@
 namespace pst::ndb::testing {
 
 // A unique folder for one test, removed with its contents.
-class ScratchDir {
-  public:
-    ScratchDir() {
-        std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() /
-                ("ndb-test-" + std::to_string(rd()) + "-" + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    std::filesystem::path path_;
-};
+using ScratchDir = testsupport::TempDir;
 
 inline std::vector<uint8_t> ReadAll(const std::filesystem::path& path) {
     std::vector<uint8_t> out(std::filesystem::file_size(path));
