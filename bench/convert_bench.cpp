@@ -91,10 +91,16 @@ std::vector<std::string> AllFiles(const stdfs::path& root) {
     return files;
 }
 
-// Runs `work` in a child process; returns seconds and the child's peak RSS in MiB.
-std::pair<double, long> InChild(const std::function<void()>& work) {
+struct Stage {
+    double first = 0;  // wall seconds
+    long second = 0;   // peak RSS, MiB
+    double cpu = 0;    // user + system seconds of all the stage's threads
+};
+
+// Runs `work` in a child process; returns its wall seconds, peak RSS and CPU seconds.
+Stage InChild(const std::function<void()>& work) {
     int fds[2];
-    if (pipe(fds) != 0) return {0, 0};
+    if (pipe(fds) != 0) return {};
     pid_t pid = fork();
     if (pid == 0) {
         auto start = Clock::now();
@@ -110,12 +116,13 @@ std::pair<double, long> InChild(const std::function<void()>& work) {
     int status = 0;
     struct rusage usage {};
     wait4(pid, &status, 0, &usage);
-    return {seconds, usage.ru_maxrss / 1024};
+    auto cpu = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return {seconds, usage.ru_maxrss / 1024, cpu(usage.ru_utime) + cpu(usage.ru_stime)};
 }
 
-void Report(const char* stage, std::pair<double, long> r, int messages, uint64_t bytes) {
-    std::printf("%-28s %7.2f s  %8.0f msg/s  %7.1f MB/s  peak RSS %4ld MiB\n", stage, r.first,
-                messages / r.first, bytes / 1e6 / r.first, r.second);
+void Report(const char* stage, const Stage& r, int messages, uint64_t bytes) {
+    std::printf("%-28s %7.2f s  %8.0f msg/s  %7.1f MB/s  peak RSS %4ld MiB  CPU %6.2f s\n",
+                stage, r.first, messages / r.first, bytes / 1e6 / r.first, r.second, r.cpu);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +24,12 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+double CpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
 struct Mailbox {
@@ -124,7 +131,7 @@ int main(int argc, char** argv) {
     const double parseOnly = Seconds(start);
 
     // Parse and store, timing the two steps apart; closing the file counts as storing.
-    double parse = 0, store = 0;
+    double parse = 0, store = 0, parseCpu = 0, storeCpu = 0;
     const fs::path pst = work / "bench.pst";
     start = Clock::now();
     {
@@ -137,16 +144,22 @@ int main(int argc, char** argv) {
         store += Seconds(t);
         for (const auto& [folder, file] : box.files) {
             t = Clock::now();
+            double c = CpuSeconds();
             mime::ImportResult r = mime::ImportMessageFile(file.string());
             parse += Seconds(t);
+            parseCpu += CpuSeconds() - c;
             if (!r.ok) continue;
             t = Clock::now();
+            c = CpuSeconds();
             ms->addMessage(nids[size_t(folder)], r.content);
             store += Seconds(t);
+            storeCpu += CpuSeconds() - c;
         }
         t = Clock::now();
+        const double c = CpuSeconds();
         ms->close();
         store += Seconds(t);
+        storeCpu += CpuSeconds() - c;
     }
     const double both = Seconds(start);
 
@@ -155,6 +168,7 @@ int main(int argc, char** argv) {
     Line("parse and store", both, box.files.size(), box.bytes);
     Line("  of which parse", parse, box.files.size(), box.bytes);
     Line("  of which store (incl. commits)", store, box.files.size(), box.bytes);
+    std::printf("CPU seconds of this thread: parse %.2f, store %.2f\n", parseCpu, storeCpu);
     std::printf("store step at %.0f%% of the parse step (%s); data file %.1f MB\n",
                 100 * store / parse, store <= parse ? "within budget" : "OVER BUDGET",
                 fs::file_size(pst) / 1e6);
