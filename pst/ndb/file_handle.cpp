@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
 #include "pst/ndb/errors.h"
+#include "pst/ndb/write_window.h"
 
 namespace pst::ndb {
 namespace {
@@ -22,6 +24,8 @@ std::string SystemError(const std::string& path, const char* what) {
 }
 
 }  // namespace
+
+FileHandle::FileHandle() = default;
 
 FileHandle::FileHandle(const std::filesystem::path& path, Access access) : path_(path.string()) {
     int flags = O_CLOEXEC;
@@ -57,25 +61,38 @@ FileHandle::FileHandle(const std::filesystem::path& path, Access access) : path_
         errno = err;
         throw NdbError(SystemError(path_, "lock"));
     }
+    if (access != Access::Read && !std::getenv("EML2PST_BUFFERED_WRITES")) {
+        try {
+            window_ = WriteWindow::Open(path_, fd_);
+        } catch (const std::exception&) {
+            // Without the window every write goes through the page cache.
+        }
+    }
 }
 
 FileHandle::FileHandle(FileHandle&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      path_(std::move(other.path_)),
+      window_(std::move(other.window_)) {}
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     if (this != &other) {
+        window_.reset();
         if (fd_ >= 0) ::close(fd_);
         fd_ = std::exchange(other.fd_, -1);
         path_ = std::move(other.path_);
+        window_ = std::move(other.window_);
     }
     return *this;
 }
 
 FileHandle::~FileHandle() {
+    window_.reset();  // writes what it holds through fd_
     if (fd_ >= 0) ::close(fd_);  // closing drops the lock
 }
 
 void FileHandle::readAt(uint64_t offset, std::span<uint8_t> out) const {
+    if (window_ && window_->read(offset, out)) return;
     size_t done = 0;
     while (done < out.size()) {
         const ssize_t n =
@@ -83,6 +100,10 @@ void FileHandle::readAt(uint64_t offset, std::span<uint8_t> out) const {
         if (n < 0) {
             if (errno == EINTR) continue;
             throw NdbError(SystemError(path_, "read"));
+        }
+        if (n == 0 && window_ && window_->pending()) {
+            window_->flush();  // writes still held further on make the file that long
+            continue;
         }
         if (n == 0) {
             throw NdbError(path_ + ": unexpected end of file reading " +
@@ -93,6 +114,10 @@ void FileHandle::readAt(uint64_t offset, std::span<uint8_t> out) const {
 }
 
 void FileHandle::writeAt(uint64_t offset, std::span<const uint8_t> bytes) {
+    if (window_) {
+        window_->write(offset, bytes);
+        return;
+    }
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
@@ -124,18 +149,21 @@ void FileHandle::startWriteback() {
 }
 
 uint64_t FileHandle::size() const {
+    if (window_) window_->flush();
     struct stat st {};
     if (::fstat(fd_, &st) != 0) throw NdbError(SystemError(path_, "stat"));
     return static_cast<uint64_t>(st.st_size);
 }
 
 void FileHandle::truncate(uint64_t size) {
+    if (window_) window_->flush();
     if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
         throw NdbError(SystemError(path_, "resize"));
     }
 }
 
 void FileHandle::sync() {
+    if (window_) window_->flush();
     if (::fdatasync(fd_) != 0) throw NdbError(SystemError(path_, "flush"));
     pendingFrom_ = UINT64_MAX;
     pendingTo_ = 0;

@@ -2,17 +2,20 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 
 namespace pst::ndb {
+
+class WriteWindow;
 
 // An open file with positioned I/O, durable flushes and an advisory whole-file lock.
 class FileHandle {
   public:
     enum class Access { Read, ReadWrite, Create };
 
-    FileHandle() = default;
+    FileHandle();
     // Opens (or for Create, opens or makes) the file and takes the lock: shared for Read,
     // exclusive otherwise. Throws NdbError "... is open in another session" when held.
     FileHandle(const std::filesystem::path& path, Access access);
@@ -34,6 +37,8 @@ class FileHandle {
 
     int fd_ = -1;
     std::string path_;
+    // Writes go through it when the file system takes direct I/O (see write_window.h).
+    std::unique_ptr<WriteWindow> window_;
     // Written since the disk last started on it: the range and its size.
     uint64_t pendingFrom_ = UINT64_MAX;
     uint64_t pendingTo_ = 0;

@@ -168,7 +168,7 @@ TEST(CrashSafety, WriterKilledAfterGrowingLeavesAVerifiableFile) {
     if (pid == 0) {
         try {
             auto f = PstFile::Open(path, PstFile::Mode::ReadWrite);
-            for (uint32_t i = 0; i < 100; ++i) {
+            for (uint32_t i = 0; i < 800; ++i) {
                 f->putNode({MakeNid(kNidTypeNormalMessage, 9000 + i),
                             f->writeStream(Pattern(8000, i)), 0, 0});
             }

@@ -1,0 +1,234 @@
+#include "pst/ndb/write_window.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "pst/ndb/errors.h"
+
+namespace pst::ndb {
+namespace {
+
+constexpr uint64_t AlignDown(uint64_t x) { return x & ~(WriteWindow::kPage - 1); }
+constexpr uint64_t AlignUp(uint64_t x) { return AlignDown(x + WriteWindow::kPage - 1); }
+
+// Writes all of it; returns 0 or the errno of the failure.
+int WriteAll(int fd, uint64_t offset, const uint8_t* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        offset += static_cast<uint64_t>(n);
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+uint8_t* AllocateSpan() {
+    void* p = std::aligned_alloc(WriteWindow::kPage, WriteWindow::kSpan);
+    if (!p) throw std::bad_alloc();
+    return static_cast<uint8_t*>(p);
+}
+
+}  // namespace
+
+std::unique_ptr<WriteWindow> WriteWindow::Open(const std::string& path, int fd) {
+#if defined(__linux__) && defined(O_DIRECT)
+    // Reopening the descriptor itself, not the path, reaches the same file whatever the path
+    // now names.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    int direct = ::open(self.c_str(), O_RDWR | O_DIRECT | O_CLOEXEC);
+    if (direct < 0) direct = ::open(path.c_str(), O_RDWR | O_DIRECT | O_CLOEXEC);
+    if (direct < 0) return nullptr;
+    return std::unique_ptr<WriteWindow>(new WriteWindow(path, fd, direct));
+#else
+    (void)path;
+    (void)fd;
+    return nullptr;
+#endif
+}
+
+WriteWindow::WriteWindow(std::string path, int fd, int directFd)
+    : path_(std::move(path)), fd_(fd), directFd_(directFd) {
+    window_.data = AllocateSpan();
+    try {
+        spare_.data = AllocateSpan();
+    } catch (...) {
+        std::free(window_.data);
+        ::close(directFd_);
+        throw;
+    }
+    writer_ = std::thread([this] { writerLoop(); });
+}
+
+WriteWindow::~WriteWindow() {
+    try {
+        submit();
+    } catch (...) {
+        // Closing without a flush: what was not written belongs to no commit.
+    }
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    writer_.join();
+    ::close(directFd_);
+    std::free(window_.data);
+    std::free(spare_.data);
+}
+
+void WriteWindow::write(uint64_t offset, std::span<const uint8_t> bytes) {
+    throwIfFailed();
+    while (!bytes.empty()) {
+        if (window_.ranges.empty()) window_.base = AlignDown(offset);
+        const uint64_t end = window_.base + kSpan;
+        if (offset >= window_.base && offset < end) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(bytes.size(), end - offset));
+            std::memcpy(window_.data + (offset - window_.base), bytes.data(), n);
+            AddRange(window_.ranges, offset, offset + n);
+            offset += n;
+            bytes = bytes.subspan(n);
+            if (!bytes.empty()) submit();  // the rest starts the next window
+            continue;
+        }
+        if (offset < window_.base && offset + bytes.size() <= window_.base) {
+            // Behind the window (maps, the header, a reused hole): through the page cache, but
+            // never before a direct write of the same stretch that is still under way.
+            if (overlapsPending(offset, offset + bytes.size())) waitForWriter();
+            throwIfFailed();
+            writeBuffered(offset, bytes.data(), bytes.size());
+            return;
+        }
+        submit();  // beyond the window, or reaching into it from behind: start afresh
+    }
+}
+
+bool WriteWindow::read(uint64_t offset, std::span<uint8_t> out) {
+    throwIfFailed();
+    const uint64_t end = offset + out.size();
+    for (const auto& [from, to] : window_.ranges) {
+        if (from <= offset && end <= to) {
+            std::memcpy(out.data(), window_.data + (offset - window_.base), out.size());
+            return true;
+        }
+    }
+    if (overlapsPending(offset, end)) flush();
+    return false;
+}
+
+void WriteWindow::flush() {
+    submit();
+    waitForWriter();
+    throwIfFailed();
+}
+
+bool WriteWindow::pending() {
+    if (!window_.ranges.empty()) return true;
+    std::lock_guard lock(mutex_);
+    return busy_;
+}
+
+void WriteWindow::submit() {
+    if (window_.ranges.empty()) return;
+    // Nothing of this window reaches the file before the writer is done with the last one,
+    // which may cover the same pages.
+    waitForWriter();
+    std::vector<Run> runs;
+    auto at = [&](uint64_t offset) { return window_.data + (offset - window_.base); };
+    for (const auto& [from, to] : window_.ranges) {
+        const uint64_t first = AlignUp(from), last = AlignDown(to);
+        if (first >= last) {
+            writeBuffered(from, at(from), to - from);
+            continue;
+        }
+        if (from < first) writeBuffered(from, at(from), first - from);
+        runs.push_back({first, at(first), static_cast<size_t>(last - first)});
+        if (last < to) writeBuffered(last, at(last), to - last);
+    }
+    window_.ranges.clear();
+    if (runs.empty()) return;
+    {
+        std::lock_guard lock(mutex_);
+        job_ = std::move(runs);
+        jobFrom_ = window_.base;
+        jobTo_ = window_.base + kSpan;
+        busy_ = true;
+        std::swap(window_.data, spare_.data);
+    }
+    changed_.notify_all();
+}
+
+void WriteWindow::writerLoop() {
+    std::unique_lock lock(mutex_);
+    while (true) {
+        changed_.wait(lock, [&] { return stop_ || busy_; });
+        if (!busy_) return;  // stopping, and nothing left to write
+        const std::vector<Run> runs = job_;
+        lock.unlock();
+        std::string failure;
+        for (const Run& run : runs) {
+            int err = WriteAll(directFd_, run.offset, run.data, run.size);
+            // A file system may open for direct I/O and still refuse a transfer.
+            if (err == EINVAL) err = WriteAll(fd_, run.offset, run.data, run.size);
+            if (err != 0 && failure.empty())
+                failure = path_ + ": write failed: " + std::strerror(err);
+        }
+        lock.lock();
+        if (!failure.empty() && error_.empty()) error_ = failure;
+        job_.clear();
+        busy_ = false;
+        changed_.notify_all();
+    }
+}
+
+void WriteWindow::waitForWriter() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !busy_; });
+}
+
+void WriteWindow::throwIfFailed() {
+    std::lock_guard lock(mutex_);
+    if (!error_.empty()) throw NdbError(error_);
+}
+
+void WriteWindow::writeBuffered(uint64_t offset, const uint8_t* data, size_t size) {
+    const int err = WriteAll(fd_, offset, data, size);
+    if (err != 0) throw NdbError(path_ + ": write failed: " + std::strerror(err));
+}
+
+void WriteWindow::AddRange(std::vector<std::pair<uint64_t, uint64_t>>& ranges, uint64_t from,
+                           uint64_t to) {
+    // Almost always the end of the last range grows.
+    if (!ranges.empty() && ranges.back().first <= from && from <= ranges.back().second) {
+        ranges.back().second = std::max(ranges.back().second, to);
+        return;
+    }
+    auto it = std::lower_bound(ranges.begin(), ranges.end(), std::make_pair(from, from));
+    if (it != ranges.begin() && std::prev(it)->second >= from) --it;
+    // `it` is the first range that ends at or after `from`: merge every range it touches.
+    auto last = it;
+    while (last != ranges.end() && last->first <= to) {
+        from = std::min(from, last->first);
+        to = std::max(to, last->second);
+        ++last;
+    }
+    it = ranges.erase(it, last);
+    ranges.insert(it, {from, to});
+}
+
+bool WriteWindow::overlapsPending(uint64_t from, uint64_t to) {
+    for (const auto& [a, b] : window_.ranges)
+        if (a < to && from < b) return true;
+    std::lock_guard lock(mutex_);
+    return busy_ && jobFrom_ < to && from < jobTo_;
+}
+
+}  // namespace pst::ndb
