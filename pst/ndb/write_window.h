@@ -26,7 +26,7 @@ namespace pst::ndb {
 class WriteWindow {
   public:
     static constexpr uint64_t kPage = 4096;
-    static constexpr uint64_t kSpan = 4u << 20;
+    static constexpr uint64_t kSpan = 2u << 20;
 
     // A window over `fd` (open for writing), or null where the file system does not take
     // direct I/O; the caller then writes through `fd` as before.
