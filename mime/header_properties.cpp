@@ -4,6 +4,7 @@
 
 #include "mime/address.h"
 #include "mime/charset.h"
+#include "mime/encoded_words.h"
 #include "mime/gmime_support.h"
 #include "mime/header_rules.h"
 #include "mime/tags.h"
@@ -272,6 +273,7 @@ class HeaderReader {
 
 MessageTimes SetHeaderProperties(GMimeMessage* message, const TopLevel* top, int64_t fallbackTime,
                                  MessageContent& out) {
+    RepairSplitEncodedWords(GMIME_OBJECT(message));
     return HeaderReader(message, top, fallbackTime, out).Read();
 }
 

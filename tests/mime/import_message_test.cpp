@@ -142,6 +142,23 @@ TEST(ImportMessage, CharsetsInHeadersAndBodies) {
     EXPECT_NE(Utf8(latin.content.props, t::kTransportMessageHeaders).find("Gr\u00FC\u00DF"),
               std::string::npos);
 
+    // Base64 words padded one by one keep all their text, also a character split between two
+    // words; a lone padded word and Q words are read as they are.
+    auto split = ImportText(dir,
+                            "From: =?UTF-8?B?TXlTdXJ2ZXk=?=\n =?UTF-8?B?LmNvbSAmIEM=?=\n"
+                            " =?utf-8?b?YXJvbCBBZGE=?= <c@x.com>\n"
+                            "To: =?UTF-8?B?w5w=?= =?UTF-8?Q?ber?= <u@x.com>\n"
+                            "Subject: =?UTF-8?B?TXlTdXJ2ZXk=?=\n =?UTF-8?B?LmNvbTogIFk=?=\n"
+                            " =?UTF-8?B?b3UgaGF2ZSA=?= =?UTF-8?B?w6k=?= =?UTF-8?B?8J+Y?="
+                            " =?UTF-8?B?gA==?= =?UTF-8?Q?_91123105?=\n =?UTF-8?B?"
+                            "?=\n\nx\n");
+    EXPECT_EQ(Utf8(split.content.props, t::kSubject),
+              "MySurvey.com:  You have \u00E9\U0001F600 91123105");
+    EXPECT_EQ(Utf8(split.content.props, t::kSenderName), "MySurvey.com & Carol Ada");
+    EXPECT_EQ(Utf8(split.content.props, t::kDisplayTo), "\u00DCber");
+    EXPECT_NE(Utf8(split.content.props, t::kTransportMessageHeaders).find("=?UTF-8?B?TXlTdXJ2ZXk=?="),
+              std::string::npos);
+
     // Body labelled ISO-8859-1 holding windows-1252 quotes.
     auto mislabelled = ImportText(dir,
                                   "Subject: q\nContent-Type: text/plain; charset=iso-8859-1\n\n"
