@@ -16,4 +16,17 @@ constexpr uint16_t Signature(Ib ib, uint64_t bid) {
     return static_cast<uint16_t>((x >> 16) ^ x);
 }
 
+// How Crc is computed. It picks the fastest path this processor has at first use; tests and
+// benchmarks name a path to hold the others against the portable one.
+enum class CrcPath : uint8_t {
+    Portable,  // zlib's tables
+    Clmul,     // carry-less multiply folding, 128 bits at a time (PCLMULQDQ)
+    Clmul512,  // the same folding, 512 bits at a time (VPCLMULQDQ with AVX-512)
+};
+
+bool CrcPathAvailable(CrcPath path);
+CrcPath ChosenCrcPath();
+// Throws std::invalid_argument when this processor lacks the path.
+uint32_t CrcVia(CrcPath path, std::span<const uint8_t> bytes);
+
 }  // namespace pst::ndb

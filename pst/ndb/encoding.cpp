@@ -1,5 +1,17 @@
 #include "pst/ndb/encoding.h"
 
+#include <array>
+#include <atomic>
+#include <stdexcept>
+#include <string>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define PST_NDB_SIMD 1
+#include <immintrin.h>
+#else
+#define PST_NDB_SIMD 0
+#endif
+
 namespace pst::ndb {
 namespace {
 
@@ -59,17 +71,141 @@ constexpr const uint8_t* kR = kCrypt;
 constexpr const uint8_t* kS = kCrypt + 256;
 constexpr const uint8_t* kI = kCrypt + 512;
 
+// A permutation in the forms the paths use. For the 16-byte shuffles, row i of `rows` is the
+// XOR of table rows i and i - 1 within each half (row 0 and row 8 as they are): a byte with
+// high nibble h then collects rows 0..h of its half, which XOR to table row h.
+struct PermuteTable {
+    const uint8_t* bytes;
+    std::array<uint8_t, 256> rows;
+};
+
+constexpr PermuteTable MakePermuteTable(const uint8_t* table) {
+    PermuteTable t{table, {}};
+    for (int i = 0; i < 256; ++i) {
+        const bool firstOfHalf = (i / 16) % 8 == 0;
+        t.rows[i] = static_cast<uint8_t>(table[i] ^ (firstOfHalf ? 0 : table[i - 16]));
+    }
+    return t;
+}
+
+constexpr PermuteTable kEncode = MakePermuteTable(kR);
+constexpr PermuteTable kDecode = MakePermuteTable(kI);
+
 // Every byte of every data block passes here: unrolled so the loop costs little beside the
 // lookups themselves.
-void Permute(const uint8_t* table, std::span<uint8_t> bytes) {
-    uint8_t* p = bytes.data();
-    uint8_t* const end = p + bytes.size();
+void PermuteScalar(const uint8_t* table, uint8_t* p, size_t n) {
+    uint8_t* const end = p + n;
     for (; end - p >= 8; p += 8) {
         const uint8_t b0 = table[p[0]], b1 = table[p[1]], b2 = table[p[2]], b3 = table[p[3]];
         const uint8_t b4 = table[p[4]], b5 = table[p[5]], b6 = table[p[6]], b7 = table[p[7]];
         p[0] = b0, p[1] = b1, p[2] = b2, p[3] = b3, p[4] = b4, p[5] = b5, p[6] = b6, p[7] = b7;
     }
     for (; p != end; ++p) *p = table[*p];
+}
+
+void PermuteScalar(const PermuteTable& t, uint8_t* p, size_t n) {
+    PermuteScalar(t.bytes, p, n);
+}
+
+#if PST_NDB_SIMD
+
+#define PST_NDB_TARGET_AVX2 __attribute__((target("avx2")))
+#define PST_NDB_TARGET_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+
+PST_NDB_TARGET_AVX2 inline __m256i Row(const PermuteTable& t, int i) {
+    return _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.rows.data() + 16 * i)));
+}
+
+// Step i shuffles with each byte lowered by 16 * i: bytes of rows below i have gone negative,
+// and a set top bit makes the shuffle give zero, so a byte of row h collects steps 0..h. Each
+// half of the table has its own pass; the top bit of the byte picks between them.
+PST_NDB_TARGET_AVX2 void PermuteAvx2(const PermuteTable& t, uint8_t* p, size_t n) {
+    const __m256i sixteen = _mm256_set1_epi8(16);
+    const __m256i top = _mm256_set1_epi8(static_cast<char>(0x80));
+    for (; n >= 32; p += 32, n -= 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        __m256i low = _mm256_setzero_si256(), high = _mm256_setzero_si256();
+        __m256i a = v, b = _mm256_xor_si256(v, top);
+        for (int i = 0; i < 8; ++i) {
+            low = _mm256_xor_si256(low, _mm256_shuffle_epi8(Row(t, i), a));
+            high = _mm256_xor_si256(high, _mm256_shuffle_epi8(Row(t, 8 + i), b));
+            a = _mm256_sub_epi8(a, sixteen);
+            b = _mm256_sub_epi8(b, sixteen);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_blendv_epi8(low, high, v));
+    }
+    PermuteScalar(t.bytes, p, n);
+}
+
+PST_NDB_TARGET_VBMI inline __m512i Lookup(__m512i v, __m512i t0, __m512i t1, __m512i t2,
+                                          __m512i t3) {
+    const __m512i low = _mm512_permutex2var_epi8(t0, v, t1);
+    const __m512i high = _mm512_permutex2var_epi8(t2, v, t3);
+    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), low, high);
+}
+
+PST_NDB_TARGET_VBMI void PermuteVbmi(const PermuteTable& t, uint8_t* p, size_t n) {
+    const __m512i t0 = _mm512_loadu_si512(t.bytes), t1 = _mm512_loadu_si512(t.bytes + 64);
+    const __m512i t2 = _mm512_loadu_si512(t.bytes + 128), t3 = _mm512_loadu_si512(t.bytes + 192);
+    for (; n >= 64; p += 64, n -= 64) {
+        _mm512_storeu_si512(p, Lookup(_mm512_loadu_si512(p), t0, t1, t2, t3));
+    }
+    if (n > 0) {
+        // Masked off bytes are neither read nor written, so the tail needs no copy.
+        const __mmask64 m = (uint64_t{1} << n) - 1;
+        _mm512_mask_storeu_epi8(p, m, Lookup(_mm512_maskz_loadu_epi8(m, p), t0, t1, t2, t3));
+    }
+}
+
+#endif  // PST_NDB_SIMD
+
+using PermuteFunction = void (*)(const PermuteTable&, uint8_t*, size_t);
+
+PermuteFunction FunctionFor(PermutePath path) {
+    switch (path) {
+        case PermutePath::Scalar:
+            return PermuteScalar;
+#if PST_NDB_SIMD
+        case PermutePath::Avx2:
+            return PermuteAvx2;
+        case PermutePath::Avx512Vbmi:
+            return PermuteVbmi;
+#else
+        case PermutePath::Avx2:
+        case PermutePath::Avx512Vbmi:
+            return nullptr;
+#endif
+    }
+    return nullptr;
+}
+
+PermutePath Choose() {
+    if (PermutePathAvailable(PermutePath::Avx512Vbmi)) return PermutePath::Avx512Vbmi;
+    if (PermutePathAvailable(PermutePath::Avx2)) return PermutePath::Avx2;
+    return PermutePath::Scalar;
+}
+
+// The first call settles the path; constant-initialized, so usable from any static constructor.
+void Resolve(const PermuteTable& t, uint8_t* p, size_t n);
+std::atomic<PermuteFunction> active{Resolve};
+
+void Resolve(const PermuteTable& t, uint8_t* p, size_t n) {
+    const PermuteFunction f = FunctionFor(ChosenPermutePath());
+    active.store(f, std::memory_order_relaxed);
+    f(t, p, n);
+}
+
+void Permute(const PermuteTable& t, std::span<uint8_t> bytes) {
+    active.load(std::memory_order_relaxed)(t, bytes.data(), bytes.size());
+}
+
+void PermuteVia(PermutePath path, const PermuteTable& t, std::span<uint8_t> bytes) {
+    if (!PermutePathAvailable(path)) {
+        throw std::invalid_argument("permute path " + std::to_string(static_cast<int>(path)) +
+                                    " is not available on this processor");
+    }
+    FunctionFor(path)(t, bytes.data(), bytes.size());
 }
 
 // The cyclic method is its own inverse because S is.
@@ -96,7 +232,7 @@ void EncodeData(Encoding method, Bid bid, std::span<uint8_t> bytes) {
         case Encoding::None:
             return;
         case Encoding::Permute:
-            return Permute(kR, bytes);
+            return Permute(kEncode, bytes);
         case Encoding::Cyclic:
             return Cyclic(static_cast<uint32_t>(bid), bytes);
     }
@@ -107,10 +243,44 @@ void DecodeData(Encoding method, Bid bid, std::span<uint8_t> bytes) {
         case Encoding::None:
             return;
         case Encoding::Permute:
-            return Permute(kI, bytes);
+            return Permute(kDecode, bytes);
         case Encoding::Cyclic:
             return Cyclic(static_cast<uint32_t>(bid), bytes);
     }
+}
+
+bool PermutePathAvailable(PermutePath path) {
+    switch (path) {
+        case PermutePath::Scalar:
+            return true;
+#if PST_NDB_SIMD
+        case PermutePath::Avx2:
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx2");
+        case PermutePath::Avx512Vbmi:
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                   __builtin_cpu_supports("avx512vbmi");
+#else
+        case PermutePath::Avx2:
+        case PermutePath::Avx512Vbmi:
+            return false;
+#endif
+    }
+    return false;
+}
+
+PermutePath ChosenPermutePath() {
+    static const PermutePath chosen = Choose();
+    return chosen;
+}
+
+void EncodePermuteVia(PermutePath path, std::span<uint8_t> bytes) {
+    PermuteVia(path, kEncode, bytes);
+}
+
+void DecodePermuteVia(PermutePath path, std::span<uint8_t> bytes) {
+    PermuteVia(path, kDecode, bytes);
 }
 
 }  // namespace pst::ndb
