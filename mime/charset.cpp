@@ -7,6 +7,10 @@
 #include <cstring>
 #include <unordered_map>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace mime {
 namespace {
 
@@ -131,9 +135,17 @@ bool Iconv(std::string_view bytes, const std::string& from, std::string& out) {
     return true;
 }
 
-// Text is mostly ASCII: scanned eight bytes at a time until a byte has its high bit set.
+// Text is mostly ASCII: scanned in blocks until a byte has its high bit set.
 size_t AsciiPrefix(std::string_view s) {
     size_t i = 0;
+#if defined(__SSE2__)
+    // Part of every x86-64 processor, so no run-time check is needed.
+    for (; i + 32 <= s.size(); i += 32) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i + 16));
+        if (_mm_movemask_epi8(_mm_or_si128(a, b)) != 0) break;
+    }
+#endif
     for (; i + 8 <= s.size(); i += 8) {
         uint64_t v;
         std::memcpy(&v, s.data() + i, 8);
@@ -152,10 +164,14 @@ bool HasC1(std::string_view bytes) {
 }
 
 bool IconvKnows(const std::string& charset) {
+    // Opening a converter costs far more than the lookup; each thread remembers the answers.
+    thread_local std::unordered_map<std::string, bool> known;
+    if (auto it = known.find(charset); it != known.end()) return it->second;
     iconv_t cd = iconv_open("UTF-8", IconvName(charset).c_str());
-    if (cd == iconv_t(-1)) return false;
-    iconv_close(cd);
-    return true;
+    const bool ok = cd != iconv_t(-1);
+    if (ok) iconv_close(cd);
+    if (known.size() < 256) known.emplace(charset, ok);  // labels are untrusted: bounded
+    return ok;
 }
 
 }  // namespace
@@ -239,27 +255,27 @@ std::string EffectiveCharset(std::string_view bytes, std::string_view label) {
     return cs;
 }
 
-std::string DecodeToUtf8(std::string_view bytes, std::string_view label) {
-    std::string cs = EffectiveCharset(bytes, label);
-    if (cs == "utf-8") {
-        if (IsValidUtf8(bytes)) return std::string(bytes);
+std::string ConvertToUtf8(std::string bytes, std::string_view charset) {
+    if (charset == "utf-8") {
+        if (IsValidUtf8(bytes)) return bytes;
         // Labelled UTF-8 with stray legacy bytes: keep every valid sequence, read the rest as
         // windows-1252 so no character is lost.
+        std::string_view in = bytes;
         std::string out;
         size_t i = 0;
-        while (i < bytes.size()) {
+        while (i < in.size()) {
             size_t j = i + 1;
-            while (j < bytes.size() && j - i < 4 && (uint8_t(bytes[j]) & 0xC0) == 0x80) ++j;
+            while (j < in.size() && j - i < 4 && (uint8_t(in[j]) & 0xC0) == 0x80) ++j;
             for (size_t len = j - i; len > 0; --len) {
-                if (IsValidUtf8(bytes.substr(i, len))) {
-                    out.append(bytes.substr(i, len));
+                if (IsValidUtf8(in.substr(i, len))) {
+                    out.append(in.substr(i, len));
                     i += len;
                     goto next;
                 }
             }
             {
                 std::string one;
-                Iconv(bytes.substr(i, 1), "windows-1252", one);
+                Iconv(in.substr(i, 1), "windows-1252", one);
                 out += one;
                 ++i;
             }
@@ -267,7 +283,18 @@ std::string DecodeToUtf8(std::string_view bytes, std::string_view label) {
         }
         return out;
     }
-    if (cs == "us-ascii" && !HasEightBit(bytes)) return std::string(bytes);
+    if (charset == "us-ascii" && !HasEightBit(bytes)) return bytes;
+    std::string out;
+    if (Iconv(bytes, IconvName(std::string(charset)), out)) return out;
+    Iconv(bytes, "windows-1252", out);
+    return out;
+}
+
+std::string DecodeToUtf8(std::string_view bytes, std::string_view label) {
+    const std::string cs = EffectiveCharset(bytes, label);
+    // Text that stays as it is is copied once; the rest is converted from the view.
+    if (cs == "us-ascii" || (cs == "utf-8" && IsValidUtf8(bytes))) return std::string(bytes);
+    if (cs == "utf-8") return ConvertToUtf8(std::string(bytes), cs);
     std::string out;
     if (Iconv(bytes, IconvName(cs), out)) return out;
     Iconv(bytes, "windows-1252", out);

@@ -22,6 +22,10 @@ bool HasEightBit(std::string_view bytes);
 // 8-bit bytes is UTF-8 when the bytes are valid UTF-8, else windows-1252.
 std::string EffectiveCharset(std::string_view bytes, std::string_view label);
 
+// Converts `bytes` to UTF-8 from `charset`, which must be what EffectiveCharset made of these
+// very bytes (so nothing is detected twice); text already in UTF-8 is handed back as it is.
+std::string ConvertToUtf8(std::string bytes, std::string_view charset);
+
 // Decodes `bytes` in the (effective) charset to UTF-8. Never fails: sequences that do not
 // decode become U+FFFD and the rest is kept.
 std::string DecodeToUtf8(std::string_view bytes, std::string_view label);

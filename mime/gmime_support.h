@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace mime {
@@ -61,6 +62,9 @@ bool IsAttachmentDisposition(GMimeObject* object);
 std::vector<uint8_t> DecodedContent(GMimePart* part);
 // The same as text (one copy less for bodies).
 std::string DecodedText(GMimePart* part);
+// The same without a copy when the content needs no transfer decoding and sits in memory: a
+// view of the parsed bytes, valid while the part lives; otherwise the text put in `storage`.
+std::string_view DecodedTextView(GMimePart* part, std::string& storage);
 
 // Entity serialised by GMime (headers and content as parsed, unchanged parts byte-exact).
 std::vector<uint8_t> SerializeObject(GMimeObject* object, bool contentOnly);

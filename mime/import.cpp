@@ -4,10 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <memory>
+#include <string_view>
+#include <utility>
 
 #include "mime/emlx.h"
 #include "mime/gmime_support.h"
@@ -20,19 +24,94 @@ namespace {
 // reads all of them).
 constexpr uint64_t kMaxRawHeaderBlock = 32ull * 1024 * 1024;
 
-bool ReadAt(int fd, uint64_t offset, size_t n, std::string& out) {
-    out.resize(n);
-    size_t got = 0;
+// Whatever the options say: GMime's buffers count their size in 32 bits.
+constexpr uint64_t kMaxFileInMemory = 1ull << 30;
+
+bool ReadAt(int fd, uint64_t offset, size_t n, uint8_t* out, size_t& got) {
+    got = 0;
     while (got < n) {
-        ssize_t r = ::pread(fd, out.data() + got, n - got, off_t(offset + got));
+        ssize_t r = ::pread(fd, out + got, n - got, off_t(offset + got));
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return false;
         if (r == 0) break;
         got += size_t(r);
     }
-    out.resize(got);
     return true;
 }
+
+struct ByteArrayFree {
+    void operator()(GByteArray* a) const { g_byte_array_unref(a); }
+};
+
+// The bytes of the open file: all of them in memory, or read piece by piece on request.
+class FileBytes {
+  public:
+    explicit FileBytes(int fd) : fd_(fd) {}
+    ~FileBytes() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+
+    // Reads the whole file of `size` bytes; false (errno set) when it cannot be read. A file
+    // that shrank meanwhile keeps the bytes it still had.
+    bool ReadWhole(uint64_t size) {
+        // Small files reuse one buffer per thread: no fresh pages to fault in for each file.
+        thread_local std::unique_ptr<GByteArray, ByteArrayFree> kept(g_byte_array_new());
+        if (size <= kKeptBuffer) {
+            whole_.reset(g_byte_array_ref(kept.get()));
+            kept_ = true;
+        } else {
+            whole_.reset(g_byte_array_sized_new(guint(size)));
+        }
+        g_byte_array_set_size(whole_.get(), guint(size));
+        size_t got = 0;
+        if (!ReadAt(fd_, 0, size_t(size), whole_->data, got)) return false;
+        g_byte_array_set_size(whole_.get(), guint(got));
+        return true;
+    }
+    uint64_t size() const { return whole_->len; }  // after ReadWhole
+
+    // Bytes [offset, offset + n) or fewer at the end of the file: a view into the file held in
+    // memory, or into `scratch`. False (errno set) on a read error.
+    bool View(uint64_t offset, size_t n, std::string& scratch, std::string_view& out) const {
+        if (whole_) {
+            const uint64_t len = whole_->len;
+            const uint64_t from = std::min(offset, len);
+            out = std::string_view(reinterpret_cast<const char*>(whole_->data) + from,
+                                   size_t(std::min<uint64_t>(n, len - from)));
+            return true;
+        }
+        scratch.resize(n);
+        size_t got = 0;
+        if (!ReadAt(fd_, offset, n, reinterpret_cast<uint8_t*>(scratch.data()), got)) return false;
+        scratch.resize(got);
+        out = scratch;
+        return true;
+    }
+
+    // A GMime stream over bytes [begin, end) whose positions are file offsets. It takes over
+    // the descriptor or the bytes held in memory.
+    GMimeStream* TakeStream(uint64_t begin, uint64_t end) {
+        const int fd = std::exchange(fd_, -1);
+        if (!whole_) return g_mime_stream_fs_new_with_bounds(fd, gint64(begin), gint64(end));
+        ::close(fd);
+        GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(whole_.get());
+        // The stream frees a buffer of its own when it goes; a kept one stays with this object.
+        if (kept_)
+            g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream), FALSE);
+        else
+            whole_.release();
+        g_mime_stream_set_bounds(stream, gint64(begin), gint64(end));
+        return stream;
+    }
+
+  private:
+    static constexpr uint64_t kKeptBuffer = 1024 * 1024;
+    int fd_;
+    std::unique_ptr<GByteArray, ByteArrayFree> whole_;
+    bool kept_ = false;
+};
 
 std::string Errno(int e) {
     return std::strerror(e);
@@ -99,8 +178,10 @@ Start FindStart(std::string_view head) {
     std::string_view sampleText = head.substr(pos);
     size_t sample = std::min<size_t>(sampleText.size(), 1024);
     for (size_t i = 0; i < sample; ++i) {
+        // Without branches, so the compiler counts many bytes at once.
         auto c = uint8_t(sampleText[i]);
-        if (c < 0x20 && c != '\t' && c != '\r' && c != '\n' && c != '\f' && c != 0x1B) ++control;
+        control += size_t((c < 0x20) & (c != '\t') & (c != '\r') & (c != '\n') & (c != '\f') &
+                          (c != 0x1B));
     }
     if (control * 20 > sample) return {0, "not a message: the file holds binary data"};
     int textLines = 0;
@@ -122,15 +203,16 @@ Start FindStart(std::string_view head) {
 }
 
 // Finds the end of the header block: the offset just past the empty line (or the end).
-uint64_t HeaderBlockEnd(int fd, uint64_t begin, uint64_t end, std::string& raw) {
+uint64_t HeaderBlockEnd(const FileBytes& file, uint64_t begin, uint64_t end, std::string& raw) {
     raw.clear();
     uint64_t pos = begin;
-    std::string chunk;
+    std::string scratch;
+    std::string_view chunk;
     char prev = '\n';  // a message may start with its empty line
     bool prevBlank = false;
     while (pos < end) {
         size_t n = size_t(std::min<uint64_t>(64 * 1024, end - pos));
-        if (!ReadAt(fd, pos, n, chunk) || chunk.empty()) break;
+        if (!file.View(pos, n, scratch, chunk) || chunk.empty()) break;
         for (size_t i = 0; i < chunk.size(); ++i) {
             char c = chunk[i];
             if (c == '\n') {
@@ -138,7 +220,7 @@ uint64_t HeaderBlockEnd(int fd, uint64_t begin, uint64_t end, std::string& raw) 
                     uint64_t stop = pos + i + 1;
                     size_t keep = size_t(std::min<uint64_t>(stop - begin, kMaxRawHeaderBlock));
                     if (raw.size() < keep)
-                        raw.append(chunk, 0, std::min(chunk.size(), keep - raw.size()));
+                        raw.append(chunk.substr(0, std::min(chunk.size(), keep - raw.size())));
                     return stop;
                 }
                 prevBlank = false;
@@ -150,8 +232,8 @@ uint64_t HeaderBlockEnd(int fd, uint64_t begin, uint64_t end, std::string& raw) 
             prev = c;
         }
         if (raw.size() < kMaxRawHeaderBlock)
-            raw.append(chunk, 0,
-                       size_t(std::min<uint64_t>(chunk.size(), kMaxRawHeaderBlock - raw.size())));
+            raw.append(chunk.substr(
+                0, size_t(std::min<uint64_t>(chunk.size(), kMaxRawHeaderBlock - raw.size()))));
         pos += chunk.size();
     }
     return end;
@@ -168,30 +250,39 @@ ImportResult ImportMessageFile(const std::string& path, const ImportOptions& opt
             result.error = "cannot open " + path + ": " + Errno(errno);
             return result;
         }
+        FileBytes file(fd);
         struct stat st {};
         if (::fstat(fd, &st) != 0) {
             result.error = "cannot read " + path + ": " + Errno(errno);
-            ::close(fd);
             return result;
         }
         if (S_ISDIR(st.st_mode)) {
             result.error = "cannot read " + path + ": it is a folder";
-            ::close(fd);
             return result;
         }
         uint64_t fileSize = uint64_t(st.st_size);
         if (fileSize == 0) {
             result.error = "not a message: the file is empty";
-            ::close(fd);
             return result;
+        }
+        if (fileSize <= std::min<uint64_t>(options.inMemoryFileLimit, kMaxFileInMemory)) {
+            if (!file.ReadWhole(fileSize)) {
+                result.error = "cannot read " + path + ": " + Errno(errno);
+                return result;
+            }
+            fileSize = file.size();  // a file cut meanwhile is read as far as it goes
+            if (fileSize == 0) {
+                result.error = "not a message: the file is empty";
+                return result;
+            }
         }
 
         TopLevel top;
         uint64_t begin = 0, end = fileSize;
-        std::string head;
-        if (!ReadAt(fd, 0, size_t(std::min<uint64_t>(fileSize, 8192)), head)) {
+        std::string headScratch;
+        std::string_view head;
+        if (!file.View(0, size_t(std::min<uint64_t>(fileSize, 8192)), headScratch, head)) {
             result.error = "cannot read " + path + ": " + Errno(errno);
-            ::close(fd);
             return result;
         }
         if (HasEmlxName(path)) {
@@ -200,13 +291,16 @@ ImportResult ImportMessageFile(const std::string& path, const ImportOptions& opt
                 end = begin + layout->messageLength;
                 if (layout->truncated)
                     result.warnings.push_back(path + " is shorter than its byte count says");
-                std::string plist;
+                std::string plistScratch;
+                std::string_view plist;
                 if (end < fileSize &&
-                    ReadAt(fd, end, size_t(std::min<uint64_t>(fileSize - end, 1 << 20)), plist))
+                    file.View(end, size_t(std::min<uint64_t>(fileSize - end, 1 << 20)),
+                              plistScratch, plist))
                     ParseEmlxPlist(plist, *layout);
                 top.emlx = layout;
-                if (!ReadAt(fd, begin, size_t(std::min<uint64_t>(end - begin, 8192)), head))
-                    head.clear();
+                if (!file.View(begin, size_t(std::min<uint64_t>(end - begin, 8192)), headScratch,
+                               head))
+                    head = {};
             } else {
                 result.warnings.push_back(path +
                                           " has no byte-count line; read as a plain message");
@@ -214,18 +308,16 @@ ImportResult ImportMessageFile(const std::string& path, const ImportOptions& opt
         }
         if (begin == end) {
             result.error = "not a message: the file holds no message bytes";
-            ::close(fd);
             return result;
         }
         Start start = FindStart(head);
         if (!start.refusal.empty()) {
             result.error = start.refusal;
-            ::close(fd);
             return result;
         }
         begin += start.offset;
 
-        top.bodyOffset = HeaderBlockEnd(fd, begin, end, top.rawHeaders);
+        top.bodyOffset = HeaderBlockEnd(file, begin, end, top.rawHeaders);
         top.messageEnd = end;
         top.messageSize = end - begin;
 
@@ -234,8 +326,9 @@ ImportResult ImportMessageFile(const std::string& path, const ImportOptions& opt
             g_mime_parser_options_clone(LooseParserOptions()));
         g_mime_parser_options_set_warning_callback(parserOptions.get(), OnParserWarning,
                                                    &result.warnings);
-        // The stream owns the descriptor; parts keep referring to it without copying data.
-        GPtr<GMimeStream> stream(g_mime_stream_fs_new_with_bounds(fd, gint64(begin), gint64(end)));
+        // Parts keep referring to the stream's bytes (in memory or in the file) without copies;
+        // the stream outlives every parsed object.
+        GPtr<GMimeStream> stream(file.TakeStream(begin, end));
         GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
         g_mime_parser_set_persist_stream(parser.get(), TRUE);
         g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);

@@ -14,6 +14,9 @@ struct ImportOptions {
     uint64_t inMemoryAttachmentLimit = 4 * 1024 * 1024;
     // Once the attachments of one file held in memory reach this, the rest are streamed too.
     uint64_t inMemoryTotalLimit = 32 * 1024 * 1024;
+    // Files up to this size are read whole, once, and parsed from memory; larger ones are parsed
+    // through the descriptor, so that their big attachments never sit in memory.
+    uint64_t inMemoryFileLimit = 16 * 1024 * 1024;
 };
 
 struct ImportResult {

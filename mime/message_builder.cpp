@@ -120,21 +120,28 @@ class Builder {
 
     void SetBody(const BodyChoice& body) {
         auto& p = out_.props;
-        std::string plainText;
+        std::string plainStorage;
+        std::string_view plainText;
         uint32_t plainCp = 0;
         if (body.plain) {
-            std::string raw = Bytes(body.plain);
+            std::string_view raw = DecodedTextView(body.plain, plainStorage);
             std::string cs = EffectiveCharset(raw, Charset(GMIME_OBJECT(body.plain)));
             plainCp = CodePageOf(cs);
-            plainText = PlainText(body.plain, raw, cs);
+            plainText = PlainText(body.plain, raw, cs, plainStorage);
         }
         if (!body.aggregate.empty()) {
             SetAggregateBody(body.aggregate);
         } else if (body.html || body.enriched) {
-            std::string html;
+            // The HTML as stored: a view of the part's bytes, or text put in `htmlStorage`.
+            std::string htmlStorage;
+            std::string_view html;
+            auto keep = [&](std::string text) {
+                htmlStorage = std::move(text);
+                html = htmlStorage;
+            };
             uint32_t cp = 0;
             if (body.html) {
-                html = Bytes(body.html);
+                html = DecodedTextView(body.html, htmlStorage);
                 std::string label = Charset(GMIME_OBJECT(body.html));
                 if (label.empty()) {
                     std::string meta = HtmlMetaCharset(html);
@@ -142,13 +149,13 @@ class Builder {
                 }
                 std::string cs = EffectiveCharset(html, label);
                 cp = CodePageOf(cs);
-                htmlUtf8_ = DecodeToUtf8(html, cs);
+                htmlUtf8_ = ConvertToUtf8(std::string(html), cs);
                 if (cp == 0 || cp == 65000 || (cs == "us-ascii" && HasEightBit(html))) {
                     // No code page for this charset: store UTF-8 and say so in the document.
-                    html = ReplaceHtmlMetaCharset(htmlUtf8_, "utf-8");
+                    keep(ReplaceHtmlMetaCharset(htmlUtf8_, "utf-8"));
                     cp = 65001;
                 } else if (label != cs && !HtmlMetaCharset(html).empty()) {
-                    html = ReplaceHtmlMetaCharset(html, cs);
+                    keep(ReplaceHtmlMetaCharset(html, cs));
                 }
             } else {
                 std::string raw = Bytes(body.enriched);
@@ -158,9 +165,9 @@ class Builder {
                 size_t outLen = 0, prespace = 0;
                 g_mime_filter_complete(filter.get(), text.data(), text.size(), 0, &outBuf, &outLen,
                                        &prespace);
-                html = "<html><head><meta charset=\"utf-8\"></head><body>" +
-                       std::string(outBuf ? outBuf : "", outLen) + "</body></html>";
-                htmlUtf8_ = html;
+                keep("<html><head><meta charset=\"utf-8\"></head><body>" +
+                     std::string(outBuf ? outBuf : "", outLen) + "</body></html>");
+                htmlUtf8_ = htmlStorage;
                 cp = 65001;
             }
             // An empty HTML part leaves no HTML body: a message without one has none at all,
@@ -169,8 +176,9 @@ class Builder {
                 p.set(PropertyValue::Binary(
                     tag::kHtml, std::span<const uint8_t>(
                                     reinterpret_cast<const uint8_t*>(html.data()), html.size())));
-            p.set(PropertyValue::StringUtf8(tag::kBody,
-                                            body.plain ? plainText : HtmlToText(htmlUtf8_)));
+            std::string htmlText;
+            if (!body.plain) htmlText = HtmlToText(htmlUtf8_);
+            p.set(PropertyValue::StringUtf8(tag::kBody, body.plain ? plainText : htmlText));
             p.set(PropertyValue::Int32(tag::kInternetCodepage, int32_t(cp)));
             p.set(PropertyValue::Int32(tag::kNativeBodyInfo, html.empty() ? 1 : 3));
             hasBody_ = true;
@@ -183,18 +191,29 @@ class Builder {
     }
 
     std::string PlainText(GMimePart* part) {
-        std::string raw = Bytes(part);
-        return PlainText(part, raw, EffectiveCharset(raw, Charset(GMIME_OBJECT(part))));
+        std::string storage;
+        std::string_view raw = DecodedTextView(part, storage);
+        std::string cs = EffectiveCharset(raw, Charset(GMIME_OBJECT(part)));
+        return std::string(PlainText(part, raw, cs, storage));
     }
 
-    // `raw` is the part's decoded content and `charset` what EffectiveCharset made of it.
-    std::string PlainText(GMimePart* part, const std::string& raw, const std::string& charset) {
+    // The part's text in UTF-8. `raw` is its decoded content (possibly held in `storage`) and
+    // `charset` what EffectiveCharset made of it. Text that needs no change is `raw` itself;
+    // other text is put in `storage`.
+    std::string_view PlainText(GMimePart* part, std::string_view raw, const std::string& charset,
+                               std::string& storage) {
         GMimeObject* obj = GMIME_OBJECT(part);
-        std::string text = DecodeToUtf8(raw, charset);
+        std::string_view text = raw;
+        if (charset != "us-ascii" && !(charset == "utf-8" && IsValidUtf8(raw))) {
+            storage = ConvertToUtf8(std::string(raw), charset);
+            text = storage;
+        }
         const char* format = g_mime_object_get_content_type_parameter(obj, "format");
         if (format && EqualsIgnoreCase(format, "flowed")) {
             const char* delsp = g_mime_object_get_content_type_parameter(obj, "delsp");
-            text = UnflowText(text, delsp && EqualsIgnoreCase(delsp, "yes"));
+            std::string unflowed = UnflowText(text, delsp && EqualsIgnoreCase(delsp, "yes"));
+            storage = std::move(unflowed);
+            text = storage;
         }
         return text;
     }
@@ -222,7 +241,8 @@ class Builder {
             }
             if (IsType(obj, "text", "html")) {
                 std::string raw = Bytes(part);
-                std::string doc = DecodeToUtf8(raw, EffectiveCharset(raw, Charset(obj)));
+                std::string cs = EffectiveCharset(raw, Charset(obj));
+                std::string doc = ConvertToUtf8(std::move(raw), cs);
                 html += HtmlBodyContent(doc) + "\r\n";
                 text += HtmlToText(doc) + "\r\n";
             } else {
@@ -283,7 +303,7 @@ class Builder {
     void SetData(Attachment& a, std::vector<uint8_t> data) {
         if (src_.inMemoryTotal) *src_.inMemoryTotal += data.size();
         SetSize(a, data.size());
-        a.props.set(PropertyValue::Binary(tag::kAttachDataBinary, data));
+        a.props.set(PropertyValue(tag::kAttachDataBinary, std::move(data)));
     }
 
     bool MustStream(uint64_t size) const {

@@ -2,7 +2,12 @@
 
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace pst {
 namespace {
@@ -36,7 +41,7 @@ void AppendUtf16(std::vector<uint8_t>& out, std::u16string_view s) {
     }
 }
 
-// Bodies are mostly ASCII: eight bytes at a time while no byte has its high bit set.
+// Bodies are mostly ASCII: runs of bytes without the high bit are widened in blocks.
 constexpr uint64_t kHighBits = 0x8080808080808080ull;
 
 uint64_t Load8(const char* p) {
@@ -45,18 +50,44 @@ uint64_t Load8(const char* p) {
     return v;
 }
 
-// UTF-8 to UTF-16 code units handed to `put`; invalid bytes become U+FFFD. Returns the number
-// of units written; `out` must have room for in.size() units.
-template <typename Unit>
-size_t DecodeUtf8(std::string_view in, Unit* out) {
+// Widens the leading ASCII bytes of in[0, n) into two-byte little-endian units at `out` and
+// returns how many it took (a multiple of eight; the caller finishes the rest byte by byte).
+size_t WidenAscii(const char* in, size_t n, uint8_t* out) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Part of every x86-64 processor, so no run-time check is needed.
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        if (_mm_movemask_epi8(v) != 0) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 16), _mm_unpackhi_epi8(v, zero));
+    }
+#endif
+    for (; i + 8 <= n; i += 8) {
+        if (Load8(in + i) & kHighBits) break;
+        for (size_t k = 0; k < 8; ++k) {
+            out[2 * (i + k)] = uint8_t(in[i + k]);
+            out[2 * (i + k) + 1] = 0;
+        }
+    }
+    return i;
+}
+
+// UTF-8 to UTF-16LE code units at `out` (two bytes each); invalid bytes become U+FFFD. Returns
+// the number of units written; `out` must have room for in.size() units.
+size_t DecodeUtf8(std::string_view in, uint8_t* out) {
     size_t n = 0;
     size_t i = 0;
+    auto put = [&](uint32_t u) {
+        out[2 * n] = uint8_t(u);
+        out[2 * n + 1] = uint8_t(u >> 8);
+        ++n;
+    };
     while (i < in.size()) {
-        while (i + 8 <= in.size() && (Load8(in.data() + i) & kHighBits) == 0) {
-            for (size_t k = 0; k < 8; ++k) out[n + k] = Unit(uint8_t(in[i + k]));
-            n += 8;
-            i += 8;
-        }
+        const size_t run = WidenAscii(in.data() + i, in.size() - i, out + 2 * n);
+        n += run;
+        i += run;
         if (i >= in.size()) break;
         auto b0 = uint8_t(in[i]);
         uint32_t cp = 0xFFFD;
@@ -79,23 +110,37 @@ size_t DecodeUtf8(std::string_view in, Unit* out) {
         }
         if (cp >= 0x10000) {
             cp -= 0x10000;
-            out[n++] = Unit(0xD800 + (cp >> 10));
-            out[n++] = Unit(0xDC00 + (cp & 0x3FF));
+            put(0xD800 + (cp >> 10));
+            put(0xDC00 + (cp & 0x3FF));
         } else {
-            out[n++] = Unit(cp);
+            put(cp);
         }
         i += len;
     }
     return n;
 }
 
-// A UTF-16LE code unit as two bytes, so text goes straight into a value's byte form.
-struct Utf16LeUnit {
-    uint8_t lo, hi;
-    Utf16LeUnit() = default;
-    explicit Utf16LeUnit(uint32_t u) : lo(uint8_t(u)), hi(uint8_t(u >> 8)) {}
+// Room for the units of one conversion. Text up to kKeptUnits reuses a buffer per thread;
+// longer text gets its own. Neither is zero-filled: every unit read back was written.
+class UnitBuffer {
+  public:
+    explicit UnitBuffer(size_t units) {
+        if (units > kKeptUnits) {
+            own_ = std::make_unique_for_overwrite<uint8_t[]>(2 * units);
+            data_ = own_.get();
+            return;
+        }
+        thread_local std::unique_ptr<uint8_t[]> kept;
+        if (!kept) kept = std::make_unique_for_overwrite<uint8_t[]>(2 * kKeptUnits);
+        data_ = kept.get();
+    }
+    uint8_t* data() { return data_; }
+
+  private:
+    static constexpr size_t kKeptUnits = 128 * 1024;
+    std::unique_ptr<uint8_t[]> own_;
+    uint8_t* data_ = nullptr;
 };
-static_assert(sizeof(Utf16LeUnit) == 2);
 
 // Variable-size multi-valued layout: count, one offset per value (from the start), the data.
 std::vector<uint8_t> MultiValued(const std::vector<std::vector<uint8_t>>& values) {
@@ -132,12 +177,10 @@ PropertyValue PropertyValue::String(uint32_t tag, std::u16string_view text) {
     return {tag, std::move(out)};
 }
 PropertyValue PropertyValue::StringUtf8(uint32_t tag, std::string_view utf8) {
-    // Never more UTF-16 units than UTF-8 bytes.
-    std::vector<uint8_t> out(2 * utf8.size());
-    const size_t units = DecodeUtf8(utf8, reinterpret_cast<Utf16LeUnit*>(out.data()));
-    out.resize(2 * units);
-    out.shrink_to_fit();
-    return {tag, std::move(out)};
+    // Never more UTF-16 units than UTF-8 bytes; the value is then made at its exact size.
+    UnitBuffer buffer(utf8.size());
+    const size_t units = DecodeUtf8(utf8, buffer.data());
+    return {tag, std::vector<uint8_t>(buffer.data(), buffer.data() + 2 * units)};
 }
 PropertyValue PropertyValue::Binary(uint32_t tag, std::span<const uint8_t> data) {
     return {tag, std::vector<uint8_t>(data.begin(), data.end())};
@@ -183,7 +226,9 @@ std::string PropertyValue::asUtf8() const { return Utf16ToUtf8(asString()); }
 
 std::u16string Utf8ToUtf16(std::string_view in) {
     std::u16string out(in.size(), u'\0');
-    out.resize(DecodeUtf8(in, out.data()));
+    out.resize(DecodeUtf8(in, reinterpret_cast<uint8_t*>(out.data())));
+    if constexpr (std::endian::native != std::endian::little)
+        for (char16_t& c : out) c = char16_t((c >> 8) | (c << 8));  // units were stored LE
     return out;
 }
 

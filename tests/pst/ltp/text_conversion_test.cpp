@@ -1,4 +1,4 @@
-// UTF-8 to UTF-16 conversion: the eight-bytes-at-a-time ASCII path must hand over to the
+// UTF-8 to UTF-16 conversion: the block-wise ASCII path must hand over to the
 // byte-by-byte decoder at every position, and both conversions must agree.
 #include <gtest/gtest.h>
 
@@ -16,14 +16,14 @@ std::u16string FromBytes(const std::vector<uint8_t>& b) {
 }
 
 TEST(TextConversion, NonAsciiAtEveryOffsetOfTheFastPath) {
-    // "é" (2 bytes), "€" (3), U+1F600 (4, a surrogate pair) after 0..17 ASCII bytes and
+    // "é" (2 bytes), "€" (3), U+1F600 (4, a surrogate pair) after 0..39 ASCII bytes and
     // followed by more ASCII, so the break-out and re-entry of the fast path fall everywhere.
     const std::pair<std::string, std::u16string> pieces[] = {
         {"\xC3\xA9", u"\u00E9"}, {"\xE2\x82\xAC", u"\u20AC"}, {"\xF0\x9F\x98\x80", u"\U0001F600"}};
     for (const auto& [utf8, utf16] : pieces) {
-        for (size_t lead = 0; lead < 18; ++lead) {
-            const std::string in = std::string(lead, 'a') + utf8 + std::string(11, 'z');
-            const std::u16string want = std::u16string(lead, u'a') + utf16 + std::u16string(11, u'z');
+        for (size_t lead = 0; lead < 40; ++lead) {
+            const std::string in = std::string(lead, 'a') + utf8 + std::string(40, 'z');
+            const std::u16string want = std::u16string(lead, u'a') + utf16 + std::u16string(40, u'z');
             EXPECT_EQ(Utf8ToUtf16(in), want) << lead;
             const auto v = PropertyValue::StringUtf8(0x1000001F, in);
             EXPECT_EQ(v.bytes().size(), want.size() * 2) << lead;
