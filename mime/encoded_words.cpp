@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "mime/base64.h"
+
 namespace mime {
 namespace {
 
@@ -36,32 +38,6 @@ bool SameCharset(std::string_view a, std::string_view b) {
     for (size_t i = 0; i < a.size(); ++i)
         if ((a[i] | 0x20) != (b[i] | 0x20)) return false;
     return true;
-}
-
-int Base64Value(char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
-
-void DecodeBase64(std::string_view in, std::string& out) {
-    uint32_t bits = 0;
-    int count = 0;
-    for (char c : in) {
-        if (c == '=') break;
-        const int v = Base64Value(c);
-        if (v < 0) continue;
-        bits = (bits << 6) | uint32_t(v);
-        if (++count == 4) {
-            out += char(bits >> 16), out += char(bits >> 8), out += char(bits);
-            bits = 0, count = 0;
-        }
-    }
-    if (count == 3) out += char(bits >> 10), out += char(bits >> 2);
-    if (count == 2) out += char(bits >> 4);
 }
 
 std::string EncodeBase64(std::string_view in) {
@@ -120,7 +96,11 @@ std::optional<std::string> JoinSplitBase64Words(std::string_view raw) {
         for (size_t i = 0; i + 1 < group.size(); ++i) needed |= EndsEarly(group[i].payload);
         if (needed) {
             std::string bytes;
-            for (const Word& w : group) DecodeBase64(w.payload, bytes);
+            for (const Word& w : group) {
+                const size_t at = bytes.size();
+                bytes.resize(at + Base64DecodedBound(w.payload.size()));
+                bytes.resize(at + DecodeBase64(w.payload, reinterpret_cast<uint8_t*>(&bytes[at])));
+            }
             out.append(raw.substr(copied, first->begin - copied));
             out += "=?";
             out += first->charset;
