@@ -16,6 +16,9 @@ namespace engine {
 namespace {
 
 constexpr uint32_t kPrMessageFlags = 0x0E070003;
+// Files announced to the reading thread at a time: each new batch costs the overlap of one
+// message, and the batch's paths are all it keeps.
+constexpr size_t kReadAheadBatch = 1024;
 constexpr const char* kSpecialNames[] = {"Calendar", "Contacts",  "Emailed Contacts", "Tasks",
                                          "Sent",     "Notebook", "Conversations"};
 
@@ -171,7 +174,7 @@ void Migration::ReadFolderList() {
     run_.FolderList.clear();
     for (size_t i = 0; i < FolderQueue().Count(); ++i) {
         shell_.Yield();
-        const std::string& q = FolderQueue().Entries()[i].value;
+        const std::string q(FolderQueue().Value(i));
         if (!fs::FolderExists(q)) continue;
         std::string p = ToStorePath(RemoveAll(q, run_.RootPath));
         if (!p.empty() && p.back() == '\\') p.pop_back();
@@ -269,18 +272,25 @@ void Migration::CreateFolderEntry(std::string e) {
 
 Migration::Outcome Migration::ImportMessages() {
     run_.MessageIndex = 1;
-    {
+    // The reading thread learns the coming files a batch at a time rather than all at once, so
+    // no second copy of the whole queue is held.
+    size_t announced = 0;  // queue entries handed on so far
+    auto announce = [&] {
         std::vector<std::string> files;
-        for (const auto& entry : MessageQueue().Entries())
-            if (IsMessageFile(entry.value)) files.push_back(entry.value);
+        for (; announced < MessageQueue().Count() && files.size() < kReadAheadBatch; ++announced) {
+            std::string path(MessageQueue().Value(announced));
+            if (IsMessageFile(path)) files.push_back(std::move(path));
+        }
+        if (files.empty()) return;
         try {
             run_.session->ExpectImports(std::move(files));
         } catch (const std::exception&) {
             // Without reading ahead every message is read when it is imported.
         }
-    }
+    };
     for (size_t i = 0; i < MessageQueue().Count(); ++i) {
-        const std::string file = MessageQueue().Entries()[i].value;
+        if (i == announced) announce();
+        const std::string file(MessageQueue().Value(i));
         if (IsMessageFile(file)) ImportOne(file);
         UpdateProgress();
         // Closing the window while it converts acts as a confirmed stop.

@@ -292,6 +292,13 @@ ltp::TableContext& MessageStore::contents(Folder& f) const {
     return *f.contents;
 }
 
+void MessageStore::releaseTables(Folder& f) {
+    f.hierarchy.reset();
+    f.hierarchySubnodes.clear();
+    f.contents.reset();
+    f.contentsSubnodes.clear();
+}
+
 void MessageStore::indexChildren(Folder& f) const {
     if (f.children) return;
     auto& table = hierarchy(f);
@@ -571,6 +578,12 @@ void MessageStore::commit() {
     if (closed_) throw MessagingError("the store is closed");
     if (readOnly_) throw MessagingError("the store is open for reading only");
     for (auto& [nid, f] : folders_) {
+        // Tables a whole commit interval left alone are let go (they are read again when
+        // needed), so memory follows the folders being written to, not every folder seen.
+        if (!f->pcDirty && !f->hierarchyDirty && !f->contentsDirty) {
+            releaseTables(*f);
+            continue;
+        }
         if (f->pcDirty) {
             db_->putNode({nid, f->pc->write(), db_->writeSubnodes(f->pcSubnodes), f->parent});
             f->pcDirty = false;

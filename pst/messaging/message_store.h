@@ -128,6 +128,8 @@ class MessageStore {
     ltp::TableContext& hierarchy(Folder& f) const;
     ltp::TableContext& contents(Folder& f) const;
     void indexChildren(Folder& f) const;
+    // Drops a folder's open tables; only for tables without unwritten changes.
+    static void releaseTables(Folder& f);
     void refreshRowInParent(Folder& f);
     Nid createFolderNodes(Nid parent, Nid nid, std::u16string_view name,
                           std::u16string_view containerClass);

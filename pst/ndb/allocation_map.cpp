@@ -30,6 +30,7 @@ uint32_t AllocationMap::CountFree(const Bitmap& bits) {
 
 void AllocationMap::reset(uint64_t intervals) {
     maps_.clear();
+    expanded_.clear();
     freeSlots_.clear();
     firstOpenByte_.clear();
     freeSlotsTotal_ = 0;
@@ -38,13 +39,73 @@ void AllocationMap::reset(uint64_t intervals) {
     for (uint64_t k = 0; k < intervals; ++k) grow();
 }
 
+AllocationMap::Bitmap AllocationMap::bitmap(uint64_t k) const {
+    const Interval& in = maps_[k];
+    if (in.bits) return *in.bits;
+    Bitmap bits;
+    bits.fill(0xFF);
+    for (const FreeRun& r : in.runs) {
+        for (uint32_t s = r.first; s < uint32_t{r.first} + r.count; ++s)
+            bits[s / 8] = static_cast<uint8_t>(bits[s / 8] & ~(0x80u >> (s % 8)));
+    }
+    return bits;
+}
+
+AllocationMap::Bitmap& AllocationMap::expand(uint64_t k) {
+    Interval& in = maps_[k];
+    if (!in.bits) {
+        in.bits = std::make_unique<Bitmap>(bitmap(k));
+        in.runs = {};
+    }
+    if (!in.listed) {
+        in.listed = true;
+        expanded_.push_back(k);
+    }
+    return *in.bits;
+}
+
+bool AllocationMap::compact(uint64_t k) {
+    Interval& in = maps_[k];
+    const Bitmap& bits = *in.bits;
+    std::vector<FreeRun> runs;
+    for (uint32_t slot = firstOpenByte_[k] * 8; slot < kSlotsPerAMap;) {
+        if (slot % 8 == 0 && bits[slot / 8] == 0xFF) {
+            slot += 8;
+        } else if (Bit(bits, slot)) {
+            ++slot;
+        } else {
+            if (runs.size() == kMaxRuns) return false;
+            uint32_t end = slot + 1;
+            while (end < kSlotsPerAMap && !Bit(bits, end)) ++end;
+            runs.push_back({static_cast<uint16_t>(slot), static_cast<uint16_t>(end - slot)});
+            slot = end;
+        }
+    }
+    in.runs.assign(runs.begin(), runs.end());  // exact size
+    in.bits.reset();
+    return true;
+}
+
+void AllocationMap::compactPassed() {
+    // The last interval and the one allocations start from are still being filled.
+    const uint64_t last = maps_.size() - 1;
+    std::erase_if(expanded_, [&](uint64_t k) {
+        if (k == last || k == cursor_) return false;
+        compact(k);  // one with too many runs stays a bitmap until it changes again
+        maps_[k].listed = false;
+        return true;
+    });
+}
+
 void AllocationMap::append(const Bitmap& bits) {
-    maps_.push_back(bits);
+    maps_.push_back({std::make_unique<Bitmap>(bits), {}, true});
+    expanded_.push_back(maps_.size() - 1);
     freeSlots_.push_back(CountFree(bits));
     uint32_t open = 0;
     while (open < kAMapBitmapBytes && bits[open] == 0xFF) ++open;
     firstOpenByte_.push_back(open);
     freeSlotsTotal_ += freeSlots_.back();
+    compactPassed();
 }
 
 void AllocationMap::grow() {
@@ -53,7 +114,20 @@ void AllocationMap::grow() {
 }
 
 std::optional<uint32_t> AllocationMap::findRun(uint64_t k, uint32_t slots, bool pageAligned) const {
-    const Bitmap& bits = maps_[k];
+    if (!maps_[k].bits) {
+        // The same first fit as the bitmap search below: runs are maximal and in slot order.
+        for (const FreeRun& r : maps_[k].runs) {
+            const uint32_t end = uint32_t{r.first} + r.count;
+            if (pageAligned) {
+                const uint32_t page = (uint32_t{r.first} + 7) / 8 * 8;
+                if (page + 8 <= end) return page;
+            } else if (slots > 0 && r.count >= slots) {
+                return r.first;
+            }
+        }
+        return std::nullopt;
+    }
+    const Bitmap& bits = *maps_[k].bits;
     const uint32_t start = firstOpenByte_[k];
     if (pageAligned) {
         for (uint32_t i = start; i < kAMapBitmapBytes; ++i) {
@@ -103,18 +177,19 @@ bool AllocationMap::markUsed(Ib ib, uint64_t bytes) {
     if (first + count > kSlotsPerAMap) {
         throw NdbError("allocation at " + Hex(ib) + " crosses an allocation map boundary");
     }
+    Bitmap& bits = expand(k);
     bool clean = true;
     for (uint32_t s = first; s < first + count; ++s) {
-        if (Bit(maps_[k], s)) {
+        if (Bit(bits, s)) {
             clean = false;
             continue;
         }
-        maps_[k][s / 8] = static_cast<uint8_t>(maps_[k][s / 8] | (0x80u >> (s % 8)));
+        bits[s / 8] = static_cast<uint8_t>(bits[s / 8] | (0x80u >> (s % 8)));
         --freeSlots_[k];
         --freeSlotsTotal_;
     }
     uint32_t& open = firstOpenByte_[k];
-    while (open < kAMapBitmapBytes && maps_[k][open] == 0xFF) ++open;
+    while (open < kAMapBitmapBytes && bits[open] == 0xFF) ++open;
     dirty_.insert(k);
     return clean;
 }
@@ -124,9 +199,10 @@ void AllocationMap::markFree(Ib ib, uint64_t bytes) {
     if (ib < kFirstAMapOffset || k >= maps_.size()) return;
     auto first = static_cast<uint32_t>((ib - AMapOffset(k)) / kSlotSize);
     const auto count = static_cast<uint32_t>(bytes / kSlotSize);
+    Bitmap& bits = expand(k);
     for (uint32_t s = first; s < first + count && s < kSlotsPerAMap; ++s) {
-        if (!Bit(maps_[k], s)) continue;
-        maps_[k][s / 8] = static_cast<uint8_t>(maps_[k][s / 8] & ~(0x80u >> (s % 8)));
+        if (!Bit(bits, s)) continue;
+        bits[s / 8] = static_cast<uint8_t>(bits[s / 8] & ~(0x80u >> (s % 8)));
         ++freeSlots_[k];
         ++freeSlotsTotal_;
     }
@@ -138,7 +214,11 @@ void AllocationMap::markFree(Ib ib, uint64_t bytes) {
 bool AllocationMap::isMarked(Ib ib) const {
     const uint64_t k = AMapIndexOf(ib);
     if (ib < kFirstAMapOffset || k >= maps_.size()) return false;
-    return Bit(maps_[k], static_cast<uint32_t>((ib - AMapOffset(k)) / kSlotSize));
+    const auto slot = static_cast<uint32_t>((ib - AMapOffset(k)) / kSlotSize);
+    if (maps_[k].bits) return Bit(*maps_[k].bits, slot);
+    for (const FreeRun& r : maps_[k].runs)
+        if (slot >= r.first && slot < uint32_t{r.first} + r.count) return false;
+    return true;
 }
 
 }  // namespace pst::ndb

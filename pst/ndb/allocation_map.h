@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <utility>
@@ -14,6 +15,10 @@ namespace pst::ndb {
 
 // The AMap bits of the whole file in memory: one bit per 64 bytes, most significant bit first.
 // Each interval starts with its own map pages, which stay marked.
+//
+// Intervals the allocation has moved past are held as their few free runs instead of the
+// 496-byte bitmap, so memory stays near a tenth of a bitmap per interval however big the
+// file gets; changing such an interval turns it back into a bitmap.
 class AllocationMap {
   public:
     using Bitmap = std::array<uint8_t, kAMapBitmapBytes>;
@@ -26,7 +31,7 @@ class AllocationMap {
     void grow();
 
     uint64_t intervals() const { return maps_.size(); }
-    const Bitmap& bitmap(uint64_t k) const { return maps_[k]; }
+    Bitmap bitmap(uint64_t k) const;
     uint64_t freeBytes() const { return freeSlotsTotal_ * kSlotSize; }
 
     // First free run of `bytes` (a multiple of 64) inside one interval; pages are 512-aligned.
@@ -41,11 +46,29 @@ class AllocationMap {
     std::set<uint64_t> takeDirty() { return std::exchange(dirty_, {}); }
 
   private:
+    struct FreeRun {
+        uint16_t first = 0;  // slot
+        uint16_t count = 0;
+    };
+    // One interval: the bitmap, or when `bits` is empty, the free runs in slot order.
+    struct Interval {
+        std::unique_ptr<Bitmap> bits;
+        std::vector<FreeRun> runs;
+        bool listed = false;  // in expanded_
+    };
+    // Intervals held as runs only while they have at most this many.
+    static constexpr size_t kMaxRuns = 32;
+
     static Bitmap FreshBitmap(uint64_t k);
+    Bitmap& expand(uint64_t k);
+    bool compact(uint64_t k);
+    // Turns the bitmaps of intervals behind the allocation into runs.
+    void compactPassed();
     static uint32_t CountFree(const Bitmap& bits);
     std::optional<uint32_t> findRun(uint64_t k, uint32_t slots, bool pageAligned) const;
 
-    std::vector<Bitmap> maps_;
+    std::vector<Interval> maps_;
+    std::vector<uint64_t> expanded_;  // bitmaps added or changed since the last compactPassed()
     std::vector<uint32_t> freeSlots_;
     // Per interval, a bitmap byte below which every byte is 0xFF: searches start there, so
     // filling a file from the front does not rescan the full part at every allocation.

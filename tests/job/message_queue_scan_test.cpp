@@ -41,12 +41,12 @@ protected:
 
     static Strings Values(const KeyedQueue& q) {
         Strings v;
-        for (const auto& e : q) v.push_back(e.value);
+        for (const auto& e : q) v.emplace_back(e.value);
         return v;
     }
     static Strings Keys(const KeyedQueue& q) {
         Strings v;
-        for (const auto& e : q) v.push_back(e.key);
+        for (const auto& e : q) v.emplace_back(e.key);
         return v;
     }
     // Names of a folder's entries in the order the directory search gives them.
@@ -224,6 +224,38 @@ TEST(KeyedQueue, RefusesAKeyThatIsPresent) {
     EXPECT_THROW(q.Add("second", "K1"), DuplicateKey);
     EXPECT_EQ(q.Count(), 1u);
     EXPECT_EQ(q.Item("K1"), "first");
+}
+
+// A scan's worth of entries: the index grows many times over, and every key must still lead to
+// its own value, in insertion order, with repeats refused at any size.
+TEST(KeyedQueue, KeepsOrderAndKeysThroughGrowth) {
+    KeyedQueue q;
+    const int n = 20000;
+    for (int i = 1; i <= n; ++i)
+        q.Add("/mail/folder" + std::to_string(i % 7) + "/m" + std::to_string(i) + ".eml",
+              "K" + std::to_string(i));
+    ASSERT_EQ(q.Count(), size_t(n));
+    int i = 0;
+    for (const auto& e : q) {
+        ++i;
+        ASSERT_EQ(e.key, "K" + std::to_string(i));
+        ASSERT_EQ(e.value,
+                  "/mail/folder" + std::to_string(i % 7) + "/m" + std::to_string(i) + ".eml");
+    }
+    EXPECT_EQ(i, n);
+    for (int k : {1, 2, 4095, 4096, 4097, n}) {
+        EXPECT_EQ(q.Item("K" + std::to_string(k)), q.Value(size_t(k - 1)));
+        EXPECT_THROW(q.Add("again", "K" + std::to_string(k)), DuplicateKey);
+    }
+    EXPECT_FALSE(q.Contains("K0"));
+    EXPECT_FALSE(q.Contains("K" + std::to_string(n + 1)));
+    EXPECT_THROW(q.Item("Z1"), std::out_of_range);
+    EXPECT_EQ(q.Count(), size_t(n));
+    q.Clear();
+    EXPECT_EQ(q.Count(), 0u);
+    EXPECT_FALSE(q.Contains("K1"));
+    q.Add("again", "K1");
+    EXPECT_EQ(q.Item("K1"), "again");
 }
 
 }  // namespace

@@ -271,5 +271,44 @@ TEST(BulkTest, AddingAMessageCostsTheSameInASmallAndALargeFolder) {
     store->close();
 }
 
+// A folder left alone for a whole commit interval gives up its tables; when messages come for
+// it again they must land after the ones it had, in the same tables, also once its rows
+// have moved out of the heap into their own subnode.
+TEST(BulkTest, FoldersLeftIdleAcrossCommitsTakeMessagesAgain) {
+    TempDir dir;
+    const auto file = dir / "idle.pst";
+    std::vector<Nid> folders;
+    std::vector<std::vector<std::string>> subjects(3);
+    {
+        auto store = MessageStore::Create(file, "Idle");
+        store->setAutoCommitInterval(10);
+        for (const char* name : {"A", "B", "C"})
+            folders.push_back(store->createFolder(store->ipmSubtree(), name));
+        int n = 0;
+        auto add = [&](size_t f, int count) {
+            for (int i = 0; i < count; ++i, ++n) {
+                subjects[f].push_back("m" + std::to_string(n));
+                store->addMessage(folders[f], MakeMessage(subjects[f].back(), "body"));
+            }
+        };
+        add(0, 45);  // enough rows for a row matrix of its own
+        add(1, 30);  // A idle for two commits
+        add(2, 5);
+        add(0, 25);  // A again, before and across commits
+        add(2, 5);
+        add(1, 1);  // left uncommitted until close
+        store->close();
+    }
+    ExpectVerified(file);
+    auto store = MessageStore::Open(file, true);
+    for (size_t f = 0; f < folders.size(); ++f) {
+        std::vector<std::string> got;
+        for (Nid m : store->messages(folders[f]))
+            got.push_back(store->readMessage(m).props.find(0x0037001F)->asUtf8());
+        EXPECT_EQ(got, subjects[f]) << "folder " << f;
+        EXPECT_EQ(store->folderInfo(folders[f]).contentCount, subjects[f].size());
+    }
+}
+
 }  // namespace
 }  // namespace pst::messaging

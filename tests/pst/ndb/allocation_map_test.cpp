@@ -65,5 +65,73 @@ TEST(AllocationMap, LoadedBitmapsOfferTheirFirstHole) {
     EXPECT_EQ(map.allocate(kSlotSize, false), AMapOffset(0) + 101 * kPageSize);
 }
 
+// A file several intervals long, filled, grown and freed at random as a writer does: the
+// intervals left behind are held in a smaller form, and whatever form each one is in, its
+// bitmap, its marks, the free total and the first fit inside it must match a plain record of
+// every slot handed out and given back.
+TEST(AllocationMap, IntervalsLeftBehindAnswerAsTheirBitmapsDid) {
+    AllocationMap map;
+    map.reset(1);
+    std::vector<std::vector<bool>> used(1, std::vector<bool>(kSlotsPerAMap, false));
+    auto record = [&](Ib ib, uint64_t bytes, bool value) {
+        const uint64_t k = AMapIndexOf(ib), first = (ib - AMapOffset(k)) / kSlotSize;
+        for (uint64_t s = first; s < first + bytes / kSlotSize; ++s) used[k][s] = value;
+    };
+    auto addInterval = [&] {
+        used.emplace_back(kSlotsPerAMap, false);
+        for (uint64_t s = 0; s < MapPagesAt(used.size() - 1) * 8; ++s) used.back()[s] = true;
+    };
+    for (uint64_t s = 0; s < MapPagesAt(0) * 8; ++s) used[0][s] = true;
+
+    std::mt19937 rng(11);
+    std::vector<std::pair<Ib, uint64_t>> live;
+    for (int round = 0; round < 6000; ++round) {
+        if (!live.empty() && rng() % 4 == 0) {
+            const size_t victim = rng() % live.size();
+            map.markFree(live[victim].first, live[victim].second);
+            record(live[victim].first, live[victim].second, false);
+            live.erase(live.begin() + static_cast<long>(victim));
+        } else {
+            const bool page = rng() % 6 == 0;
+            const uint64_t bytes = page ? kPageSize : kSlotSize * (1 + rng() % 120);
+            auto got = map.allocate(bytes, page);
+            if (!got) {
+                map.grow();
+                addInterval();
+                got = map.allocate(bytes, page);
+            }
+            ASSERT_TRUE(got) << "round " << round;
+            const uint64_t k = AMapIndexOf(*got), at = (*got - AMapOffset(k)) / kSlotSize;
+            // First fit inside the chosen interval.
+            const uint64_t slots = bytes / kSlotSize, step = page ? 8 : 1;
+            for (uint64_t s = 0; s + slots <= kSlotsPerAMap; s += step) {
+                bool free = true;
+                for (uint64_t i = s; i < s + slots && free; ++i) free = !used[k][i];
+                if (free) {
+                    ASSERT_EQ(s, at) << "round " << round << ", interval " << k;
+                    break;
+                }
+            }
+            record(*got, bytes, true);
+            live.emplace_back(*got, bytes);
+        }
+        if (round % 50 != 0) continue;
+        ASSERT_EQ(map.intervals(), used.size());
+        uint64_t freeSlots = 0;
+        for (uint64_t k = 0; k < used.size(); ++k) {
+            const AllocationMap::Bitmap bits = map.bitmap(k);
+            for (uint64_t s = 0; s < kSlotsPerAMap; ++s) {
+                const bool bit = (bits[s / 8] & (0x80u >> (s % 8))) != 0;
+                ASSERT_EQ(bit, used[k][s])
+                    << "round " << round << ", interval " << k << ", slot " << s;
+                ASSERT_EQ(map.isMarked(AMapOffset(k) + s * kSlotSize), bit);
+                freeSlots += bit ? 0 : 1;
+            }
+        }
+        ASSERT_EQ(map.freeBytes(), freeSlots * kSlotSize);
+    }
+    EXPECT_GT(map.intervals(), 5u);  // the walk did leave intervals behind
+}
+
 }  // namespace
 }  // namespace pst::ndb
