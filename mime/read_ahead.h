@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -14,13 +15,15 @@
 
 namespace mime {
 
-// Imports the files of a list in list order on a worker thread, a few files ahead of the
-// caller, so that reading messages overlaps with storing them on a second core. At most
-// `depth` results wait at any time, so memory does not grow with the list.
+// Imports the files of a list in list order on a worker thread, some files ahead of the
+// caller, so that reading messages overlaps with storing them on a second core. Messages
+// differ widely in size, so the worker needs a lead of more than a few to keep both busy; at
+// most `depth` results, from at most `byteBudget` bytes of files, wait at any time, so memory
+// does not grow with the list.
 class ReadAhead {
   public:
-    explicit ReadAhead(std::vector<std::string> paths, size_t depth = 4,
-                       ImportOptions options = {});
+    explicit ReadAhead(std::vector<std::string> paths, size_t depth = 16,
+                       ImportOptions options = {}, uint64_t byteBudget = 64u << 20);
     // Stops the worker after the file it is reading; results not taken are dropped.
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;
@@ -38,7 +41,14 @@ class ReadAhead {
     const ImportOptions options_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<std::pair<size_t, ImportResult>> ready_;  // ascending list positions
+    const uint64_t byteBudget_;
+    struct Ready {
+        size_t position;
+        uint64_t fileBytes;
+        ImportResult result;
+    };
+    std::deque<Ready> ready_;  // ascending list positions
+    uint64_t readyBytes_ = 0;  // the sizes of their files
     size_t next_ = 0;  // list position of the next result the caller takes
     bool stop_ = false;
     std::thread worker_;
