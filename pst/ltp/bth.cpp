@@ -76,6 +76,12 @@ size_t BTree::childFor(const std::vector<uint8_t>& item, std::span<const uint8_t
 }
 
 std::optional<std::vector<uint8_t>> BTree::find(std::span<const uint8_t> key) const {
+    auto d = findView(key);
+    if (!d) return std::nullopt;
+    return std::vector<uint8_t>(d->begin(), d->end());
+}
+
+std::optional<std::span<const uint8_t>> BTree::findView(std::span<const uint8_t> key) const {
     checkKey(key);
     Hid node = root_;
     if (node == 0) return std::nullopt;
@@ -101,10 +107,7 @@ std::optional<std::vector<uint8_t>> BTree::find(std::span<const uint8_t> key) co
     while (lo < hi) {
         size_t mid = (lo + hi) / 2;
         int c = compare(leaf.data() + mid * rs, key);
-        if (c == 0) {
-            return std::vector<uint8_t>(leaf.begin() + mid * rs + cbKey_,
-                                        leaf.begin() + (mid + 1) * rs);
-        }
+        if (c == 0) return leaf.subspan(mid * rs + cbKey_, cbEnt_);
         if (c < 0) {
             lo = mid + 1;
         } else {
@@ -116,7 +119,9 @@ std::optional<std::vector<uint8_t>> BTree::find(std::span<const uint8_t> key) co
 
 Hid BTree::insertAt(Hid node, int level, std::span<const uint8_t> key,
                     std::span<const uint8_t> data, std::optional<Split>& split) {
-    auto item = heap_->read(node);
+    std::vector<uint8_t>& item = path_[size_t(level)];
+    const std::span<const uint8_t> stored = heap_->view(node);
+    item.assign(stored.begin(), stored.end());
     size_t rs = recordSize(level);
     size_t pos = 0;
     if (level == 0) {
@@ -135,9 +140,9 @@ Hid BTree::insertAt(Hid node, int level, std::span<const uint8_t> key,
             }
         }
         pos = lo;
-        std::vector<uint8_t> rec(key.begin(), key.end());
-        rec.insert(rec.end(), data.begin(), data.end());
-        item.insert(item.begin() + pos * rs, rec.begin(), rec.end());
+        item.insert(item.begin() + pos * rs, rs, 0);
+        std::copy(key.begin(), key.end(), item.begin() + pos * rs);
+        std::copy(data.begin(), data.end(), item.begin() + pos * rs + cbKey_);
     } else {
         size_t i = childFor(item, key, rs);
         Hid child = Get32(item, i * rs + cbKey_);
@@ -149,9 +154,9 @@ Hid BTree::insertAt(Hid node, int level, std::span<const uint8_t> key,
             std::copy(key.begin(), key.end(), item.begin());
         if (!childSplit) return heap_->replace(node, item);
         pos = i + 1;
-        std::vector<uint8_t> rec = childSplit->key;
-        AppendLe(rec, childSplit->hid, 4);
-        item.insert(item.begin() + pos * rs, rec.begin(), rec.end());
+        item.insert(item.begin() + pos * rs, rs, 0);
+        std::copy(childSplit->key.begin(), childSplit->key.end(), item.begin() + pos * rs);
+        Put32(item, pos * rs + cbKey_, childSplit->hid);
     }
     size_t n = item.size() / rs;
     if (n <= maxRecords(level)) return heap_->replace(node, item);
@@ -181,6 +186,7 @@ void BTree::put(std::span<const uint8_t> key, std::span<const uint8_t> data) {
         return;
     }
     std::optional<Split> split;
+    if (path_.size() <= levels_) path_.resize(size_t{levels_} + 1);
     Hid root = insertAt(root_, levels_, key, data, split);
     if (split) {
         auto left = heap_->read(root);

@@ -28,6 +28,8 @@ public:
     bool empty() const { return root_ == 0; }
 
     std::optional<std::vector<uint8_t>> find(std::span<const uint8_t> key) const;
+    // The same without a copy: the data stays valid until the heap next changes.
+    std::optional<std::span<const uint8_t>> findView(std::span<const uint8_t> key) const;
     // Inserts a record, or replaces the data of the record with this key.
     void put(std::span<const uint8_t> key, std::span<const uint8_t> data);
     // Removes a record; false when there was none.
@@ -75,6 +77,9 @@ private:
     uint8_t cbEnt_ = 0;
     uint8_t levels_ = 0;
     Hid root_ = 0;
+    // Working copies of the items on the path a put() rewrites, one per level, kept so that
+    // their memory is reused from one put() to the next.
+    std::vector<std::vector<uint8_t>> path_;
 };
 
 }  // namespace pst::ltp

@@ -1,5 +1,6 @@
 #include "pst/ltp/heap.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -113,14 +114,11 @@ Heap::Block& Heap::load(size_t blockIndex) const {
     return b;
 }
 
-std::vector<uint8_t> Heap::serialize(size_t blockIndex, const Block& b) const {
-    std::vector<uint8_t> out(HeaderSize(blockIndex), 0);
-    std::vector<uint16_t> offsets;
-    offsets.push_back(uint16_t(out.size()));
+void Heap::serialize(size_t blockIndex, const Block& b, std::vector<uint8_t>& out) const {
+    out.assign(HeaderSize(blockIndex), 0);
     size_t cFree = 0;
     for (const auto& item : b.items) {
         out.insert(out.end(), item.begin(), item.end());
-        offsets.push_back(uint16_t(out.size()));
         if (item.empty()) ++cFree;
     }
     if (out.size() & 1) out.push_back(0);
@@ -135,8 +133,13 @@ std::vector<uint8_t> Heap::serialize(size_t blockIndex, const Block& b) const {
     }
     AppendLe(out, b.items.size(), 2);
     AppendLe(out, cFree, 2);
-    for (uint16_t o : offsets) AppendLe(out, o, 2);
-    return out;
+    // The page map: where each item starts, then where the last one ends.
+    size_t at = HeaderSize(blockIndex);
+    AppendLe(out, at, 2);
+    for (const auto& item : b.items) {
+        at += item.size();
+        AppendLe(out, at, 2);
+    }
 }
 
 const std::vector<uint8_t>& Heap::item(Hid hid) const {
@@ -220,6 +223,8 @@ Hid Heap::replace(Hid hid, std::span<const uint8_t> bytes) {
     if (bytes.size() <= old ||
         BlockSize(HidBlockOf(hid), b, 0, bytes.size() - old) <= ndb::kMaxBlockData) {
         auto& it = b.items[HidIndexOf(hid) - 1];
+        // Items replaced by larger ones are mostly BTH nodes growing a record at a time.
+        if (it.capacity() < bytes.size()) it.reserve(std::max(bytes.size(), 2 * it.capacity()));
         it.assign(bytes.begin(), bytes.end());
         b.used = b.used - old + bytes.size();
         b.dirty = true;
@@ -294,7 +299,9 @@ ndb::Bid Heap::write(ndb::NodeDatabase& db) {
     for (size_t i = 0; i < blocks_.size(); ++i) {
         Block& b = blocks_[i];
         if (b.dirty || b.bid == 0) {
-            auto raw = serialize(i, b);
+            std::vector<uint8_t>& raw = image_;
+            raw.reserve(ndb::kMaxBlockData);
+            serialize(i, b, raw);
             b.padded = i + 1 < blocks_.size();
             if (b.padded) raw.resize(ndb::kMaxBlockData, 0);
             b.bid = db.writeBlock(raw);

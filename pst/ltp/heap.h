@@ -89,7 +89,8 @@ private:
                             size_t extraBytes);
     Block& load(size_t blockIndex) const;
     void parse(size_t blockIndex, Block& b, const std::vector<uint8_t>& raw) const;
-    std::vector<uint8_t> serialize(size_t blockIndex, const Block& b) const;
+    // The block's stored bytes, into `out` (replacing what it held).
+    void serialize(size_t blockIndex, const Block& b, std::vector<uint8_t>& out) const;
     const std::vector<uint8_t>& item(Hid hid) const;
     bool fits(size_t blockIndex, size_t bytes) const;
     Hid place(size_t blockIndex, std::span<const uint8_t> bytes);
@@ -103,6 +104,7 @@ private:
     ndb::Bid stream_ = 0;  // the stream write() produced or the heap was read from
     mutable std::vector<Block> blocks_;
     std::vector<uint8_t> fillLevels_;  // one nibble per block, as last stored or computed
+    std::vector<uint8_t> image_;       // write()'s block image, reused from block to block
 };
 
 }  // namespace pst::ltp

@@ -60,7 +60,7 @@ ndb::Bid PropertyContext::Write(ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes
 }
 
 std::optional<PropertyContext::Record> PropertyContext::record(uint16_t id) const {
-    auto d = bth_.find(Key(id));
+    auto d = bth_.findView(Key(id));
     if (!d) return std::nullopt;
     return Record{Get16(*d, 0), Get32(*d, 2)};
 }
@@ -173,9 +173,9 @@ void PropertyContext::set(const PropertyValue& value) {
             break;
     }
     if (auto old = record(value.id())) releaseValue(*old);
-    std::vector<uint8_t> data;
-    AppendLe(data, type, 2);
-    AppendLe(data, stored, 4);
+    std::array<uint8_t, kPcDataSize> data{};
+    Put16(data, 0, type);
+    Put32(data, 2, stored);
     bth_.put(Key(value.id()), data);
 }
 

@@ -121,9 +121,11 @@ ndb::Nid ValueStore::newValueNid() const {
 
 uint32_t ValueStore::storeStream(const PropertyValue& value) {
     std::vector<uint8_t> pending;
+    pending.reserve(ndb::kMaxBlockData);
     std::vector<ndb::Bid> leaves;
     uint64_t delivered = 0;
     const uint64_t expected = value.size();
+    leaves.reserve((expected + ndb::kMaxBlockData - 1) / ndb::kMaxBlockData);
     value.producer()([&](std::span<const uint8_t> chunk) {
         delivered += chunk.size();
         if (delivered > expected) {

@@ -36,6 +36,7 @@ void AllocationMap::reset(uint64_t intervals) {
     freeSlotsTotal_ = 0;
     cursor_ = 0;
     dirty_.clear();
+    dirtyFlags_.clear();
     for (uint64_t k = 0; k < intervals; ++k) grow();
 }
 
@@ -105,12 +106,13 @@ void AllocationMap::append(const Bitmap& bits) {
     while (open < kAMapBitmapBytes && bits[open] == 0xFF) ++open;
     firstOpenByte_.push_back(open);
     freeSlotsTotal_ += freeSlots_.back();
+    dirtyFlags_.push_back(0);
     compactPassed();
 }
 
 void AllocationMap::grow() {
     append(FreshBitmap(maps_.size()));
-    dirty_.insert(maps_.size() - 1);
+    markDirty(maps_.size() - 1);
 }
 
 std::optional<uint32_t> AllocationMap::findRun(uint64_t k, uint32_t slots, bool pageAligned) const {
@@ -190,7 +192,7 @@ bool AllocationMap::markUsed(Ib ib, uint64_t bytes) {
     }
     uint32_t& open = firstOpenByte_[k];
     while (open < kAMapBitmapBytes && bits[open] == 0xFF) ++open;
-    dirty_.insert(k);
+    markDirty(k);
     return clean;
 }
 
@@ -207,8 +209,15 @@ void AllocationMap::markFree(Ib ib, uint64_t bytes) {
         ++freeSlotsTotal_;
     }
     firstOpenByte_[k] = std::min(firstOpenByte_[k], first / 8);
-    dirty_.insert(k);
+    markDirty(k);
     if (k < cursor_) cursor_ = k;
+}
+
+std::vector<uint64_t> AllocationMap::takeDirty() {
+    std::vector<uint64_t> out = std::exchange(dirty_, {});
+    for (uint64_t k : out) dirtyFlags_[k] = 0;
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 bool AllocationMap::isMarked(Ib ib) const {

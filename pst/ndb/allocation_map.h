@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <set>
 #include <utility>
 #include <vector>
 
@@ -42,8 +41,8 @@ class AllocationMap {
     void markFree(Ib ib, uint64_t bytes);
     bool isMarked(Ib ib) const;
 
-    // Intervals changed since the last call.
-    std::set<uint64_t> takeDirty() { return std::exchange(dirty_, {}); }
+    // Intervals changed since the last call, in ascending order.
+    std::vector<uint64_t> takeDirty();
 
   private:
     struct FreeRun {
@@ -75,7 +74,15 @@ class AllocationMap {
     std::vector<uint32_t> firstOpenByte_;
     uint64_t freeSlotsTotal_ = 0;
     uint64_t cursor_ = 0;  // first interval worth searching
-    std::set<uint64_t> dirty_;
+    // Changed intervals: a flag per interval and the list of the flagged ones.
+    std::vector<uint8_t> dirtyFlags_;
+    std::vector<uint64_t> dirty_;
+
+    void markDirty(uint64_t k) {
+        if (dirtyFlags_[k]) return;
+        dirtyFlags_[k] = 1;
+        dirty_.push_back(k);
+    }
 };
 
 }  // namespace pst::ndb

@@ -52,13 +52,19 @@ std::string CheckBlockTrailer(std::span<const uint8_t> image, uint16_t cb, Bid b
 }
 
 std::vector<uint8_t> EncodeDataTreeBlock(const DataTreeBlock& block) {
-    std::vector<uint8_t> out(8 + 8 * block.children.size());
-    out[0] = kBtypeDataTree;
-    out[1] = block.level;
-    Put16(out.data() + 2, static_cast<uint16_t>(block.children.size()));
-    Put32(out.data() + 4, block.lcbTotal);
-    for (size_t i = 0; i < block.children.size(); ++i) Put64(&out[8 + 8 * i], block.children[i]);
+    std::vector<uint8_t> out;
+    EncodeDataTreeBlock(block.level, block.lcbTotal, block.children, out);
     return out;
+}
+
+void EncodeDataTreeBlock(uint8_t level, uint32_t lcbTotal, std::span<const Bid> children,
+                         std::vector<uint8_t>& out) {
+    out.resize(8 + 8 * children.size());
+    out[0] = kBtypeDataTree;
+    out[1] = level;
+    Put16(out.data() + 2, static_cast<uint16_t>(children.size()));
+    Put32(out.data() + 4, lcbTotal);
+    for (size_t i = 0; i < children.size(); ++i) Put64(&out[8 + 8 * i], children[i]);
 }
 
 DataTreeBlock DecodeDataTreeBlock(std::span<const uint8_t> bytes, Bid bid) {

@@ -27,6 +27,9 @@ struct DataTreeBlock {
     std::vector<Bid> children;
 };
 std::vector<uint8_t> EncodeDataTreeBlock(const DataTreeBlock& block);
+// The same into `out` (replacing what it held), for callers that reuse one buffer.
+void EncodeDataTreeBlock(uint8_t level, uint32_t lcbTotal, std::span<const Bid> children,
+                         std::vector<uint8_t>& out);
 // Throws NdbError naming `bid` when the bytes are not a well-formed XBLOCK/XXBLOCK.
 DataTreeBlock DecodeDataTreeBlock(std::span<const uint8_t> bytes, Bid bid);
 

@@ -65,7 +65,7 @@ FileHandle::FileHandle(const std::filesystem::path& path, Access access) : path_
         try {
             window_ = WriteWindow::Open(path_, fd_);
         } catch (const std::exception&) {
-            // Without the window every write goes through the page cache.
+            // Without the window, writes are gathered in the buffer and go through the cache.
         }
     }
 }
@@ -73,30 +73,65 @@ FileHandle::FileHandle(const std::filesystem::path& path, Access access) : path_
 FileHandle::FileHandle(FileHandle&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       path_(std::move(other.path_)),
-      window_(std::move(other.window_)) {}
+      window_(std::move(other.window_)),
+      buffer_(std::move(other.buffer_)),
+      bufferAt_(other.bufferAt_),
+      buffered_(std::exchange(other.buffered_, 0)),
+      writeCalls_(other.writeCalls_),
+      pendingFrom_(std::exchange(other.pendingFrom_, UINT64_MAX)),
+      pendingTo_(std::exchange(other.pendingTo_, 0)),
+      pendingBytes_(std::exchange(other.pendingBytes_, 0)) {}
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     if (this != &other) {
-        window_.reset();
-        if (fd_ >= 0) ::close(fd_);
+        close();
         fd_ = std::exchange(other.fd_, -1);
         path_ = std::move(other.path_);
         window_ = std::move(other.window_);
+        buffer_ = std::move(other.buffer_);
+        bufferAt_ = other.bufferAt_;
+        buffered_ = std::exchange(other.buffered_, 0);
+        writeCalls_ = other.writeCalls_;
+        pendingFrom_ = std::exchange(other.pendingFrom_, UINT64_MAX);
+        pendingTo_ = std::exchange(other.pendingTo_, 0);
+        pendingBytes_ = std::exchange(other.pendingBytes_, 0);
     }
     return *this;
 }
 
 FileHandle::~FileHandle() {
-    window_.reset();  // writes what it holds through fd_
-    if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+    close();
+}
+
+void FileHandle::close() noexcept {
+    if (fd_ < 0) return;
+    try {
+        flush();
+    } catch (...) {
+        // Only uncommitted bytes were gathered; the next writer treats them as free space.
+    }
+    window_.reset();
+    ::close(fd_);  // closing drops the lock
+    fd_ = -1;
+    buffered_ = 0;
 }
 
 void FileHandle::readAt(uint64_t offset, std::span<uint8_t> out) const {
     if (window_ && window_->read(offset, out)) return;
+    // Gathered bytes cover a middle part of the range (or all of it); the rest is in the file.
+    uint64_t end = offset + out.size();
+    if (buffered_ > 0 && offset < bufferAt_ + buffered_ && end > bufferAt_) {
+        const uint64_t from = std::max(offset, bufferAt_);
+        const uint64_t to = std::min<uint64_t>(end, bufferAt_ + buffered_);
+        std::memcpy(out.data() + (from - offset), buffer_.get() + (from - bufferAt_), to - from);
+        if (to < end) readAt(to, out.subspan(to - offset));
+        end = from;
+    }
     size_t done = 0;
-    while (done < out.size()) {
+    const size_t want = end - offset;
+    while (done < want) {
         const ssize_t n =
-            ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+            ::pread(fd_, out.data() + done, want - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             throw NdbError(SystemError(path_, "read"));
@@ -113,15 +148,53 @@ void FileHandle::readAt(uint64_t offset, std::span<uint8_t> out) const {
     }
 }
 
+std::span<uint8_t> FileHandle::placeWrite(uint64_t offset, size_t size) {
+    if (window_) return window_->place(offset, size);
+    if (size > kWriteBufferBytes) {
+        throw NdbError(path_ + ": a placed write of " + std::to_string(size) +
+                       " bytes exceeds the write buffer");
+    }
+    // Joins the gathered bytes when it starts inside or right after them and still fits.
+    const bool joins = buffered_ > 0 && offset >= bufferAt_ && offset <= bufferAt_ + buffered_ &&
+                       offset - bufferAt_ + size <= kWriteBufferBytes;
+    if (!joins) {
+        flush();
+        if (!buffer_) buffer_ = std::make_unique_for_overwrite<uint8_t[]>(kWriteBufferBytes);
+        bufferAt_ = offset;
+    }
+    const size_t at = offset - bufferAt_;
+    buffered_ = std::max(buffered_, at + size);
+    return {buffer_.get() + at, size};
+}
+
 void FileHandle::writeAt(uint64_t offset, std::span<const uint8_t> bytes) {
+    if (bytes.empty()) return;
     if (window_) {
         window_->write(offset, bytes);
         return;
     }
+    if (bytes.size() > kWriteBufferBytes / 2) {
+        // Too big to be worth gathering: written as it is, after what it may overlap.
+        flush();
+        writeOut(offset, bytes.data(), bytes.size());
+        return;
+    }
+    std::memcpy(placeWrite(offset, bytes.size()).data(), bytes.data(), bytes.size());
+}
+
+void FileHandle::flush() {
+    if (window_) window_->flush();
+    if (buffered_ == 0) return;
+    const size_t size = std::exchange(buffered_, 0);
+    writeOut(bufferAt_, buffer_.get(), size);
+}
+
+void FileHandle::writeOut(uint64_t offset, const uint8_t* data, size_t size) {
     size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
-                                   static_cast<off_t>(offset + done));
+    while (done < size) {
+        const ssize_t n =
+            ::pwrite(fd_, data + done, size - done, static_cast<off_t>(offset + done));
+        ++writeCalls_;
         if (n < 0) {
             if (errno == EINTR) continue;
             throw NdbError(SystemError(path_, "write"));
@@ -129,8 +202,8 @@ void FileHandle::writeAt(uint64_t offset, std::span<const uint8_t> bytes) {
         done += static_cast<size_t>(n);
     }
     pendingFrom_ = std::min(pendingFrom_, offset);
-    pendingTo_ = std::max<uint64_t>(pendingTo_, offset + bytes.size());
-    pendingBytes_ += bytes.size();
+    pendingTo_ = std::max<uint64_t>(pendingTo_, offset + size);
+    pendingBytes_ += size;
     if (pendingBytes_ >= kWritebackChunk) startWriteback();
 }
 
@@ -152,18 +225,19 @@ uint64_t FileHandle::size() const {
     if (window_) window_->flush();
     struct stat st {};
     if (::fstat(fd_, &st) != 0) throw NdbError(SystemError(path_, "stat"));
-    return static_cast<uint64_t>(st.st_size);
+    const auto onDisk = static_cast<uint64_t>(st.st_size);
+    return buffered_ > 0 ? std::max<uint64_t>(onDisk, bufferAt_ + buffered_) : onDisk;
 }
 
 void FileHandle::truncate(uint64_t size) {
-    if (window_) window_->flush();
+    flush();
     if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
         throw NdbError(SystemError(path_, "resize"));
     }
 }
 
 void FileHandle::sync() {
-    if (window_) window_->flush();
+    flush();
     if (::fdatasync(fd_) != 0) throw NdbError(SystemError(path_, "flush"));
     pendingFrom_ = UINT64_MAX;
     pendingTo_ = 0;

@@ -1,6 +1,7 @@
 #include "pst/ndb/pst_file.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "pst/ndb/block.h"
 #include "pst/ndb/errors.h"
@@ -208,16 +209,18 @@ Bid PstFile::writeRawBlock(std::span<const uint8_t> bytes, bool internal) {
     }
     beginWrite();
     const Bid bid = nextBid(internal);
-    // One buffer from data to disk image: encoded in place, then sealed with its trailer.
-    std::vector<uint8_t> image(BlockDiskSize(bytes.size()), 0);
-    std::copy(bytes.begin(), bytes.end(), image.begin());
+    // The disk image is made where it is written from: the file's write buffer. Data, zero
+    // padding, then encoded in place and sealed with its trailer.
     const auto cb = static_cast<uint16_t>(bytes.size());
-    if (!internal) EncodeData(header_.encoding, bid, std::span(image).first(cb));
-    const Ib ib = allocate(image.size(), false);
+    const uint64_t size = BlockDiskSize(cb);
+    const Ib ib = allocate(size, false);
+    const std::span<uint8_t> image = file_.placeWrite(ib, size);
+    if (cb > 0) std::memcpy(image.data(), bytes.data(), cb);
+    std::memset(image.data() + cb, 0, size - cb - kBlockTrailerSize);
+    if (!internal) EncodeData(header_.encoding, bid, image.first(cb));
     SealBlockImage(image, cb, bid, ib);
-    file_.writeAt(ib, image);
     bbt_.put({bid, ib, cb, 1});
-    newBlocks_.insert(bid);
+    newBlocks_.add(bid);
     changed_ = true;
     return bid;
 }
@@ -412,7 +415,7 @@ Bid PstFile::writeDataTree(std::span<const Bid> leaves) {
 // but the leaves it shares with the remembered one at its front need no BBT lookups: their
 // sizes are known, and they exist because the remembered XBLOCK still refers to them.
 std::pair<Bid, uint64_t> PstFile::writeXBlock(std::span<const Bid> chunk) {
-    const XBlockMemo* prior = nullptr;
+    XBlockMemo* prior = nullptr;
     if (auto m = xblocks_.find(BidKey(chunk.front())); m != xblocks_.end()) {
         if (bbt_.find(BidKey(m->second.xblock))) {
             prior = &m->second;
@@ -422,18 +425,26 @@ std::pair<Bid, uint64_t> PstFile::writeXBlock(std::span<const Bid> chunk) {
     }
     if (prior && prior->children.size() == chunk.size() &&
         std::equal(chunk.begin(), chunk.end(), prior->children.begin())) {
-        xblocks_[BidKey(chunk.front())].used = ++memoClock_;
+        XBlockMemo& kept = xblocks_[BidKey(chunk.front())];
+        kept.used = ++memoClock_;
+        memoAges_.emplace_back(kept.used, BidKey(chunk.front()));
+        std::push_heap(memoAges_.begin(), memoAges_.end(), std::greater<>());
         return {prior->xblock, prior->lcbTotal};
     }
     XBlockMemo next;
-    next.children.assign(chunk.begin(), chunk.end());
-    next.sizes.resize(chunk.size());
     size_t same = 0;
     if (prior) {
         const size_t n = std::min(chunk.size(), prior->children.size());
         while (same < n && prior->children[same] == chunk[same]) ++same;
-        std::copy_n(prior->sizes.begin(), same, next.sizes.begin());
+        // The new memo replaces the prior one: its lists are reused, sizes of the shared
+        // front included.
+        next.children = std::move(prior->children);
+        next.sizes = std::move(prior->sizes);
+        prior->children.clear();
+        prior->sizes.clear();
     }
+    next.children.assign(chunk.begin(), chunk.end());
+    next.sizes.resize(chunk.size());
     uint64_t total = 0;
     for (size_t i = 0; i < chunk.size(); ++i) {
         if (i >= same) next.sizes[i] = blockEntry(chunk[i], "writeDataTree").cb;
@@ -443,9 +454,9 @@ std::pair<Bid, uint64_t> PstFile::writeXBlock(std::span<const Bid> chunk) {
         throw NdbError(path() + ": writeDataTree: " + std::to_string(total) +
                        " bytes under one XBLOCK exceed what one data tree holds");
     }
-    DataTreeBlock x{1, static_cast<uint32_t>(total), next.children};
-    next.xblock = writeRawBlock(EncodeDataTreeBlock(x), true);
-    next.lcbTotal = x.lcbTotal;
+    next.lcbTotal = static_cast<uint32_t>(total);
+    EncodeDataTreeBlock(1, next.lcbTotal, next.children, encoded_);
+    next.xblock = writeRawBlock(encoded_, true);
     for (size_t i = 0; i < chunk.size(); ++i) {
         if (i < same) {
             shiftRef(chunk[i], +1);
@@ -461,20 +472,33 @@ std::pair<Bid, uint64_t> PstFile::writeXBlock(std::span<const Bid> chunk) {
 void PstFile::remember(XBlockMemo memo) {
     memo.used = ++memoClock_;
     const Bid key = BidKey(memo.children.front());
+    memoAges_.emplace_back(memo.used, key);
+    std::push_heap(memoAges_.begin(), memoAges_.end(), std::greater<>());
     xblocks_[key] = std::move(memo);
-    if (xblocks_.size() <= kMaxXBlockMemos) return;
-    // Streams rewritten at every commit stay fresh; one-off streams age out.
-    auto oldest = xblocks_.begin();
-    for (auto it = xblocks_.begin(); it != xblocks_.end(); ++it) {
-        if (it->second.used < oldest->second.used) oldest = it;
+    if (xblocks_.size() > kMaxXBlockMemos) {
+        // Streams rewritten at every commit stay fresh; one-off streams age out. Ages of memos
+        // since used again or dropped are stale: skipped here.
+        while (!memoAges_.empty()) {
+            std::pop_heap(memoAges_.begin(), memoAges_.end(), std::greater<>());
+            const auto [used, oldest] = memoAges_.back();
+            memoAges_.pop_back();
+            if (auto m = xblocks_.find(oldest); m != xblocks_.end() && m->second.used == used) {
+                xblocks_.erase(m);
+                break;
+            }
+        }
     }
-    xblocks_.erase(oldest);
+    if (memoAges_.size() > 8 * kMaxXBlockMemos) {
+        memoAges_.clear();
+        for (const auto& [k, m] : xblocks_) memoAges_.emplace_back(m.used, k);
+        std::make_heap(memoAges_.begin(), memoAges_.end(), std::greater<>());
+    }
 }
 
 void PstFile::shiftRef(Bid bid, int32_t delta) {
     changed_ = true;
     // Blocks of this transaction sit in BBT pages that are dirty anyway: counted at once.
-    if (newBlocks_.count(BidKey(bid)) != 0) {
+    if (newBlocks_.contains(BidKey(bid))) {
         if (auto e = bbt_.find(BidKey(bid))) {
             e->cRef = static_cast<uint16_t>(e->cRef + delta);
             bbt_.put(*e);
@@ -492,6 +516,7 @@ Bid PstFile::writeStream(std::span<const uint8_t> bytes) {
     }
     if (bytes.empty()) return writeBlock(bytes);
     std::vector<Bid> leaves;
+    leaves.reserve((bytes.size() + kMaxBlockData - 1) / kMaxBlockData);
     for (size_t at = 0; at < bytes.size(); at += kMaxBlockData) {
         leaves.push_back(writeBlock(bytes.subspan(at, std::min(kMaxBlockData, bytes.size() - at))));
     }
@@ -592,7 +617,7 @@ void PstFile::release(Bid bid) {
     // A committed block counts at least one reference in the BBT; with one more added in this
     // transaction it keeps a reference after this one goes, so the BBT need not be read.
     if (auto d = refDelta_.find(BidKey(bid));
-        d != refDelta_.end() && d->second > 0 && newBlocks_.count(BidKey(bid)) == 0) {
+        d != refDelta_.end() && d->second > 0 && !newBlocks_.contains(BidKey(bid))) {
         shiftRef(bid, -1);
         return;
     }
@@ -637,7 +662,7 @@ void PstFile::drop(const BbtEntry& e) {
     bbt_.erase(BidKey(e.bid));
     refDelta_.erase(BidKey(e.bid));
     const uint64_t size = BlockDiskSize(e.cb);
-    if (newBlocks_.erase(BidKey(e.bid)) != 0) {
+    if (newBlocks_.remove(BidKey(e.bid))) {
         amap_.markFree(e.ib, size);  // never committed: reusable at once
     } else {
         pendingFree_.emplace_back(e.ib, size);
@@ -651,10 +676,10 @@ void PstFile::commit() {
     if (!changed_ && !inTransaction_) return;
     beginWrite();
 
-    std::vector<Bid> fresh(newBlocks_.begin(), newBlocks_.end());
-    std::sort(fresh.begin(), fresh.end());
-    for (Bid bid : fresh) {
-        if (newBlocks_.count(bid) == 0) continue;  // dropped with its parent
+    // By index: dropping a block changes entries in place, never the list's length.
+    for (size_t i = 0; i < newBlocks_.all().size(); ++i) {
+        const Bid bid = newBlocks_.all()[i];
+        if ((bid & 1) != 0) continue;  // dropped with its parent
         const auto e = findBlock(bid);
         if (e && e->cRef < 2) drop(*e);
     }

@@ -7,13 +7,13 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "pst/ndb/allocation_map.h"
 #include "pst/ndb/btree.h"
 #include "pst/ndb/file_handle.h"
 #include "pst/ndb/header.h"
+#include "pst/ndb/new_block_set.h"
 #include "pst/ndb/node_database.h"
 
 namespace pst::ndb {
@@ -117,7 +117,7 @@ class PstFile final : public NodeDatabase {
     bool inTransaction_ = false;  // the header already says "maps invalid"
     bool mapsTouched_ = false;    // commit() began rewriting the maps
     bool changed_ = false;
-    std::unordered_set<Bid> newBlocks_;                 // written in this transaction
+    NewBlockSet newBlocks_;                             // written in this transaction
     std::vector<std::pair<Ib, uint64_t>> pendingFree_;  // committed space to free at commit
     // Reference count changes not yet put into the BBT. Rewriting a data tree adds a reference
     // to every leaf and dropping the old tree takes it away again; kept apart, the pair cancels
@@ -137,6 +137,10 @@ class PstFile final : public NodeDatabase {
     static constexpr size_t kKeptTreePages = 4096;
     std::unordered_map<Bid, XBlockMemo> xblocks_;
     uint64_t memoClock_ = 0;
+    // (used, key) of each memo write or reuse, oldest first: finds the memo to forget without
+    // scanning them all.
+    std::vector<std::pair<uint64_t, Bid>> memoAges_;
+    std::vector<uint8_t> encoded_;  // an XBLOCK's bytes, reused from one to the next
 
     std::pair<Bid, uint64_t> writeXBlock(std::span<const Bid> chunk);
     void remember(XBlockMemo memo);

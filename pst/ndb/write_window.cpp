@@ -111,6 +111,20 @@ void WriteWindow::write(uint64_t offset, std::span<const uint8_t> bytes) {
     }
 }
 
+std::span<uint8_t> WriteWindow::place(uint64_t offset, size_t size) {
+    throwIfFailed();
+    if (size > kSpan - kPage) {
+        throw NdbError(path_ + ": a placed write of " + std::to_string(size) +
+                       " bytes exceeds the write window");
+    }
+    if (!window_.ranges.empty() &&
+        (offset < window_.base || offset + size > window_.base + kSpan))
+        submit();
+    if (window_.ranges.empty()) window_.base = AlignDown(offset);
+    AddRange(window_.ranges, offset, offset + size);
+    return {window_.data + (offset - window_.base), size};
+}
+
 bool WriteWindow::read(uint64_t offset, std::span<uint8_t> out) {
     throwIfFailed();
     const uint64_t end = offset + out.size();

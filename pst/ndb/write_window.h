@@ -37,6 +37,9 @@ class WriteWindow {
     WriteWindow& operator=(const WriteWindow&) = delete;
 
     void write(uint64_t offset, std::span<const uint8_t> bytes);
+    // Room for `size` bytes (at most kSpan - kPage) at `offset`, for the caller to fill before
+    // its next call: a write without a copy. The bytes start undefined.
+    std::span<uint8_t> place(uint64_t offset, size_t size);
     // Copies `out` from the window when it holds every byte of it; otherwise makes sure the
     // file holds whatever was written there (flushing when the range was touched) and
     // returns false, for the caller to read the file.

@@ -1,0 +1,267 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <random>
+
+#include "pst/ndb/file_handle.h"
+#include "pst/ndb/pst_file.h"
+#include "pst/ndb/verify.h"
+#include "tests/pst/ndb/ndb_test_util.h"
+
+namespace pst::ndb {
+namespace {
+
+using testing::Pattern;
+using testing::ReadAll;
+using testing::ScratchDir;
+
+constexpr size_t kBuffer = FileHandle::kWriteBufferBytes;
+
+// The file as the handle's writes so far should leave it, kept next to the real one.
+struct Mirror {
+    std::vector<uint8_t> bytes;
+    void write(uint64_t at, std::span<const uint8_t> data) {
+        if (bytes.size() < at + data.size()) bytes.resize(at + data.size(), 0);
+        std::copy(data.begin(), data.end(), bytes.begin() + static_cast<ptrdiff_t>(at));
+    }
+};
+
+// These cases are about the gathering buffer, which handles writes where the file system does
+// not take direct I/O (the write window has its own tests); PST-level cases below run with
+// whichever the scratch folder gets.
+struct GatheringBuffer {
+    GatheringBuffer() { setenv("EML2PST_BUFFERED_WRITES", "1", 1); }
+    ~GatheringBuffer() { unsetenv("EML2PST_BUFFERED_WRITES"); }
+};
+
+std::vector<uint8_t> ReadBack(const FileHandle& f, uint64_t at, size_t n) {
+    std::vector<uint8_t> out(n);
+    f.readAt(at, out);
+    return out;
+}
+
+std::vector<uint8_t> Slice(const std::vector<uint8_t>& v, uint64_t at, size_t n) {
+    return {v.begin() + static_cast<ptrdiff_t>(at), v.begin() + static_cast<ptrdiff_t>(at + n)};
+}
+
+TEST(WriteCombining, GathersAdjacentWritesAndReadsThemBack) {
+    GatheringBuffer gathering;
+    ScratchDir dir;
+    const auto path = dir / "gather.bin";
+    Mirror m;
+    FileHandle f(path, FileHandle::Access::Create);
+    // Written straight to the file, then partly overwritten by gathered bytes.
+    const auto base = Pattern(3 * 4096, 1);
+    f.writeAt(0, base);
+    f.sync();
+    m.write(0, base);
+    const uint64_t callsBefore = f.writeCalls();
+    uint64_t at = 4096;
+    for (uint32_t i = 0; i < 200; ++i) {
+        const auto block = Pattern(64 + (i % 7) * 64, 100 + i);
+        f.writeAt(at, block);
+        m.write(at, block);
+        at += block.size();
+    }
+    EXPECT_EQ(f.writeCalls(), callsBefore) << "adjacent writes went to the file one by one";
+    EXPECT_EQ(f.size(), m.bytes.size());
+    // Ranges inside the gathered bytes, across their start (file + buffer), across their end
+    // (buffer + file) and covering them whole.
+    for (auto [from, n] : std::vector<std::pair<uint64_t, size_t>>{
+             {5000, 300}, {4000, 200}, {2000, 8000}, {0, m.bytes.size()}}) {
+        EXPECT_EQ(ReadBack(f, from, n), Slice(m.bytes, from, n)) << from << "+" << n;
+    }
+    // A rewrite inside the gathered range and one running past its end.
+    const auto patch = Pattern(500, 7);
+    f.writeAt(6000, patch);
+    m.write(6000, patch);
+    const auto tail = Pattern(900, 8);
+    f.writeAt(at - 300, tail);
+    m.write(at - 300, tail);
+    EXPECT_EQ(ReadBack(f, 0, m.bytes.size()), m.bytes);
+    EXPECT_EQ(f.writeCalls(), callsBefore);
+    // Another reader sees the bytes once synced.
+    f.sync();
+    EXPECT_EQ(f.writeCalls(), callsBefore + 1);
+    EXPECT_EQ(ReadAll(path), m.bytes);
+}
+
+TEST(WriteCombining, BufferLimitOverlapsAndTruncation) {
+    GatheringBuffer gathering;
+    ScratchDir dir;
+    const auto path = dir / "limit.bin";
+    Mirror m;
+    {
+        FileHandle f(path, FileHandle::Access::Create);
+        // Fill the buffer to just short of its limit, then a write that straddles the limit.
+        const auto fill = Pattern(kBuffer - 100, 2);
+        f.writeAt(1000, fill);  // over half the buffer: written at once
+        m.write(1000, fill);
+        uint64_t end = 10'000'000;
+        for (uint32_t i = 0; end - 10'000'000 + 100'000 <= kBuffer; ++i) {
+            const auto chunk = Pattern(100'000, 20 + i);
+            f.writeAt(end, chunk);
+            m.write(end, chunk);
+            end += chunk.size();
+        }
+        const uint64_t calls = f.writeCalls();
+        const auto straddle = Pattern(150'000, 5);
+        ASSERT_GT(end - 10'000'000 + straddle.size(), kBuffer);
+        f.writeAt(end, straddle);
+        m.write(end, straddle);
+        EXPECT_EQ(f.writeCalls(), calls + 1);  // the full buffer went out, the rest waits
+        end += straddle.size();
+        EXPECT_EQ(ReadBack(f, 10'000'000 - 10, end - 10'000'000 + 10),
+                  Slice(m.bytes, 10'000'000 - 10, end - 10'000'000 + 10));
+        // A write running past the gathered bytes' end, then one starting before their start
+        // and overlapping them: the later bytes win.
+        const auto past = Pattern(3000, 6);
+        f.writeAt(end - 1000, past);
+        m.write(end - 1000, past);
+        const uint64_t gatheredFrom = end - straddle.size();
+        const auto over = Pattern(2000, 9);
+        f.writeAt(gatheredFrom - 500, over);
+        m.write(gatheredFrom - 500, over);
+        EXPECT_EQ(f.size(), m.bytes.size());
+        EXPECT_EQ(ReadBack(f, gatheredFrom - 3000, 6000),
+                  Slice(m.bytes, gatheredFrom - 3000, 6000));
+        EXPECT_EQ(ReadBack(f, end - 3000, 5000), Slice(m.bytes, end - 3000, 5000));
+        // Truncating below the gathered bytes' end drops what lies past it.
+        const auto late = Pattern(640, 10);
+        f.writeAt(end + 10'000, late);
+        m.write(end + 10'000, late);
+        f.truncate(end + 10'200);
+        m.bytes.resize(end + 10'200);
+        EXPECT_EQ(f.size(), m.bytes.size());
+        // Closing writes out what is still gathered.
+        const auto last = Pattern(128, 11);
+        f.writeAt(2000, last);
+        m.write(2000, last);
+    }
+    EXPECT_EQ(ReadAll(path), m.bytes);
+}
+
+// Random writes (adjacent runs, rewrites, jumps back), reads and syncs against the mirror.
+TEST(WriteCombining, RandomWorkloadMatchesAPlainFile) {
+    GatheringBuffer gathering;
+    ScratchDir dir;
+    const auto path = dir / "random.bin";
+    Mirror m;
+    std::mt19937 rng(20261207);
+    {
+        FileHandle f(path, FileHandle::Access::Create);
+        uint64_t next = 0;
+        for (int step = 0; step < 3000; ++step) {
+            const uint32_t kind = rng() % 100;
+            if (kind < 70) {
+                const auto bytes = Pattern(1 + rng() % 9000, static_cast<uint32_t>(step));
+                uint64_t at = next;
+                if (kind >= 60 && !m.bytes.empty()) at = rng() % m.bytes.size();
+                if (kind == 69) at = next + rng() % 5000;  // leaves a hole
+                f.writeAt(at, bytes);
+                m.write(at, bytes);
+                next = std::max(next, at + bytes.size());
+            } else if (kind < 95 && !m.bytes.empty()) {
+                const uint64_t at = rng() % m.bytes.size();
+                const size_t n = 1 + rng() % std::min<uint64_t>(20000, m.bytes.size() - at);
+                ASSERT_EQ(ReadBack(f, at, n), Slice(m.bytes, at, n)) << "step " << step;
+            } else if (kind < 98) {
+                f.sync();
+                ASSERT_EQ(ReadAll(path), m.bytes) << "step " << step;
+            } else {
+                ASSERT_EQ(f.size(), m.bytes.size()) << "step " << step;
+            }
+        }
+        EXPECT_LT(f.writeCalls(), 1500u);
+    }
+    EXPECT_EQ(ReadAll(path), m.bytes);
+}
+
+// A PST writer reads its own blocks back before committing them, some still gathered.
+TEST(WriteCombining, UncommittedBlocksReadBackAndCommitWhole) {
+    ScratchDir dir;
+    const auto path = dir / "blocks.pst";
+    std::map<Nid, std::vector<uint8_t>> expected;
+    {
+        auto f = PstFile::Create(path);
+        for (uint32_t i = 0; i < 600; ++i) {  // ~5 MiB: the buffer fills and goes out twice
+            const auto data = Pattern(1000 + (i * 37) % 8000, i);
+            const Bid bid = f->writeStream(data);
+            EXPECT_EQ(f->readStream(bid), data) << i;
+            const Nid nid = MakeNid(kNidTypeNormalMessage, 100 + i);
+            f->putNode({nid, bid, 0, 0});
+            expected[nid] = data;
+            if (i % 97 == 0) {  // a node replaced: its old block is freed and reused
+                const auto again = Pattern(500, 5000 + i);
+                f->putNode({nid, f->writeStream(again), 0, 0});
+                expected[nid] = again;
+            }
+        }
+        for (const auto& [nid, data] : expected) {
+            EXPECT_EQ(f->readStream(f->findNode(nid)->data), data);
+        }
+        f->commit();
+    }
+    EXPECT_TRUE(VerifyFile(path).empty());
+    auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
+    size_t seen = 0;
+    f->forEachNode([&](const NodeEntry& n) {
+        ++seen;
+        EXPECT_EQ(f->readStream(n.data), expected.at(n.nid));
+    });
+    EXPECT_EQ(seen, expected.size());
+}
+
+// Killed with blocks still gathered (never written): the file is as of the last commit.
+TEST(WriteCombining, KillWithGatheredBlocksLeavesTheLastCommit) {
+    ScratchDir dir;
+    const auto path = dir / "killed.pst";
+    const Nid kept = MakeNid(kNidTypeNormalMessage, 40);
+    {
+        auto f = PstFile::Create(path);
+        f->putNode({kept, f->writeStream(Pattern(20000, 1)), 0, 0});
+        f->commit();
+    }
+    const uint64_t committedSize = std::filesystem::file_size(path);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        try {
+            auto f = PstFile::Open(path, PstFile::Mode::ReadWrite);
+            f->putNode({kept, f->writeStream(Pattern(300, 2)), 0, 0});
+            for (uint32_t i = 0; i < 20; ++i) {
+                f->putNode({MakeNid(kNidTypeNormalMessage, 50 + i),
+                            f->writeStream(Pattern(3000, 10 + i)), 0, 0});
+            }
+            raise(SIGKILL);
+        } catch (...) {
+            _exit(2);
+        }
+        _exit(3);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    EXPECT_EQ(std::filesystem::file_size(path), committedSize)
+        << "gathered blocks reached the file";
+    {
+        auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
+        std::vector<Nid> nodes;
+        f->forEachNode([&](const NodeEntry& n) { nodes.push_back(n.nid); });
+        EXPECT_EQ(nodes, std::vector<Nid>{kept});
+        EXPECT_EQ(f->readStream(f->findNode(kept)->data), Pattern(20000, 1));
+    }
+    {
+        auto f = PstFile::Open(path, PstFile::Mode::ReadWrite);
+        EXPECT_TRUE(f->recoveredMaps());
+    }
+    EXPECT_TRUE(VerifyFile(path).empty());
+}
+
+}  // namespace
+}  // namespace pst::ndb
