@@ -13,8 +13,12 @@
 namespace pst::ndb {
 namespace {
 
-constexpr uint64_t AlignDown(uint64_t x) { return x & ~(WriteWindow::kPage - 1); }
-constexpr uint64_t AlignUp(uint64_t x) { return AlignDown(x + WriteWindow::kPage - 1); }
+constexpr uint64_t AlignDown(uint64_t x) {
+    return x & ~(WriteWindow::kPage - 1);
+}
+constexpr uint64_t AlignUp(uint64_t x) {
+    return AlignDown(x + WriteWindow::kPage - 1);
+}
 
 // Writes all of it; returns 0 or the errno of the failure.
 int WriteAll(int fd, uint64_t offset, const uint8_t* data, size_t size) {
@@ -57,14 +61,15 @@ std::unique_ptr<WriteWindow> WriteWindow::Open(const std::string& path, int fd) 
 
 WriteWindow::WriteWindow(std::string path, int fd, int directFd)
     : path_(std::move(path)), fd_(fd), directFd_(directFd) {
-    window_.data = AllocateSpan();
     try {
-        spare_.data = AllocateSpan();
+        for (size_t i = 0; i < kBuffers; ++i) buffers_.push_back(AllocateSpan());
     } catch (...) {
-        std::free(window_.data);
+        for (uint8_t* b : buffers_) std::free(b);
         ::close(directFd_);
         throw;
     }
+    window_.data = buffers_[0];
+    free_.assign(buffers_.begin() + 1, buffers_.end());
     writer_ = std::thread([this] { writerLoop(); });
 }
 
@@ -79,10 +84,9 @@ WriteWindow::~WriteWindow() {
         stop_ = true;
     }
     changed_.notify_all();
-    writer_.join();
+    writer_.join();  // the writer finishes the queue first
     ::close(directFd_);
-    std::free(window_.data);
-    std::free(spare_.data);
+    for (uint8_t* b : buffers_) std::free(b);
 }
 
 void WriteWindow::write(uint64_t offset, std::span<const uint8_t> bytes) {
@@ -100,11 +104,13 @@ void WriteWindow::write(uint64_t offset, std::span<const uint8_t> bytes) {
             continue;
         }
         if (offset < window_.base && offset + bytes.size() <= window_.base) {
-            // Behind the window (maps, the header, a reused hole): through the page cache, but
-            // never before a direct write of the same stretch that is still under way.
-            if (overlapsPending(offset, offset + bytes.size())) waitForWriter();
-            throwIfFailed();
-            writeBuffered(offset, bytes.data(), bytes.size());
+            // Behind the window (B-tree and map pages at a commit, the header, a reused hole):
+            // kept aside and queued before the window, so it reaches the file after everything
+            // written before it and before anything written after it.
+            behind_.pieces.push_back({offset, nullptr, bytes.size(), false});
+            behind_.bytes.insert(behind_.bytes.end(), bytes.begin(), bytes.end());
+            AddRange(behind_.ranges, offset, offset + bytes.size());
+            if (behind_.bytes.size() >= kSpan) submit();
             return;
         }
         submit();  // beyond the window, or reaching into it from behind: start afresh
@@ -117,8 +123,7 @@ std::span<uint8_t> WriteWindow::place(uint64_t offset, size_t size) {
         throw NdbError(path_ + ": a placed write of " + std::to_string(size) +
                        " bytes exceeds the write window");
     }
-    if (!window_.ranges.empty() &&
-        (offset < window_.base || offset + size > window_.base + kSpan))
+    if (!window_.ranges.empty() && (offset < window_.base || offset + size > window_.base + kSpan))
         submit();
     if (window_.ranges.empty()) window_.base = AlignDown(offset);
     AddRange(window_.ranges, offset, offset + size);
@@ -128,10 +133,14 @@ std::span<uint8_t> WriteWindow::place(uint64_t offset, size_t size) {
 bool WriteWindow::read(uint64_t offset, std::span<uint8_t> out) {
     throwIfFailed();
     const uint64_t end = offset + out.size();
-    for (const auto& [from, to] : window_.ranges) {
-        if (from <= offset && end <= to) {
-            std::memcpy(out.data(), window_.data + (offset - window_.base), out.size());
-            return true;
+    const bool behind = std::any_of(behind_.ranges.begin(), behind_.ranges.end(),
+                                    [&](auto& r) { return r.first < end && offset < r.second; });
+    if (!behind) {
+        for (const auto& [from, to] : window_.ranges) {
+            if (from <= offset && end <= to) {
+                std::memcpy(out.data(), window_.data + (offset - window_.base), out.size());
+                return true;
+            }
         }
     }
     if (overlapsPending(offset, end)) flush();
@@ -145,77 +154,84 @@ void WriteWindow::flush() {
 }
 
 bool WriteWindow::pending() {
-    if (!window_.ranges.empty()) return true;
+    if (!window_.ranges.empty() || !behind_.pieces.empty()) return true;
     std::lock_guard lock(mutex_);
-    return busy_;
+    return !jobs_.empty();
 }
 
 void WriteWindow::submit() {
+    if (!behind_.pieces.empty()) {
+        size_t at = 0;
+        for (Piece& p : behind_.pieces) {
+            p.data = behind_.bytes.data() + at;  // the vector no longer grows
+            at += p.size;
+        }
+        queue(std::exchange(behind_, Job{}));
+    }
     if (window_.ranges.empty()) return;
-    // Nothing of this window reaches the file before the writer is done with the last one,
-    // which may cover the same pages.
-    waitForWriter();
-    std::vector<Run> runs;
+    Job job;
     auto at = [&](uint64_t offset) { return window_.data + (offset - window_.base); };
     for (const auto& [from, to] : window_.ranges) {
         const uint64_t first = AlignUp(from), last = AlignDown(to);
         if (first >= last) {
-            writeBuffered(from, at(from), to - from);
+            job.pieces.push_back({from, at(from), static_cast<size_t>(to - from), false});
             continue;
         }
-        if (from < first) writeBuffered(from, at(from), first - from);
-        runs.push_back({first, at(first), static_cast<size_t>(last - first)});
-        if (last < to) writeBuffered(last, at(last), to - last);
+        if (from < first)
+            job.pieces.push_back({from, at(from), static_cast<size_t>(first - from), false});
+        job.pieces.push_back({first, at(first), static_cast<size_t>(last - first), true});
+        if (last < to)
+            job.pieces.push_back({last, at(last), static_cast<size_t>(to - last), false});
     }
+    job.ranges = std::move(window_.ranges);
     window_.ranges.clear();
-    if (runs.empty()) return;
-    {
-        std::lock_guard lock(mutex_);
-        job_ = std::move(runs);
-        jobFrom_ = window_.base;
-        jobTo_ = window_.base + kSpan;
-        busy_ = true;
-        std::swap(window_.data, spare_.data);
-    }
+    job.buffer = window_.data;
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !free_.empty(); });
+    window_.data = free_.back();
+    free_.pop_back();
+    jobs_.push_back(std::move(job));
+    changed_.notify_all();
+}
+
+void WriteWindow::queue(Job job) {
+    std::lock_guard lock(mutex_);
+    jobs_.push_back(std::move(job));
     changed_.notify_all();
 }
 
 void WriteWindow::writerLoop() {
     std::unique_lock lock(mutex_);
     while (true) {
-        changed_.wait(lock, [&] { return stop_ || busy_; });
-        if (!busy_) return;  // stopping, and nothing left to write
-        const std::vector<Run> runs = job_;
+        changed_.wait(lock, [&] { return stop_ || !jobs_.empty(); });
+        if (jobs_.empty()) return;  // stopping, and nothing left to write
+        // The job stays queued while it is written, so readers of its ranges wait for it.
+        const std::vector<Piece> pieces = jobs_.front().pieces;
         lock.unlock();
         std::string failure;
-        for (const Run& run : runs) {
-            int err = WriteAll(directFd_, run.offset, run.data, run.size);
+        for (const Piece& p : pieces) {
+            int err = WriteAll(p.direct ? directFd_ : fd_, p.offset, p.data, p.size);
             // A file system may open for direct I/O and still refuse a transfer.
-            if (err == EINVAL) err = WriteAll(fd_, run.offset, run.data, run.size);
+            if (err == EINVAL && p.direct) err = WriteAll(fd_, p.offset, p.data, p.size);
             if (err != 0 && failure.empty())
                 failure = path_ + ": write failed: " + std::strerror(err);
         }
         lock.lock();
         if (!failure.empty() && error_.empty()) error_ = failure;
-        job_.clear();
-        busy_ = false;
+        if (jobs_.front().buffer) free_.push_back(jobs_.front().buffer);
+        jobs_.pop_front();
         changed_.notify_all();
     }
 }
 
 void WriteWindow::waitForWriter() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return !busy_; });
+    changed_.wait(lock, [&] { return jobs_.empty(); });
 }
 
 void WriteWindow::throwIfFailed() {
     std::lock_guard lock(mutex_);
     if (!error_.empty()) throw NdbError(error_);
-}
-
-void WriteWindow::writeBuffered(uint64_t offset, const uint8_t* data, size_t size) {
-    const int err = WriteAll(fd_, offset, data, size);
-    if (err != 0) throw NdbError(path_ + ": write failed: " + std::strerror(err));
 }
 
 void WriteWindow::AddRange(std::vector<std::pair<uint64_t, uint64_t>>& ranges, uint64_t from,
@@ -239,10 +255,13 @@ void WriteWindow::AddRange(std::vector<std::pair<uint64_t, uint64_t>>& ranges, u
 }
 
 bool WriteWindow::overlapsPending(uint64_t from, uint64_t to) {
-    for (const auto& [a, b] : window_.ranges)
-        if (a < to && from < b) return true;
+    auto touches = [&](const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+        return std::any_of(ranges.begin(), ranges.end(),
+                           [&](auto& r) { return r.first < to && from < r.second; });
+    };
+    if (touches(window_.ranges) || touches(behind_.ranges)) return true;
     std::lock_guard lock(mutex_);
-    return busy_ && jobFrom_ < to && from < jobTo_;
+    return std::any_of(jobs_.begin(), jobs_.end(), [&](const Job& j) { return touches(j.ranges); });
 }
 
 }  // namespace pst::ndb

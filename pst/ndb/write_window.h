@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -13,11 +14,12 @@
 namespace pst::ndb {
 
 // Gathers the writes that land in one page-aligned stretch of the file (the window) and hands
-// the whole pages among them to a writer thread that writes them past the page cache
-// (O_DIRECT); the few partly covered pages go through the ordinary descriptor. Data files are
-// written almost front to back in blocks of a few KB, and through the page cache the kernel's
-// copying and writeback cost more than everything else the writer does; written directly the
-// disk works while the converter goes on with the next messages.
+// them to a writer thread, which writes the whole pages among them past the page cache
+// (O_DIRECT) and the few partly covered pages through the ordinary descriptor. Data files are
+// written almost front to back in blocks of a few KB; through the page cache the kernel's
+// copying and writeback cost more than everything else the converter does, and a write there
+// waits for the file's lock while a direct write is under way. So every write goes through the
+// writer, in the order it was made, and the converter goes on with the next messages.
 //
 // Only bytes that were written are ever written back: a page is written directly only when
 // every byte of it came through here, so whatever the file holds around a write stays.
@@ -27,6 +29,9 @@ class WriteWindow {
   public:
     static constexpr uint64_t kPage = 4096;
     static constexpr uint64_t kSpan = 2u << 20;
+    // The window and up to three spans queued: the writer gets through bursts (a message with
+    // large attachments) while the converter goes on.
+    static constexpr size_t kBuffers = 4;
 
     // A window over `fd` (open for writing), or null where the file system does not take
     // direct I/O; the caller then writes through `fd` as before.
@@ -49,25 +54,32 @@ class WriteWindow {
     bool pending();
 
   private:
-    struct Run {
+    struct Piece {
         uint64_t offset;
         const uint8_t* data;
         size_t size;
+        bool direct;
     };
-    struct Buffer {
+    // Writes for the writer, done in order; `buffer` (a window's) returns to the pool after.
+    struct Job {
+        std::vector<Piece> pieces;
+        uint8_t* buffer = nullptr;
+        std::vector<uint8_t> bytes;                         // the data of writes behind the window
+        std::vector<std::pair<uint64_t, uint64_t>> ranges;  // what it touches, for readers
+    };
+    struct Window {
         uint8_t* data = nullptr;
-        uint64_t base = 0;  // file offset of data[0], page-aligned
+        uint64_t base = 0;                                  // file offset of data[0], page-aligned
         std::vector<std::pair<uint64_t, uint64_t>> ranges;  // written [from, to), sorted, apart
     };
 
     WriteWindow(std::string path, int fd, int directFd);
     void writerLoop();
-    // Hands the window's whole pages to the writer and writes its partial pages; the window
-    // is empty afterwards.
+    // Queues the writes held behind the window, then the window's; the window is empty after.
     void submit();
-    void waitForWriter();
+    void queue(Job job);
+    void waitForWriter();  // until nothing is queued
     void throwIfFailed();
-    void writeBuffered(uint64_t offset, const uint8_t* data, size_t size);
     static void AddRange(std::vector<std::pair<uint64_t, uint64_t>>& ranges, uint64_t from,
                          uint64_t to);
     bool overlapsPending(uint64_t from, uint64_t to);
@@ -75,14 +87,14 @@ class WriteWindow {
     const std::string path_;
     const int fd_;
     const int directFd_;
-    Buffer window_;  // filled by the caller
-    Buffer spare_;   // the writer's, while it writes it
+    std::vector<uint8_t*> buffers_;  // all of them, for freeing
+    Window window_;                  // filled by the caller
+    Job behind_;                     // writes behind the window, not yet queued
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<Run> job_;         // the writer's current work, empty when idle
-    uint64_t jobFrom_ = 0, jobTo_ = 0;  // the file range the job may touch
-    bool busy_ = false;
+    std::deque<Job> jobs_;        // the front one is being written
+    std::vector<uint8_t*> free_;  // buffers neither in the window nor queued
     bool stop_ = false;
     std::string error_;  // the first failure of the writer, reported by the caller's next call
     std::thread writer_;
