@@ -22,7 +22,7 @@ ReadAhead::~ReadAhead() {
         std::lock_guard lock(mutex_);
         stop_ = true;
     }
-    changed_.notify_all();
+    workerCv_.notify_all();
     worker_.join();
 }
 
@@ -32,10 +32,12 @@ void ReadAhead::run() {
     while (true) {
         // Never behind the caller, never more than depth_ ahead of it, and never holding more
         // than the budget (a result waiting is always taken or dropped, so this ends).
-        changed_.wait(lock, [&] {
+        workerWaiting_ = true;
+        workerCv_.wait(lock, [&] {
             return stop_ ||
                    (std::max(at, next_) < next_ + depth_ && readyBytes_ < byteBudget_);
         });
+        workerWaiting_ = false;
         at = std::max(at, next_);
         if (stop_ || at >= paths_.size()) return;
         const size_t position = at++;
@@ -53,8 +55,16 @@ void ReadAhead::run() {
             ready_.push_back({position, sizeError ? 0 : fileBytes, std::move(result)});
             readyBytes_ += ready_.back().fileBytes;
         }
-        changed_.notify_all();
+        if (callerWaiting_) callerCv_.notify_one();
     }
+}
+
+// The worker is woken only once the caller has taken half of its lead (or passed over
+// entries), not at every message: a wake-up costs both threads more than a message's
+// bookkeeping.
+void ReadAhead::wakeWorker(bool skipped) {
+    if (workerWaiting_ && (skipped || ready_.size() <= depth_ / 2 || ready_.empty()))
+        workerCv_.notify_one();
 }
 
 std::optional<ImportResult> ReadAhead::take(const std::string& path) {
@@ -63,18 +73,21 @@ std::optional<ImportResult> ReadAhead::take(const std::string& path) {
                         paths_.end(), path);
     if (it == paths_.end()) return std::nullopt;
     const size_t position = size_t(it - paths_.begin());
+    const bool skipped = position > next_;
     next_ = position;
     auto drop = [&] {
         readyBytes_ -= ready_.front().fileBytes;
         ready_.pop_front();
     };
     while (!ready_.empty() && ready_.front().position < position) drop();
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return !ready_.empty() && ready_.front().position == position; });
+    wakeWorker(skipped);
+    callerWaiting_ = true;
+    callerCv_.wait(lock, [&] { return !ready_.empty() && ready_.front().position == position; });
+    callerWaiting_ = false;
     ImportResult result = std::move(ready_.front().result);
     drop();
     next_ = position + 1;
-    changed_.notify_all();
+    wakeWorker(false);
     return result;
 }
 

@@ -35,12 +35,14 @@ class ReadAhead {
 
   private:
     void run();
+    void wakeWorker(bool skipped);  // with the lock held
 
     const std::vector<std::string> paths_;
     const size_t depth_;
     const ImportOptions options_;
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable workerCv_, callerCv_;
+    bool workerWaiting_ = false, callerWaiting_ = false;
     const uint64_t byteBudget_;
     struct Ready {
         size_t position;
