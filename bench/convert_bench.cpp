@@ -130,7 +130,8 @@ void Report(const char* stage, const Stage& r, int messages, uint64_t bytes) {
 int main(int argc, char** argv) {
     const int messages = argc > 1 ? std::atoi(argv[1]) : 20000;
     const int folders = 200;
-    stdfs::path work = stdfs::temp_directory_path() / "eml2pst-convert-bench";
+    stdfs::path work =
+        stdfs::temp_directory_path() / ("eml2pst-convert-bench-" + std::to_string(getpid()));
     stdfs::remove_all(work);
     stdfs::path mailbox = work / "mailbox";
     uint64_t bytes = MakeMailbox(mailbox, folders, messages);
