@@ -41,7 +41,11 @@ void ReadAhead::run() {
         at = std::max(at, next_);
         if (stop_ || at >= paths_.size()) return;
         const size_t position = at++;
+        std::vector<pst::messaging::MessageContent> done = std::move(recycled_);
+        recycled_.clear();
+        recycledBytes_ = 0;
         lock.unlock();
+        done.clear();  // freed by this thread, whose memory it is
         ImportResult result;
         std::error_code sizeError;
         const uint64_t fileBytes = std::filesystem::file_size(paths_[position], sizeError);
@@ -65,6 +69,34 @@ void ReadAhead::run() {
 void ReadAhead::wakeWorker(bool skipped) {
     if (workerWaiting_ && (skipped || ready_.size() <= depth_ / 2 || ready_.empty()))
         workerCv_.notify_one();
+}
+
+namespace {
+
+uint64_t HeldBytes(const pst::messaging::PropertySet& props) {
+    uint64_t n = 0;
+    for (const auto& v : props.values) n += v.bytes().size();
+    for (const auto& v : props.named) n += v.value.bytes().size();
+    return n;
+}
+
+uint64_t HeldBytes(const pst::messaging::MessageContent& content) {
+    uint64_t n = HeldBytes(content.props);
+    for (const auto& r : content.recipients) n += HeldBytes(r.props);
+    for (const auto& a : content.attachments)
+        n += HeldBytes(a.props) + (a.embedded ? HeldBytes(*a.embedded) : 0);
+    return n;
+}
+
+}  // namespace
+
+void ReadAhead::recycle(pst::messaging::MessageContent content) {
+    const uint64_t bytes = HeldBytes(content);
+    std::lock_guard lock(mutex_);
+    // Beyond half the budget the caller frees it itself (after the lock is released).
+    if (recycledBytes_ + bytes > byteBudget_ / 2) return;
+    recycledBytes_ += bytes;
+    recycled_.push_back(std::move(content));
 }
 
 std::optional<ImportResult> ReadAhead::take(const std::string& path) {

@@ -98,6 +98,8 @@ public:
         if (saved_) return;
         Guarded([&] { ctx_->Store().addMessage(folder_, content_); });
         saved_ = true;
+        // Stored content is freed by the thread that read it, whose memory it is.
+        if (ctx_->readAhead) ctx_->readAhead->recycle(std::move(content_));
     }
 
 private:

@@ -52,6 +52,20 @@ TEST(ReadAhead, ReportsUnreadableFilesAndStopsWithResultsUntaken) {
     ReadAhead unused(WriteMessages(dir, 50), 4);
 }
 
+TEST(ReadAhead, AByteBudgetSmallerThanOneFileStillHandsOutEverything) {
+    TempDir dir;
+    auto paths = WriteMessages(dir, 40);
+    for (uint64_t budget : {uint64_t{1}, uint64_t{64} << 20}) {
+        ReadAhead ahead(paths, 16, {}, budget);
+        for (size_t i = 0; i < paths.size(); ++i) {
+            auto r = ahead.take(paths[i]);
+            ASSERT_TRUE(r && r->ok) << i;
+            EXPECT_EQ(Utf8(r->content.props, kSubject), "number " + std::to_string(i));
+            ahead.recycle(std::move(r->content));  // freed by the worker, or here when over
+        }
+    }
+}
+
 TEST(ReadAhead, AnEmptyListAnswersNothing) {
     ReadAhead ahead({}, 4);
     EXPECT_FALSE(ahead.take("/nowhere/x.eml"));
