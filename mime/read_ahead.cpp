@@ -1,11 +1,30 @@
 #include "mime/read_ahead.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "mime/gmime_support.h"
 
 namespace mime {
+
+namespace {
+
+// The bytes a message's content holds in memory (streamed values count nothing).
+uint64_t HeldBytes(const pst::messaging::PropertySet& props) {
+    uint64_t n = 0;
+    for (const auto& v : props.values) n += v.bytes().size();
+    for (const auto& v : props.named) n += v.value.bytes().size();
+    return n;
+}
+
+uint64_t HeldBytes(const pst::messaging::MessageContent& content) {
+    uint64_t n = HeldBytes(content.props);
+    for (const auto& r : content.recipients) n += HeldBytes(r.props);
+    for (const auto& a : content.attachments)
+        n += HeldBytes(a.props) + (a.embedded ? HeldBytes(*a.embedded) : 0);
+    return n;
+}
+
+}  // namespace
 
 ReadAhead::ReadAhead(std::vector<std::string> paths, size_t depth, ImportOptions options,
                      uint64_t byteBudget)
@@ -34,8 +53,7 @@ void ReadAhead::run() {
         // than the budget (a result waiting is always taken or dropped, so this ends).
         workerWaiting_ = true;
         workerCv_.wait(lock, [&] {
-            return stop_ ||
-                   (std::max(at, next_) < next_ + depth_ && readyBytes_ < byteBudget_);
+            return stop_ || (std::max(at, next_) < next_ + depth_ && readyBytes_ < byteBudget_);
         });
         workerWaiting_ = false;
         at = std::max(at, next_);
@@ -47,8 +65,6 @@ void ReadAhead::run() {
         lock.unlock();
         done.clear();  // freed by this thread, whose memory it is
         ImportResult result;
-        std::error_code sizeError;
-        const uint64_t fileBytes = std::filesystem::file_size(paths_[position], sizeError);
         try {
             result = ImportMessageFile(paths_[position], options_);
         } catch (...) {
@@ -56,8 +72,9 @@ void ReadAhead::run() {
         }
         lock.lock();
         if (position >= next_) {
-            ready_.push_back({position, sizeError ? 0 : fileBytes, std::move(result)});
-            readyBytes_ += ready_.back().fileBytes;
+            const uint64_t bytes = HeldBytes(result.content);
+            ready_.push_back({position, bytes, std::move(result)});
+            readyBytes_ += bytes;
         }
         if (callerWaiting_) callerCv_.notify_one();
     }
@@ -70,25 +87,6 @@ void ReadAhead::wakeWorker(bool skipped) {
     if (workerWaiting_ && (skipped || ready_.size() <= depth_ / 2 || ready_.empty()))
         workerCv_.notify_one();
 }
-
-namespace {
-
-uint64_t HeldBytes(const pst::messaging::PropertySet& props) {
-    uint64_t n = 0;
-    for (const auto& v : props.values) n += v.bytes().size();
-    for (const auto& v : props.named) n += v.value.bytes().size();
-    return n;
-}
-
-uint64_t HeldBytes(const pst::messaging::MessageContent& content) {
-    uint64_t n = HeldBytes(content.props);
-    for (const auto& r : content.recipients) n += HeldBytes(r.props);
-    for (const auto& a : content.attachments)
-        n += HeldBytes(a.props) + (a.embedded ? HeldBytes(*a.embedded) : 0);
-    return n;
-}
-
-}  // namespace
 
 void ReadAhead::recycle(pst::messaging::MessageContent content) {
     const uint64_t bytes = HeldBytes(content);
@@ -108,7 +106,7 @@ std::optional<ImportResult> ReadAhead::take(const std::string& path) {
     const bool skipped = position > next_;
     next_ = position;
     auto drop = [&] {
-        readyBytes_ -= ready_.front().fileBytes;
+        readyBytes_ -= ready_.front().heldBytes;
         ready_.pop_front();
     };
     while (!ready_.empty() && ready_.front().position < position) drop();

@@ -18,7 +18,7 @@ namespace mime {
 // Imports the files of a list in list order on a worker thread, some files ahead of the
 // caller, so that reading messages overlaps with storing them on a second core. Messages
 // differ widely in size, so the worker needs a lead of more than a few to keep both busy; at
-// most `depth` results, from at most `byteBudget` bytes of files, wait at any time, so memory
+// most `depth` results, holding at most `byteBudget` bytes, wait at any time, so memory
 // does not grow with the list.
 class ReadAhead {
   public:
@@ -51,11 +51,11 @@ class ReadAhead {
     const uint64_t byteBudget_;
     struct Ready {
         size_t position;
-        uint64_t fileBytes;
+        uint64_t heldBytes;
         ImportResult result;
     };
-    std::deque<Ready> ready_;  // ascending list positions
-    uint64_t readyBytes_ = 0;  // the sizes of their files
+    std::deque<Ready> ready_;                               // ascending list positions
+    uint64_t readyBytes_ = 0;                               // what they hold
     std::vector<pst::messaging::MessageContent> recycled_;  // freed by the worker
     uint64_t recycledBytes_ = 0;
     size_t next_ = 0;  // list position of the next result the caller takes
