@@ -22,7 +22,7 @@ namespace mime {
 // does not grow with the list.
 class ReadAhead {
   public:
-    explicit ReadAhead(std::vector<std::string> paths, size_t depth = 16,
+    explicit ReadAhead(std::vector<std::string> paths, size_t depth = 32,
                        ImportOptions options = {}, uint64_t byteBudget = 64u << 20);
     // Stops the worker after the file it is reading; results not taken are dropped.
     ~ReadAhead();
