@@ -1,16 +1,11 @@
 #include "cli/console_shell.h"
 
-#include <unistd.h>
-
-#include <csignal>
 #include <iostream>
+
+#include "fs/console.h"
 
 namespace cli {
 namespace {
-
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void OnInterrupt(int) { interrupted = 1; }
 
 std::string WithoutAccessKeys(const std::string& caption) {
     std::string out;
@@ -27,11 +22,11 @@ std::string WithoutAccessKeys(const std::string& caption) {
 
 }  // namespace
 
-void ConsoleShell::CatchInterrupt() { std::signal(SIGINT, OnInterrupt); }
-bool ConsoleShell::Interrupted() { return interrupted != 0; }
+void ConsoleShell::CatchInterrupt() { fs::CatchInterrupt(); }
+bool ConsoleShell::Interrupted() { return fs::Interrupted(); }
 
 void ConsoleShell::Yield() {
-    if (interrupted && !interruptHandled_ && onInterrupt) {
+    if (fs::Interrupted() && !interruptHandled_ && onInterrupt) {
         interruptHandled_ = true;
         onInterrupt();
     }
@@ -42,7 +37,7 @@ void ConsoleShell::Draw(bool force) {
     auto now = std::chrono::steady_clock::now();
     if (!force && now - lastDraw_ < std::chrono::milliseconds(200)) return;
     lastDraw_ = now;
-    if (isatty(STDOUT_FILENO)) {
+    if (fs::IsTerminal(stdout)) {
         const int width = 30;
         int filled = int(controls->ProgressBar1.Value * width / 100);
         if (filled < 0) filled = 0;

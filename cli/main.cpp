@@ -10,7 +10,9 @@
 #include "cli/console_shell.h"
 #include "cli/json_summary.h"
 #include "engine/keyed_queue.h"
+#include "fs/console.h"
 #include "fs/mod_files.h"
+#include "fs/utf8_path.h"
 #include "job/frm_migate_all.h"
 #include "job/message_queue_scan.h"
 #include "pst/messaging/message_store.h"
@@ -89,7 +91,7 @@ int Convert(const std::vector<std::string>& args) {
         if (jsonTarget == "-") {
             std::cout << json;
         } else {
-            std::ofstream(jsonTarget) << json;
+            std::ofstream(fs::PathFromUtf8(jsonTarget)) << json;
         }
     }
     if (cli::ConsoleShell::Interrupted()) return kExitInterrupted;
@@ -111,8 +113,8 @@ int Verify(const std::string& path) {
     pst::messaging::StoreReport report;
     try {
         // A file that does not open as a data file at all is "cannot open", not "faulty".
-        pst::ndb::PstFile::Open(path, pst::ndb::PstFile::Mode::ReadOnly);
-        report = pst::messaging::VerifyStoreFile(path);
+        pst::ndb::PstFile::Open(fs::PathFromUtf8(path), pst::ndb::PstFile::Mode::ReadOnly);
+        report = pst::messaging::VerifyStoreFile(fs::PathFromUtf8(path));
     } catch (const std::exception& e) {
         std::cerr << "eml2pst: cannot open " << path << ": " << e.what() << "\n";
         return kExitNoStore;
@@ -133,7 +135,7 @@ void ListFolder(pst::messaging::MessageStore& s, pst::ndb::Nid folder, const std
 
 int List(const std::string& path) {
     try {
-        auto s = pst::messaging::MessageStore::Open(path, true);
+        auto s = pst::messaging::MessageStore::Open(fs::PathFromUtf8(path), true);
         auto top = s->folderInfo(s->ipmSubtree());
         std::cout << s->displayName() << "\n  " << top.name << "  (" << top.contentCount << ")\n";
         ListFolder(*s, s->ipmSubtree(), "    ");
@@ -160,7 +162,8 @@ int Scan(const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    fs::UseUtf8Console();
+    std::vector<std::string> args = fs::Utf8Arguments(argc, argv);
     if (args.empty()) return Usage();
     const std::string command = args[0];
     std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -169,7 +172,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (command == "--version") {
-        std::cout << "eml2pst 0.1.0\n";
+        std::cout << "eml2pst " EML2PST_VERSION "\n";
         return kExitOk;
     }
     if (command == "convert") return Convert(rest);

@@ -9,6 +9,7 @@
 #include "engine/run_stamp.h"
 #include "engine/store_paths.h"
 #include "engine/text_list.h"
+#include "fs/console.h"
 #include "fs/mod_files.h"
 #include "fs/path_forms.h"
 
@@ -22,16 +23,7 @@ constexpr size_t kReadAheadBatch = 1024;
 constexpr const char* kSpecialNames[] = {"Calendar", "Contacts",  "Emailed Contacts", "Tasks",
                                          "Sent",     "Notebook", "Conversations"};
 
-std::tm LocalNow() {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    return local;
-}
+std::tm LocalNow() { return fs::LocalTime(std::time(nullptr)); }
 
 bool EndsWith(std::string_view text, std::string_view tail) {
     return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "fs/shell_open.h"
 #include "gui/frontend.h"
 #include "gui/look.h"
 #include "gui/script_driver.h"
@@ -77,7 +78,7 @@ void GuiShell::OpenUrl(const std::string& url) {
         script->Log("url " + url);
         return;
     }
-    wxLaunchDefaultBrowser(Wx(url));
+    if (!fs::OpenWithSystem(url)) wxLaunchDefaultBrowser(Wx(url));
 }
 
 std::string GuiShell::SpecialFolderPath(ui::SpecialFolder folder) {

@@ -1,5 +1,6 @@
 #include "gui/multiple_frame.h"
 
+#include <wx/scrolwin.h>
 #include <wx/statbmp.h>
 #include <wx/tooltip.h>
 
@@ -88,9 +89,8 @@ MultipleFrame::MultipleFrame(Frontend& frontend, wizard::frmMultiple& model)
     lv_->Bind(wxEVT_LIST_ITEM_CHECKED, [this](wxListEvent& ev) { OnChecked(ev.GetIndex(), true); });
     lv_->Bind(wxEVT_LIST_ITEM_UNCHECKED,
               [this](wxListEvent& ev) { OnChecked(ev.GetIndex(), false); });
-    // The generic list draws its rows on a child window: the tooltips follow the mouse there.
-    for (wxWindow* child : lv_->GetChildren())
-        child->Bind(wxEVT_MOTION, &MultipleFrame::OnListMotion, this);
+    // The tooltips follow the mouse where the rows are drawn.
+    for (wxWindow* area : RowAreas()) area->Bind(wxEVT_MOTION, &MultipleFrame::OnListMotion, this);
     Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) {
         // The page and this window go away; the start page comes back.
         m_.Form_Unload();
@@ -135,14 +135,26 @@ std::string MultipleFrame::CellText(long row, int column) const {
     return Utf8(lv_->GetItemText(row, column));
 }
 
+// The generic list (GTK) draws its rows on a child window that scrolls; the native list view
+// (Windows) draws them itself and has no such child.
+std::vector<wxWindow*> MultipleFrame::RowAreas() const {
+    std::vector<wxWindow*> areas(lv_->GetChildren().begin(), lv_->GetChildren().end());
+    if (areas.empty()) areas.push_back(lv_);
+    return areas;
+}
+
+int MultipleFrame::ScrolledX(int x) const {
+    auto* scrolled = dynamic_cast<wxScrollHelperBase*>(lv_);
+    return scrolled ? scrolled->CalcScrolledPosition(wxPoint(x, 0)).x : x;
+}
+
 std::string MultipleFrame::TipOverCell(long row, int column) {
     wxRect r;  // relative to the list control
     if (!lv_->GetItemRect(row, r)) return "?";
     int x = column == 0 ? lv_->GetColumnWidth(0) / 2
                         : lv_->GetColumnWidth(0) + lv_->GetColumnWidth(1) / 2;
-    wxPoint onScreen = lv_->ClientToScreen(
-        wxPoint(lv_->CalcScrolledPosition(wxPoint(x, 0)).x, r.y + r.height / 2));
-    for (wxWindow* area : lv_->GetChildren()) {
+    wxPoint onScreen = lv_->ClientToScreen(wxPoint(ScrolledX(x), r.y + r.height / 2));
+    for (wxWindow* area : RowAreas()) {
         // The rows' window is the child under that point.
         wxPoint p = area->ScreenToClient(onScreen);
         if (!area->GetClientRect().Contains(p)) continue;
@@ -161,11 +173,18 @@ void MultipleFrame::OnListMotion(wxMouseEvent& ev) {
     auto* area = dynamic_cast<wxWindow*>(ev.GetEventObject());
     if (!area) return;
     int flags = 0;
-    long row = lv_->HitTest(ev.GetPosition(), flags);
-    // The column from the scrolled x position and the column widths.
-    int x = lv_->CalcUnscrolledPosition(ev.GetPosition()).x;
-    int firstWidth = lv_->GetColumnWidth(0);
-    long column = x < firstWidth ? 0 : x < firstWidth + lv_->GetColumnWidth(1) ? 1 : -1;
+    long column = -1;
+    long row = -1;
+    if (area == lv_) {
+        // The native list tells the column itself.
+        row = lv_->HitTest(ev.GetPosition(), flags, &column);
+    } else {
+        row = lv_->HitTest(ev.GetPosition(), flags);
+        // The column from the unscrolled x position and the column widths.
+        int x = ev.GetPosition().x - ScrolledX(0);
+        int firstWidth = lv_->GetColumnWidth(0);
+        column = x < firstWidth ? 0 : x < firstWidth + lv_->GetColumnWidth(1) ? 1 : -1;
+    }
     // Only the "Mailbox Folder" cells carry a tooltip: their full path.
     long tip = row >= 0 && column == 1 && size_t(row) < m_.lv.Items.size() ? row : -1;
     if (tip == tipRow_) return;

@@ -3,6 +3,8 @@
 #include <wx/listctrl.h>
 #include <wx/wx.h>
 
+#include <vector>
+
 #include "wizard/frm_multiple.h"
 
 namespace gui {
@@ -26,6 +28,8 @@ private:
     void SyncList();
     void OnChecked(long row, bool checked);
     void OnListMotion(wxMouseEvent& ev);
+    std::vector<wxWindow*> RowAreas() const;
+    int ScrolledX(int x) const;
 
     Frontend& frontend_;
     wizard::frmMultiple& m_;

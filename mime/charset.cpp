@@ -1,11 +1,13 @@
 #include "mime/charset.h"
 
-#include <iconv.h>
+#include <glib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <unordered_map>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -87,21 +89,110 @@ const std::unordered_map<std::string, std::string>& Aliases() {
     return map;
 }
 
-// glibc names that decode a superset of what mailers actually send under a label.
-std::string IconvName(const std::string& charset) {
-    if (charset == "shift_jis") return "CP932";
-    if (charset == "iso-2022-jp") return "ISO-2022-JP-2";
-    if (charset == "euc-jp") return "EUC-JP-MS";
-    if (charset == "gbk") return "GB18030";
-    if (charset == "cp949" || charset == "euc-kr") return "CP949";
-    if (charset == "big5") return "BIG5-HKSCS";
-    if (charset == "us-ascii") return "windows-1252";
-    return charset;
+// Converter names for a charset, best first. glibc knows names that decode a superset of what
+// mailers actually send under a label; the converter of the Windows build knows only plain
+// names and code pages, so those follow.
+std::vector<std::string> ConverterNames(const std::string& charset) {
+    if (charset == "shift_jis") return {"CP932", "SHIFT_JIS"};
+    if (charset == "iso-2022-jp") return {"ISO-2022-JP-2", "ISO-2022-JP", "CP50220"};
+    if (charset == "euc-jp") return {"EUC-JP-MS", "EUC-JP", "CP51932"};
+    if (charset == "gbk") return {"GB18030", "GBK", "CP936"};
+    if (charset == "cp949" || charset == "euc-kr") return {"CP949"};
+    if (charset == "big5") return {"BIG5-HKSCS", "BIG5", "CP950"};
+    if (charset == "us-ascii") return {"WINDOWS-1252", "CP1252"};
+    std::vector<std::string> names{charset};
+    if (uint32_t cp = CodePageOf(charset)) names.push_back("CP" + std::to_string(cp));
+    return names;
+}
+
+GIConv OpenConverter(const std::string& charset) {
+    for (const auto& name : ConverterNames(charset)) {
+        GIConv cd = g_iconv_open("UTF-8", name.c_str());
+        if (cd != GIConv(-1)) return cd;
+    }
+    return GIConv(-1);
+}
+
+void AppendUtf8(uint32_t cp, std::string& out) {
+    if (cp < 0x80) {
+        out.push_back(char(cp));
+    } else if (cp < 0x800) {
+        out.push_back(char(0xC0 | (cp >> 6)));
+        out.push_back(char(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(char(0xE0 | (cp >> 12)));
+        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(char(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(char(0xF0 | (cp >> 18)));
+        out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(char(0x80 | (cp & 0x3F)));
+    }
+}
+
+// UTF-7 (RFC 2152) decoded here: not every platform's converter has it. Bytes outside ASCII
+// and surrogates without their partner become U+FFFD.
+std::string DecodeUtf7(std::string_view bytes) {
+    auto value = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z') return c - 'A';
+        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+        if (c >= '0' && c <= '9') return c - '0' + 52;
+        if (c == '+') return 62;
+        if (c == '/') return 63;
+        return -1;
+    };
+    std::string out;
+    out.reserve(bytes.size());
+    uint32_t high = 0;  // a high surrogate waiting for its partner
+    auto unit = [&](uint32_t u) {
+        if (high && u >= 0xDC00 && u <= 0xDFFF) {
+            AppendUtf8(0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00), out);
+            high = 0;
+            return;
+        }
+        if (high) AppendUtf8(0xFFFD, out);
+        high = 0;
+        if (u >= 0xD800 && u <= 0xDBFF)
+            high = u;
+        else
+            AppendUtf8(u >= 0xDC00 && u <= 0xDFFF ? 0xFFFD : u, out);
+    };
+    size_t i = 0;
+    while (i < bytes.size()) {
+        const char c = bytes[i++];
+        if (c != '+') {
+            unit(uint8_t(c) < 0x80 ? uint8_t(c) : 0xFFFD);
+            continue;
+        }
+        if (i < bytes.size() && bytes[i] == '-') {
+            unit('+');
+            ++i;
+            continue;
+        }
+        uint32_t bits = 0;
+        int count = 0;
+        while (i < bytes.size() && value(bytes[i]) >= 0) {
+            bits = (bits << 6) | uint32_t(value(bytes[i++]));
+            count += 6;
+            if (count >= 16) {
+                count -= 16;
+                unit((bits >> count) & 0xFFFF);
+            }
+        }
+        if (i < bytes.size() && bytes[i] == '-') ++i;  // the shift's end marker is absorbed
+    }
+    if (high) AppendUtf8(0xFFFD, out);
+    return out;
 }
 
 bool Iconv(std::string_view bytes, const std::string& from, std::string& out) {
-    iconv_t cd = iconv_open("UTF-8", from.c_str());
-    if (cd == iconv_t(-1)) return false;
+    if (from == "utf-7") {
+        out = DecodeUtf7(bytes);
+        return true;
+    }
+    GIConv cd = OpenConverter(from);
+    if (cd == GIConv(-1)) return false;
     out.clear();
     out.reserve(bytes.size() + bytes.size() / 2);
     char* in = const_cast<char*>(bytes.data());
@@ -111,7 +202,7 @@ bool Iconv(std::string_view bytes, const std::string& from, std::string& out) {
     while (true) {
         char* o = buf;
         size_t oLeft = sizeof(buf);
-        size_t r = iconv(cd, inLeft ? &in : nullptr, &inLeft, &o, &oLeft);
+        size_t r = g_iconv(cd, inLeft ? &in : nullptr, &inLeft, &o, &oLeft);
         flush(o);
         if (r != size_t(-1)) {
             if (inLeft == 0) break;
@@ -123,15 +214,15 @@ bool Iconv(std::string_view bytes, const std::string& from, std::string& out) {
         if (inLeft == 0) break;
         ++in;
         --inLeft;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        g_iconv(cd, nullptr, nullptr, nullptr, nullptr);
         if (inLeft == 0) break;
     }
     // Flush any shift state (ISO-2022, UTF-7).
     char* o = buf;
     size_t oLeft = sizeof(buf);
-    iconv(cd, nullptr, nullptr, &o, &oLeft);
+    g_iconv(cd, nullptr, nullptr, &o, &oLeft);
     flush(o);
-    iconv_close(cd);
+    g_iconv_close(cd);
     return true;
 }
 
@@ -167,9 +258,10 @@ bool IconvKnows(const std::string& charset) {
     // Opening a converter costs far more than the lookup; each thread remembers the answers.
     thread_local std::unordered_map<std::string, bool> known;
     if (auto it = known.find(charset); it != known.end()) return it->second;
-    iconv_t cd = iconv_open("UTF-8", IconvName(charset).c_str());
-    const bool ok = cd != iconv_t(-1);
-    if (ok) iconv_close(cd);
+    if (charset == "utf-7") return true;
+    GIConv cd = OpenConverter(charset);
+    const bool ok = cd != GIConv(-1);
+    if (ok) g_iconv_close(cd);
     if (known.size() < 256) known.emplace(charset, ok);  // labels are untrusted: bounded
     return ok;
 }
@@ -285,7 +377,7 @@ std::string ConvertToUtf8(std::string bytes, std::string_view charset) {
     }
     if (charset == "us-ascii" && !HasEightBit(bytes)) return bytes;
     std::string out;
-    if (Iconv(bytes, IconvName(std::string(charset)), out)) return out;
+    if (Iconv(bytes, std::string(charset), out)) return out;
     Iconv(bytes, "windows-1252", out);
     return out;
 }
@@ -296,7 +388,7 @@ std::string DecodeToUtf8(std::string_view bytes, std::string_view label) {
     if (cs == "us-ascii" || (cs == "utf-8" && IsValidUtf8(bytes))) return std::string(bytes);
     if (cs == "utf-8") return ConvertToUtf8(std::string(bytes), cs);
     std::string out;
-    if (Iconv(bytes, IconvName(cs), out)) return out;
+    if (Iconv(bytes, cs, out)) return out;
     Iconv(bytes, "windows-1252", out);
     return out;
 }

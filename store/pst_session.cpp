@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "fs/utf8_path.h"
 #include "mime/import.h"
 #include "mime/read_ahead.h"
 #include "pst/messaging/errors.h"
@@ -188,11 +189,12 @@ public:
         if (ctx_->store) throw ComError(kErrCallFailed, "A data file is open in this session already.");
         ctx_->store = Guarded([&] {
             std::error_code ec;
-            auto size = std::filesystem::file_size(path, ec);
+            const auto file = fs::PathFromUtf8(path);
+            auto size = std::filesystem::file_size(file, ec);
             // An empty file is a new one that was never written; it is written in place, so a
             // read-only or locked empty file is refused like any other.
-            if (ec || size == 0) return MessageStore::Create(path, displayName);
-            return MessageStore::Open(path);
+            if (ec || size == 0) return MessageStore::Create(file, displayName);
+            return MessageStore::Open(file);
         });
         ctx_->logonName = displayName;
         store_ = std::make_shared<PstStore>(ctx_);

@@ -7,6 +7,12 @@
 #include <system_error>
 #include <vector>
 
+#include "fs/utf8_path.h"
+
+// windows.h defines MessageBox and Yield as macros; the names here are the shell's own.
+#undef MessageBox
+#undef Yield
+
 // Everything the windows and the long-running work ask of the platform. The desktop front end
 // implements it with the toolkit; tests use ScriptedShell.
 namespace ui {
@@ -57,7 +63,8 @@ public:
         if (!home || !*home) return {};
         std::error_code ec;
         std::string desktop = std::string(home) + "/Desktop";
-        return std::filesystem::is_directory(desktop, ec) ? desktop : std::string(home);
+        return std::filesystem::is_directory(fs::PathFromUtf8(desktop), ec) ? desktop
+                                                                            : std::string(home);
     }
 
     // The immediate subfolders of `path` in the order the file system gives them; a folder that
@@ -65,11 +72,11 @@ public:
     virtual std::vector<FolderEntry> ListSubfolders(const std::string& path) {
         std::vector<FolderEntry> out;
         std::error_code ec;
-        for (std::filesystem::directory_iterator it(std::filesystem::path(path), ec), end;
+        for (std::filesystem::directory_iterator it(fs::PathFromUtf8(path), ec), end;
              !ec && it != end; it.increment(ec)) {
             std::error_code typeError;
             if (it->is_directory(typeError))
-                out.push_back({it->path().filename().string(), it->path().string()});
+                out.push_back({fs::Utf8FromPath(it->path().filename()), fs::Utf8FromPath(it->path())});
         }
         return out;
     }

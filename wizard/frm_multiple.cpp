@@ -1,5 +1,6 @@
 #include "wizard/frm_multiple.h"
 
+#include "fs/path_forms.h"
 #include "wizard/help_site.h"
 #include "wizard/texts.h"
 #include "wizard/wizard.h"
@@ -7,11 +8,7 @@
 namespace wizard {
 namespace {
 
-#ifdef _WIN32
-constexpr char kSeparator = '\\';
-#else
-constexpr char kSeparator = '/';
-#endif
+constexpr char kSeparator = fs::kPathSeparator;
 
 bool EndsWithSeparator(const std::string& path) {
     return !path.empty() && (path.back() == '/' || path.back() == '\\');

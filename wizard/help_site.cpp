@@ -1,5 +1,7 @@
 #include "wizard/help_site.h"
 
+#include "fs/utf8_path.h"
+
 #include <filesystem>
 #include <initializer_list>
 #include <system_error>
@@ -47,8 +49,8 @@ std::string HelpSite::Locate(const std::initializer_list<std::string>& candidate
     for (const auto& c : candidates) {
         std::error_code ec;
         if (!c.empty() &&
-            std::filesystem::is_regular_file(std::filesystem::path(c) / "index.html", ec))
-            return std::filesystem::weakly_canonical(std::filesystem::path(c), ec).string();
+            std::filesystem::is_regular_file(fs::PathFromUtf8(c) / "index.html", ec))
+            return fs::Utf8FromPath(std::filesystem::weakly_canonical(fs::PathFromUtf8(c), ec));
     }
     return {};
 }

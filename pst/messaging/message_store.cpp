@@ -4,6 +4,7 @@
 #include <chrono>
 #include <random>
 
+#include "fs/utf8_path.h"
 #include "pst/messaging/errors.h"
 #include "pst/messaging/folder_name.h"
 #include "pst/messaging/store_folder.h"
@@ -67,7 +68,7 @@ void RequireSoundForWriting(const std::filesystem::path& path) {
     ndb::PstFile::Open(path, ndb::PstFile::Mode::ReadOnly);
     const auto errors = ndb::VerifyFile(path);
     if (errors.empty()) return;
-    std::string message = path.string() + " is damaged; nothing was written to it: " + errors[0];
+    std::string message = fs::Utf8FromPath(path) + " is damaged; nothing was written to it: " + errors[0];
     if (errors.size() > 1) message += " (and " + std::to_string(errors.size() - 1) + " more)";
     throw MessagingError(message);
 }

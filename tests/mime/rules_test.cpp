@@ -40,6 +40,17 @@ TEST(Charset, DecodesWindowsSupersetsOfAsianCharsets) {
     EXPECT_EQ(DecodeToUtf8("\xC4\xE3\xBA\xC3", "gb2312"), "\u4F60\u597D");
 }
 
+// Decoded by our own code: the Windows build's converter has no UTF-7.
+TEST(Charset, DecodesUtf7WithShiftsSurrogatesAndBrokenInput) {
+    EXPECT_EQ(DecodeToUtf8("Hi Mom -+Jjo--!", "utf-7"), "Hi Mom -\u263A-!");
+    EXPECT_EQ(DecodeToUtf8("A+ImIDkQ.", "UTF-7"), "A\u2262\u0391.");
+    EXPECT_EQ(DecodeToUtf8("+ZeVnLIqe-", "unicode-1-1-utf-7"), "\u65E5\u672C\u8A9E");
+    EXPECT_EQ(DecodeToUtf8("1 +- 1", "utf-7"), "1 + 1");
+    EXPECT_EQ(DecodeToUtf8("+2D3eAA-", "utf-7"), "\U0001F600");
+    // A surrogate without its partner and a byte outside ASCII are replaced, the rest kept.
+    EXPECT_EQ(DecodeToUtf8("+2D0-x\xE9", "utf-7"), "\uFFFDx\uFFFD");
+}
+
 TEST(Charset, MapsCodePagesThroughAliases) {
     const std::map<std::string, uint32_t> expected = {
         {"us-ascii", 20127}, {"UTF-8", 65001},        {"iso-8859-1", 28591}, {"latin1", 28591},

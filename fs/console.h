@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+// What a console program asks of the platform: its arguments as UTF-8, a terminal that shows
+// UTF-8, Ctrl-C as a request to stop, local time.
+namespace fs {
+
+// The program's arguments (without the program name) as UTF-8, whatever code page the system
+// uses for narrow arguments.
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
+
+// Makes UTF-8 written to the standard streams show as text on a console.
+void UseUtf8Console();
+
+// Whether the stream is an interactive console or terminal (not a file, pipe or null device).
+bool IsTerminal(std::FILE* stream);
+
+// From now on Ctrl-C (on Windows also Ctrl-Break and closing the console window) only sets a
+// flag that Interrupted() reports; the program stops in its own time and keeps its work. On
+// Windows, closing the console waits for the program to end (the system allows a few
+// seconds) rather than killing it at once.
+void CatchInterrupt();
+bool Interrupted();
+
+std::tm LocalTime(std::time_t when);
+
+}  // namespace fs

@@ -1,0 +1,34 @@
+#include "fs/console.h"
+
+#include <unistd.h>
+
+#include <csignal>
+
+namespace fs {
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void OnInterrupt(int) { interrupted = 1; }
+
+}  // namespace
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+void UseUtf8Console() {}
+
+bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+
+void CatchInterrupt() { std::signal(SIGINT, OnInterrupt); }
+
+bool Interrupted() { return interrupted != 0; }
+
+std::tm LocalTime(std::time_t when) {
+    std::tm local{};
+    ::localtime_r(&when, &local);
+    return local;
+}
+
+}  // namespace fs
