@@ -4,8 +4,10 @@
 #include <ctime>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "fs/file.h"
 #include "mime/emlx.h"
@@ -26,11 +28,56 @@ struct ByteArrayFree {
     void operator()(GByteArray* a) const { g_byte_array_unref(a); }
 };
 
+// Buffers for small files, reused from one file to the next: no fresh pages to fault in for
+// each file. Shared by the threads instead of kept per thread, since MinGW runs the
+// destructors of thread-local objects on freed storage when a thread ends.
+class KeptBuffers {
+  public:
+    KeptBuffers() { free_.reserve(kMaxKept); }  // so that Give() never allocates
+    GByteArray* Take() {
+        {
+            std::lock_guard lock(mutex_);
+            if (!free_.empty()) {
+                GByteArray* a = free_.back();
+                free_.pop_back();
+                return a;
+            }
+        }
+        return g_byte_array_new();
+    }
+    void Give(GByteArray* a) {
+        {
+            std::lock_guard lock(mutex_);
+            if (free_.size() < kMaxKept) {
+                free_.push_back(a);
+                return;
+            }
+        }
+        g_byte_array_unref(a);
+    }
+
+  private:
+    static constexpr size_t kMaxKept = 8;  // more than the threads that read at once
+    std::mutex mutex_;
+    std::vector<GByteArray*> free_;
+};
+
+KeptBuffers& Kept() {
+    static auto* kept = new KeptBuffers;  // never destroyed: threads may read until exit
+    return *kept;
+}
+
 // The bytes of the open file: all of them in memory, or read piece by piece on request.
 // Failed reads return false and leave the reason in error().
 class FileBytes {
   public:
     explicit FileBytes(fs::File file) : file_(std::move(file)) {}
+    ~FileBytes() {
+        if (kept_) {
+            g_byte_array_set_size(whole_.get(), 0);
+            Kept().Give(whole_.release());
+        }
+    }
     FileBytes(const FileBytes&) = delete;
     FileBytes& operator=(const FileBytes&) = delete;
 
@@ -40,10 +87,8 @@ class FileBytes {
     // Reads the whole file of `size` bytes. A file that shrank meanwhile keeps the bytes it
     // still had.
     bool ReadWhole(uint64_t size) {
-        // Small files reuse one buffer per thread: no fresh pages to fault in for each file.
-        thread_local std::unique_ptr<GByteArray, ByteArrayFree> kept(g_byte_array_new());
         if (size <= kKeptBuffer) {
-            whole_.reset(g_byte_array_ref(kept.get()));
+            whole_.reset(Kept().Take());
             kept_ = true;
         } else {
             whole_.reset(g_byte_array_sized_new(guint(size)));
