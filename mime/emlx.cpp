@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "fs/utf8_path.h"
+
 namespace mime {
 namespace {
 
@@ -79,20 +81,24 @@ void ParseEmlxPlist(std::string_view plist, EmlxLayout& layout) {
 
 std::string FindPartialPayload(const std::string& emlxPath, const std::string& partPath,
                                std::string* looked) {
-    namespace fs = std::filesystem;
+    // Paths are made from and read back as UTF-8: std::filesystem takes a std::string in the
+    // ANSI code page on Windows.
+    namespace stdfs = std::filesystem;
     std::error_code ec;
-    fs::path message(emlxPath);
-    std::string number = message.filename().string();
+    const stdfs::path message = fs::PathFromUtf8(emlxPath);
+    std::string number = fs::Utf8FromPath(message.filename());
     number = number.substr(0, number.find('.'));
-    fs::path dir = message.parent_path().parent_path() / "Attachments" / number / partPath;
-    if (looked) *looked = dir.string();
-    if (fs::is_directory(dir, ec)) {
-        for (const auto& entry : fs::directory_iterator(dir, ec)) {
-            if (entry.is_regular_file(ec)) return entry.path().string();
+    const stdfs::path dir = message.parent_path().parent_path() / "Attachments" /
+                            fs::PathFromUtf8(number) / fs::PathFromUtf8(partPath);
+    if (looked) *looked = fs::Utf8FromPath(dir);
+    if (stdfs::is_directory(dir, ec)) {
+        for (const auto& entry : stdfs::directory_iterator(dir, ec)) {
+            if (entry.is_regular_file(ec)) return fs::Utf8FromPath(entry.path());
         }
     }
-    fs::path old = message.parent_path() / (number + "." + partPath + ".emlxpart");
-    if (fs::is_regular_file(old, ec)) return old.string();
+    const stdfs::path old =
+        message.parent_path() / fs::PathFromUtf8(number + "." + partPath + ".emlxpart");
+    if (stdfs::is_regular_file(old, ec)) return fs::Utf8FromPath(old);
     return {};
 }
 

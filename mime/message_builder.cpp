@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <unordered_map>
 
+#include "fs/utf8_path.h"
 #include "mime/attachment_name.h"
 #include "mime/attachment_props.h"
 #include "mime/body_selection.h"
@@ -377,9 +378,9 @@ class Builder {
                 return;
             }
             std::error_code ec;
-            uint64_t size = std::filesystem::file_size(file, ec);
+            uint64_t size = std::filesystem::file_size(fs::PathFromUtf8(file), ec);
             if (!g_mime_part_get_filename(part))
-                SetFileName(a, std::filesystem::path(file).filename().string(),
+                SetFileName(a, fs::Utf8FromPath(fs::PathFromUtf8(file).filename()),
                             MimeTypeOf(GMIME_OBJECT(part)));
             SetSliceData(a, FileSlice{file, 0, ec ? 0 : size, GMIME_CONTENT_ENCODING_DEFAULT, {}});
             return;
