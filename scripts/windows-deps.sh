@@ -192,7 +192,7 @@ src=$(fetch gmime gmime-)
        --disable-vala --disable-gtk-doc --without-libidn --disable-glibtest \
        ac_cv_func_iconv_open=yes ac_cv_have_iconv_detect_h=yes \
        GLIB_LIBS="$(pkg-config --static --libs gio-2.0 gobject-2.0 glib-2.0)" \
-  && quiet gmime make -j"$jobs" -C gmime && quiet gmime make -C gmime install \
+  && quiet gmime make -j"$jobs" -C util && quiet gmime make -j"$jobs" -C gmime && quiet gmime make -C gmime install \
   && quiet gmime make install-pkgconfigDATA)
 finished gmime
 fi
@@ -209,13 +209,14 @@ fi
 if ! done_before wxWidgets; then
 step wxWidgets
 src=$(fetch wxwidgets3.2 wxwidgets3.2-)
-(cd "$src" && mkdir -p _msw && cd _msw && quiet wx ../configure "${autotools[@]}" --with-msw \
+(cd "$src" && mkdir -p _msw && cd _msw && quiet wx ../configure --host=$triple --prefix="$prefix" \
+  --disable-shared --with-msw \
   --enable-unicode --with-zlib=sys --with-libpng=sys --without-libjpeg --without-libtiff \
   --without-expat --without-liblzma --with-regex=builtin --without-opengl \
   --disable-webview --disable-mediactrl --disable-stc --disable-richtext --disable-propgrid \
   --disable-aui --disable-ribbon --disable-html --disable-htmlhelp --disable-xrc \
   --disable-webrequest --disable-sockets --disable-protocols --disable-url --disable-ipc \
-  --disable-grid --disable-xml --disable-debugreport --disable-svg \
+  --disable-grid --disable-debugreport --disable-svg \
   && quiet wx make -j"$jobs" && quiet wx make install)
 finished wxWidgets
 fi
