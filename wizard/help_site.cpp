@@ -1,19 +1,29 @@
 #include "wizard/help_site.h"
 
-#include "fs/utf8_path.h"
-
+#include <algorithm>
 #include <filesystem>
 #include <initializer_list>
 #include <system_error>
+
+#include "fs/path_forms.h"
+#include "fs/utf8_path.h"
 
 namespace wizard {
 
 std::string FileUrl(const std::string& path) {
     static const char* kHex = "0123456789ABCDEF";
-    std::string url = "file://";
-    for (unsigned char c : path) {
+    std::string p = path;
+    // URLs separate with '/': Windows paths are turned; elsewhere '\' is part of a name.
+    if (fs::kPathSeparator == '\\') std::replace(p.begin(), p.end(), '\\', '/');
+    const bool drive = p.size() >= 2 && p[1] == ':' &&
+                       ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'));
+    // "C:/x" is file:///C:/x; a network path "//server/share/x" is file://server/share/x.
+    std::string url = drive ? "file:///" : p.rfind("//", 0) == 0 ? "file:" : "file://";
+    for (size_t i = 0; i < p.size(); ++i) {
+        const unsigned char c = p[i];
         bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                     c == '-' || c == '_' || c == '.' || c == '~' || c == '/';
+                     c == '-' || c == '_' || c == '.' || c == '~' || c == '/' ||
+                     (drive && i == 1);
         if (plain) {
             url += char(c);
         } else {
@@ -41,7 +51,8 @@ std::string HelpSite::Address(const std::string& helpPath) const {
         if (last.size() > 5 && last.compare(last.size() - 5, 5, ".html") == 0) page = last;
     }
     std::string folder = folder_;
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == fs::kPathSeparator))
+        folder.pop_back();
     return FileUrl(folder + "/" + page) + fragment;
 }
 
