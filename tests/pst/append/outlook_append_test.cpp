@@ -49,7 +49,10 @@ class ReaderViews {
         for (const auto& [name, command] : dumpers()) {
             std::string log;
             const auto out = dir_ / (name + "-" + stage + ".json");
-            ASSERT_EQ(RunCommand(command + " " + file.string() + " > " + out.string(), &log), 0)
+            ASSERT_EQ(
+                RunCommand(command + " " + fs::Utf8FromPath(file) + " > " + fs::Utf8FromPath(out),
+                           &log),
+                0)
                 << name << " " << stage << "\n"
                 << log;
         }
@@ -57,13 +60,13 @@ class ReaderViews {
     void check(const std::filesystem::path& added) {
         for (const auto& [name, command] : dumpers()) {
             std::string log;
-            EXPECT_EQ(
-                RunCommand("python3 " + std::string(EML2PST_SOURCE_DIR) +
-                               "/tests/pst/append/reader_delta.py " +
-                               (dir_ / (name + "-before.json")).string() + " " +
-                               (dir_ / (name + "-after.json")).string() + " " + added.string(),
-                           &log),
-                0)
+            EXPECT_EQ(RunCommand("python3 " + std::string(EML2PST_SOURCE_DIR) +
+                                     "/tests/pst/append/reader_delta.py " +
+                                     fs::Utf8FromPath(dir_ / (name + "-before.json")) + " " +
+                                     fs::Utf8FromPath(dir_ / (name + "-after.json")) + " " +
+                                     fs::Utf8FromPath(added),
+                                 &log),
+                      0)
                 << name << "\n"
                 << log.substr(0, 3000);
         }
@@ -71,9 +74,9 @@ class ReaderViews {
 
   private:
     std::vector<std::pair<std::string, std::string>> dumpers() const {
-        return {{"pypff", "/usr/bin/python3 " + (tools_ / "pypff_dump.py").string()},
-                {"readpst", "python3 " + (tools_ / "readpst_dump.py").string()},
-                {"pffexport", "python3 " + (tools_ / "pffexport_dump.py").string()}};
+        return {{"pypff", "/usr/bin/python3 " + fs::Utf8FromPath(tools_ / "pypff_dump.py")},
+                {"readpst", "python3 " + fs::Utf8FromPath(tools_ / "readpst_dump.py")},
+                {"pffexport", "python3 " + fs::Utf8FromPath(tools_ / "pffexport_dump.py")}};
     }
     const TempDir& dir_;
     std::filesystem::path tools_ = SharedDir() / "tools/pst-readers";
