@@ -29,6 +29,10 @@ struct CommandResult {
 // Runs a UTF-8 command line through the platform's command interpreter (sh or cmd).
 CommandResult RunShellCommand(const std::string& command);
 
+// Whether the tests can start the Linux programs the PST readers are (python3 with pypff,
+// readpst, pffexport). Under Wine the shared folder is visible but those programs cannot run.
+bool RunsLinuxPrograms();
+
 // `text` as one argument of such a command line.
 std::string ShellQuote(const std::string& text);
 

@@ -8,6 +8,7 @@
 
 #include "tests/pst/messaging/store_fixture.h"
 #include "tests/support/json_string.h"
+#include "tests/support/platform.h"
 
 namespace pst::messaging::testing {
 

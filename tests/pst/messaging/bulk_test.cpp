@@ -8,6 +8,7 @@
 #include "pst/ndb/pst_file.h"
 #include "tests/pst/messaging/store_fixture.h"
 #include "tests/support/json_string.h"
+#include "tests/support/platform.h"
 
 namespace pst::messaging {
 namespace {
@@ -155,6 +156,7 @@ TEST(BulkTest, TwoThousandMessagesReadBackByUsAndByThreeReaders) {
     }
     EXPECT_EQ(total, 2000u);
 
+    if (!testsupport::RunsLinuxPrograms()) return;
     const auto tools = testing::SharedDir() / "tools/pst-readers";
     if (!std::filesystem::exists(tools)) GTEST_SKIP() << "no shared reader tools";
     const auto expected = dir / "expected.json";

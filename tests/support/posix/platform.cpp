@@ -38,6 +38,10 @@ CommandResult RunShellCommand(const std::string& command) {
     return result;
 }
 
+bool RunsLinuxPrograms() {
+    return true;
+}
+
 std::string ShellQuote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);

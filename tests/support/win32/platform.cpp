@@ -44,6 +44,10 @@ CommandResult RunShellCommand(const std::string& command) {
     return result;
 }
 
+bool RunsLinuxPrograms() {
+    return false;
+}
+
 std::string ShellQuote(const std::string& text) {
     // Double quotes are not allowed in Windows file names; a quote inside is not expected.
     return "\"" + text + "\"";
