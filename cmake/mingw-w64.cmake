@@ -18,7 +18,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/${EML2PST_MINGW_TRIPLE})
 if(EML2PST_MINGW_PREFIX)
   list(PREPEND CMAKE_FIND_ROOT_PATH ${EML2PST_MINGW_PREFIX})
   # pkg-config sees only the prefix, and reports what a static link needs.
-  set(ENV{PKG_CONFIG_LIBDIR} ${EML2PST_MINGW_PREFIX}/lib/pkgconfig)
+  set(ENV{PKG_CONFIG_LIBDIR} ${EML2PST_MINGW_PREFIX}/lib/pkgconfig:/usr/${EML2PST_MINGW_TRIPLE}/lib/pkgconfig)
   set(ENV{PKG_CONFIG_PATH} "")
   set(PKG_CONFIG_ARGN --static)
   set(wxWidgets_CONFIG_EXECUTABLE ${EML2PST_MINGW_PREFIX}/bin/wx-config)

@@ -1,6 +1,8 @@
 #include "gui/script_driver.h"
 
 #include <wx/checkbox.h>
+#include <wx/dcmemory.h>
+#include <wx/image.h>
 #include <wx/listctrl.h>
 #include <wx/radiobut.h>
 #include <wx/stattext.h>
@@ -14,6 +16,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "fs/utf8_path.h"
 #include "gui/frontend.h"
 #include "gui/look.h"
 #include "gui/multiple_frame.h"
@@ -22,6 +25,27 @@ namespace gui {
 namespace {
 
 constexpr int kTickMs = 120;
+
+// The shown windows drawn by the toolkit itself at their places on a screen-sized picture. X11
+// screenshots do not see reliably what Wine draws; this works wherever the toolkit runs.
+bool SaveWindowsPicture(const std::string& file) {
+    if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG)) wxImage::AddHandler(new wxPNGHandler);
+    const wxSize screen = wxGetDisplaySize();
+    wxBitmap canvas(screen);
+    {
+        wxMemoryDC picture(canvas);
+        picture.SetBackground(*wxLIGHT_GREY_BRUSH);
+        picture.Clear();
+        for (wxWindow* top : wxTopLevelWindows) {
+            if (!top->IsShown()) continue;
+            wxWindowDC window(top);
+            const wxPoint at = top->GetScreenPosition();
+            const wxSize size = top->GetSize();
+            picture.Blit(at.x, at.y, size.x, size.y, &window, 0, 0);
+        }
+    }
+    return canvas.SaveFile(wxString::FromUTF8(file), wxBITMAP_TYPE_PNG);
+}
 
 std::string Escape(std::string text) {
     for (size_t i = 0; (i = text.find("\r\n", i)) != std::string::npos;) text.replace(i, 2, " | ");
@@ -32,8 +56,8 @@ std::string Escape(std::string text) {
 
 ScriptDriver::ScriptDriver(Frontend& frontend, const std::string& path) : frontend_(frontend) {
     if (const char* log = std::getenv("EML2PST_WIZARD_LOG"); log && *log)
-        logFile_.open(log, std::ios::app);
-    std::ifstream in(path);
+        logFile_.open(fs::PathFromUtf8(log), std::ios::app);
+    std::ifstream in(fs::PathFromUtf8(path));
     if (!in) {
         std::cerr << "eml2pst-wizard: cannot read the script " << path << "\n";
         std::_Exit(4);
@@ -222,11 +246,17 @@ void ScriptDriver::Shot(const std::string& name) {
     for (wxWindow* top : wxTopLevelWindows)
         if (top->IsShown()) top->Update();
     wxTheApp->Yield(true);
-    // The screen as the X server has it; a sub-process, so no event loop runs meanwhile.
     std::string file = std::string(dir) + "/" + name + ".png";
-    std::string command = "import -window root '" + file + "' 2>/dev/null";
-    int rc = std::system(command.c_str());
-    Log("shot " + file + (rc == 0 ? "" : " (failed)"));
+    const char* by = std::getenv("EML2PST_WIZARD_SHOTS_BY");
+    bool ok = false;
+    if (by && std::string(by) == "toolkit") {
+        ok = SaveWindowsPicture(file);
+    } else {
+        // The screen as the X server has it; a sub-process, so no event loop runs meanwhile.
+        std::string command = "import -window root '" + file + "' 2>/dev/null";
+        ok = std::system(command.c_str()) == 0;
+    }
+    Log("shot " + file + (ok ? "" : " (failed)"));
 }
 
 }  // namespace gui

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -255,14 +256,25 @@ bool HasC1(std::string_view bytes) {
 }
 
 bool IconvKnows(const std::string& charset) {
-    // Opening a converter costs far more than the lookup; each thread remembers the answers.
-    thread_local std::unordered_map<std::string, bool> known;
-    if (auto it = known.find(charset); it != known.end()) return it->second;
+    // Opening a converter costs far more than the lookup, so the answers are remembered. One
+    // table for all threads, never destroyed: MinGW runs the destructors of thread-local
+    // objects on freed storage when a thread ends, and threads may ask until the process exits.
+    struct Known {
+        std::mutex mutex;
+        std::unordered_map<std::string, bool> answers;
+    };
+    static auto* known = new Known;
+    {
+        std::lock_guard lock(known->mutex);
+        if (auto it = known->answers.find(charset); it != known->answers.end()) return it->second;
+    }
     if (charset == "utf-7") return true;
     GIConv cd = OpenConverter(charset);
     const bool ok = cd != GIConv(-1);
     if (ok) g_iconv_close(cd);
-    if (known.size() < 256) known.emplace(charset, ok);  // labels are untrusted: bounded
+    std::lock_guard lock(known->mutex);
+    // Labels are untrusted: bounded.
+    if (known->answers.size() < 256) known->answers.emplace(charset, ok);
     return ok;
 }
 

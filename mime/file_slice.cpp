@@ -1,12 +1,10 @@
 #include "mime/file_slice.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
+#include "fs/file.h"
 #include "mime/gmime_support.h"
 
 namespace mime {
@@ -14,8 +12,12 @@ namespace mime {
 void ReadSlice(const FileSlice& slice, const std::function<void(std::span<const uint8_t>)>& sink) {
     EnsureGMime();
     if (!slice.prefix.empty()) sink(slice.prefix);
-    int fd = ::open(slice.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw std::runtime_error("cannot open " + slice.path + ": " + std::strerror(errno));
+    int fd = -1;
+    try {
+        fd = fs::File::Open(slice.path, fs::File::Mode::Read).TakeCrtDescriptor();
+    } catch (const fs::FileError& e) {
+        throw std::runtime_error("cannot open " + slice.path + ": " + e.what());
+    }
     // The stream owns the descriptor from here on.
     GPtr<GMimeStream> file(g_mime_stream_fs_new_with_bounds(fd, gint64(slice.offset),
                                                             gint64(slice.offset + slice.length)));

@@ -21,8 +21,8 @@ struct FileSlice {
     bool crlf = false;            // bare LF line ends become CRLF
 };
 
-// Reads and decodes the slice in chunks; throws std::runtime_error (with the errno text) when
-// the file cannot be opened or read.
+// Reads and decodes the slice in chunks; throws std::runtime_error (with the system's text)
+// when the file cannot be opened or read.
 void ReadSlice(const FileSlice& slice, const std::function<void(std::span<const uint8_t>)>& sink);
 
 // Decoded size, measured by one streaming pass.

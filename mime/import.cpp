@@ -1,18 +1,15 @@
 #include "mime/import.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "fs/file.h"
 #include "mime/emlx.h"
 #include "mime/gmime_support.h"
 #include "mime/message_builder.h"
@@ -27,54 +24,86 @@ constexpr uint64_t kMaxRawHeaderBlock = 32ull * 1024 * 1024;
 // Whatever the options say: GMime's buffers count their size in 32 bits.
 constexpr uint64_t kMaxFileInMemory = 1ull << 30;
 
-bool ReadAt(int fd, uint64_t offset, size_t n, uint8_t* out, size_t& got) {
-    got = 0;
-    while (got < n) {
-        ssize_t r = ::pread(fd, out + got, n - got, off_t(offset + got));
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return false;
-        if (r == 0) break;
-        got += size_t(r);
-    }
-    return true;
-}
-
 struct ByteArrayFree {
     void operator()(GByteArray* a) const { g_byte_array_unref(a); }
 };
 
+// Buffers for small files, reused from one file to the next: no fresh pages to fault in for
+// each file. Shared by the threads instead of kept per thread, since MinGW runs the
+// destructors of thread-local objects on freed storage when a thread ends.
+class KeptBuffers {
+  public:
+    KeptBuffers() { free_.reserve(kMaxKept); }  // so that Give() never allocates
+    GByteArray* Take() {
+        {
+            std::lock_guard lock(mutex_);
+            if (!free_.empty()) {
+                GByteArray* a = free_.back();
+                free_.pop_back();
+                return a;
+            }
+        }
+        return g_byte_array_new();
+    }
+    void Give(GByteArray* a) {
+        {
+            std::lock_guard lock(mutex_);
+            if (free_.size() < kMaxKept) {
+                free_.push_back(a);
+                return;
+            }
+        }
+        g_byte_array_unref(a);
+    }
+
+  private:
+    static constexpr size_t kMaxKept = 8;  // more than the threads that read at once
+    std::mutex mutex_;
+    std::vector<GByteArray*> free_;
+};
+
+KeptBuffers& Kept() {
+    static auto* kept = new KeptBuffers;  // never destroyed: threads may read until exit
+    return *kept;
+}
+
 // The bytes of the open file: all of them in memory, or read piece by piece on request.
+// Failed reads return false and leave the reason in error().
 class FileBytes {
   public:
-    explicit FileBytes(int fd) : fd_(fd) {}
+    explicit FileBytes(fs::File file) : file_(std::move(file)) {}
     ~FileBytes() {
-        if (fd_ >= 0) ::close(fd_);
+        if (kept_) {
+            g_byte_array_set_size(whole_.get(), 0);
+            Kept().Give(whole_.release());
+        }
     }
     FileBytes(const FileBytes&) = delete;
     FileBytes& operator=(const FileBytes&) = delete;
 
-    // Reads the whole file of `size` bytes; false (errno set) when it cannot be read. A file
-    // that shrank meanwhile keeps the bytes it still had.
+    const fs::File& file() const { return file_; }
+    const std::string& error() const { return error_; }
+
+    // Reads the whole file of `size` bytes. A file that shrank meanwhile keeps the bytes it
+    // still had.
     bool ReadWhole(uint64_t size) {
-        // Small files reuse one buffer per thread: no fresh pages to fault in for each file.
-        thread_local std::unique_ptr<GByteArray, ByteArrayFree> kept(g_byte_array_new());
         if (size <= kKeptBuffer) {
-            whole_.reset(g_byte_array_ref(kept.get()));
+            whole_.reset(Kept().Take());
             kept_ = true;
         } else {
             whole_.reset(g_byte_array_sized_new(guint(size)));
         }
         g_byte_array_set_size(whole_.get(), guint(size));
         size_t got = 0;
-        if (!ReadAt(fd_, 0, size_t(size), whole_->data, got)) return false;
+        if (!Read(0, size_t(size), whole_->data, got)) return false;
         g_byte_array_set_size(whole_.get(), guint(got));
         return true;
     }
     uint64_t size() const { return whole_->len; }  // after ReadWhole
 
     // Bytes [offset, offset + n) or fewer at the end of the file: a view into the file held in
-    // memory, or into `scratch`. False (errno set) on a read error.
-    bool View(uint64_t offset, size_t n, std::string& scratch, std::string_view& out) const {
+    // memory, or into `scratch`.
+    bool View(uint64_t offset, size_t n, std::string& scratch, std::string_view& out) {
         if (whole_) {
             const uint64_t len = whole_->len;
             const uint64_t from = std::min(offset, len);
@@ -84,18 +113,19 @@ class FileBytes {
         }
         scratch.resize(n);
         size_t got = 0;
-        if (!ReadAt(fd_, offset, n, reinterpret_cast<uint8_t*>(scratch.data()), got)) return false;
+        if (!Read(offset, n, reinterpret_cast<uint8_t*>(scratch.data()), got)) return false;
         scratch.resize(got);
         out = scratch;
         return true;
     }
 
     // A GMime stream over bytes [begin, end) whose positions are file offsets. It takes over
-    // the descriptor or the bytes held in memory.
+    // the file or the bytes held in memory.
     GMimeStream* TakeStream(uint64_t begin, uint64_t end) {
-        const int fd = std::exchange(fd_, -1);
-        if (!whole_) return g_mime_stream_fs_new_with_bounds(fd, gint64(begin), gint64(end));
-        ::close(fd);
+        if (!whole_)
+            return g_mime_stream_fs_new_with_bounds(file_.TakeCrtDescriptor(), gint64(begin),
+                                                    gint64(end));
+        file_.Close();
         GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(whole_.get());
         // The stream frees a buffer of its own when it goes; a kept one stays with this object.
         if (kept_)
@@ -107,15 +137,22 @@ class FileBytes {
     }
 
   private:
+    bool Read(uint64_t offset, size_t n, uint8_t* out, size_t& got) {
+        try {
+            got = file_.ReadAt(offset, out, n);
+            return true;
+        } catch (const fs::FileError& e) {
+            error_ = e.what();
+            return false;
+        }
+    }
+
     static constexpr uint64_t kKeptBuffer = 1024 * 1024;
-    int fd_;
+    fs::File file_;
     std::unique_ptr<GByteArray, ByteArrayFree> whole_;
     bool kept_ = false;
+    std::string error_;
 };
-
-std::string Errno(int e) {
-    return std::strerror(e);
-}
 
 // Parser findings that mean content was lost or read in a way the sender did not mean; the
 // many harmless irregularities of real mail are not reported.
@@ -203,7 +240,7 @@ Start FindStart(std::string_view head) {
 }
 
 // Finds the end of the header block: the offset just past the empty line (or the end).
-uint64_t HeaderBlockEnd(const FileBytes& file, uint64_t begin, uint64_t end, std::string& raw) {
+uint64_t HeaderBlockEnd(FileBytes& file, uint64_t begin, uint64_t end, std::string& raw) {
     raw.clear();
     uint64_t pos = begin;
     std::string scratch;
@@ -245,29 +282,33 @@ ImportResult ImportMessageFile(const std::string& path, const ImportOptions& opt
     ImportResult result;
     try {
         EnsureGMime();
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            result.error = "cannot open " + path + ": " + Errno(errno);
+        fs::File opened;
+        try {
+            opened = fs::File::Open(path, fs::File::Mode::Read);
+        } catch (const fs::FileError& e) {
+            using Kind = fs::FileError::Kind;
+            const bool notAFile =
+                e.GetKind() == Kind::Folder || e.GetKind() == Kind::NotRegularFile;
+            result.error = (notAFile ? "cannot read " : "cannot open ") + path + ": " + e.what();
             return result;
         }
-        FileBytes file(fd);
-        struct stat st {};
-        if (::fstat(fd, &st) != 0) {
-            result.error = "cannot read " + path + ": " + Errno(errno);
+        FileBytes file(std::move(opened));
+        uint64_t fileSize = 0;
+        int64_t modified = 0;
+        try {
+            fileSize = file.file().Size();
+            modified = file.file().ModifiedTime();
+        } catch (const fs::FileError& e) {
+            result.error = "cannot read " + path + ": " + e.what();
             return result;
         }
-        if (S_ISDIR(st.st_mode)) {
-            result.error = "cannot read " + path + ": it is a folder";
-            return result;
-        }
-        uint64_t fileSize = uint64_t(st.st_size);
         if (fileSize == 0) {
             result.error = "not a message: the file is empty";
             return result;
         }
         if (fileSize <= std::min<uint64_t>(options.inMemoryFileLimit, kMaxFileInMemory)) {
             if (!file.ReadWhole(fileSize)) {
-                result.error = "cannot read " + path + ": " + Errno(errno);
+                result.error = "cannot read " + path + ": " + file.error();
                 return result;
             }
             fileSize = file.size();  // a file cut meanwhile is read as far as it goes
@@ -282,7 +323,7 @@ ImportResult ImportMessageFile(const std::string& path, const ImportOptions& opt
         std::string headScratch;
         std::string_view head;
         if (!file.View(0, size_t(std::min<uint64_t>(fileSize, 8192)), headScratch, head)) {
-            result.error = "cannot read " + path + ": " + Errno(errno);
+            result.error = "cannot read " + path + ": " + file.error();
             return result;
         }
         if (HasEmlxName(path)) {
@@ -349,7 +390,7 @@ ImportResult ImportMessageFile(const std::string& path, const ImportOptions& opt
         uint64_t inMemoryTotal = 0;
         source.inMemoryTotal = &inMemoryTotal;
         source.warnings = &result.warnings;
-        BuildMessage(message.get(), source, &top, int64_t(st.st_mtime), 0, "", result.content);
+        BuildMessage(message.get(), source, &top, modified, 0, "", result.content);
         result.ok = true;
     } catch (const std::exception& e) {
         result.ok = false;

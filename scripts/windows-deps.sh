@@ -65,7 +65,8 @@ work="$cache/work-$key"
 mkdir -p "$work" "$prefix"
 log "building into $prefix (sources: $versions)"
 
-export PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig"
+# The prefix's libraries, and MinGW's own zlib.
+export PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig:/usr/$triple/lib/pkgconfig"
 export PKG_CONFIG_PATH=""
 export CPPFLAGS="-I$prefix/include"
 export LDFLAGS="-L$prefix/lib"
@@ -126,7 +127,7 @@ cpp = '$triple-g++-posix'
 ar = '$triple-ar'
 strip = '$triple-strip'
 windres = '$triple-windres'
-pkg-config = 'pkg-config'
+pkgconfig = 'pkg-config'
 exe_wrapper = 'wine'
 
 [built-in options]
@@ -136,7 +137,7 @@ c_link_args = ['-L$prefix/lib']
 cpp_link_args = ['-L$prefix/lib']
 
 [properties]
-pkg_config_libdir = '$prefix/lib/pkgconfig'
+pkg_config_libdir = '$prefix/lib/pkgconfig:/usr/$triple/lib/pkgconfig'
 
 [host_machine]
 system = 'windows'
@@ -160,9 +161,27 @@ finished glib
 fi
 
 # GMime's configure runs a program to learn iconv's charset names; a cross build runs it under
-# Wine, against the win-iconv that glib carries.
+# Wine, against the win-iconv that glib carries. glib installs no header for that iconv (its
+# functions are in libglib): GMime's headers get one of ours.
 if ! done_before gmime; then
 step gmime
+cat >"$prefix/include/iconv.h" <<'EOF_ICONV'
+/* The iconv interface of the converter built into libglib on Windows. */
+#ifndef EML2PST_MINGW_ICONV_H
+#define EML2PST_MINGW_ICONV_H
+#include <stddef.h>
+#ifdef __cplusplus
+extern "C" {
+#endif
+typedef void* iconv_t;
+iconv_t iconv_open(const char* tocode, const char* fromcode);
+int iconv_close(iconv_t cd);
+size_t iconv(iconv_t cd, char** inbuf, size_t* inbytesleft, char** outbuf, size_t* outbytesleft);
+#ifdef __cplusplus
+}
+#endif
+#endif
+EOF_ICONV
 src=$(fetch gmime gmime-)
 (cd "$src" && touch ChangeLog && quiet gmime gtkdocize --copy && quiet gmime autoreconf -fi \
   && $CC -O2 -I"$prefix/include" -o iconv-detect.exe iconv-detect.c \
@@ -173,7 +192,7 @@ src=$(fetch gmime gmime-)
        --disable-vala --disable-gtk-doc --without-libidn --disable-glibtest \
        ac_cv_func_iconv_open=yes ac_cv_have_iconv_detect_h=yes \
        GLIB_LIBS="$(pkg-config --static --libs gio-2.0 gobject-2.0 glib-2.0)" \
-  && quiet gmime make -j"$jobs" -C gmime && quiet gmime make -C gmime install \
+  && quiet gmime make -j"$jobs" -C util && quiet gmime make -j"$jobs" -C gmime && quiet gmime make -C gmime install \
   && quiet gmime make install-pkgconfigDATA)
 finished gmime
 fi
@@ -190,13 +209,14 @@ fi
 if ! done_before wxWidgets; then
 step wxWidgets
 src=$(fetch wxwidgets3.2 wxwidgets3.2-)
-(cd "$src" && mkdir -p _msw && cd _msw && quiet wx ../configure "${autotools[@]}" --with-msw \
+(cd "$src" && mkdir -p _msw && cd _msw && quiet wx ../configure --host=$triple --prefix="$prefix" \
+  --disable-shared --with-msw \
   --enable-unicode --with-zlib=sys --with-libpng=sys --without-libjpeg --without-libtiff \
   --without-expat --without-liblzma --with-regex=builtin --without-opengl \
   --disable-webview --disable-mediactrl --disable-stc --disable-richtext --disable-propgrid \
   --disable-aui --disable-ribbon --disable-html --disable-htmlhelp --disable-xrc \
   --disable-webrequest --disable-sockets --disable-protocols --disable-url --disable-ipc \
-  --disable-grid --disable-xml --disable-debugreport --disable-svg \
+  --disable-grid --disable-debugreport --disable-svg \
   && quiet wx make -j"$jobs" && quiet wx make install)
 finished wxWidgets
 fi

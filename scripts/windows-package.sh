@@ -11,6 +11,7 @@ if [ $# -ne 2 ]; then
     exit 2
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/install-packages.sh" nsis zip binutils-mingw-w64-x86-64 >&2
 build=$(cd "$1" && pwd)
 version=$2
 start=$(date +%s)

@@ -15,6 +15,16 @@ Api RealApi() {
     api.CreateFileA = ::CreateFileA;
     api.GetFileInformationByHandle = ::GetFileInformationByHandle;
     api.CloseHandle = ::CloseHandle;
+    api.GetFullPathNameW = ::GetFullPathNameW;
+    api.ReOpenFile = ::ReOpenFile;
+    api.GetFileType = ::GetFileType;
+    api.ReadFile = ::ReadFile;
+    api.WriteFile = ::WriteFile;
+    api.GetFileSizeEx = ::GetFileSizeEx;
+    api.SetFilePointerEx = ::SetFilePointerEx;
+    api.SetEndOfFile = ::SetEndOfFile;
+    api.FlushFileBuffers = ::FlushFileBuffers;
+    api.LockFileEx = ::LockFileEx;
     api.LoadLibraryA = ::LoadLibraryA;
     api.GetProcAddress = ::GetProcAddress;
     api.FreeLibrary = ::FreeLibrary;

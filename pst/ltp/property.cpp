@@ -3,7 +3,9 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -120,8 +122,8 @@ size_t DecodeUtf8(std::string_view in, uint8_t* out) {
     return n;
 }
 
-// Room for the units of one conversion. Text up to kKeptUnits reuses a buffer per thread;
-// longer text gets its own. Neither is zero-filled: every unit read back was written.
+// Room for the units of one conversion. Text up to kKeptUnits reuses a kept buffer; longer
+// text gets its own. Neither is zero-filled: every unit read back was written.
 class UnitBuffer {
   public:
     explicit UnitBuffer(size_t units) {
@@ -130,14 +132,55 @@ class UnitBuffer {
             data_ = own_.get();
             return;
         }
-        thread_local std::unique_ptr<uint8_t[]> kept;
-        if (!kept) kept = std::make_unique_for_overwrite<uint8_t[]>(2 * kKeptUnits);
-        data_ = kept.get();
+        data_ = Kept().Take();
     }
+    ~UnitBuffer() {
+        if (!own_) Kept().Give(data_);
+    }
+    UnitBuffer(const UnitBuffer&) = delete;
+    UnitBuffer& operator=(const UnitBuffer&) = delete;
     uint8_t* data() { return data_; }
 
   private:
     static constexpr size_t kKeptUnits = 128 * 1024;
+
+    // Buffers shared by the threads rather than kept per thread: MinGW runs the destructors of
+    // thread-local objects on freed storage when a thread ends.
+    class Pool {
+      public:
+        Pool() { free_.reserve(kMaxKept); }  // so that Give() never allocates
+        uint8_t* Take() {
+            {
+                std::lock_guard lock(mutex_);
+                if (!free_.empty()) {
+                    uint8_t* b = free_.back();
+                    free_.pop_back();
+                    return b;
+                }
+            }
+            return new uint8_t[2 * kKeptUnits];
+        }
+        void Give(uint8_t* b) {
+            {
+                std::lock_guard lock(mutex_);
+                if (free_.size() < kMaxKept) {
+                    free_.push_back(b);
+                    return;
+                }
+            }
+            delete[] b;
+        }
+
+      private:
+        static constexpr size_t kMaxKept = 8;  // more than the threads that convert at once
+        std::mutex mutex_;
+        std::vector<uint8_t*> free_;
+    };
+    static Pool& Kept() {
+        static auto* pool = new Pool;  // never destroyed: threads may convert until exit
+        return *pool;
+    }
+
     std::unique_ptr<uint8_t[]> own_;
     uint8_t* data_ = nullptr;
 };

@@ -1,16 +1,12 @@
 #include "pst/ndb/file_handle.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
+#include "fs/file.h"
+#include "fs/utf8_path.h"
 #include "pst/ndb/errors.h"
 #include "pst/ndb/write_window.h"
 
@@ -19,51 +15,55 @@ namespace {
 
 constexpr uint64_t kWritebackChunk = 8ull << 20;
 
-std::string SystemError(const std::string& path, const char* what) {
-    return path + ": " + what + " failed: " + std::strerror(errno);
+using Kind = fs::FileError::Kind;
+
+// Runs one file call, reporting its failure as "PATH: WHAT failed: reason".
+template <class Call>
+auto Checked(const std::string& path, const char* what, Call&& call) {
+    try {
+        return call();
+    } catch (const fs::FileError& e) {
+        throw NdbError(path + ": " + what + " failed: " + e.what());
+    }
+}
+
+std::string HeldMessage(const std::string& path, FileHandle::Access access) {
+    return path + " is open in another session" +
+           (access == FileHandle::Access::Read ? " for writing" : "");
 }
 
 }  // namespace
 
 FileHandle::FileHandle() = default;
 
-FileHandle::FileHandle(const std::filesystem::path& path, Access access) : path_(path.string()) {
-    int flags = O_CLOEXEC;
-    if (access == Access::Read) flags |= O_RDONLY;
-    if (access == Access::ReadWrite) flags |= O_RDWR;
-    if (access == Access::Create) flags |= O_RDWR | O_CREAT;
-    fd_ = ::open(path_.c_str(), flags, 0644);
-    if (fd_ < 0) {
-        if (access != Access::Read && (errno == EACCES || errno == EROFS || errno == EPERM)) {
-            throw NdbError(path_ + " is read-only: cannot open it for writing (" +
-                           std::strerror(errno) + ")");
+FileHandle::FileHandle(const std::filesystem::path& path, Access access)
+    : path_(fs::Utf8FromPath(path)) {
+    using Mode = fs::File::Mode;
+    const Mode mode = access == Access::Read        ? Mode::Read
+                      : access == Access::ReadWrite ? Mode::ReadWrite
+                                                    : Mode::Create;
+    try {
+        file_ = std::make_unique<fs::File>(fs::File::Open(path_, mode));
+    } catch (const fs::FileError& e) {
+        const Kind kind = e.GetKind();
+        if (access != Access::Read && (kind == Kind::AccessDenied || kind == Kind::ReadOnly)) {
+            throw NdbError(path_ + " is read-only: cannot open it for writing (" + e.what() + ")");
         }
-        throw NdbError(SystemError(path_, "open"));
+        // Windows refuses the open itself while another program holds the file unshared.
+        if (kind == Kind::Locked) throw NdbError(HeldMessage(path_, access));
+        throw NdbError(path_ + ": open failed: " + e.what());
     }
-    if (access != Access::Read) {
-        // Root may open a file marked read-only; honour the marking all the same.
-        struct stat st {};
-        if (::fstat(fd_, &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-            ::close(fd_);
-            fd_ = -1;
-            throw NdbError(path_ + " is read-only: it has no write permission");
-        }
+    // Root may open a file marked read-only; honour the marking all the same.
+    if (access != Access::Read &&
+        !Checked(path_, "stat", [&] { return file_->HasWritePermission(); })) {
+        throw NdbError(path_ + " is read-only: it has no write permission");
     }
-    const int op = (access == Access::Read ? LOCK_SH : LOCK_EX) | LOCK_NB;
-    if (::flock(fd_, op) != 0) {
-        const int err = errno;
-        ::close(fd_);
-        fd_ = -1;
-        if (err == EWOULDBLOCK) {
-            throw NdbError(path_ + " is open in another session" +
-                           (access == Access::Read ? " for writing" : ""));
-        }
-        errno = err;
-        throw NdbError(SystemError(path_, "lock"));
+    if (!Checked(path_, "lock", [&] { return file_->TryLock(access != Access::Read); })) {
+        throw NdbError(HeldMessage(path_, access));
     }
     if (access != Access::Read && !std::getenv("EML2PST_BUFFERED_WRITES")) {
         try {
-            window_ = WriteWindow::Open(path_, fd_);
+            window_ = WriteWindow::Open(path_, *file_);
         } catch (const std::exception&) {
             // Without the window, writes are gathered in the buffer and go through the cache.
         }
@@ -71,7 +71,7 @@ FileHandle::FileHandle(const std::filesystem::path& path, Access access) : path_
 }
 
 FileHandle::FileHandle(FileHandle&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)),
+    : file_(std::move(other.file_)),
       path_(std::move(other.path_)),
       window_(std::move(other.window_)),
       buffer_(std::move(other.buffer_)),
@@ -85,7 +85,7 @@ FileHandle::FileHandle(FileHandle&& other) noexcept
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     if (this != &other) {
         close();
-        fd_ = std::exchange(other.fd_, -1);
+        file_ = std::move(other.file_);
         path_ = std::move(other.path_);
         window_ = std::move(other.window_);
         buffer_ = std::move(other.buffer_);
@@ -104,15 +104,14 @@ FileHandle::~FileHandle() {
 }
 
 void FileHandle::close() noexcept {
-    if (fd_ < 0) return;
+    if (!file_) return;
     try {
         flush();
     } catch (...) {
         // Only uncommitted bytes were gathered; the next writer treats them as free space.
     }
     window_.reset();
-    ::close(fd_);  // closing drops the lock
-    fd_ = -1;
+    file_.reset();  // closing drops the lock
     buffered_ = 0;
 }
 
@@ -130,21 +129,17 @@ void FileHandle::readAt(uint64_t offset, std::span<uint8_t> out) const {
     size_t done = 0;
     const size_t want = end - offset;
     while (done < want) {
-        const ssize_t n =
-            ::pread(fd_, out.data() + done, want - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw NdbError(SystemError(path_, "read"));
-        }
-        if (n == 0 && window_ && window_->pending()) {
+        const size_t got = Checked(path_, "read", [&] {
+            return file_->ReadAt(offset + done, out.data() + done, want - done);
+        });
+        done += got;
+        if (done == want) break;
+        if (window_ && window_->pending()) {
             window_->flush();  // writes still held further on make the file that long
             continue;
         }
-        if (n == 0) {
-            throw NdbError(path_ + ": unexpected end of file reading " +
-                           std::to_string(out.size()) + " bytes at " + Hex(offset));
-        }
-        done += static_cast<size_t>(n);
+        throw NdbError(path_ + ": unexpected end of file reading " + std::to_string(out.size()) +
+                       " bytes at " + Hex(offset));
     }
 }
 
@@ -190,17 +185,8 @@ void FileHandle::flush() {
 }
 
 void FileHandle::writeOut(uint64_t offset, const uint8_t* data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n =
-            ::pwrite(fd_, data + done, size - done, static_cast<off_t>(offset + done));
-        ++writeCalls_;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw NdbError(SystemError(path_, "write"));
-        }
-        done += static_cast<size_t>(n);
-    }
+    ++writeCalls_;
+    Checked(path_, "write", [&] { file_->WriteAt(offset, data, size); });
     pendingFrom_ = std::min(pendingFrom_, offset);
     pendingTo_ = std::max<uint64_t>(pendingTo_, offset + size);
     pendingBytes_ += size;
@@ -211,11 +197,7 @@ void FileHandle::writeOut(uint64_t offset, const uint8_t* data, size_t size) {
 // commit waits only for the last few megabytes instead of everything since the previous one.
 // A hint only: durability still comes from sync().
 void FileHandle::startWriteback() {
-#ifdef __linux__
-    if (pendingTo_ > pendingFrom_)
-        ::sync_file_range(fd_, static_cast<off_t>(pendingFrom_),
-                          static_cast<off_t>(pendingTo_ - pendingFrom_), SYNC_FILE_RANGE_WRITE);
-#endif
+    if (pendingTo_ > pendingFrom_) file_->StartWriteback(pendingFrom_, pendingTo_ - pendingFrom_);
     pendingFrom_ = UINT64_MAX;
     pendingTo_ = 0;
     pendingBytes_ = 0;
@@ -223,22 +205,18 @@ void FileHandle::startWriteback() {
 
 uint64_t FileHandle::size() const {
     if (window_) window_->flush();
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) throw NdbError(SystemError(path_, "stat"));
-    const auto onDisk = static_cast<uint64_t>(st.st_size);
+    const uint64_t onDisk = Checked(path_, "stat", [&] { return file_->Size(); });
     return buffered_ > 0 ? std::max<uint64_t>(onDisk, bufferAt_ + buffered_) : onDisk;
 }
 
 void FileHandle::truncate(uint64_t size) {
     flush();
-    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
-        throw NdbError(SystemError(path_, "resize"));
-    }
+    Checked(path_, "resize", [&] { file_->Truncate(size); });
 }
 
 void FileHandle::sync() {
     flush();
-    if (::fdatasync(fd_) != 0) throw NdbError(SystemError(path_, "flush"));
+    Checked(path_, "flush", [&] { file_->SyncData(); });
     pendingFrom_ = UINT64_MAX;
     pendingTo_ = 0;
     pendingBytes_ = 0;

@@ -6,6 +6,10 @@
 #include <span>
 #include <string>
 
+namespace fs {
+class File;
+}
+
 namespace pst::ndb {
 
 class WriteWindow;
@@ -57,7 +61,8 @@ class FileHandle {
     void startWriteback();
     void close() noexcept;
 
-    int fd_ = -1;
+    // Held apart so that the window's reference to it survives moves of the handle.
+    std::unique_ptr<fs::File> file_;
     std::string path_;
     std::unique_ptr<WriteWindow> window_;  // when writes go past the page cache
     // Without a window, the gathered bytes: [bufferAt_, bufferAt_ + buffered_) of the file.

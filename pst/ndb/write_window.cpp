@@ -1,11 +1,6 @@
 #include "pst/ndb/write_window.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "pst/ndb/errors.h"
@@ -20,52 +15,26 @@ constexpr uint64_t AlignUp(uint64_t x) {
     return AlignDown(x + WriteWindow::kPage - 1);
 }
 
-// Writes all of it; returns 0 or the errno of the failure.
-int WriteAll(int fd, uint64_t offset, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        offset += static_cast<uint64_t>(n);
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return 0;
-}
+static_assert(WriteWindow::kPage % fs::File::kUnbufferedAlignment == 0);
 
 uint8_t* AllocateSpan() {
-    void* p = std::aligned_alloc(WriteWindow::kPage, WriteWindow::kSpan);
-    if (!p) throw std::bad_alloc();
-    return static_cast<uint8_t*>(p);
+    return static_cast<uint8_t*>(fs::AlignedAlloc(WriteWindow::kPage, WriteWindow::kSpan));
 }
 
 }  // namespace
 
-std::unique_ptr<WriteWindow> WriteWindow::Open(const std::string& path, int fd) {
-#if defined(__linux__) && defined(O_DIRECT)
-    // Reopening the descriptor itself, not the path, reaches the same file whatever the path
-    // now names.
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    int direct = ::open(self.c_str(), O_RDWR | O_DIRECT | O_CLOEXEC);
-    if (direct < 0) direct = ::open(path.c_str(), O_RDWR | O_DIRECT | O_CLOEXEC);
-    if (direct < 0) return nullptr;
-    return std::unique_ptr<WriteWindow>(new WriteWindow(path, fd, direct));
-#else
-    (void)path;
-    (void)fd;
-    return nullptr;
-#endif
+std::unique_ptr<WriteWindow> WriteWindow::Open(const std::string& path, fs::File& file) {
+    std::optional<fs::File> direct = file.ReopenUnbuffered();
+    if (!direct) return nullptr;
+    return std::unique_ptr<WriteWindow>(new WriteWindow(path, file, std::move(*direct)));
 }
 
-WriteWindow::WriteWindow(std::string path, int fd, int directFd)
-    : path_(std::move(path)), fd_(fd), directFd_(directFd) {
+WriteWindow::WriteWindow(std::string path, fs::File& file, fs::File direct)
+    : path_(std::move(path)), file_(file), direct_(std::move(direct)) {
     try {
         for (size_t i = 0; i < kBuffers; ++i) buffers_.push_back(AllocateSpan());
     } catch (...) {
-        for (uint8_t* b : buffers_) std::free(b);
-        ::close(directFd_);
+        for (uint8_t* b : buffers_) fs::AlignedFree(b);
         throw;
     }
     window_.data = buffers_[0];
@@ -85,8 +54,7 @@ WriteWindow::~WriteWindow() {
     }
     changed_.notify_all();
     writer_.join();  // the writer finishes the queue first
-    ::close(directFd_);
-    for (uint8_t* b : buffers_) std::free(b);
+    for (uint8_t* b : buffers_) fs::AlignedFree(b);
 }
 
 void WriteWindow::write(uint64_t offset, std::span<const uint8_t> bytes) {
@@ -210,11 +178,11 @@ void WriteWindow::writerLoop() {
         lock.unlock();
         std::string failure;
         for (const Piece& p : pieces) {
-            int err = WriteAll(p.direct ? directFd_ : fd_, p.offset, p.data, p.size);
-            // A file system may open for direct I/O and still refuse a transfer.
-            if (err == EINVAL && p.direct) err = WriteAll(fd_, p.offset, p.data, p.size);
-            if (err != 0 && failure.empty())
-                failure = path_ + ": write failed: " + std::strerror(err);
+            try {
+                writeOut(p);
+            } catch (const fs::FileError& e) {
+                if (failure.empty()) failure = path_ + ": write failed: " + e.what();
+            }
         }
         lock.lock();
         if (!failure.empty() && error_.empty()) error_ = failure;
@@ -222,6 +190,19 @@ void WriteWindow::writerLoop() {
         jobs_.pop_front();
         changed_.notify_all();
     }
+}
+
+void WriteWindow::writeOut(const Piece& p) {
+    if (p.direct) {
+        try {
+            direct_.WriteAt(p.offset, p.data, p.size);
+            return;
+        } catch (const fs::FileError& e) {
+            // A file system may open for unbuffered writes and still refuse a transfer.
+            if (e.GetKind() != fs::FileError::Kind::Unsupported) throw;
+        }
+    }
+    file_.WriteAt(p.offset, p.data, p.size);
 }
 
 void WriteWindow::waitForWriter() {

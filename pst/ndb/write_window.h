@@ -11,12 +11,14 @@
 #include <utility>
 #include <vector>
 
+#include "fs/file.h"
+
 namespace pst::ndb {
 
 // Gathers the writes that land in one page-aligned stretch of the file (the window) and hands
-// them to a writer thread, which writes the whole pages among them past the page cache
-// (O_DIRECT) and the few partly covered pages through the ordinary descriptor. Data files are
-// written almost front to back in blocks of a few KB; through the page cache the kernel's
+// them to a writer thread, which writes the whole pages among them past the page cache (an
+// unbuffered handle) and the few partly covered pages through the ordinary handle. Data files
+// are written almost front to back in blocks of a few KB; through the page cache the kernel's
 // copying and writeback cost more than everything else the converter does, and a write there
 // waits for the file's lock while a direct write is under way. So every write goes through the
 // writer, in the order it was made, and the converter goes on with the next messages.
@@ -24,7 +26,7 @@ namespace pst::ndb {
 // Only bytes that were written are ever written back: a page is written directly only when
 // every byte of it came through here, so whatever the file holds around a write stays.
 // flush() makes everything written so far reach the file (and waits for the writer);
-// durability still comes from the caller's fdatasync after it.
+// durability still comes from the caller's SyncData after it.
 class WriteWindow {
   public:
     static constexpr uint64_t kPage = 4096;
@@ -33,9 +35,9 @@ class WriteWindow {
     // large attachments) while the converter goes on.
     static constexpr size_t kBuffers = 4;
 
-    // A window over `fd` (open for writing), or null where the file system does not take
-    // direct I/O; the caller then writes through `fd` as before.
-    static std::unique_ptr<WriteWindow> Open(const std::string& path, int fd);
+    // A window over `file` (open for writing, and outliving the window), or null where the
+    // file system does not take unbuffered writes; the caller then writes through `file`.
+    static std::unique_ptr<WriteWindow> Open(const std::string& path, fs::File& file);
     // Writes what is pending, as best it can: errors are for flush() to report.
     ~WriteWindow();
     WriteWindow(const WriteWindow&) = delete;
@@ -73,8 +75,10 @@ class WriteWindow {
         std::vector<std::pair<uint64_t, uint64_t>> ranges;  // written [from, to), sorted, apart
     };
 
-    WriteWindow(std::string path, int fd, int directFd);
+    WriteWindow(std::string path, fs::File& file, fs::File direct);
     void writerLoop();
+    // One piece through the handle it belongs to (on the writer thread); throws fs::FileError.
+    void writeOut(const Piece& p);
     // Queues the writes held behind the window, then the window's; the window is empty after.
     void submit();
     void queue(Job job);
@@ -85,8 +89,8 @@ class WriteWindow {
     bool overlapsPending(uint64_t from, uint64_t to);
 
     const std::string path_;
-    const int fd_;
-    const int directFd_;
+    fs::File& file_;
+    fs::File direct_;
     std::vector<uint8_t*> buffers_;  // all of them, for freeing
     Window window_;                  // filled by the caller
     Job behind_;                     // writes behind the window, not yet queued

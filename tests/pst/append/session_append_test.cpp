@@ -1,6 +1,9 @@
 // The conversion's object model on an existing file: the file's own default folders and store
 // name, folders and mail added through the session.
 
+#include <algorithm>
+
+#include "fs/utf8_path.h"
 #include "store/pst_session.h"
 #include "tests/pst/append/append_fixture.h"
 
@@ -111,6 +114,39 @@ TEST(SessionAppend, MissingDefaultFoldersAreAddedBesideLocalisedOnes) {
     }
     // One set of default folders, however many sessions set them up.
     EXPECT_EQ(after.size(), before.size() + DefaultFolders().size() - 1);
+}
+
+}  // namespace
+}  // namespace pst::messaging
+
+namespace pst::messaging {
+namespace {
+
+// Paths reach the store as UTF-8 text. On Windows a conversion through the narrow code page
+// would write "zoÃ«" instead of "zoë" and could not find a message file named outside it.
+TEST(SessionAppend, NonAsciiFileNamesArriveIntact) {
+    TempDir dir;
+    const std::string folder = fs::Utf8FromPath(dir.path());
+    const std::string pstName = "zo\u00EB \u65E5\u672C \u2603.pst";
+    const std::string emlName = "Gr\u00FC\u00DFe \u041F\u0440\u0438.eml";
+    std::ofstream(fs::PathFromUtf8(folder + "/" + emlName))
+        << "From: a@example.org\r\nSubject: s\r\n\r\nbody\r\n";
+
+    auto session = store::PstSessionFactory().CreateSession();
+    auto s = session->LogonPstStore(folder + "/" + pstName, store::kPstFormatUnicode, "Mail");
+    s->ValidateIPMTree();
+    auto mail = s->GetDefaultFolder(store::kFolderInbox)->MailItems().Add(store::kMailItem);
+    mail->Import(folder + "/" + emlName, 0);
+    mail->Save();
+    session->Logoff();
+
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(fs::Utf8FromPath(entry.path().filename()));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{emlName, pstName}));
+    auto store = MessageStore::Open(fs::PathFromUtf8(folder + "/" + pstName), true);
+    EXPECT_EQ(store->folderInfo(*store->defaultFolder(DefaultFolder::kInbox)).contentCount, 1u);
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
 // Writes gathered in a window and written past the page cache must leave the file exactly as
 // plain positioned writes would, whatever the order of writes, reads, flushes and growth.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <random>
 
+#include "fs/file.h"
+#include "fs/utf8_path.h"
 #include "pst/ndb/file_handle.h"
 #include "pst/ndb/write_window.h"
 #include "tests/pst/ndb/ndb_test_util.h"
@@ -42,10 +42,8 @@ TEST(WriteWindow, MixedWritesReadsAndFlushesLeaveTheFileAsPlainWritesWould) {
     // Old content around every write must survive, so start from a file full of it.
     testing::WriteAll(path, Pattern(3 << 20, 99));
     {
-        auto probe = ::open(path.c_str(), O_RDWR);
-        ASSERT_GE(probe, 0);
+        auto probe = fs::File::Open(fs::Utf8FromPath(path), fs::File::Mode::ReadWrite);
         const bool direct = WriteWindow::Open(path.string(), probe) != nullptr;
-        ::close(probe);
         RecordProperty("direct_io", direct ? "yes" : "no (page cache only)");
     }
     Shadowed s{FileHandle(path, FileHandle::Access::ReadWrite), ReadAll(path)};
