@@ -1,9 +1,6 @@
 // File-level behaviour: emlx framing and flags, partial emlx, refusals, hostile inputs,
-// attachment data streamed from the file.
-#include <fcntl.h>
+// attachment data streamed from the file. Pipes and unreadable files are in posix/.
 #include <gtest/gtest.h>
-
-#include <future>
 
 #include "mime/import.h"
 #include "test_support.h"
@@ -121,23 +118,6 @@ TEST(ImportFile, RefusesWhatIsNotAMessageWithReasons) {
         EXPECT_FALSE(r.ok) << c.reason;
         EXPECT_NE(r.error.find(c.reason), std::string::npos) << r.error;
         EXPECT_EQ(r.error.rfind("not a message", 0), 0u) << r.error;
-    }
-}
-
-// Opening a pipe waits for a writer: a folder scan must not hang on one named like a message.
-TEST(ImportFile, PipeOrDeviceNamedLikeAMessageIsRefusedAtOnce) {
-    TempDir dir;
-    const std::string fifo = (dir.path() / "x.eml").string();
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
-        auto importing = std::async(std::launch::async, [&] { return ImportMessageFile(path); });
-        if (importing.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
-            ADD_FAILURE() << path << " blocked the import";
-            close(open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // lets the import go on
-        }
-        const ImportResult r = importing.get();
-        EXPECT_FALSE(r.ok);
-        EXPECT_EQ(r.error, "cannot read " + path + ": it is not a regular file");
     }
 }
 
