@@ -37,17 +37,18 @@ TEST_F(ConversionTest, ButtonsFollowTheRunFromOpeningToCompletion) {
 
 TEST_F(ConversionTest, AFolderWithoutFilesNeverReachesTheConversion) {
     auto empty = src.dir("Nothing");
-    job.source = empty.string();
+    job.source = fs::Utf8FromPath(empty);
     Window().CmdStartConversion_Click();
     EXPECT_TRUE(shell.saveDialogs().empty());
-    EXPECT_EQ(window->controls.lblCount1.Caption, "Migrating 0 items from " + empty.string() + "/");
+    EXPECT_EQ(window->controls.lblCount1.Caption,
+              "Migrating 0 items from " + fs::Utf8FromPath(empty) + fs::kPathSeparator);
     EXPECT_EQ(shell.boxes().back().title, "Completed");
     EXPECT_EQ(Of(window->controls), (Buttons{false, false, false, false}));
 }
 
 TEST_F(ConversionTest, ASourceEndingWithASeparatorGivesAnEmptyFolderName) {
     src.file("a.eml", Message("a"));
-    job.source = src.str() + "/";
+    job.source = src.str() + fs::kPathSeparator;
     Window().CmdStartConversion_Click();  // the dialog is cancelled
     ASSERT_EQ(shell.saveDialogs().size(), 1u);
     EXPECT_EQ(shell.saveDialogs()[0].proposedName, "6.12.26 7.5.09.pst");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/keyed_queue.h"
+#include "fs/path_forms.h"
 #include "job/frm_migate_all.h"
 #include "pst/messaging/message_store.h"
 #include "store/pst_session.h"
@@ -73,7 +74,7 @@ inline void Collect(pst::messaging::MessageStore& s, pst::ndb::Nid folder, const
 // Every folder under the top of the visible tree with the subjects of its messages; the top's
 // own messages under "".
 inline Tree ReadTree(const std::string& pstPath) {
-    auto s = pst::messaging::MessageStore::Open(pstPath);
+    auto s = pst::messaging::MessageStore::Open(fs::PathFromUtf8(pstPath));
     Tree tree;
     for (auto nid : s->messages(s->ipmSubtree())) {
         auto content = s->readMessage(nid);
@@ -107,7 +108,7 @@ protected:
         }
         return *window;
     }
-    std::string Pst(const std::string& name) const { return (out.path() / name).string(); }
+    std::string Pst(const std::string& name) const { return fs::Utf8FromPath(out.path() / name); }
 
     testsupport::TempDir src;
     testsupport::TempDir out;

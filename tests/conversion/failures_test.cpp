@@ -77,16 +77,17 @@ TEST_F(ConversionTest, FilesThatAreNoMessagesAreReportedAndNotStored) {
     EXPECT_EQ(shell.boxes().back().title, "Completed");
     EXPECT_EQ(text.rfind("EML Messages Converted Successfully.\r\n", 0), 0u);
     EXPECT_NE(text.find("1 message file(s) converted, 2 failed."), std::string::npos);
-    EXPECT_NE(text.find("Failed: " + (src.path() / "empty.eml").string()), std::string::npos);
+    EXPECT_NE(text.find("Failed: " + fs::Utf8FromPath(src.path() / "empty.eml")),
+              std::string::npos);
 }
 
 TEST_F(ConversionTest, AStoreThatCannotBeOpenedIsReportedWithItsCauseAndTheRunGoesOn) {
     src.file("One/a.eml", Message("a"));
     src.file("Two/b.eml", Message("b"));
     job.single = false;
-    job.output = out.str() + "/missing-folder";
-    job.rows = {{true, "One", (src.path() / "One").string()},
-                {true, "Two", (src.path() / "Two").string()}};
+    job.output = fs::Utf8FromPath(out / "missing-folder");
+    job.rows = {{true, "One", fs::Utf8FromPath(src.path() / "One")},
+                {true, "Two", fs::Utf8FromPath(src.path() / "Two")}};
     Window().CmdStartConversion_Click();
     int errors = 0;
     for (const auto& b : shell.boxes()) {
@@ -97,8 +98,9 @@ TEST_F(ConversionTest, AStoreThatCannotBeOpenedIsReportedWithItsCauseAndTheRunGo
     }
     EXPECT_EQ(errors, 2);
     EXPECT_EQ(window->report.FoldersNotConverted().size(), 2u);
-    EXPECT_NE(shell.boxes().back().text.find("Not converted: " + (src.path() / "One").string()),
-              std::string::npos);
+    EXPECT_NE(
+        shell.boxes().back().text.find("Not converted: " + fs::Utf8FromPath(src.path() / "One")),
+        std::string::npos);
 }
 
 TEST_F(ConversionTest, AStoreFailureAfterLogOnReleasesTheFile) {
@@ -112,7 +114,7 @@ TEST_F(ConversionTest, AStoreFailureAfterLogOnReleasesTheFile) {
     EXPECT_EQ(f.logoffs, 1);
     EXPECT_NE(shell.boxes()[0].text.find("Cause: disk full"), std::string::npos);
     // Nobody holds the file any more: it opens for writing.
-    EXPECT_NO_THROW(pst::messaging::MessageStore::Open(Pst("locked.pst"))->close());
+    EXPECT_NO_THROW(pst::messaging::MessageStore::Open(out / "locked.pst")->close());
 }
 
 }  // namespace
@@ -191,7 +193,8 @@ TEST_F(ConversionTest, FolderNumbersInTheCaptionCountEveryRow) {
     job.single = false;
     job.output = out.str();
     for (int i = 1; i <= 6; ++i)
-        job.rows.push_back({i == 2 || i == 5, "m" + std::to_string(i), (src.path() / ("m" + std::to_string(i))).string()});
+        job.rows.push_back({i == 2 || i == 5, "m" + std::to_string(i),
+                            fs::Utf8FromPath(src.path() / ("m" + std::to_string(i)))});
     std::vector<std::string> captions;
     shell.EveryYield([&] {
         if (window && (captions.empty() || captions.back() != window->controls.Caption))
@@ -200,8 +203,8 @@ TEST_F(ConversionTest, FolderNumbersInTheCaptionCountEveryRow) {
     Window().CmdStartConversion_Click();
     EXPECT_NE(std::find(captions.begin(), captions.end(), "Converting 2 of 6 Folders"), captions.end());
     EXPECT_EQ(window->controls.Caption, "Converting 5 of 6 Folders");
-    EXPECT_TRUE(std::filesystem::exists(Pst("m2.pst")));
-    EXPECT_FALSE(std::filesystem::exists(Pst("m3.pst")));
+    EXPECT_TRUE(std::filesystem::exists(out / "m2.pst"));
+    EXPECT_FALSE(std::filesystem::exists(out / "m3.pst"));
 }
 
 }  // namespace

@@ -31,9 +31,9 @@ TEST_F(FolderMappingTest, InboxAndSentLandInTheStoresOwnFoldersInBothRootForms) 
     src.file("Inbox/x/ix.eml", Message("in-x"));
     src.file("Sent/s.eml", Message("sent"));
     src.file("Sent/A/sa.eml", Message("sent-a"));
-    for (std::string root : {src.str(), src.str() + "/"}) {
+    for (std::string root : {src.str(), src.str() + fs::kPathSeparator}) {
         SCOPED_TRACE(root);
-        std::filesystem::remove(Pst("map.pst"));
+        std::filesystem::remove(out / "map.pst");
         window.reset();
         Tree tree = Convert(root);
         EXPECT_EQ(tree["Inbox"], Subjects{"in"});

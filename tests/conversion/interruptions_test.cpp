@@ -114,8 +114,8 @@ TEST_F(InterruptionTest, AStopPressedWhileALaterFolderIsScannedIsHonoured) {
     src.file("Two/c.eml", Message("c"));
     job.single = false;
     job.output = out.str();
-    job.rows = {{true, "One", (src.path() / "One").string()},
-                {true, "Two", (src.path() / "Two").string()}};
+    job.rows = {{true, "One", fs::Utf8FromPath(src.path() / "One")},
+                {true, "Two", fs::Utf8FromPath(src.path() / "Two")}};
     bool pressed = false;
     shell.EveryYield([&] {
         // While the second folder is scanned, its queue is filling.
@@ -137,8 +137,8 @@ TEST_F(InterruptionTest, StartDuringARunStartsNothing) {
     src.file("Two/b.eml", Message("b"));
     job.single = false;
     job.output = out.str();
-    job.rows = {{true, "One", (src.path() / "One").string()},
-                {true, "Two", (src.path() / "Two").string()}};
+    job.rows = {{true, "One", fs::Utf8FromPath(src.path() / "One")},
+                {true, "Two", fs::Utf8FromPath(src.path() / "Two")}};
     int clicks = 0;
     shell.EveryYield([&] {
         if (window && window->Running() && window->controls.CmdStartConversion.Enabled && clicks < 3) {

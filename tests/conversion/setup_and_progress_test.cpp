@@ -6,7 +6,7 @@ namespace {
 TEST_F(ConversionTest, SingleModeProposesAStampedNameAndNamesTheStoreAfterTheFolder) {
     auto inbox = src.dir("Inbox");
     src.file("Inbox/a.eml", Message("first"));
-    job.source = inbox.string();
+    job.source = fs::Utf8FromPath(inbox);
     shell.AnswerSave(Pst("chosen.pst"));
     Window().CmdStartConversion_Click();
 
@@ -14,11 +14,12 @@ TEST_F(ConversionTest, SingleModeProposesAStampedNameAndNamesTheStoreAfterTheFol
     EXPECT_EQ(shell.saveDialogs()[0].proposedName, "Inbox6.12.26 7.5.09.pst");
     EXPECT_EQ(shell.saveDialogs()[0].filter, "Outlook Data File(s) (*.pst)|*.pst");
     EXPECT_EQ(window->run.StoreDisplayName, "Inbox : Created - 6.12.26 7.5.09");
-    auto s = pst::messaging::MessageStore::Open(Pst("chosen.pst"));
+    auto s = pst::messaging::MessageStore::Open(out / "chosen.pst");
     EXPECT_EQ(s->displayName(), "Inbox : Created - 6.12.26 7.5.09");
     s->close();
     EXPECT_EQ(ReadTree(Pst("chosen.pst"))[""], (std::vector<std::string>{"first"}));
-    EXPECT_EQ(window->controls.lblCount1.Caption, "Migrating 1 items from " + inbox.string() + "/");
+    EXPECT_EQ(window->controls.lblCount1.Caption,
+              "Migrating 1 items from " + fs::Utf8FromPath(inbox) + fs::kPathSeparator);
     ASSERT_FALSE(shell.boxes().empty());
     EXPECT_EQ(shell.boxes().back().title, "Completed");
     EXPECT_EQ(shell.boxes().back().text,
@@ -44,13 +45,13 @@ TEST_F(ConversionTest, MultipleModeTrimsTheOutputFolderAndNamesFilesAfterRows) {
     src.file("Home/b.eml", Message("h1"));
     job.single = false;
     job.output = "  " + out.str() + "  ";
-    job.rows = {{true, "Work", (src.path() / "Work").string()},
-                {false, "Skipped", (src.path() / "Skipped").string()},
-                {true, "Home", (src.path() / "Home").string()}};
+    job.rows = {{true, "Work", fs::Utf8FromPath(src.path() / "Work")},
+                {false, "Skipped", fs::Utf8FromPath(src.path() / "Skipped")},
+                {true, "Home", fs::Utf8FromPath(src.path() / "Home")}};
     Window().CmdStartConversion_Click();
-    EXPECT_TRUE(std::filesystem::exists(Pst("Work.pst")));
-    EXPECT_TRUE(std::filesystem::exists(Pst("Home.pst")));
-    EXPECT_FALSE(std::filesystem::exists(Pst("Skipped.pst")));
+    EXPECT_TRUE(std::filesystem::exists(out / "Work.pst"));
+    EXPECT_TRUE(std::filesystem::exists(out / "Home.pst"));
+    EXPECT_FALSE(std::filesystem::exists(out / "Skipped.pst"));
     EXPECT_TRUE(job.rows[0].marked);
     EXPECT_FALSE(job.rows[1].marked);
     EXPECT_EQ(window->controls.Caption, "Converting 3 of 3 Folders");
@@ -65,14 +66,14 @@ TEST_F(ConversionTest, ARowWithoutFilesIsMarkedCountedAndPassedOver) {
     src.file("Full/a.eml", Message("a"));
     job.single = false;
     job.output = out.str();
-    job.rows = {{true, "Full", (src.path() / "Full").string()},
-                {true, "Empty", (src.path() / "Empty").string()}};
+    job.rows = {{true, "Full", fs::Utf8FromPath(src.path() / "Full")},
+                {true, "Empty", fs::Utf8FromPath(src.path() / "Empty")}};
     Window().CmdStartConversion_Click();
     EXPECT_TRUE(job.rows[1].marked);
     EXPECT_EQ(window->controls.lblCount1.Caption,
-              "Converting 0 items from " + (src.path() / "Empty").string());
+              "Converting 0 items from " + fs::Utf8FromPath(src.path() / "Empty"));
     EXPECT_EQ(window->controls.Caption, "Converting 1 of 2 Folders");
-    EXPECT_FALSE(std::filesystem::exists(Pst("Empty.pst")));
+    EXPECT_FALSE(std::filesystem::exists(out / "Empty.pst"));
     // The last checked row queued nothing: Start stays unavailable.
     EXPECT_FALSE(window->controls.CmdStartConversion.Enabled);
 }

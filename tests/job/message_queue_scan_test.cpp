@@ -1,18 +1,12 @@
+// Links, open descriptors and unreadable folders are in posix/scan_posix_test.cpp.
 #include "job/message_queue_scan.h"
-
-#include <dirent.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "fs/mod_files.h"
 #include "engine/keyed_queue.h"
-#include "tests/support/temp_dir.h"
-#include "ui/scripted_shell.h"
+#include "tests/job/scan_fixture.h"
 
 namespace job {
 namespace {
@@ -21,73 +15,31 @@ using engine::DuplicateKey;
 using engine::FolderQueue;
 using engine::KeyedQueue;
 using engine::MessageQueue;
+using testing::ScanTest;
 using testsupport::TempDir;
 using Strings = std::vector<std::string>;
-
-class ScanTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        MessageQueue().Clear();
-        FolderQueue().Clear();
-    }
-    void TearDown() override { SetUp(); }
-
-    // Runs a scan as the job driver does: counter 1 before the scan.
-    void Scan(std::string folder) {
-        fileCounter = 1;
-        BuildMessageQueue(folder, "*.*", fileCounter, folderCounter, label, shell);
-        scanned = folder;
-    }
-
-    static Strings Values(const KeyedQueue& q) {
-        Strings v;
-        for (const auto& e : q) v.emplace_back(e.value);
-        return v;
-    }
-    static Strings Keys(const KeyedQueue& q) {
-        Strings v;
-        for (const auto& e : q) v.emplace_back(e.key);
-        return v;
-    }
-    // Names of a folder's entries in the order the directory search gives them.
-    static Strings Listed(const std::string& folder, bool folders) {
-        Strings names;
-        fs::FileFindRecord r;
-        if (fs::FindFirstEntry(folder + "/*", r) == fs::kInvalidHandle) return names;
-        do {
-            if (r.FileName == "." || r.FileName == "..") continue;
-            if (bool(r.Attributes & fs::kAttrDirectory) == folders) names.push_back(r.FileName);
-        } while (fs::FindNextEntry(r));
-        return names;
-    }
-
-    int32_t fileCounter = 1;
-    int32_t folderCounter = 0;
-    ui::Label label{{}, "Conversion Not Started Yet..."};
-    ui::ScriptedShell shell;
-    std::string scanned;
-};
 
 TEST_F(ScanTest, QueuesFoldersBeforeDescendingAndFilesInPreOrder) {
     TempDir t;
     const std::string R = t.str();
+    const std::string S(1, fs::kPathSeparator);
     for (auto f : {"r.eml", "A/a.eml", "A/A1/a1.eml", "A/A2/a2.eml", "B/b.eml", "B/B1/b1.eml"})
         t.file(f);
     Scan(R);
-    EXPECT_EQ(scanned, R + "/");
+    EXPECT_EQ(scanned, R + S);
 
     // Within one folder the listing order rules; across folders the order is fixed.
     Strings top = Listed(R, true);  // A and B in listing order
-    Strings expectedFolders, expectedFiles = {R + "/r.eml"};
-    for (auto& n : top) expectedFolders.push_back(R + "/" + n);
+    Strings expectedFolders, expectedFiles = {R + S + "r.eml"};
+    for (auto& n : top) expectedFolders.push_back(R + S + n);
     for (auto& n : top)
-        for (auto& c : Listed(R + "/" + n, true)) expectedFolders.push_back(R + "/" + n + "/" + c);
+        for (auto& c : Listed(R + S + n, true)) expectedFolders.push_back(R + S + n + S + c);
     for (auto& n : top) {
-        expectedFiles.push_back(R + "/" + n + "/" + (n == "A" ? "a.eml" : "b.eml"));
-        for (auto& c : Listed(R + "/" + n, true)) {
+        expectedFiles.push_back(R + S + n + S + (n == "A" ? "a.eml" : "b.eml"));
+        for (auto& c : Listed(R + S + n, true)) {
             std::string lower = c;
             lower[0] = char(tolower(lower[0]));
-            expectedFiles.push_back(R + "/" + n + "/" + c + "/" + lower + ".eml");
+            expectedFiles.push_back(R + S + n + S + c + S + lower + ".eml");
         }
     }
     EXPECT_EQ(Values(FolderQueue()), expectedFolders);
@@ -126,14 +78,14 @@ TEST_F(ScanTest, QueuesEveryFileWhateverItsNameOrAttributes) {
 TEST_F(ScanTest, EmptyMissingAndFolderOnlyTreesQueueNoFile) {
     TempDir t;
     t.dir("only/folders/here");
-    Scan(t.str() + "/only");
+    Scan(fs::Utf8FromPath(t / "only"));
     EXPECT_EQ(MessageQueue().Count(), 0u);
     EXPECT_EQ(FolderQueue().Count(), 2u);
     EXPECT_EQ(label.Caption, "Conversion Not Started Yet...");
 
     FolderQueue().Clear();
     int32_t before = folderCounter;
-    Scan(t.str() + "/missing");
+    Scan(fs::Utf8FromPath(t / "missing"));
     EXPECT_EQ(MessageQueue().Count() + FolderQueue().Count(), 0u);
     EXPECT_EQ(fileCounter, 1);
     EXPECT_EQ(folderCounter, before);
@@ -159,63 +111,7 @@ TEST_F(ScanTest, AFileRemovedDuringTheScanIsNotQueued) {
         if (MessageQueue().Count() == 0 && shell.yields() == 9) std::filesystem::remove(doomed);
     });
     Scan(t.str());
-    for (const auto& e : MessageQueue()) EXPECT_NE(e.value, doomed.string());
-}
-
-TEST_F(ScanTest, ALinkBackIntoTheTreeIsQueuedButNotEntered) {
-    TempDir t;
-    t.file("A/a.eml");
-    t.file("B/b.eml");
-    ASSERT_EQ(symlink(t.str().c_str(), (t.str() + "/A/loop").c_str()), 0);
-    ASSERT_EQ(symlink((t.str() + "/B").c_str(), (t.str() + "/A/toB").c_str()), 0);
-    Scan(t.str());
-    Strings folders = Values(FolderQueue());
-    EXPECT_NE(std::find(folders.begin(), folders.end(), t.str() + "/A/loop"), folders.end());
-    // A link to a folder outside the current walk (a sibling) is walked like any folder.
-    Strings files = Values(MessageQueue());
-    EXPECT_EQ(files.size(), 3u);
-    EXPECT_NE(std::find(files.begin(), files.end(), t.str() + "/A/toB/b.eml"), files.end());
-}
-
-TEST_F(ScanTest, KeepsAtMostOneDirectorySearchOpen) {
-    TempDir t;
-    for (auto f : {"a/1.eml", "a/b/2.eml", "a/b/c/3.eml", "d/4.eml", "d/e/5.eml"}) t.file(f);
-    size_t most = 0;
-    auto openDirectories = [&] {
-        size_t n = 0;
-        for (auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-            std::error_code ec;
-            auto target = std::filesystem::read_symlink(fd.path(), ec);
-            if (!ec && target.string().starts_with(t.str())) ++n;
-        }
-        return n;
-    };
-    shell.EveryYield([&] { most = std::max(most, openDirectories()); });
-    Scan(t.str());
-    EXPECT_EQ(MessageQueue().Count(), 5u);
-    EXPECT_EQ(most, 1u);
-}
-
-TEST_F(ScanTest, AnUnreadableSubfolderIsQueuedButAddsNoFiles) {
-    TempDir t;
-    t.file("open/a.eml");
-    t.file("locked/b.eml");
-    chmod((t.str() + "/locked").c_str(), 0);
-    // Root reads anything, so the scan runs as an unprivileged user in a child process.
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-        Scan(t.str());
-        Strings folders = Values(FolderQueue());
-        bool lockedQueued =
-            std::find(folders.begin(), folders.end(), t.str() + "/locked") != folders.end();
-        _exit(lockedQueued && MessageQueue().Count() == 1 ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    chmod((t.str() + "/locked").c_str(), 0755);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    for (const auto& e : MessageQueue()) EXPECT_NE(e.value, fs::Utf8FromPath(doomed));
 }
 
 TEST(KeyedQueue, RefusesAKeyThatIsPresent) {

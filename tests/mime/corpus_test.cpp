@@ -12,19 +12,19 @@ namespace {
 
 using namespace mime::testing;
 namespace t = mime::tag;
-namespace fs = std::filesystem;
+namespace sfs = std::filesystem;
 
-fs::path CorpusDir() {
-    return fs::path(EML2PST_SHARED_DIR) / "corpus" / "eml-public";
+sfs::path CorpusDir() {
+    return sfs::path(EML2PST_SHARED_DIR) / "corpus" / "eml-public";
 }
 
 class Corpus : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!fs::is_directory(CorpusDir())) GTEST_SKIP() << CorpusDir() << " is absent";
+        if (!sfs::is_directory(CorpusDir())) GTEST_SKIP() << CorpusDir() << " is absent";
     }
     static ImportResult Load(const std::string& relative) {
-        auto r = ImportMessageFile((CorpusDir() / relative).string());
+        auto r = ImportMessageFile(fs::Utf8FromPath(CorpusDir() / relative));
         EXPECT_TRUE(r.ok) << relative << ": " << r.error;
         return r;
     }
@@ -37,10 +37,10 @@ class Corpus : public ::testing::Test {
 
 TEST_F(Corpus, EveryFileImportsAndHoldsWhatAMessageNeeds) {
     size_t files = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(CorpusDir())) {
+    for (const auto& entry : sfs::recursive_directory_iterator(CorpusDir())) {
         if (!entry.is_regular_file() || entry.path().filename() == "README.md") continue;
         ++files;
-        auto r = ImportMessageFile(entry.path().string());
+        auto r = ImportMessageFile(fs::Utf8FromPath(entry.path()));
         if (entry.file_size() == 0) {
             EXPECT_EQ(r.error, "not a message: the file is empty");
             continue;

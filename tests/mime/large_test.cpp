@@ -1,30 +1,24 @@
 // A 200 MB attachment: imported and read back with memory bounded (label `large`).
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <fstream>
 
 #include "mime/import.h"
 #include "test_support.h"
+#include "tests/support/platform.h"
 
 namespace mime {
 namespace {
 
 using namespace mime::testing;
 
-long PeakRssKb() {
-    struct rusage u {};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss;
-}
-
 TEST(Large, TwoHundredMegabyteAttachmentKeepsMemoryBounded) {
     TempDir dir;
     constexpr size_t kLineBytes = 57;  // one 76-character base64 line
     constexpr size_t kLines = 200u * 1024 * 1024 / kLineBytes + 1;
-    std::string path = (dir.path() / "big.eml").string();
+    const auto file = dir / "big.eml";
     {
-        std::ofstream out(path, std::ios::binary);
+        std::ofstream out(file, std::ios::binary);
         out << "Subject: big\nContent-Type: multipart/mixed; boundary=M\n\n--M\n"
                "Content-Type: text/plain\n\nsee attachment\n--M\n"
                "Content-Type: application/octet-stream; name=big.bin\n"
@@ -39,8 +33,8 @@ TEST(Large, TwoHundredMegabyteAttachmentKeepsMemoryBounded) {
         }
         out << "--M--\n";
     }
-    long before = PeakRssKb();
-    auto r = ImportMessageFile(path);
+    long before = testsupport::PeakResidentKb();
+    auto r = ImportMessageFile(fs::Utf8FromPath(file));
     ASSERT_TRUE(r.ok) << r.error;
     ASSERT_EQ(r.content.attachments.size(), 1u);
     const auto* data = r.content.attachments[0].props.find(tag::kAttachDataBinary);
@@ -57,7 +51,7 @@ TEST(Large, TwoHundredMegabyteAttachmentKeepsMemoryBounded) {
     });
     EXPECT_EQ(total, data->size());
     EXPECT_TRUE(same);
-    long grown = PeakRssKb() - before;
+    long grown = testsupport::PeakResidentKb() - before;
     RecordProperty("peak_rss_growth_kb", std::to_string(grown));
     std::cout << "peak RSS growth while importing and reading 200 MB: " << grown / 1024 << " MB\n";
     EXPECT_LT(grown, 64 * 1024);

@@ -33,13 +33,13 @@ TEST(ReadAhead, HandsOutEachListedFileInOrderAndSkipsWhatIsPassedOver) {
     }
     // Behind the caller or never listed: the caller reads it itself.
     EXPECT_FALSE(ahead.take(paths[3]));
-    EXPECT_FALSE(ahead.take((dir.path() / "other.eml").string()));
+    EXPECT_FALSE(ahead.take(fs::Utf8FromPath(dir.path() / "other.eml")));
 }
 
 TEST(ReadAhead, ReportsUnreadableFilesAndStopsWithResultsUntaken) {
     TempDir dir;
     auto paths = WriteMessages(dir, 3);
-    paths.insert(paths.begin() + 1, (dir.path() / "missing.eml").string());
+    paths.insert(paths.begin() + 1, fs::Utf8FromPath(dir.path() / "missing.eml"));
     {
         ReadAhead ahead(paths, 2);
         auto first = ahead.take(paths[0]);

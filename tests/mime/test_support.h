@@ -1,9 +1,7 @@
 #pragma once
 
-#include <fcntl.h>
 #include <glib.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -14,36 +12,20 @@
 
 #include "mime/import.h"
 #include "mime/tags.h"
+#include "tests/support/temp_dir.h"
 
 namespace mime::testing {
 
 // A fresh folder under the system temp folder, removed with everything in it.
-class TempDir {
+class TempDir : public testsupport::TempDir {
   public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "mime-test-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-
+    // Writes `bytes` to `name` (UTF-8, folders made as needed); returns the file's UTF-8 path.
     std::string Write(const std::string& name, std::string_view bytes) const {
-        auto p = path_ / name;
+        auto p = *this / name;
         std::filesystem::create_directories(p.parent_path());
         std::ofstream(p, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-        return p.string();
+        return fs::Utf8FromPath(p);
     }
-
-  private:
-    std::filesystem::path path_;
 };
 
 inline const pst::PropertyValue* Find(const pst::messaging::PropertySet& props, uint32_t tag) {

@@ -14,17 +14,18 @@
 #include "pst/messaging/message_store.h"
 #include "pst/messaging/store_verifier.h"
 #include "tests/mime_readers/round_trip_views.h"
+#include "tests/support/platform.h"
 #include "tests/support/temp_dir.h"
 
 namespace mime::roundtrip {
 namespace {
 
-namespace fs = std::filesystem;
+namespace sfs = std::filesystem;
 using pst::messaging::MessageStore;
 
-const fs::path kShared = EML2PST_SHARED_DIR;
-const fs::path kCorpus = kShared / "corpus" / "eml-public";
-const fs::path kReaders = kShared / "tools" / "pst-readers";
+const sfs::path kShared = EML2PST_SHARED_DIR;
+const sfs::path kCorpus = kShared / "corpus" / "eml-public";
+const sfs::path kReaders = kShared / "tools" / "pst-readers";
 
 struct Case {
     std::string file;    // relative to the corpus
@@ -48,16 +49,19 @@ struct Viewer {
     std::map<std::string, std::vector<MessageView>> byFolder;
 };
 
-int RunCommand(const std::string& command, const fs::path& out, std::string& err) {
-    const fs::path errFile = out.string() + ".err";
-    int status =
-        std::system((command + " > '" + out.string() + "' 2> '" + errFile.string() + "'").c_str());
-    std::ifstream in(errFile);
+int RunCommand(const std::string& command, const sfs::path& out, std::string& err) {
+    const std::string outFile = fs::Utf8FromPath(out);
+    const std::string errFile = outFile + ".err";
+    const int status =
+        testsupport::RunShellCommand(command + " > " + testsupport::ShellQuote(outFile) + " 2> " +
+                                     testsupport::ShellQuote(errFile))
+            .status;
+    std::ifstream in(fs::PathFromUtf8(errFile));
     err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status;
 }
 
-std::string Slurp(const fs::path& path) {
+std::string Slurp(const sfs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -67,7 +71,7 @@ class CorpusRoundTrip : public ::testing::Test {
     // The conversion and the readers' dumps are made once and shared by every check.
     struct State {
         testsupport::TempDir dir;
-        fs::path pst;
+        sfs::path pst;
         std::vector<Case> cases;
         std::string writeError;
         pst::messaging::StoreReport verified;
@@ -76,17 +80,18 @@ class CorpusRoundTrip : public ::testing::Test {
     static inline std::unique_ptr<State> state_;
 
     static void SetUpTestSuite() {
-        if (!fs::is_directory(kCorpus)) return;
+        if (!sfs::is_directory(kCorpus)) return;
         state_ = std::make_unique<State>();
         State& s = *state_;
         s.pst = s.dir.path() / "corpus.pst";
-        for (const auto& e : fs::recursive_directory_iterator(kCorpus)) {
+        for (const auto& e : sfs::recursive_directory_iterator(kCorpus)) {
             if (!e.is_regular_file() || e.path().filename() == "README.md") continue;
             Case c;
-            c.file = fs::relative(e.path(), kCorpus).string();
-            const fs::path parent = fs::relative(e.path().parent_path(), kCorpus);
-            c.folder = (parent.empty() || parent == "." ? std::string("(top)") : parent.string()) +
-                       "/" + e.path().filename().string();
+            c.file = fs::Utf8FromPath(sfs::relative(e.path(), kCorpus));
+            const sfs::path parent = sfs::relative(e.path().parent_path(), kCorpus);
+            c.folder = (parent.empty() || parent == "." ? std::string("(top)")
+                                                        : fs::Utf8FromPath(parent)) +
+                       "/" + fs::Utf8FromPath(e.path().filename());
             s.cases.push_back(std::move(c));
         }
         std::sort(s.cases.begin(), s.cases.end(),
@@ -100,19 +105,19 @@ class CorpusRoundTrip : public ::testing::Test {
         }
         s.verified = pst::messaging::VerifyStoreFile(s.pst);
         const std::string py = "timeout 300 python3 ";
-        const std::string file = " '" + s.pst.string() + "'";
+        const std::string file = " '" + fs::Utf8FromPath(s.pst) + "'";
         Viewer pypff{"pypff", "timeout 300 /usr/bin/python3 " +
-                                  (kReaders / "pypff_dump.py").string() + " --full" + file};
+                                  fs::Utf8FromPath(kReaders / "pypff_dump.py") + " --full" + file};
         pypff.recipientEmails = false;
         pypff.astralWrong = true;
-        const fs::path shim =
-            fs::path(EML2PST_SOURCE_DIR) / "tests/mime_readers/readpst_dump_fixed.py";
-        Viewer readpst{"readpst", py + shim.string() + " '" + kReaders.string() +
+        const sfs::path shim =
+            sfs::path(EML2PST_SOURCE_DIR) / "tests/mime_readers/readpst_dump_fixed.py";
+        Viewer readpst{"readpst", py + fs::Utf8FromPath(shim) + " '" + fs::Utf8FromPath(kReaders) +
                                       "' --full --fail-on-skip" + file};
         readpst.senderIsFrom = true;
         readpst.rebuildsMime = true;
         Viewer pffexport{"pffexport",
-                         py + (kReaders / "pffexport_dump.py").string() + " --full" + file};
+                         py + fs::Utf8FromPath(kReaders / "pffexport_dump.py") + " --full" + file};
         pffexport.astralWrong = true;
         pffexport.cutsLeadingNonAscii = true;
         for (Viewer r : {pypff, readpst, pffexport}) {
@@ -123,7 +128,7 @@ class CorpusRoundTrip : public ::testing::Test {
     static void TearDownTestSuite() { state_.reset(); }
 
     void SetUp() override {
-        if (!fs::is_directory(kCorpus)) GTEST_SKIP() << kCorpus << " is absent";
+        if (!sfs::is_directory(kCorpus)) GTEST_SKIP() << kCorpus << " is absent";
         ASSERT_TRUE(state_->writeError.empty()) << state_->writeError;
     }
 
@@ -132,8 +137,9 @@ class CorpusRoundTrip : public ::testing::Test {
         store->validateIpmTree();
         std::map<std::string, pst::messaging::Nid> parents;
         for (Case& c : s.cases) {
-            c.expected = ViewFromGMime((kCorpus / c.file).string());
-            c.import = ImportMessageFile((kCorpus / c.file).string());
+            const std::string source = fs::Utf8FromPath(kCorpus / fs::PathFromUtf8(c.file));
+            c.expected = ViewFromGMime(source);
+            c.import = ImportMessageFile(source);
             if (!c.import.ok) continue;
             const std::string parent = c.folder.substr(0, c.folder.find('/'));
             if (!parents.count(parent))
@@ -159,7 +165,7 @@ class CorpusRoundTrip : public ::testing::Test {
     }
 
     static void Dump(const State& s, Viewer& r) {
-        const fs::path out = s.dir.path() / (r.name + ".json");
+        const sfs::path out = s.dir.path() / (r.name + ".json");
         r.status = RunCommand(r.command, out, r.error);
         if (r.status != 0) return;
         try {
@@ -250,7 +256,7 @@ bool ReadpstSeesHeadersAsGMime(const Case& c) {
         "rfc2822/example13.eml",                            // a field folded over a non-header line
     };
     if (kMalformed.count(c.file)) return false;
-    std::ifstream in(kCorpus / c.file, std::ios::binary);
+    std::ifstream in(kCorpus / fs::PathFromUtf8(c.file), std::ios::binary);
     std::string line;
     while (std::getline(in, line) && line != "" && line != "\r")
         for (char ch : line)
@@ -284,7 +290,7 @@ TEST_F(CorpusRoundTrip, EveryFileConvertsAndEveryReaderOpensTheResult) {
     const State& s = *state_;
     size_t imported = 0;
     for (const Case& c : s.cases) {
-        if (fs::file_size(kCorpus / c.file) == 0) {
+        if (sfs::file_size(kCorpus / fs::PathFromUtf8(c.file)) == 0) {
             EXPECT_FALSE(c.import.ok) << c.file;  // an empty file is no message
             continue;
         }

@@ -5,9 +5,12 @@
 #include <random>
 #include <string>
 
+#include "fs/utf8_path.h"
+
 namespace testsupport {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// A fresh folder under the system's temporary folder, removed with everything in it. Names
+// given to it and the text it hands back are UTF-8, whatever the platform's narrow encoding.
 class TempDir {
 public:
     TempDir() {
@@ -26,18 +29,21 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-    std::string str() const { return path_.string(); }
+    // `name` may hold "/": the result has the platform's separators throughout.
+    std::filesystem::path operator/(const std::string& name) const {
+        return (path_ / fs::PathFromUtf8(name)).make_preferred();
+    }
+    std::string str() const { return fs::Utf8FromPath(path_); }
 
     // Creates a file (and its folders) relative to the temp folder.
     std::filesystem::path file(const std::string& relative, const std::string& content = "x") const {
-        auto p = path_ / relative;
+        auto p = *this / relative;
         std::filesystem::create_directories(p.parent_path());
         std::ofstream(p, std::ios::binary) << content;
         return p;
     }
     std::filesystem::path dir(const std::string& relative) const {
-        auto p = path_ / relative;
+        auto p = *this / relative;
         std::filesystem::create_directories(p);
         return p;
     }

@@ -162,10 +162,10 @@ TEST_F(SinglePage, StatusWindowOpensWithoutOwnerAndTheFolderSurvivesIt) {
     dir.file("mail/a.eml", "Subject: a\r\n\r\nbody\r\n");
     shell.whileModal = [&](ui::Window& w) {
         if (&w == app.single()) {
-            shell.AnswerFolder((dir.path() / "mail").string());
+            shell.AnswerFolder(fs::Utf8FromPath(dir.path() / "mail"));
             app.single()->CmdAddFolder_Click();
             app.single()->CmdNext_Click();
-            EXPECT_EQ(app.single()->txtSourceMailbox.Text, (dir.path() / "mail").string());
+            EXPECT_EQ(app.single()->txtSourceMailbox.Text, fs::Utf8FromPath(dir.path() / "mail"));
             app.single()->CmdNext_Click();  // again: the same status window opens again
             app.single()->Form_Unload();
             return;

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "engine/migration.h"
+#include "tests/support/platform.h"
 #include "tests/support/temp_dir.h"
 #include "ui/scripted_shell.h"
 #include "wizard/help_site.h"
@@ -56,11 +57,11 @@ TEST(ShellServices, DesktopIsTheHomeDesktopOrElseHome) {
     testsupport::TempDir dir;
     std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
     PlainShell shell;
-    setenv("HOME", dir.str().c_str(), 1);
+    testsupport::SetEnv("HOME", dir.str());
     EXPECT_EQ(shell.SpecialFolderPath(ui::SpecialFolder::Desktop), dir.str());
     dir.dir("Desktop");
     EXPECT_EQ(shell.SpecialFolderPath(ui::SpecialFolder::Desktop), dir.str() + "/Desktop");
-    setenv("HOME", oldHome.c_str(), 1);
+    testsupport::SetEnv("HOME", oldHome);
 }
 
 TEST(ShellServices, WithoutWindowsNothingIsPickedOpenedOrAwaited) {
@@ -77,10 +78,9 @@ TEST(HelpSite, LocateTakesTheFirstFolderHoldingAManual) {
     dir.dir("empty");
     dir.file("second/index.html", "<html></html>");
     dir.file("third/index.html", "<html></html>");
-    EXPECT_EQ(wizard::HelpSite::Locate(
-                  {"", dir.str() + "/empty", dir.str() + "/second", dir.str() + "/third"}),
-              dir.str() + "/second");
-    EXPECT_EQ(wizard::HelpSite::Locate({dir.str() + "/empty"}), "");
+    const auto in = [&](const char* name) { return fs::Utf8FromPath(dir / name); };
+    EXPECT_EQ(wizard::HelpSite::Locate({"", in("empty"), in("second"), in("third")}), in("second"));
+    EXPECT_EQ(wizard::HelpSite::Locate({in("empty")}), "");
 }
 
 std::string Slurp(const std::filesystem::path& p) {
@@ -92,7 +92,7 @@ std::string Slurp(const std::filesystem::path& p) {
 
 TEST(HelpManual, EveryLinkOfThePagesAndTheStoreErrorBoxLandsOnAnExistingSection) {
     const std::filesystem::path manual = std::filesystem::path(EML2PST_SOURCE_DIR) / "docs/help";
-    wizard::HelpSite site(manual.string());
+    wizard::HelpSite site(fs::Utf8FromPath(manual));
     for (const char* path :
          {wizard::kHelpManual, wizard::kHelpSingleFolder, wizard::kHelpMultipleFolders,
           wizard::kHelpSelectFolder, wizard::kHelpSelectRootFolder}) {

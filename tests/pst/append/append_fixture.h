@@ -1,8 +1,5 @@
 #pragma once
 
-#include "tests/support/json_string.h"
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -10,6 +7,8 @@
 #include <vector>
 
 #include "tests/pst/messaging/store_fixture.h"
+#include "tests/support/json_string.h"
+#include "tests/support/platform.h"
 
 namespace pst::messaging::testing {
 
@@ -63,6 +62,26 @@ inline MessageContent AppendedMessage(const std::string& tag, int i) {
     if (i % 50 == 0)
         m.attachments.push_back(MakeAttachment("large.bin", Pattern(30000, uint32_t(i) + 7)));
     return m;
+}
+
+// The subjects of a folder's messages, in table order.
+inline std::vector<std::string> Subjects(const MessageStore& store, Nid folder) {
+    std::vector<std::string> out;
+    for (Nid m : store.messages(folder))
+        out.push_back(store.readMessage(m).props.find(0x0037001F)->asUtf8());
+    return out;
+}
+
+inline void Append(const std::filesystem::path& file, const std::string& tag, int count,
+                   const std::string& folderName) {
+    auto store = MessageStore::Open(file);
+    store->validateIpmTree();
+    const Nid inbox = *store->defaultFolder(DefaultFolder::kInbox);
+    const Nid folder = store->findSubfolder(inbox, folderName).value_or(0)
+                           ? *store->findSubfolder(inbox, folderName)
+                           : store->createFolder(inbox, folderName);
+    for (int i = 0; i < count; ++i) store->addMessage(folder, AppendedMessage(tag, i));
+    store->close();
 }
 
 }  // namespace pst::messaging::testing

@@ -43,13 +43,18 @@ Snapshot Take(const std::filesystem::path& file) {
 class ReaderViews {
   public:
     explicit ReaderViews(const TempDir& dir) : dir_(dir) {}
+    // Under Wine the tools are visible but the Linux readers cannot run.
+    static bool runHere() { return testsupport::RunsLinuxPrograms(); }
     bool available() const { return std::filesystem::exists(tools_); }
 
     void dumpAll(const std::filesystem::path& file, const std::string& stage) {
         for (const auto& [name, command] : dumpers()) {
             std::string log;
             const auto out = dir_ / (name + "-" + stage + ".json");
-            ASSERT_EQ(RunCommand(command + " " + file.string() + " > " + out.string(), &log), 0)
+            ASSERT_EQ(
+                RunCommand(command + " " + fs::Utf8FromPath(file) + " > " + fs::Utf8FromPath(out),
+                           &log),
+                0)
                 << name << " " << stage << "\n"
                 << log;
         }
@@ -57,13 +62,13 @@ class ReaderViews {
     void check(const std::filesystem::path& added) {
         for (const auto& [name, command] : dumpers()) {
             std::string log;
-            EXPECT_EQ(
-                RunCommand("python3 " + std::string(EML2PST_SOURCE_DIR) +
-                               "/tests/pst/append/reader_delta.py " +
-                               (dir_ / (name + "-before.json")).string() + " " +
-                               (dir_ / (name + "-after.json")).string() + " " + added.string(),
-                           &log),
-                0)
+            EXPECT_EQ(RunCommand("python3 " + std::string(EML2PST_SOURCE_DIR) +
+                                     "/tests/pst/append/reader_delta.py " +
+                                     fs::Utf8FromPath(dir_ / (name + "-before.json")) + " " +
+                                     fs::Utf8FromPath(dir_ / (name + "-after.json")) + " " +
+                                     fs::Utf8FromPath(added),
+                                 &log),
+                      0)
                 << name << "\n"
                 << log.substr(0, 3000);
         }
@@ -71,9 +76,9 @@ class ReaderViews {
 
   private:
     std::vector<std::pair<std::string, std::string>> dumpers() const {
-        return {{"pypff", "/usr/bin/python3 " + (tools_ / "pypff_dump.py").string()},
-                {"readpst", "python3 " + (tools_ / "readpst_dump.py").string()},
-                {"pffexport", "python3 " + (tools_ / "pffexport_dump.py").string()}};
+        return {{"pypff", "/usr/bin/python3 " + fs::Utf8FromPath(tools_ / "pypff_dump.py")},
+                {"readpst", "python3 " + fs::Utf8FromPath(tools_ / "readpst_dump.py")},
+                {"pffexport", "python3 " + fs::Utf8FromPath(tools_ / "pffexport_dump.py")}};
     }
     const TempDir& dir_;
     std::filesystem::path tools_ = SharedDir() / "tools/pst-readers";
@@ -87,7 +92,7 @@ TEST_P(OutlookAppend, NewFoldersAndMessagesBesideTheOldContent) {
     const auto file = WritableCopy(GetParam(), dir);
     const Snapshot before = Take(file);
     ReaderViews readers(dir);
-    if (readers.available()) readers.dumpAll(file, "before");
+    if (readers.runHere() && readers.available()) readers.dumpAll(file, "before");
 
     std::string added = "[";
     std::map<Nid, std::pair<uint32_t, uint32_t>> expectCounts;  // messages, unread
@@ -187,6 +192,7 @@ TEST_P(OutlookAppend, NewFoldersAndMessagesBesideTheOldContent) {
         EXPECT_EQ(checked, kMessages / 50);
     }
 
+    if (!readers.runHere()) return;
     if (!readers.available()) GTEST_SKIP() << "no shared reader tools";
     readers.dumpAll(file, "after");
     readers.check(addedFile);

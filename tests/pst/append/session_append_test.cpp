@@ -25,7 +25,7 @@ std::filesystem::path WriteEml(const TempDir& dir, int i) {
 
 void AddMail(store::Folder& folder, const std::filesystem::path& eml) {
     auto mail = folder.MailItems().Add(store::kMailItem);
-    mail->Import(eml.string(), 0);
+    mail->Import(fs::Utf8FromPath(eml), 0);
     mail->Save();
 }
 
@@ -45,7 +45,8 @@ TEST(SessionAppend, OutlooksInboxAndStoreNameAreUsed) {
     ASSERT_NE(outlookInbox, 0u);
 
     auto session = store::PstSessionFactory().CreateSession();
-    auto s = session->LogonPstStore(file.string(), store::kPstFormatUnicode, "Converted mail");
+    auto s =
+        session->LogonPstStore(fs::Utf8FromPath(file), store::kPstFormatUnicode, "Converted mail");
     s->ValidateIPMTree();
     auto inbox = s->GetDefaultFolder(store::kFolderInbox);
     EXPECT_EQ(inbox->Name(), "Inbox");
@@ -86,7 +87,8 @@ TEST(SessionAppend, MissingDefaultFoldersAreAddedBesideLocalisedOnes) {
     }
     for (int session = 0; session < 2; ++session) {
         auto s = store::PstSessionFactory().CreateSession();
-        auto st = s->LogonPstStore(file.string(), store::kPstFormatUnicode, "hong-thai.nguyen");
+        auto st =
+            s->LogonPstStore(fs::Utf8FromPath(file), store::kPstFormatUnicode, "hong-thai.nguyen");
         st->ValidateIPMTree();
         AddMail(*st->GetDefaultFolder(store::kFolderInbox), WriteEml(dir, session));
         AddMail(*st->GetDefaultFolder(store::kFolderSentMail), WriteEml(dir, 10 + session));

@@ -1,7 +1,6 @@
 // A 20 MB streamed value must pass through the PC without being held in memory whole. The
 // global allocation functions of this test executable count live heap bytes to check that.
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -10,6 +9,7 @@
 #include "pst/ltp/property_context.h"
 #include "pst/ndb/pst_file.h"
 #include "tests/pst/ltp/test_values.h"
+#include "tests/support/platform.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ std::atomic<int64_t> gPeak{0};
 void* CountedAlloc(size_t n) {
     void* p = std::malloc(n == 0 ? 1 : n);
     if (p == nullptr) throw std::bad_alloc();
-    int64_t live = gLive += int64_t(malloc_usable_size(p));
+    int64_t live = gLive += int64_t(testsupport::MallocBlockSize(p));
     int64_t peak = gPeak.load();
     while (live > peak && !gPeak.compare_exchange_weak(peak, live)) {
     }
@@ -28,7 +28,7 @@ void* CountedAlloc(size_t n) {
 
 void CountedFree(void* p) {
     if (p == nullptr) return;
-    gLive -= int64_t(malloc_usable_size(p));
+    gLive -= int64_t(testsupport::MallocBlockSize(p));
     std::free(p);
 }
 

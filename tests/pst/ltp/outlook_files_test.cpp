@@ -16,12 +16,12 @@
 namespace pst::ltp {
 namespace {
 
-namespace fs = std::filesystem;
+namespace sfs = std::filesystem;
 using ndb::PstFile;
 using testing::ScratchDir;
 
-const fs::path kCorpus = fs::path(EML2PST_SHARED_DIR) / "corpus" / "pst";
-const fs::path kReaders = fs::path(EML2PST_SHARED_DIR) / "tools" / "pst-readers";
+const sfs::path kCorpus = sfs::path(EML2PST_SHARED_DIR) / "corpus" / "pst";
+const sfs::path kReaders = sfs::path(EML2PST_SHARED_DIR) / "tools" / "pst-readers";
 const char* const kUnicodeFiles[] = {"outlook-pst-rs_Empty.pst", "pstsdk_sample1.pst",
                                      "tika_testPST.pst", "tika_testPST_variousBodyTypes.pst"};
 
@@ -69,7 +69,7 @@ void ReadAll(ndb::NodeDatabase& db, ndb::Nid nid, ndb::Bid data, ndb::Bid sub, C
 }
 
 TEST(OutlookMadeContexts, EveryPropertyAndTableContextReads) {
-    if (!fs::exists(kCorpus)) GTEST_SKIP() << kCorpus << " is absent";
+    if (!sfs::exists(kCorpus)) GTEST_SKIP() << kCorpus << " is absent";
     for (const char* name : kUnicodeFiles) {
         SCOPED_TRACE(name);
         auto db = PstFile::Open(kCorpus / name, PstFile::Mode::ReadOnly);
@@ -86,11 +86,11 @@ TEST(OutlookMadeContexts, EveryPropertyAndTableContextReads) {
 }
 
 TEST(OutlookMadeContexts, OutlookTablesTakeNewColumnsAndRows) {
-    if (!fs::exists(kCorpus)) GTEST_SKIP() << kCorpus << " is absent";
+    if (!sfs::exists(kCorpus)) GTEST_SKIP() << kCorpus << " is absent";
     ScratchDir dir;
-    const fs::path copy = dir / "copy.pst";
-    fs::copy_file(kCorpus / "tika_testPST.pst", copy);
-    fs::permissions(copy, fs::perms::owner_write, fs::perm_options::add);
+    const sfs::path copy = dir / "copy.pst";
+    sfs::copy_file(kCorpus / "tika_testPST.pst", copy);
+    sfs::permissions(copy, sfs::perms::owner_write, sfs::perm_options::add);
     auto db = PstFile::Open(copy, PstFile::Mode::ReadWrite);
     std::vector<ndb::NodeEntry> tables;
     db->forEachNode([&](const ndb::NodeEntry& e) {
@@ -163,25 +163,25 @@ ndb::Bid Rewrite(ndb::NodeDatabase& db, ndb::Bid data, ndb::SubnodeMap& subnodes
 }
 
 // Runs a reader's dump script; false when the reader is not installed.
-bool Dump(const std::string& script, const fs::path& pst, const fs::path& out) {
-    std::string cmd = "/usr/bin/python3 " + (kReaders / script).string() +
-                      " --full --all-folders '" + pst.string() + "' > '" + out.string() +
-                      "' 2>/dev/null";
+bool Dump(const std::string& script, const sfs::path& pst, const sfs::path& out) {
+    std::string cmd = "/usr/bin/python3 " + fs::Utf8FromPath(kReaders / script) +
+                      " --full --all-folders '" + fs::Utf8FromPath(pst) + "' > '" +
+                      fs::Utf8FromPath(out) + "' 2>/dev/null";
     return std::system(cmd.c_str()) == 0;
 }
 
 TEST(OutlookMadeContexts, RewrittenContextsReadTheSameInIndependentReaders) {
-    if (!fs::exists(kCorpus)) GTEST_SKIP() << kCorpus << " is absent";
+    if (!sfs::exists(kCorpus)) GTEST_SKIP() << kCorpus << " is absent";
     for (const char* name : {"pstsdk_sample1.pst", "tika_testPST.pst"}) {
         SCOPED_TRACE(name);
         ScratchDir dir;
-        fs::create_directories(dir / "original");
-        fs::create_directories(dir / "rewritten");
-        const fs::path original = dir / "original" / name;
-        const fs::path rewritten = dir / "rewritten" / name;
-        fs::copy_file(kCorpus / name, original);
-        fs::copy_file(kCorpus / name, rewritten);
-        fs::permissions(rewritten, fs::perms::owner_write, fs::perm_options::add);
+        sfs::create_directories(dir / "original");
+        sfs::create_directories(dir / "rewritten");
+        const sfs::path original = dir / "original" / name;
+        const sfs::path rewritten = dir / "rewritten" / name;
+        sfs::copy_file(kCorpus / name, original);
+        sfs::copy_file(kCorpus / name, rewritten);
+        sfs::permissions(rewritten, sfs::perms::owner_write, sfs::perm_options::add);
         {
             auto db = PstFile::Open(rewritten, PstFile::Mode::ReadWrite);
             std::vector<ndb::NodeEntry> nodes;
@@ -208,9 +208,9 @@ TEST(OutlookMadeContexts, RewrittenContextsReadTheSameInIndependentReaders) {
             SCOPED_TRACE(script);
             ASSERT_TRUE(Dump(script, original, dir / "a.json")) << "reader missing or failing";
             ASSERT_TRUE(Dump(script, rewritten, dir / "b.json"));
-            std::string cmp = "/usr/bin/python3 " + (kReaders / "compare.py").string() +
-                              " --strict '" + (dir / "a.json").string() + "' '" +
-                              (dir / "b.json").string() + "'";
+            std::string cmp = "/usr/bin/python3 " + fs::Utf8FromPath(kReaders / "compare.py") +
+                              " --strict '" + fs::Utf8FromPath(dir / "a.json") + "' '" +
+                              fs::Utf8FromPath(dir / "b.json") + "'";
             EXPECT_EQ(std::system(cmp.c_str()), 0);
         }
     }
@@ -228,11 +228,11 @@ std::string Capture(const std::string& cmd) {
 }
 
 TEST(OutlookMadeContexts, AttachmentTableInASubnodeReadsInIndependentReaders) {
-    if (!fs::exists(kCorpus)) GTEST_SKIP() << kCorpus << " is absent";
+    if (!sfs::exists(kCorpus)) GTEST_SKIP() << kCorpus << " is absent";
     ScratchDir dir;
-    const fs::path copy = dir / "many.pst";
-    fs::copy_file(kCorpus / "pstsdk_sample1.pst", copy);
-    fs::permissions(copy, fs::perms::owner_write, fs::perm_options::add);
+    const sfs::path copy = dir / "many.pst";
+    sfs::copy_file(kCorpus / "pstsdk_sample1.pst", copy);
+    sfs::permissions(copy, sfs::perms::owner_write, sfs::perm_options::add);
     {
         // The sample's one attachment, attached 199 more times: the attachment table's row
         // matrix outgrows the heap and moves to a subnode.
@@ -274,9 +274,9 @@ TEST(OutlookMadeContexts, AttachmentTableInASubnodeReadsInIndependentReaders) {
         SCOPED_TRACE(script);
         if (!Dump(script, copy, dir / "dump.json")) continue;
         ++readers;
-        EXPECT_EQ(
-            Capture("/usr/bin/python3 -c \"" + count + "\" '" + (dir / "dump.json").string() + "'"),
-            "200\n");
+        EXPECT_EQ(Capture("/usr/bin/python3 -c \"" + count + "\" '" +
+                          fs::Utf8FromPath(dir / "dump.json") + "'"),
+                  "200\n");
     }
     EXPECT_EQ(readers, 2u) << "PST readers missing (pst-utils, python3-pypff)";
 }

@@ -11,28 +11,12 @@
 #include "pst/messaging/message_content.h"
 #include "pst/messaging/message_store.h"
 #include "pst/messaging/store_verifier.h"
+#include "tests/support/temp_dir.h"
 
 namespace pst::messaging::testing {
 
 // A fresh folder under the system temp folder, removed with everything in it.
-class TempDir {
-  public:
-    TempDir() {
-        std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() /
-                ("msg-test-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    std::filesystem::path path_;
-};
+using TempDir = testsupport::TempDir;
 
 inline std::filesystem::path SharedDir() {
     return EML2PST_SHARED_DIR;

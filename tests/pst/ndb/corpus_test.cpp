@@ -126,12 +126,17 @@ TEST_P(Transcoded, IndependentReaderSeesTheSameMailbox) {
     }
     EXPECT_TRUE(VerifyFile(copy).empty());
     const auto tools = testing::SharedDir() / "tools" / "pst-readers";
-    const std::string dump = "/usr/bin/python3 " + (tools / "pypff_dump.py").string() + " --full ";
-    ASSERT_EQ(Shell(dump + source.string() + " > " + (dir / "a.json").string() + " 2>/dev/null"),
+    const std::string dump =
+        "/usr/bin/python3 " + fs::Utf8FromPath(tools / "pypff_dump.py") + " --full ";
+    ASSERT_EQ(Shell(dump + fs::Utf8FromPath(source) + " > " + fs::Utf8FromPath(dir / "a.json") +
+                    " 2>/dev/null"),
               0);
-    ASSERT_EQ(Shell(dump + copy.string() + " > " + (dir / "b.json").string() + " 2>/dev/null"), 0);
-    EXPECT_EQ(Shell("/usr/bin/python3 " + (tools / "compare.py").string() + " --strict " +
-                    (dir / "a.json").string() + " " + (dir / "b.json").string() + " > /dev/null"),
+    ASSERT_EQ(Shell(dump + fs::Utf8FromPath(copy) + " > " + fs::Utf8FromPath(dir / "b.json") +
+                    " 2>/dev/null"),
+              0);
+    EXPECT_EQ(Shell("/usr/bin/python3 " + fs::Utf8FromPath(tools / "compare.py") + " --strict " +
+                    fs::Utf8FromPath(dir / "a.json") + " " + fs::Utf8FromPath(dir / "b.json") +
+                    " > /dev/null"),
               0);
 }
 

@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,6 +9,7 @@
 #include "pst/ndb/pst_file.h"
 #include "pst/ndb/verify.h"
 #include "tests/pst/ndb/ndb_test_util.h"
+#include "tests/support/platform.h"
 
 namespace pst::ndb {
 namespace {
@@ -35,8 +33,8 @@ struct Mirror {
 // not take direct I/O (the write window has its own tests); PST-level cases below run with
 // whichever the scratch folder gets.
 struct GatheringBuffer {
-    GatheringBuffer() { setenv("EML2PST_BUFFERED_WRITES", "1", 1); }
-    ~GatheringBuffer() { unsetenv("EML2PST_BUFFERED_WRITES"); }
+    GatheringBuffer() { testsupport::SetEnv("EML2PST_BUFFERED_WRITES", "1"); }
+    ~GatheringBuffer() { testsupport::UnsetEnv("EML2PST_BUFFERED_WRITES"); }
 };
 
 std::vector<uint8_t> ReadBack(const FileHandle& f, uint64_t at, size_t n) {
@@ -215,52 +213,6 @@ TEST(WriteCombining, UncommittedBlocksReadBackAndCommitWhole) {
         EXPECT_EQ(f->readStream(n.data), expected.at(n.nid));
     });
     EXPECT_EQ(seen, expected.size());
-}
-
-// Killed with blocks still gathered (never written): the file is as of the last commit.
-TEST(WriteCombining, KillWithGatheredBlocksLeavesTheLastCommit) {
-    ScratchDir dir;
-    const auto path = dir / "killed.pst";
-    const Nid kept = MakeNid(kNidTypeNormalMessage, 40);
-    {
-        auto f = PstFile::Create(path);
-        f->putNode({kept, f->writeStream(Pattern(20000, 1)), 0, 0});
-        f->commit();
-    }
-    const uint64_t committedSize = std::filesystem::file_size(path);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        try {
-            auto f = PstFile::Open(path, PstFile::Mode::ReadWrite);
-            f->putNode({kept, f->writeStream(Pattern(300, 2)), 0, 0});
-            for (uint32_t i = 0; i < 20; ++i) {
-                f->putNode({MakeNid(kNidTypeNormalMessage, 50 + i),
-                            f->writeStream(Pattern(3000, 10 + i)), 0, 0});
-            }
-            raise(SIGKILL);
-        } catch (...) {
-            _exit(2);
-        }
-        _exit(3);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
-    EXPECT_EQ(std::filesystem::file_size(path), committedSize)
-        << "gathered blocks reached the file";
-    {
-        auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
-        std::vector<Nid> nodes;
-        f->forEachNode([&](const NodeEntry& n) { nodes.push_back(n.nid); });
-        EXPECT_EQ(nodes, std::vector<Nid>{kept});
-        EXPECT_EQ(f->readStream(f->findNode(kept)->data), Pattern(20000, 1));
-    }
-    {
-        auto f = PstFile::Open(path, PstFile::Mode::ReadWrite);
-        EXPECT_TRUE(f->recoveredMaps());
-    }
-    EXPECT_TRUE(VerifyFile(path).empty());
 }
 
 }  // namespace

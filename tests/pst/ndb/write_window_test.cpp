@@ -43,7 +43,7 @@ TEST(WriteWindow, MixedWritesReadsAndFlushesLeaveTheFileAsPlainWritesWould) {
     testing::WriteAll(path, Pattern(3 << 20, 99));
     {
         auto probe = fs::File::Open(fs::Utf8FromPath(path), fs::File::Mode::ReadWrite);
-        const bool direct = WriteWindow::Open(path.string(), probe) != nullptr;
+        const bool direct = WriteWindow::Open(fs::Utf8FromPath(path), probe) != nullptr;
         RecordProperty("direct_io", direct ? "yes" : "no (page cache only)");
     }
     Shadowed s{FileHandle(path, FileHandle::Access::ReadWrite), ReadAll(path)};

@@ -76,7 +76,7 @@ class Expectation {
                 std::ofstream(file, std::ios::binary)
                     .write(reinterpret_cast<const char*>(bytes.data()),
                            std::streamsize(bytes.size()));
-                o << ", \"file\": " << Json(file.string());
+                o << ", \"file\": " << Json(fs::Utf8FromPath(file));
             }
             o << "}";
         }
@@ -118,17 +118,18 @@ void ExpectReadersAgree(const std::filesystem::path& pst, const std::filesystem:
     const std::string check = std::string("/usr/bin/python3 ") + EML2PST_SOURCE_DIR +
                               "/tests/pst/readers/reader_check.py ";
     const std::pair<const char*, std::string> readers[] = {
-        {"pypff", "/usr/bin/python3 " + (tools / "pypff_dump.py").string()},
-        {"pffexport", "python3 " + (tools / "pffexport_dump.py").string()},
-        {"readpst", "python3 " + (tools / "readpst_dump.py").string() + " --fail-on-skip"}};
+        {"pypff", "/usr/bin/python3 " + fs::Utf8FromPath(tools / "pypff_dump.py")},
+        {"pffexport", "python3 " + fs::Utf8FromPath(tools / "pffexport_dump.py")},
+        {"readpst", "python3 " + fs::Utf8FromPath(tools / "readpst_dump.py") + " --fail-on-skip"}};
     for (const auto& [name, dumper] : readers) {
         const auto dump = work / (std::string(name) + ".json");
         std::string log;
-        ASSERT_EQ(Run(dumper + " " + pst.string() + " > " + dump.string(), &log), 0)
+        ASSERT_EQ(Run(dumper + " " + fs::Utf8FromPath(pst) + " > " + fs::Utf8FromPath(dump), &log),
+                  0)
             << name << " could not read " << pst << ":\n"
             << log.substr(0, 3000);
-        EXPECT_EQ(Run("PST_READERS=" + tools.string() + " " + check + expected.string() + " " +
-                          dump.string() + " " + name,
+        EXPECT_EQ(Run("PST_READERS=" + fs::Utf8FromPath(tools) + " " + check +
+                          fs::Utf8FromPath(expected) + " " + fs::Utf8FromPath(dump) + " " + name,
                       &log),
                   0)
             << name << " sees something else than was written:\n"

@@ -1,4 +1,5 @@
-// A writer killed at arbitrary moments leaves a store holding exactly its committed messages.
+// A writer killed at arbitrary moments (fork and SIGKILL, POSIX only) leaves a store holding
+// exactly its committed messages.
 
 #include <signal.h>
 #include <sys/wait.h>

@@ -1,0 +1,56 @@
+#include "tests/support/platform.h"
+
+#include <malloc.h>
+#include <windows.h>
+// psapi.h needs the types of windows.h.
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "fs/utf8_path.h"
+
+namespace testsupport {
+
+void SetEnv(const std::string& name, const std::string& value) {
+    _putenv_s(name.c_str(), value.c_str());
+}
+
+void UnsetEnv(const std::string& name) {
+    _putenv_s(name.c_str(), "");
+}
+
+long PeakResidentKb() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+    return long(counters.PeakWorkingSetSize / 1024);
+}
+
+size_t MallocBlockSize(void* block) {
+    return _msize(block);
+}
+
+CommandResult RunShellCommand(const std::string& command) {
+    CommandResult result;
+    // cmd /c drops the first and the last quote of a line that starts with one: an outer pair
+    // keeps the quoting of the command's own words. Wide, so UTF-8 text survives.
+    const std::wstring line = fs::PathFromUtf8("\"" + command + "\"").wstring();
+    FILE* pipe = _wpopen(line.c_str(), L"rb");
+    if (!pipe) return result;
+    char buffer[4096];
+    while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) result.output.append(buffer, n);
+    result.status = _pclose(pipe);
+    return result;
+}
+
+bool RunsLinuxPrograms() {
+    return false;
+}
+
+std::string ShellQuote(const std::string& text) {
+    // Double quotes are not allowed in Windows file names; a quote inside is not expected.
+    return "\"" + text + "\"";
+}
+
+}  // namespace testsupport
