@@ -4,7 +4,6 @@
 #include <ctime>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "mime/emlx.h"
 #include "mime/gmime_support.h"
 #include "mime/message_builder.h"
+#include "pst/ltp/kept_pool.h"
 
 namespace mime {
 namespace {
@@ -28,42 +28,10 @@ struct ByteArrayFree {
     void operator()(GByteArray* a) const { g_byte_array_unref(a); }
 };
 
-// Buffers for small files, reused from one file to the next: no fresh pages to fault in for
-// each file. Shared by the threads instead of kept per thread, since MinGW runs the
-// destructors of thread-local objects on freed storage when a thread ends.
-class KeptBuffers {
-  public:
-    KeptBuffers() { free_.reserve(kMaxKept); }  // so that Give() never allocates
-    GByteArray* Take() {
-        {
-            std::lock_guard lock(mutex_);
-            if (!free_.empty()) {
-                GByteArray* a = free_.back();
-                free_.pop_back();
-                return a;
-            }
-        }
-        return g_byte_array_new();
-    }
-    void Give(GByteArray* a) {
-        {
-            std::lock_guard lock(mutex_);
-            if (free_.size() < kMaxKept) {
-                free_.push_back(a);
-                return;
-            }
-        }
-        g_byte_array_unref(a);
-    }
-
-  private:
-    static constexpr size_t kMaxKept = 8;  // more than the threads that read at once
-    std::mutex mutex_;
-    std::vector<GByteArray*> free_;
-};
-
-KeptBuffers& Kept() {
-    static auto* kept = new KeptBuffers;  // never destroyed: threads may read until exit
+// Buffers for small files, reused from one file to the next.
+pst::KeptPool<GByteArray>& Kept() {
+    static auto* kept = new pst::KeptPool<GByteArray>(
+        [] { return g_byte_array_new(); }, [](GByteArray* a) { g_byte_array_unref(a); });
     return *kept;
 }
 

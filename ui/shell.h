@@ -9,8 +9,8 @@
 
 #include "fs/utf8_path.h"
 
-// windows.h defines MessageBox and Yield as macros; the names here are the shell's own.
-#undef MessageBox
+// windows.h defines Yield() as a macro (its MessageBox macro is kept out by NOMB, set for every
+// Windows build); the name here is the shell's own.
 #undef Yield
 
 // Everything the windows and the long-running work ask of the platform. The desktop front end

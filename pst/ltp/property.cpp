@@ -3,13 +3,14 @@
 #include <bit>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "pst/ltp/kept_pool.h"
 
 namespace pst {
 namespace {
@@ -144,40 +145,9 @@ class UnitBuffer {
   private:
     static constexpr size_t kKeptUnits = 128 * 1024;
 
-    // Buffers shared by the threads rather than kept per thread: MinGW runs the destructors of
-    // thread-local objects on freed storage when a thread ends.
-    class Pool {
-      public:
-        Pool() { free_.reserve(kMaxKept); }  // so that Give() never allocates
-        uint8_t* Take() {
-            {
-                std::lock_guard lock(mutex_);
-                if (!free_.empty()) {
-                    uint8_t* b = free_.back();
-                    free_.pop_back();
-                    return b;
-                }
-            }
-            return new uint8_t[2 * kKeptUnits];
-        }
-        void Give(uint8_t* b) {
-            {
-                std::lock_guard lock(mutex_);
-                if (free_.size() < kMaxKept) {
-                    free_.push_back(b);
-                    return;
-                }
-            }
-            delete[] b;
-        }
-
-      private:
-        static constexpr size_t kMaxKept = 8;  // more than the threads that convert at once
-        std::mutex mutex_;
-        std::vector<uint8_t*> free_;
-    };
-    static Pool& Kept() {
-        static auto* pool = new Pool;  // never destroyed: threads may convert until exit
+    static KeptPool<uint8_t>& Kept() {
+        static auto* pool = new KeptPool<uint8_t>([] { return new uint8_t[2 * kKeptUnits]; },
+                                                  [](uint8_t* b) { delete[] b; });
         return *pool;
     }
 
