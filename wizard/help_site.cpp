@@ -1,5 +1,6 @@
 #include "wizard/help_site.h"
 
+#include "fs/path_forms.h"
 #include "fs/utf8_path.h"
 
 #include <filesystem>
@@ -11,9 +12,16 @@ namespace wizard {
 std::string FileUrl(const std::string& path) {
     static const char* kHex = "0123456789ABCDEF";
     std::string url = "file://";
-    for (unsigned char c : path) {
+    // Windows forms: C:\x is file:///C:/x, \\server\share is file://server/share.
+    const bool windows = fs::kPathSeparator == '\\';
+    const bool drive = windows && path.size() > 1 && path[1] == ':';
+    if (drive) url += '/';
+    if (windows && path.starts_with("\\\\")) url = "file:";
+    for (size_t i = 0; i < path.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(path[i]);
+        if (c == static_cast<unsigned char>(fs::kPathSeparator)) c = '/';
         bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                     c == '-' || c == '_' || c == '.' || c == '~' || c == '/';
+                     c == '-' || c == '_' || c == '.' || c == '~' || c == '/' || (drive && i == 1);
         if (plain) {
             url += char(c);
         } else {
@@ -41,7 +49,8 @@ std::string HelpSite::Address(const std::string& helpPath) const {
         if (last.size() > 5 && last.compare(last.size() - 5, 5, ".html") == 0) page = last;
     }
     std::string folder = folder_;
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == fs::kPathSeparator))
+        folder.pop_back();
     return FileUrl(folder + "/" + page) + fragment;
 }
 
