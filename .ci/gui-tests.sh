@@ -18,6 +18,9 @@ if [ "$WINDOWS" = 1 ]; then
     BUILD=$(cd "${1:-build-win}" && pwd)
     WIZARD="$BUILD/gui/eml2pst-wizard.exe"
     export WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8
+    # A Wine prefix of its own: each run restarts its server, which must not end other jobs'.
+    export WINEPREFIX="$BUILD/wine-gui"
+    wineboot --init </dev/null >/dev/null 2>&1 || true
 else
     BUILD=$(cd "${1:-build}" && pwd)
     WIZARD="$BUILD/gui/eml2pst-wizard"

@@ -28,4 +28,9 @@ bool Interrupted();
 
 std::tm LocalTime(std::time_t when);
 
+// Ends the process at once with `status`: no exit handlers, no destructors, no waiting for
+// other threads or libraries (on Windows, ExitProcess can wait for ever on a library's
+// detach routine; under Wine the wizard never ended).
+[[noreturn]] void EndProcessNow(int status);
+
 }  // namespace fs

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "fs/console.h"
 #include "fs/shell_open.h"
 #include "gui/frontend.h"
 #include "gui/look.h"
@@ -96,7 +97,7 @@ void GuiShell::EndProcess() {
     if (auto* script = frontend_.script()) script->Log("exit");
     std::fflush(nullptr);
     // At once: no close handlers, no destructors of windows that are still up.
-    std::_Exit(0);
+    fs::EndProcessNow(0);
 }
 
 }  // namespace gui

@@ -16,6 +16,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "fs/console.h"
 #include "fs/utf8_path.h"
 #include "gui/frontend.h"
 #include "gui/look.h"
@@ -60,7 +61,7 @@ ScriptDriver::ScriptDriver(Frontend& frontend, const std::string& path) : fronte
     std::ifstream in(fs::PathFromUtf8(path));
     if (!in) {
         std::cerr << "eml2pst-wizard: cannot read the script " << path << "\n";
-        std::_Exit(4);
+        fs::EndProcessNow(4);
     }
     std::string line;
     for (int n = 1; std::getline(in, line); ++n) {
@@ -148,7 +149,7 @@ void ScriptDriver::Fail(const Step& step, const std::string& why) {
     Log("FAILED at line " + std::to_string(step.line) + " (" + step.verb + " " + step.arg +
         "): " + why);
     std::fflush(nullptr);
-    std::_Exit(4);
+    fs::EndProcessNow(4);
 }
 
 void ScriptDriver::Run(const Step& step) {

@@ -2,6 +2,7 @@
 
 #include <wx/timer.h>
 
+#include <cstdint>
 #include <deque>
 #include <fstream>
 #include <optional>
@@ -64,7 +65,7 @@ private:
     std::deque<std::string> folders_, saves_, answers_;
     std::vector<std::string> answeredTitles_;
     std::ofstream logFile_;
-    long holdUntil_ = 0;  // wxGetLocalTimeMillis of the end of a sleep
+    int64_t holdUntil_ = 0;  // wxGetLocalTimeMillis of the end of a sleep
 };
 
 }  // namespace gui

@@ -114,24 +114,6 @@ GIConv OpenConverter(const std::string& charset) {
     return GIConv(-1);
 }
 
-void AppendUtf8(uint32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out.push_back(char(cp));
-    } else if (cp < 0x800) {
-        out.push_back(char(0xC0 | (cp >> 6)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(char(0xE0 | (cp >> 12)));
-        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(char(0xF0 | (cp >> 18)));
-        out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    }
-}
-
 // UTF-7 (RFC 2152) decoded here: not every platform's converter has it. Bytes outside ASCII
 // and surrogates without their partner become U+FFFD.
 std::string DecodeUtf7(std::string_view bytes) {
@@ -148,16 +130,16 @@ std::string DecodeUtf7(std::string_view bytes) {
     uint32_t high = 0;  // a high surrogate waiting for its partner
     auto unit = [&](uint32_t u) {
         if (high && u >= 0xDC00 && u <= 0xDFFF) {
-            AppendUtf8(0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00), out);
+            AppendCodePoint(out, 0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00));
             high = 0;
             return;
         }
-        if (high) AppendUtf8(0xFFFD, out);
+        if (high) AppendCodePoint(out, 0xFFFD);
         high = 0;
         if (u >= 0xD800 && u <= 0xDBFF)
             high = u;
         else
-            AppendUtf8(u >= 0xDC00 && u <= 0xDFFF ? 0xFFFD : u, out);
+            AppendCodePoint(out, u);
     };
     size_t i = 0;
     while (i < bytes.size()) {
@@ -183,7 +165,7 @@ std::string DecodeUtf7(std::string_view bytes) {
         }
         if (i < bytes.size() && bytes[i] == '-') ++i;  // the shift's end marker is absorbed
     }
-    if (high) AppendUtf8(0xFFFD, out);
+    if (high) AppendCodePoint(out, 0xFFFD);
     return out;
 }
 
@@ -403,6 +385,25 @@ std::string DecodeToUtf8(std::string_view bytes, std::string_view label) {
     if (Iconv(bytes, cs, out)) return out;
     Iconv(bytes, "windows-1252", out);
     return out;
+}
+
+void AppendCodePoint(std::string& out, uint32_t cp) {
+    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) cp = 0xFFFD;
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
 }
 
 }  // namespace mime

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <optional>
 
+#include "mime/charset.h"
+
 namespace mime {
 namespace {
 
@@ -13,25 +15,6 @@ std::string LowerAscii(std::string_view s) {
     std::string out(s);
     for (auto& c : out) c = char(std::tolower(uint8_t(c)));
     return out;
-}
-
-void AppendCodePoint(std::string& out, uint32_t cp) {
-    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) cp = 0xFFFD;
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
 }
 
 // Decodes the character reference starting at html[i] == '&'; returns the characters consumed

@@ -1,27 +1,29 @@
 #include "wizard/help_site.h"
 
-#include "fs/path_forms.h"
-#include "fs/utf8_path.h"
-
+#include <algorithm>
 #include <filesystem>
 #include <initializer_list>
 #include <system_error>
+
+#include "fs/path_forms.h"
+#include "fs/utf8_path.h"
 
 namespace wizard {
 
 std::string FileUrl(const std::string& path) {
     static const char* kHex = "0123456789ABCDEF";
-    std::string url = "file://";
-    // Windows forms: C:\x is file:///C:/x, \\server\share is file://server/share.
-    const bool windows = fs::kPathSeparator == '\\';
-    const bool drive = windows && path.size() > 1 && path[1] == ':';
-    if (drive) url += '/';
-    if (windows && path.starts_with("\\\\")) url = "file:";
-    for (size_t i = 0; i < path.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(path[i]);
-        if (c == static_cast<unsigned char>(fs::kPathSeparator)) c = '/';
+    std::string p = path;
+    // URLs separate with '/': Windows paths are turned; elsewhere '\' is part of a name.
+    if (fs::kPathSeparator == '\\') std::replace(p.begin(), p.end(), '\\', '/');
+    const bool drive = p.size() >= 2 && p[1] == ':' &&
+                       ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'));
+    // "C:/x" is file:///C:/x; a network path "//server/share/x" is file://server/share/x.
+    std::string url = drive ? "file:///" : p.rfind("//", 0) == 0 ? "file:" : "file://";
+    for (size_t i = 0; i < p.size(); ++i) {
+        const unsigned char c = p[i];
         bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                     c == '-' || c == '_' || c == '.' || c == '~' || c == '/' || (drive && i == 1);
+                     c == '-' || c == '_' || c == '.' || c == '~' || c == '/' ||
+                     (drive && i == 1);
         if (plain) {
             url += char(c);
         } else {

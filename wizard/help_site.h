@@ -35,8 +35,8 @@ private:
 };
 
 // `path` as a file:// URL: bytes outside the unreserved set (and '/') percent-encoded, so
-// blanks and non-ASCII names survive the browser; the platform's separators become '/', and a
-// Windows drive or server path takes its URL form (file:///C:/x, file://server/share).
+// blanks and non-ASCII names survive the browser. Windows paths ("C:\x", "\\server\share")
+// get the URL forms the shell expects.
 std::string FileUrl(const std::string& path);
 
 }  // namespace wizard

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 
 namespace fs {
 namespace {
@@ -24,6 +25,8 @@ bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
 void CatchInterrupt() { std::signal(SIGINT, OnInterrupt); }
 
 bool Interrupted() { return interrupted != 0; }
+
+void EndProcessNow(int status) { std::_Exit(status); }
 
 std::tm LocalTime(std::time_t when) {
     std::tm local{};

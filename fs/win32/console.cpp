@@ -3,6 +3,7 @@
 #include <io.h>
 
 #include <atomic>
+#include <cstdlib>
 
 #include "fs/win32/text_convert.h"
 #include "fs/win32/windows_api.h"
@@ -53,6 +54,11 @@ bool IsTerminal(std::FILE* stream) {
 void CatchInterrupt() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 bool Interrupted() { return interrupted; }
+
+void EndProcessNow(int status) {
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(status));
+    std::_Exit(status);  // not reached
+}
 
 std::tm LocalTime(std::time_t when) {
     std::tm local{};

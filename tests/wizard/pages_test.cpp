@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "fs/path_forms.h"
 #include "store/pst_session.h"
 #include "tests/support/temp_dir.h"
 #include "ui/scripted_shell.h"
@@ -70,6 +71,16 @@ TEST_F(StartPage, HelpLinksOpenTheLocalManualAtTheirSections) {
               (std::vector<std::string>{"file:///opt/help/index.html",
                                         "file:///opt/help/index.html#single-folder",
                                         "file:///opt/help/index.html#multiple-folders"}));
+
+    // A manual installed on Windows: drive and network folders, blanks and non-ASCII names.
+    EXPECT_EQ(wizard::FileUrl("C:/Program Files/eml2pst/help/index.html"),
+              "file:///C:/Program%20Files/eml2pst/help/index.html");
+    EXPECT_EQ(wizard::FileUrl("//server/share/z\u00F6/index.html"),
+              "file://server/share/z%C3%B6/index.html");
+    if (fs::kPathSeparator == '\\') {
+        EXPECT_EQ(wizard::HelpSite("C:\\Programs\\help\\").Address("/h/eml-to-pst/#select-folder"),
+                  "file:///C:/Programs/help/index.html#select-folder");
+    }
 
     // Without a manual the links open nothing rather than a broken address.
     ui::ScriptedShell bare;
