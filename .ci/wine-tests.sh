@@ -3,16 +3,16 @@
 # with the static prefix of scripts/windows-deps.sh) and runs the tests under Wine. Prints
 # ctest's summary; exits non-zero when the build or any test fails.
 #
-# Left out here, and run by the Linux suite:
-#   label linux-only: cases that start the Linux PST readers (python3 with pypff, readpst,
-#     pffexport) - CorpusRoundTrip.* (tests_mime_readers), ReaderMatrixTest.*,
-#     OutlookMadeContexts.*IndependentReaders, Encodings/Transcoded.* - and gui_wizard_windows,
-#     which drives the GTK wizard under Xvfb. Other cases that end with a reader check make
-#     their own checks here and leave the readers out (testsupport::RunsLinuxPrograms).
-#   label large: the 4 GiB and 200 MB cases (tests_pst_ndb_large, tests_mime_large), minutes
-#     each even on Linux.
-# Not built here at all: the POSIX-only cases in the tests' posix/ folders (fork and kill,
-# setuid to an unprivileged user, symbolic links, /proc, SIGINT to the command line).
+# Left out here (label linux-only), and run by the Linux suite: the cases that start the Linux
+# PST readers (python3 with pypff, readpst, pffexport) - CorpusRoundTrip.* (tests_mime_readers),
+# ReaderMatrixTest.*, OutlookMadeContexts.*IndependentReaders, Encodings/Transcoded.* - and
+# gui_wizard_windows, which drives the GTK wizard under Xvfb. Other cases that end with a
+# reader check make their own checks here and leave the readers out
+# (testsupport::RunsLinuxPrograms). The shared corpus is read here too: Wine finds the Linux
+# path of EML2PST_SHARED_DIR on drive Z:, the drive of the build folder.
+# Not built for Windows at all: the POSIX-only cases in the tests' posix/ folders (fork and
+# kill, setuid to an unprivileged user, symbolic links, /proc, a FIFO, SIGINT to the command
+# line, a backslash inside a folder name).
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,8 +27,9 @@ start=$(date +%s)
 
 # One Wine server for the whole run, started detached from our output. Otherwise the server
 # and its service processes, started by the first test, inherit ctest's output pipe and every
-# test waits for them to exit (seconds each). The first start in a fresh prefix also sets the
-# prefix up (about 5 s), done here before test discovery runs the executables while building.
+# test waits for them to exit (seconds each, or until its timeout). The first start in a fresh
+# prefix also sets the prefix up (about 5 s), done here before test discovery runs the
+# executables while building.
 # A server that was already running is left alone at the end.
 if wineserver -p </dev/null >/dev/null 2>&1; then
     trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
@@ -38,8 +39,7 @@ wineboot --init </dev/null >/dev/null 2>&1 || true
 JOBS="$jobs" bash "$root/scripts/windows-build.sh" all
 
 status=0
-ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 900 -LE 'linux-only|large' ||
-    status=$?
+ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 900 -LE linux-only || status=$?
 
 echo "wine-tests: $(($(date +%s) - start)) s, ctest exit status $status"
 exit "$status"

@@ -119,4 +119,15 @@ protected:
     std::unique_ptr<job::frmMigateAll> window;
 };
 
+// Converts a source folder in single mode into map.pst and reads the tree back.
+class FolderMappingTest : public ConversionTest {
+  protected:
+    Tree Convert(const std::string& root) {
+        job.source = root;
+        shell.AnswerSave(Pst("map.pst"));
+        Window().CmdStartConversion_Click();
+        return ReadTree(Pst("map.pst"));
+    }
+};
+
 }  // namespace conversiontest

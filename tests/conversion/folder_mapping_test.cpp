@@ -1,19 +1,10 @@
+// A folder name holding a backslash (POSIX only) is in posix/backslash_name_test.cpp.
 #include "conversion_fixture.h"
 
 namespace conversiontest {
 namespace {
 
 using Subjects = std::vector<std::string>;
-
-class FolderMappingTest : public ConversionTest {
-protected:
-    Tree Convert(const std::string& root) {
-        job.source = root;
-        shell.AnswerSave(Pst("map.pst"));
-        Window().CmdStartConversion_Click();
-        return ReadTree(Pst("map.pst"));
-    }
-};
 
 TEST_F(FolderMappingTest, RebuildsTheTreeWithParentsBeforeChildren) {
     src.file("Work/Old/a.eml", Message("old"));
@@ -76,13 +67,6 @@ TEST_F(FolderMappingTest, AnEmptyTreeCreatesNoFolderAndKnownFoldersAreNotDoubled
     EXPECT_EQ(again.size(), folders + 1);
     EXPECT_EQ(again["Projects"], (Subjects{"p", "p"}));
     EXPECT_EQ(again[""], (Subjects{"a", "a", "a"}));
-}
-
-TEST_F(FolderMappingTest, AFolderNameHoldingABackslashStaysOneFolder) {
-    src.file("a\\b/m.eml", Message("slash"));
-    Tree tree = Convert(src.str());
-    EXPECT_EQ(tree["a\\b"], Subjects{"slash"});
-    EXPECT_FALSE(tree.count("a"));
 }
 
 }  // namespace

@@ -29,6 +29,9 @@ struct CommandResult {
 // Runs a UTF-8 command line through the platform's command interpreter (sh or cmd).
 CommandResult RunShellCommand(const std::string& command);
 
+// The system's own words for a file that does not exist, as error texts quote them.
+std::string NoSuchFileText();
+
 // Whether the tests can start the Linux programs the PST readers are (python3 with pypff,
 // readpst, pffexport). Under Wine the shared folder is visible but those programs cannot run.
 bool RunsLinuxPrograms();

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "fs/path_forms.h"
 #include "store/pst_session.h"
 #include "tests/support/temp_dir.h"
 #include "ui/scripted_shell.h"
@@ -30,7 +31,8 @@ struct MultiplePage : ::testing::Test {
     }
     void List(const std::string& root, std::vector<ui::FolderEntry> subs) {
         // The page lists the root with its separator.
-        shell.ScriptSubfolders(root.back() == '/' ? root : root + "/", std::move(subs));
+        shell.ScriptSubfolders(root.back() == fs::kPathSeparator ? root : root + fs::kPathSeparator,
+                               std::move(subs));
         shell.AnswerFolder(root);
         page->CmdAddFolder_Click();
     }
@@ -67,20 +69,21 @@ TEST(HelpLinks, TheFolderPagesOpenTheirSections) {
 }
 
 TEST_F(MultiplePage, RowsKeepEnumerationOrderAndRootsGetOneSeparator) {
-    List("/mail", {{"zed", "/mail/zed"}, {"amy", "/mail/amy"}});
+    const std::string S(1, fs::kPathSeparator);
+    List(S + "mail", {{"zed", S + "mail" + S + "zed"}, {"amy", S + "mail" + S + "amy"}});
     ASSERT_EQ(page->lv.Items.size(), 2u);
     EXPECT_EQ(page->lv.Items[0].Text, "zed");
-    EXPECT_EQ(page->lv.Items[0].SubItem, "/mail/zed");
-    EXPECT_EQ(page->lv.Items[0].SubItemToolTip, "/mail/zed");
+    EXPECT_EQ(page->lv.Items[0].SubItem, S + "mail" + S + "zed");
+    EXPECT_EQ(page->lv.Items[0].SubItemToolTip, S + "mail" + S + "zed");
     EXPECT_EQ(page->lv.Items[0].Icon, wizard::kIconUser);
     EXPECT_EQ(page->lv.Items[0].SubItemIcon, wizard::kIconFolder);
-    EXPECT_EQ(page->lv.Items[1].SubItem, "/mail/amy");
+    EXPECT_EQ(page->lv.Items[1].SubItem, S + "mail" + S + "amy");
     EXPECT_TRUE(page->chkSelectAll.Enabled);
 
     // A root that already ends in its separator gets no second one.
-    List("/", {{"srv", "/srv"}});
+    List(S, {{"srv", S + "srv"}});
     ASSERT_EQ(page->lv.Items.size(), 1u);
-    EXPECT_EQ(page->lv.Items[0].SubItem, "/srv");
+    EXPECT_EQ(page->lv.Items[0].SubItem, S + "srv");
 }
 
 TEST_F(MultiplePage, ListingARealFolderAndStripingTheRows) {
@@ -88,7 +91,7 @@ TEST_F(MultiplePage, ListingARealFolderAndStripingTheRows) {
     dir.dir("root/one");
     dir.dir("root/two");
     dir.file("root/loose.eml");
-    shell.AnswerFolder(dir.str() + "/root");
+    shell.AnswerFolder(fs::Utf8FromPath(dir / "root"));
     page->CmdAddFolder_Click();
     ASSERT_EQ(page->lv.Items.size(), 2u);  // the loose file is no row
     ASSERT_TRUE(page->lv.Background.has_value());
@@ -108,6 +111,7 @@ TEST_F(MultiplePage, SelectAllCaptionFollowsTheWalkWithAndWithoutRows) {
     EXPECT_EQ(page->chkSelectAll.Caption, "Check All");  // no rows: the caption stays
 
     List("/mail", {{"a", "/mail/a"}, {"b", "/mail/b"}});
+    ASSERT_EQ(page->lv.Items.size(), 2u);
     ToggleAll(true);
     EXPECT_EQ(page->chkSelectAll.Caption, "Uncheck All");
     EXPECT_TRUE(page->lv.Items[0].Checked && page->lv.Items[1].Checked);
@@ -118,6 +122,7 @@ TEST_F(MultiplePage, SelectAllCaptionFollowsTheWalkWithAndWithoutRows) {
     // A new listing clears a checked box, and its caption comes back.
     ToggleAll(true);
     List("/other", {{"c", "/other/c"}});
+    ASSERT_EQ(page->lv.Items.size(), 1u);
     EXPECT_FALSE(page->chkSelectAll.Value);
     EXPECT_EQ(page->chkSelectAll.Caption, "Check All");
     EXPECT_FALSE(page->lv.Items[0].Checked);
@@ -125,6 +130,7 @@ TEST_F(MultiplePage, SelectAllCaptionFollowsTheWalkWithAndWithoutRows) {
 
 TEST_F(MultiplePage, CancelledPickersKeepListAndOutputFolder) {
     List("/mail", {{"a", "/mail/a"}});
+    ASSERT_EQ(page->lv.Items.size(), 1u);
     page->lv.Items[0].Checked = true;
     page->CmdAddFolder_Click();  // cancelled
     page->cmdChange_Click();     // cancelled
@@ -139,6 +145,7 @@ TEST_F(MultiplePage, CancelledPickersKeepListAndOutputFolder) {
 
 TEST_F(MultiplePage, BackAndForwardKeepListChecksAndOutputFolder) {
     List("/mail", {{"a", "/mail/a"}, {"b", "/mail/b"}});
+    ASSERT_EQ(page->lv.Items.size(), 2u);
     page->lv.Items[1].Checked = true;
     shell.AnswerFolder("/out");
     page->cmdChange_Click();
@@ -167,6 +174,7 @@ TEST_F(MultiplePage, NextWithoutACheckedRowExplainsAndOpensNothing) {
     List("/mail", {{"a", "/mail/a"}, {"b", "/mail/b"}});
     page->CmdNext_Click();
     ASSERT_EQ(shell.boxes().size(), 2u);
+    ASSERT_EQ(page->lv.Items.size(), 2u);
     EXPECT_EQ(shell.boxes()[1].title, "Select Folder(s) to Convert");
     EXPECT_EQ(shell.boxes()[1].text,
               "No Folders Selected !\r\nPlease Select alteast one folder to convert.");
@@ -197,9 +205,10 @@ TEST_F(MultiplePage, ConvertsTheCheckedMailboxesIntoTheOutputFolder) {
     dir.file("root/bob/2.eml", message);
     dir.file("root/carol/3.eml", message);
     dir.dir("out");
-    shell.AnswerFolder(dir.str() + "/root");
+    shell.AnswerFolder(fs::Utf8FromPath(dir / "root"));
     page->CmdAddFolder_Click();
-    shell.AnswerFolder(dir.str() + "/out");
+    ASSERT_EQ(page->lv.Items.size(), 3u);
+    shell.AnswerFolder(fs::Utf8FromPath(dir / "out"));
     page->cmdChange_Click();
     for (auto& row : page->lv.Items) row.Checked = row.Text != "bob";
 
@@ -230,11 +239,13 @@ TEST_F(MultiplePage, ClosingTheStatusWindowMidRunEndsTheRunAndReturnsToThePage) 
         dir.file("root/first/" + std::to_string(i) + ".eml", "Subject: x\r\n\r\nx\r\n");
     dir.file("root/second/1.eml", "Subject: y\r\n\r\ny\r\n");
     dir.dir("out");
-    shell.ScriptSubfolders(dir.str() + "/root/", {{"first", dir.str() + "/root/first"},
-                                                  {"second", dir.str() + "/root/second"}});
-    shell.AnswerFolder(dir.str() + "/root");
+    const auto in = [&](const char* name) { return fs::Utf8FromPath(dir / name); };
+    shell.ScriptSubfolders(in("root") + fs::kPathSeparator,
+                           {{"first", in("root/first")}, {"second", in("root/second")}});
+    shell.AnswerFolder(in("root"));
     page->CmdAddFolder_Click();
-    shell.AnswerFolder(dir.str() + "/out");
+    ASSERT_EQ(page->lv.Items.size(), 2u);
+    shell.AnswerFolder(in("out"));
     page->cmdChange_Click();
     ToggleAll(true);
 

@@ -99,6 +99,7 @@ TEST(HelpManual, EveryLinkOfThePagesAndTheStoreErrorBoxLandsOnAnExistingSection)
         std::string address = site.Address(path);
         ASSERT_EQ(address.rfind("file://", 0), 0u) << path;
         std::string rest = address.substr(7);
+        if (rest.size() > 2 && rest[2] == ':') rest.erase(0, 1);  // file:///C:/x is C:/x
         std::string fragment;
         if (auto hash = rest.find('#'); hash != std::string::npos) {
             fragment = rest.substr(hash + 1);

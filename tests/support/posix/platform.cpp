@@ -4,8 +4,10 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace testsupport {
 
@@ -36,6 +38,10 @@ CommandResult RunShellCommand(const std::string& command) {
     const int status = pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+std::string NoSuchFileText() {
+    return std::strerror(ENOENT);
 }
 
 bool RunsLinuxPrograms() {

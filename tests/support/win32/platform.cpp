@@ -44,6 +44,19 @@ CommandResult RunShellCommand(const std::string& command) {
     return result;
 }
 
+std::string NoSuchFileText() {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+        nullptr, ERROR_FILE_NOT_FOUND, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text = length ? fs::Utf8FromPath(std::wstring(buffer, length)) : std::string();
+    if (buffer) LocalFree(buffer);
+    // The line end closing the system's text is left out where it is quoted.
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
 bool RunsLinuxPrograms() {
     return false;
 }
