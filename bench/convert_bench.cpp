@@ -179,10 +179,11 @@ int main(int argc, char** argv) {
 
     auto scan = InChild([&] {
         QuietShell shell;
-        ui::Label label;
+        engine::ScanResult result;
+        engine::RunObserver quiet;
         int32_t fc = 1, dc = 0;
         std::string root = mailbox.string();
-        job::BuildMessageQueue(root, "*.*", fc, dc, label, shell);
+        job::BuildMessageQueue(root, "*.*", fc, dc, result, quiet, shell);
     });
     Report("scan only", scan, messages, bytes);
 

@@ -47,18 +47,17 @@ void MakeTree(const std::filesystem::path& root, int folders, int files) {
 }
 
 void Run(const std::string& root, std::chrono::nanoseconds cost, const char* label) {
-    engine::MessageQueue().Clear();
-    engine::FolderQueue().Clear();
     TimedShell shell(cost);
-    ui::Label count;
+    engine::ScanResult scan;
+    engine::RunObserver quiet;
     int32_t fileCounter = 1, folderCounter = 0;
     std::string folder = root;
     auto start = std::chrono::steady_clock::now();
-    job::BuildMessageQueue(folder, "*.*", fileCounter, folderCounter, count, shell);
+    job::BuildMessageQueue(folder, "*.*", fileCounter, folderCounter, scan, quiet, shell);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
-    std::cout << label << ": " << (fileCounter - 1) << " files, " << engine::FolderQueue().Count()
+    std::cout << label << ": " << (fileCounter - 1) << " files, " << scan.folders.Count()
               << " folders in " << seconds << " s = " << long((fileCounter - 1) / seconds)
               << " files/s, " << shell.yields << " yields, peak RSS " << usage.ru_maxrss / 1024
               << " MiB\n";

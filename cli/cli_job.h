@@ -27,6 +27,8 @@ struct CliJob : engine::ConversionJob {
     std::string RowText(int row) const override { return rows[size_t(row - 1)].name; }
     std::string RowPath(int row) const override { return rows[size_t(row - 1)].path; }
     void MarkRowStarted(int) override {}
+    // A folder without message files gets no data file here.
+    bool ConvertsFoldersWithoutMessages() const override { return false; }
 };
 
 // The immediate subfolders of `root`, sorted by name.

@@ -5,15 +5,14 @@
 #include <optional>
 #include <string>
 
-#include "engine/status_window.h"
+#include "engine/run_events.h"
 #include "ui/shell.h"
 
 namespace cli {
 
-// The shell of the command line. Yield draws the status window's progress on the terminal (a
-// bar on a terminal, a line per folder otherwise) and turns Ctrl-C into a Stop; message boxes
-// are printed, questions answered Yes, and the save dialog answers with the output file named
-// on the command line.
+// The shell of the command line: Yield turns a Ctrl-C into a Stop; questions are answered Yes,
+// the save dialog answers with the output file named on the command line, the store-failure box
+// goes to stderr, and the completion box is left to the summary.
 class ConsoleShell : public ui::Shell {
 public:
     void Yield() override;
@@ -24,9 +23,7 @@ public:
     }
 
     std::optional<std::string> savePath;
-    bool quiet = false;
-    // The window whose progress is shown, and what a Ctrl-C press does.
-    const engine::StatusControls* controls = nullptr;
+    // What a Ctrl-C press does.
     std::function<void()> onInterrupt;
 
     // Installs the Ctrl-C handler for the life of the process.
@@ -34,10 +31,28 @@ public:
     static bool Interrupted();
 
 private:
-    void Draw(bool force);
     bool interruptHandled_ = false;
+};
+
+// Draws a run's progress on the terminal: a bar redrawn in place on a terminal, a line per source
+// folder otherwise, on `out`.
+class ConsoleProgress : public engine::RunObserver {
+public:
+    ConsoleProgress(std::ostream& out, bool terminal) : out_(out), terminal_(terminal) {}
+
+    void ScanProgress(int queued) override;
+    void FolderScanned(int index, int count, const std::string& source, int files) override;
+    void FileDone(int index, int count) override;
+    void RunFinished(const engine::RunReport& report, engine::RunOutcome outcome) override;
+
+private:
+    void Draw(const std::string& line, bool force);
+    void EndLine();
+
+    std::ostream& out_;
+    bool terminal_;
+    std::string folder_;  // "folder i of n" when there are several
     std::string lastLine_;
-    std::string lastFolderLine_;
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 

@@ -8,8 +8,7 @@
 
 #include "cli/cli_job.h"
 #include "cli/console_shell.h"
-#include "cli/json_summary.h"
-#include "engine/keyed_queue.h"
+#include "cli/summary.h"
 #include "fs/console.h"
 #include "fs/mod_files.h"
 #include "fs/utf8_path.h"
@@ -30,16 +29,20 @@ constexpr int kExitInterrupted = 130;
 
 constexpr const char* kUsage =
     "usage:\n"
-    "  eml2pst convert [--quiet] [--json FILE|-] SOURCE_DIR OUTPUT.pst\n"
+    "  eml2pst convert [--quiet] [--strict] [--json FILE|-] SOURCE_DIR OUTPUT.pst\n"
     "      convert a folder of .eml/.emlx files (and its subfolders) into one data file\n"
-    "  eml2pst convert --mailboxes [--quiet] [--json FILE|-] ROOT_DIR OUTPUT_DIR\n"
+    "  eml2pst convert --mailboxes [--quiet] [--strict] [--json FILE|-] ROOT_DIR OUTPUT_DIR\n"
     "      convert every immediate subfolder of ROOT_DIR into OUTPUT_DIR/<name>.pst\n"
-    "  eml2pst verify FILE.pst     check a data file strictly (exit 0 sound, 1 faults, 3 unreadable)\n"
-    "  eml2pst list FILE.pst       the folder tree with message counts\n"
-    "  eml2pst scan FOLDER         what a conversion of FOLDER would queue\n"
+    "  eml2pst verify [--json] FILE.pst  check a data file strictly (exit 0 sound, 1 faults,\n"
+    "                                    3 unreadable)\n"
+    "  eml2pst list [--json] FILE.pst    the folder tree with message counts\n"
+    "  eml2pst scan FOLDER               what a conversion of FOLDER would queue\n"
     "  eml2pst --help | --version\n"
-    "Exit status of convert: 0 every message file converted, 1 some failed or a folder could not\n"
-    "be converted, 2 usage error, 3 no data file could be created or opened, 130 interrupted.\n";
+    "Options of convert: --quiet no progress and no summary; --json the summary as JSON into FILE\n"
+    "(or - for stdout); --strict count messages converted only in part as failures.\n"
+    "Exit status of convert: 0 every message file converted, 1 some failed, a folder could not\n"
+    "be converted, no message file was found, or (with --strict) some were converted only in\n"
+    "part, 2 usage error, 3 no data file could be created or opened, 130 interrupted.\n";
 
 int Usage(const std::string& problem = "") {
     if (!problem.empty()) std::cerr << "eml2pst: " << problem << "\n";
@@ -50,11 +53,12 @@ int Usage(const std::string& problem = "") {
 int Convert(const std::vector<std::string>& args) {
     cli::CliJob job;
     std::string jsonTarget;
-    bool quiet = false;
+    bool quiet = false, strict = false;
     std::vector<std::string> positional;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--mailboxes") job.single = false;
         else if (args[i] == "--quiet") quiet = true;
+        else if (args[i] == "--strict") strict = true;
         else if (args[i] == "--json" && i + 1 < args.size()) jsonTarget = args[++i];
         else if (args[i].rfind("--", 0) == 0) return Usage("unknown option " + args[i]);
         else positional.push_back(args[i]);
@@ -63,7 +67,6 @@ int Convert(const std::vector<std::string>& args) {
     if (!fs::FolderExists(positional[0])) return Usage("no such folder: " + positional[0]);
 
     cli::ConsoleShell shell;
-    shell.quiet = quiet;
     if (job.single) {
         job.source = positional[0];
         while (job.source.size() > 1 && job.source.back() == '/') job.source.pop_back();
@@ -76,7 +79,10 @@ int Convert(const std::vector<std::string>& args) {
 
     store::PstSessionFactory factory;
     job::frmMigateAll window(job, shell, factory);
-    shell.controls = &window.controls;
+    // With the summary as JSON on stdout, progress goes to stderr.
+    std::ostream& progressOut = jsonTarget == "-" ? std::cerr : std::cout;
+    cli::ConsoleProgress progress(progressOut, fs::IsTerminal(jsonTarget == "-" ? stderr : stdout));
+    if (!quiet) window.events.Add(progress);
     shell.onInterrupt = [&window] { window.CmdStopMigration_Click(); };
     cli::ConsoleShell::CatchInterrupt();
 
@@ -90,11 +96,18 @@ int Convert(const std::vector<std::string>& args) {
         std::string json = cli::JsonSummary(report, seconds);
         if (jsonTarget == "-") {
             std::cout << json;
-        } else {
-            std::ofstream(fs::PathFromUtf8(jsonTarget)) << json;
+        } else if (!(std::ofstream(fs::PathFromUtf8(jsonTarget)) << json)) {
+            std::cerr << "eml2pst: the summary could not be written to " << jsonTarget << "\n";
         }
     }
+    const engine::RunOutcome outcome = report.Outcome();
+    const std::string source = positional[0];
+    if (outcome == engine::RunOutcome::NothingToConvert)
+        std::cerr << "eml2pst: " << cli::TextSummary(report, source, seconds);
+    else if (!quiet)
+        progressOut << cli::TextSummary(report, source, seconds);
     if (cli::ConsoleShell::Interrupted()) return kExitInterrupted;
+    if (outcome == engine::RunOutcome::NothingToConvert) return kExitSomeFailed;
     size_t attempted = 0, storeFailed = 0;
     for (const auto& f : report.folders) {
         if (f.pstPath.empty()) continue;
@@ -102,27 +115,40 @@ int Convert(const std::vector<std::string>& args) {
         storeFailed += f.storeFailed;
     }
     if (attempted > 0 && storeFailed == attempted) return kExitNoStore;
+    if (strict && report.Warned() > 0) return kExitSomeFailed;
     return report.Failed() > 0 || storeFailed > 0 ? kExitSomeFailed : kExitOk;
 }
 
-int Verify(const std::string& path) {
-    if (!fs::FileExists(path)) {
-        std::cerr << "eml2pst: cannot open " << path << "\n";
+int Verify(const std::string& path, bool json) {
+    auto cannotOpen = [&](const std::string& why) {
+        std::cerr << "eml2pst: cannot open " << path << (why.empty() ? "" : ": " + why) << "\n";
+        if (json)
+            std::cout << "{\"file\": " << cli::JsonString(path)
+                      << ", \"readable\": false, \"error\": " << cli::JsonString(why) << "}\n";
         return kExitNoStore;
-    }
+    };
+    if (!fs::FileExists(path)) return cannotOpen("");
     pst::messaging::StoreReport report;
     try {
         // A file that does not open as a data file at all is "cannot open", not "faulty".
         pst::ndb::PstFile::Open(fs::PathFromUtf8(path), pst::ndb::PstFile::Mode::ReadOnly);
         report = pst::messaging::VerifyStoreFile(fs::PathFromUtf8(path));
     } catch (const std::exception& e) {
-        std::cerr << "eml2pst: cannot open " << path << ": " << e.what() << "\n";
-        return kExitNoStore;
+        return cannotOpen(e.what());
     }
-    for (const auto& e : report.errors) std::cout << e << "\n";
-    std::cout << path << ": " << (report.ok() ? "sound" : "faulty") << ", " << report.folders
-              << " folders, " << report.messages << " messages, " << report.errors.size()
-              << " problems\n";
+    if (json) {
+        std::cout << "{\"file\": " << cli::JsonString(path) << ", \"readable\": true, \"sound\": "
+                  << (report.ok() ? "true" : "false") << ", \"folders\": " << report.folders
+                  << ", \"messages\": " << report.messages << ", \"problems\": [";
+        for (size_t i = 0; i < report.errors.size(); ++i)
+            std::cout << (i ? ", " : "") << cli::JsonString(report.errors[i]);
+        std::cout << "]}\n";
+    } else {
+        for (const auto& e : report.errors) std::cout << e << "\n";
+        std::cout << path << ": " << (report.ok() ? "sound" : "faulty") << ", " << report.folders
+                  << " folders, " << report.messages << " messages, " << report.errors.size()
+                  << " problems\n";
+    }
     return report.ok() ? kExitOk : kExitSomeFailed;
 }
 
@@ -133,12 +159,33 @@ void ListFolder(pst::messaging::MessageStore& s, pst::ndb::Nid folder, const std
     }
 }
 
-int List(const std::string& path) {
+// A folder and its subtree as JSON: name, messages, subfolders.
+std::string FolderJson(pst::messaging::MessageStore& s, pst::ndb::Nid nid, const std::string& name,
+                       uint32_t messages) {
+    std::string j = "{\"name\": " + cli::JsonString(name) +
+                    ", \"messages\": " + std::to_string(messages) + ", \"folders\": [";
+    bool first = true;
+    for (const auto& child : s.subfolders(nid)) {
+        j += (first ? "" : ", ") + FolderJson(s, child.nid, child.name, child.contentCount);
+        first = false;
+    }
+    return j + "]}";
+}
+
+int List(const std::string& path, bool json) {
     try {
         auto s = pst::messaging::MessageStore::Open(fs::PathFromUtf8(path), true);
         auto top = s->folderInfo(s->ipmSubtree());
-        std::cout << s->displayName() << "\n  " << top.name << "  (" << top.contentCount << ")\n";
-        ListFolder(*s, s->ipmSubtree(), "    ");
+        if (json) {
+            std::cout << "{\"file\": " << cli::JsonString(path)
+                      << ", \"store\": " << cli::JsonString(s->displayName())
+                      << ", \"top\": " << FolderJson(*s, s->ipmSubtree(), top.name, top.contentCount)
+                      << "}\n";
+        } else {
+            std::cout << s->displayName() << "\n  " << top.name << "  (" << top.contentCount
+                      << ")\n";
+            ListFolder(*s, s->ipmSubtree(), "    ");
+        }
     } catch (const std::exception& e) {
         std::cerr << "eml2pst: cannot read " << path << ": " << e.what() << "\n";
         return kExitNoStore;
@@ -148,13 +195,14 @@ int List(const std::string& path) {
 
 int Scan(const std::string& folder) {
     cli::ConsoleShell shell;
-    ui::Label count;
+    engine::ScanResult scan;
+    engine::RunObserver quiet;
     int32_t fileCounter = 1, folderCounter = 0;
     std::string walked = folder;
-    job::BuildMessageQueue(walked, "*.*", fileCounter, folderCounter, count, shell);
-    for (const auto& e : engine::FolderQueue()) std::cout << e.key << "\t" << e.value << "\n";
-    for (const auto& e : engine::MessageQueue()) std::cout << e.key << "\t" << e.value << "\n";
-    std::cout << (fileCounter - 1) << " files and " << engine::FolderQueue().Count()
+    job::BuildMessageQueue(walked, "*.*", fileCounter, folderCounter, scan, quiet, shell);
+    for (const auto& e : scan.folders) std::cout << e.key << "\t" << e.value << "\n";
+    for (const auto& e : scan.messages) std::cout << e.key << "\t" << e.value << "\n";
+    std::cout << (fileCounter - 1) << " files and " << scan.folders.Count()
               << " folders queued under " << walked << "\n";
     return kExitOk;
 }
@@ -176,8 +224,10 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (command == "convert") return Convert(rest);
-    if (command == "verify" && rest.size() == 1) return Verify(rest[0]);
-    if (command == "list" && rest.size() == 1) return List(rest[0]);
+    const bool json = !rest.empty() && rest[0] == "--json";
+    if (json) rest.erase(rest.begin());
+    if (command == "verify" && rest.size() == 1) return Verify(rest[0], json);
+    if (command == "list" && rest.size() == 1) return List(rest[0], json);
     if (command == "scan" && rest.size() == 1) return Scan(rest[0]);
     return Usage("unknown command or wrong arguments");
 }

@@ -59,14 +59,4 @@ std::string_view KeyedQueue::Item(std::string_view key) const {
     return At(i).value;
 }
 
-KeyedQueue& MessageQueue() {
-    static KeyedQueue queue;
-    return queue;
-}
-
-KeyedQueue& FolderQueue() {
-    static KeyedQueue queue;
-    return queue;
-}
-
 }  // namespace engine

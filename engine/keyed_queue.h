@@ -77,9 +77,4 @@ struct DuplicateKey : std::invalid_argument {
         : std::invalid_argument("the key \"" + std::string(key) + "\" is already in the queue") {}
 };
 
-// The program-wide queues the scan fills and the conversion reads: full paths of queued files
-// under keys "K<n>", and of queued subfolders under keys "Z<n>".
-KeyedQueue& MessageQueue();
-KeyedQueue& FolderQueue();
-
 }  // namespace engine

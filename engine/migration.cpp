@@ -1,7 +1,6 @@
 #include "engine/migration.h"
 
 #include <algorithm>
-#include <cmath>
 #include <ctime>
 
 #include "engine/keyed_queue.h"
@@ -35,9 +34,6 @@ std::string Lower(std::string s) {
     return s;
 }
 
-// Rounded to the nearest whole number, halves to even.
-long RoundHalfEven(float value) { return std::lrint(value); }
-
 std::string DescriptionOf(const std::exception& e) {
     if (auto* com = dynamic_cast<const store::ComError*>(&e)) return com->Description();
     return e.what();
@@ -52,8 +48,8 @@ Migration::Migration(StatusWindow& window, const ConversionJob& job, ui::Shell& 
       shell_(shell),
       factory_(factory),
       clock_(clock ? std::move(clock) : Clock(LocalNow)),
-      c_(window.controls),
-      run_(window.run) {}
+      run_(window.run),
+      events_(window.events) {}
 
 std::vector<std::string> Migration::SessionFailureLines() {
     return {"Outlook Session Creation Error !",
@@ -71,10 +67,24 @@ bool Migration::IsMessageFile(const std::string& path) {
 
 RunReport::FolderResult& Migration::Result() { return window_.report.folders.back(); }
 
+void Migration::Ignored(const std::string& what, const std::string& reason) {
+    window_.report.ignored.push_back({what, reason});
+    events_.ErrorIgnored(what, reason);
+}
+
+void Migration::Finished(FolderOutcome outcome) {
+    Result().outcome = outcome;
+    Result().skipped = outcome == FolderOutcome::Skipped || outcome == FolderOutcome::Stopped ||
+                       outcome == FolderOutcome::Cancelled;
+    events_.FolderFinished(outcome);
+}
+
 void Migration::StartMigration(const std::string& folderName, const std::string& sourcePath) {
     window_.report.folders.push_back({});
     Result().source = sourcePath;
     Result().queued = window_.QueuedCount;
+    for (const auto& entry : window_.scan.messages)
+        if (IsMessageFile(std::string(entry.value))) Result().messageFiles++;
     run_.RunStamp = FormatRunStamp(clock_());
 
     // Target path: a failure here counts as a cancelled dialog.
@@ -83,7 +93,7 @@ void Migration::StartMigration(const std::string& folderName, const std::string&
             auto chosen = shell_.SaveFileDialog("Outlook Data File(s) (*.pst)|*.pst",
                                                 folderName + run_.RunStamp + ".pst");
             if (!chosen) {
-                Result().skipped = true;
+                Finished(FolderOutcome::Cancelled);
                 window_.Unload();
                 return;
             }
@@ -91,27 +101,26 @@ void Migration::StartMigration(const std::string& folderName, const std::string&
         } else {
             run_.PstPath = Trim(job_.OutputFolder()) + fs::kPathSeparator + folderName + ".pst";
         }
-    } catch (const std::exception&) {
-        Result().skipped = true;
+    } catch (const std::exception& e) {
+        Ignored(sourcePath, "no data file could be chosen: " + DescriptionOf(e));
+        Finished(FolderOutcome::Cancelled);
         window_.Unload();
         return;
     }
-    if (run_.PstPath.empty()) return;
+    if (run_.PstPath.empty()) {
+        Finished(FolderOutcome::Cancelled);
+        return;
+    }
     Result().pstPath = run_.PstPath;
 
     shell_.Yield();
-    c_.ProgressBar1.Min = 0;
-    c_.ProgressBar1.Max = 100;
-    c_.CmdStopMigration.Visible = true;
-    c_.CmdStopMigration.Enabled = true;
-    c_.CmdSkip.Enabled = true;
+    events_.FolderStarted(sourcePath, run_.PstPath);
     shell_.Yield();
     shell_.Yield();
 
     try {
         run_.session = factory_.CreateSession();
-        c_.LblCurrentDBX.Caption = "Outlook Session Created...";
-        c_.CmdStartConversion.Enabled = false;
+        events_.StepChanged(RunStep::StoreOpened, "");
         run_.StoreDisplayName = folderName + " : Created - " + run_.RunStamp;
         run_.store = run_.session->LogonPstStore(Trim(run_.PstPath), store::kPstFormatUnicode,
                                                  run_.StoreDisplayName);
@@ -123,7 +132,7 @@ void Migration::StartMigration(const std::string& folderName, const std::string&
         run_.SentName = run_.session->GetStoreFromID(run_.StoreEntryId)
                             ->GetDefaultFolder(store::kFolderSentMail)
                             ->Name();
-        c_.LblCurrentDBX.Caption = "Reading Folder(s)...";
+        events_.StepChanged(RunStep::ReadingFolders, "");
         run_.RootPath = sourcePath;
         ReadFolderList();
     } catch (const std::exception& e) {
@@ -136,10 +145,13 @@ void Migration::StartMigration(const std::string& folderName, const std::string&
     if (outcome == Outcome::Stopped) {
         // Nothing converted is lost: the data file is committed and closed before returning.
         CloseStore();
+        Finished(Result().storeFailed ? FolderOutcome::StoreFailed : FolderOutcome::Stopped);
         if (window_.IsOpen()) window_.Unload();
         return;
     }
     EndConversion();
+    if (Result().storeFailed) Finished(FolderOutcome::StoreFailed);
+    else Finished(outcome == Outcome::Skipped ? FolderOutcome::Skipped : FolderOutcome::Converted);
 }
 
 void Migration::SessionFailure(const std::string& cause) {
@@ -153,40 +165,44 @@ void Migration::SessionFailure(const std::string& cause) {
     if (run_.session) {
         try {
             run_.session->Logoff();
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            Ignored(run_.PstPath, "the data file was not closed cleanly: " + DescriptionOf(e));
         }
     }
     run_.store.reset();
     run_.session.reset();
+    Finished(FolderOutcome::StoreFailed);
 }
 
 void Migration::ReadFolderList() {
-    c_.LblCurrentDBX.Caption = "Reading Folder(s)...";
+    events_.StepChanged(RunStep::ReadingFolders, "");
     // Each conversion builds its own list, so one mailbox's folders never appear in the next.
     run_.FolderList.clear();
-    for (size_t i = 0; i < FolderQueue().Count(); ++i) {
+    const KeyedQueue& folders = window_.scan.folders;
+    for (size_t i = 0; i < folders.Count(); ++i) {
         shell_.Yield();
-        const std::string q(FolderQueue().Value(i));
+        const std::string q(folders.Value(i));
         if (!fs::FolderExists(q)) continue;
         std::string p = ToStorePath(RemoveAll(q, run_.RootPath));
         if (!p.empty() && p.back() == '\\') p.pop_back();
         if (!p.empty()) run_.FolderList.push_back(p);
-        c_.LblCurrentDBX.Caption = "Reading Folder(s)... " + p;
+        events_.StepChanged(RunStep::FolderRead, p);
     }
     if (!run_.FolderList.empty())
         SortTextRange(run_.FolderList, 0, long(run_.FolderList.size()) - 1, shell_);
     shell_.Yield();
     RemoveRepeats(run_.FolderList, shell_);
     shell_.Yield();
-    c_.LblCurrentDBX.Caption = "Creating Outlook Folders...";
+    events_.StepChanged(RunStep::CreatingFolders, "");
 }
 
 void Migration::CreateFolders() {
     for (const std::string& entry : run_.FolderList) {
         try {
             CreateFolderEntry(entry);
-        } catch (const std::exception&) {
-            // A folder that cannot be made is made on demand when a message needs it.
+        } catch (const std::exception& e) {
+            // Tried again when a message needs it; its messages fail if it still cannot be made.
+            Ignored(entry, "the folder could not be created: " + DescriptionOf(e));
         }
     }
 }
@@ -220,6 +236,7 @@ std::shared_ptr<store::Folder> Migration::ResolveOrCreate(const std::vector<std:
         } catch (const std::exception&) {
             shell_.Yield();
             folder = folder->SubFolders().Add(piece, store::kFolderInbox);
+            Result().foldersCreated++;
         }
     }
     return folder;
@@ -258,32 +275,42 @@ void Migration::CreateFolderEntry(std::string e) {
     }
     shell_.Yield();
     children.Add(leaf, store::kFolderInbox);
+    Result().foldersCreated++;
     shell_.Yield();
-    c_.LblCurrentDBX.Caption = "Creating Outlook Folders... " + leaf;
+    events_.StepChanged(RunStep::FolderCreated, leaf);
 }
 
 Migration::Outcome Migration::ImportMessages() {
     run_.MessageIndex = 1;
     // The reading thread learns the coming files a batch at a time rather than all at once, so
     // no second copy of the whole queue is held.
+    const KeyedQueue& queue = window_.scan.messages;
     size_t announced = 0;  // queue entries handed on so far
     auto announce = [&] {
         std::vector<std::string> files;
-        for (; announced < MessageQueue().Count() && files.size() < kReadAheadBatch; ++announced) {
-            std::string path(MessageQueue().Value(announced));
+        for (; announced < queue.Count() && files.size() < kReadAheadBatch; ++announced) {
+            std::string path(queue.Value(announced));
             if (IsMessageFile(path)) files.push_back(std::move(path));
         }
         if (files.empty()) return;
         try {
             run_.session->ExpectImports(std::move(files));
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             // Without reading ahead every message is read when it is imported.
+            Ignored(run_.PstPath, "reading ahead is off: " + DescriptionOf(e));
         }
     };
-    for (size_t i = 0; i < MessageQueue().Count(); ++i) {
+    // One helper for the whole folder; without one, messages keep the flags they were read with.
+    std::shared_ptr<store::MapiUtils> utils;
+    try {
+        utils = factory_.CreateMapiUtils();
+    } catch (const std::exception& e) {
+        Ignored(run_.PstPath, "message flags are not set: " + DescriptionOf(e));
+    }
+    for (size_t i = 0; i < queue.Count(); ++i) {
         if (i == announced) announce();
-        const std::string file(MessageQueue().Value(i));
-        if (IsMessageFile(file)) ImportOne(file);
+        const std::string file(queue.Value(i));
+        if (IsMessageFile(file)) ImportOne(file, utils.get());
         UpdateProgress();
         // Closing the window while it converts acts as a confirmed stop.
         if (!window_.IsOpen()) return Outcome::Stopped;
@@ -293,13 +320,14 @@ Migration::Outcome Migration::ImportMessages() {
     return Outcome::Finished;
 }
 
-void Migration::ImportOne(const std::string& file) {
+void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
     auto fail = [&](const std::string& reason) {
         Result().failed++;
         window_.report.failures.push_back({file, reason});
+        events_.FileFailed(file, reason);
     };
     shell_.Yield();
-    c_.LblCurrentDBX.Caption = "Converting Messages... from (" + file + ")";
+    events_.StepChanged(RunStep::ConvertingMessage, file);
 
     std::string r = ToStorePath(RemoveAll(DirectoryOf(file), run_.RootPath));
     if (size_t bang = r.find('!'); bang != std::string::npos) {
@@ -329,30 +357,33 @@ void Migration::ImportOne(const std::string& file) {
         fail(DescriptionOf(e));  // an unreadable file or no message at all: nothing is saved
         return;
     }
-    try {
-        auto utils = factory_.CreateMapiUtils();
-        store::MapiObject& object = mail->MAPIOBJECT();
-        utils->HrSetOneProp(object, kPrMessageFlags, object.GetInt32(kPrMessageFlags, 1), true);
-    } catch (const std::exception&) {
+    if (utils) {
+        try {
+            store::MapiObject& object = mail->MAPIOBJECT();
+            utils->HrSetOneProp(object, kPrMessageFlags, object.GetInt32(kPrMessageFlags, 1), true);
+        } catch (const std::exception& e) {
+            Ignored(file, "the message flags were not set: " + DescriptionOf(e));
+        }
     }
     shell_.Yield();
     try {
         mail->Save();
-        Result().converted++;
     } catch (const std::exception& e) {
         fail(DescriptionOf(e));
+        return;
     }
-    c_.CmdStartConversion.Enabled = false;
+    Result().converted++;
+    if (std::vector<std::string> warnings = mail->Warnings(); !warnings.empty()) {
+        Result().warned++;
+        events_.FileWarned(file, warnings);
+        window_.report.warnings.push_back({file, std::move(warnings)});
+    }
 }
 
 void Migration::UpdateProgress() {
     const int32_t index = run_.MessageIndex;
-    c_.FrameConversion.Caption = "Reading Messages && Email Metadata - (" + std::to_string(index) +
-                                 " of " + std::to_string(window_.QueuedCount) + ") File(s)";
-    if (window_.QueuedCount > 0)
-        c_.ProgressBar1.Value = float(double(index) / double(window_.QueuedCount) * 100.0);
     run_.MessageIndex = index + 1;
-    c_.lblProgress.Caption = std::to_string(RoundHalfEven(c_.ProgressBar1.Value)) + "% Complete";
+    events_.FileDone(index, window_.QueuedCount);
 }
 
 bool Migration::PollSkip() {
@@ -364,9 +395,6 @@ bool Migration::PollSkip() {
         return false;
     }
     shell_.Yield();
-    c_.lblProgress.Caption = "Skipped... at " + c_.lblProgress.Caption;
-    c_.lblCount1.Caption = "Checking Next Folder...";
-    Result().skipped = true;
     return true;
 }
 
@@ -381,9 +409,6 @@ bool Migration::PollStop() {
         return false;
     }
     shell_.Yield();
-    c_.lblProgress.Caption = "Stopped... at " + c_.lblProgress.Caption;
-    c_.lblCount1.Caption = "Stopped...";
-    Result().skipped = true;
     return true;
 }
 
@@ -402,12 +427,10 @@ void Migration::CloseStore() {
 }
 
 void Migration::EndConversion() {
-    MessageQueue().Clear();
-    FolderQueue().Clear();
+    window_.scan.Clear();
     run_.RootPath.clear();
     shell_.Yield();
     CloseStore();
-    c_.CmdStartConversion.Enabled = true;
 }
 
 }  // namespace engine

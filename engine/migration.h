@@ -12,7 +12,8 @@
 namespace engine {
 
 // The conversion of one source folder into one data file: set-up, folder phase, message phase
-// and the end of the conversion, written on the status window's controls.
+// and the end of the conversion, told to the window's watchers as it goes and recorded in its
+// report.
 class Migration {
 public:
     using Clock = std::function<std::tm()>;  // local time now
@@ -32,11 +33,13 @@ private:
     enum class Outcome { Finished, Skipped, Stopped };
 
     void SessionFailure(const std::string& cause);
+    void Ignored(const std::string& what, const std::string& reason);
+    void Finished(FolderOutcome outcome);
     void ReadFolderList();
     void CreateFolders();
     void CreateFolderEntry(std::string entry);
     Outcome ImportMessages();
-    void ImportOne(const std::string& file);
+    void ImportOne(const std::string& file, store::MapiUtils* utils);
     void UpdateProgress();
     bool PollSkip();
     bool PollStop();
@@ -57,8 +60,8 @@ private:
     ui::Shell& shell_;
     store::SessionFactory& factory_;
     Clock clock_;
-    StatusControls& c_;
     RunState& run_;
+    RunEvents& events_;
 };
 
 }  // namespace engine

@@ -14,6 +14,24 @@ int RunReport::Failed() const {
     return n;
 }
 
+int RunReport::Warned() const {
+    int n = 0;
+    for (const auto& f : folders) n += f.warned;
+    return n;
+}
+
+RunOutcome RunReport::Outcome() const {
+    bool failures = false, anything = false;
+    for (const auto& f : folders) {
+        if (f.outcome == FolderOutcome::Stopped || f.outcome == FolderOutcome::Cancelled)
+            return RunOutcome::Stopped;
+        failures |= f.failed > 0 || f.storeFailed;
+        anything |= f.outcome != FolderOutcome::NothingToConvert;
+    }
+    if (failures) return RunOutcome::ConvertedWithFailures;
+    return anything ? RunOutcome::AllConverted : RunOutcome::NothingToConvert;
+}
+
 std::vector<std::string> RunReport::FoldersNotConverted() const {
     std::vector<std::string> out;
     for (const auto& f : folders)

@@ -5,23 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/keyed_queue.h"
+#include "engine/run_events.h"
 #include "store/object_model.h"
-#include "ui/controls.h"
 
 namespace engine {
-
-// The controls of the status window that the job driver and the conversion write.
-struct StatusControls {
-    std::string Caption = "Conversion Status";
-    ui::Label lblCount1;
-    ui::Label lblProgress;
-    ui::Label LblCurrentDBX;
-    ui::Frame FrameConversion;
-    ui::ProgressBar ProgressBar1;
-    ui::Button CmdSkip;
-    ui::Button CmdStartConversion;
-    ui::Button CmdStopMigration;
-};
 
 // What one run converted and what it could not, for the completion box and the command line.
 struct RunReport {
@@ -29,23 +17,46 @@ struct RunReport {
         std::string file;
         std::string reason;
     };
+    struct Warning {
+        std::string file;
+        std::vector<std::string> warnings;
+    };
     struct FolderResult {
         std::string source;
         std::string pstPath;
-        int queued = 0;
-        int converted = 0;
+        int queued = 0;        // files found, message files or not
+        int messageFiles = 0;  // of those, the ones taken for messages by their names
+        int converted = 0;     // stored, with or without warnings
+        int warned = 0;        // stored only in part
         int failed = 0;
-        bool skipped = false;
+        int foldersCreated = 0;
+        FolderOutcome outcome = FolderOutcome::Converted;
+        bool skipped = false;  // skipped, stopped or no data file chosen
         bool storeFailed = false;
         std::string storeError;
     };
     std::vector<FolderResult> folders;
     std::vector<Failure> failures;  // every failed message file, in order
+    std::vector<Warning> warnings;  // every message file stored only in part, in order
+    std::vector<Failure> ignored;   // what a step went on without, and why
 
     int Converted() const;
     int Failed() const;
+    int Warned() const;
     std::vector<std::string> FoldersNotConverted() const;
+    RunOutcome Outcome() const;
     void Clear() { *this = RunReport(); }
+};
+
+// What the scan of one source folder queued: full paths of its files under keys "K<n>" and of
+// its subfolders under keys "Z<n>", in the order of the walk.
+struct ScanResult {
+    KeyedQueue messages;
+    KeyedQueue folders;
+    void Clear() {
+        messages.Clear();
+        folders.Clear();
+    }
 };
 
 // The run state of the current conversion.
@@ -63,8 +74,8 @@ struct RunState {
     std::shared_ptr<store::Store> store;
 };
 
-// The status window as the conversion sees it: its controls, its request flags and its run
-// state. The job layer's window model derives from it.
+// The status window as the conversion sees it: its request flags, the scan it converts, its run
+// state and report, and the watchers of the run. The job layer's window model derives from it.
 class StatusWindow {
 public:
     virtual ~StatusWindow() = default;
@@ -73,12 +84,13 @@ public:
     virtual void Unload() = 0;
     virtual bool IsOpen() const = 0;
 
-    StatusControls controls;
     bool SkipRequested = false;
     bool StopRequested = false;
     int32_t QueuedCount = 0;
     RunState run;
+    ScanResult scan;
     RunReport report;
+    RunEvents events;
 };
 
 // The job as the wizard pages (or the command line) hold it, read at the moment it is needed.
@@ -94,6 +106,8 @@ public:
     virtual std::string RowPath(int row) const = 0;
     // Marks a row the driver begins: green text and one more display state.
     virtual void MarkRowStarted(int row) = 0;
+    // Whether a folder whose files include no message file still gets its (empty) data file.
+    virtual bool ConvertsFoldersWithoutMessages() const { return true; }
 };
 
 }  // namespace engine

@@ -20,7 +20,7 @@ private:
     void After();
     Frontend& frontend_;
     wizard::StatusPage& page_;
-    engine::StatusControls& c_;
+    job::StatusControls& c_;
     wxControl* count_;
     wxButton* skip_;
     wxControl* progress_;

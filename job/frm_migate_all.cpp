@@ -1,6 +1,7 @@
 #include "job/frm_migate_all.h"
 
-#include "engine/keyed_queue.h"
+#include <cmath>
+
 #include "engine/path_routines.h"
 #include "job/message_queue_scan.h"
 
@@ -8,6 +9,9 @@ namespace job {
 namespace {
 
 constexpr size_t kFailuresNamed = 5;
+
+// Rounded to the nearest whole number, halves to even.
+long RoundHalfEven(float value) { return std::lrint(value); }
 
 }  // namespace
 
@@ -26,6 +30,7 @@ frmMigateAll::frmMigateAll(engine::ConversionJob& job, ui::Shell& shell,
     controls.CmdStopMigration.Caption = "S&top Conversion";
     controls.CmdStopMigration.ToolTipText = "Stops Complete Conversion";
     controls.CmdStopMigration.Visible = false;
+    events.Add(*this);
 }
 
 void frmMigateAll::Show() {
@@ -41,8 +46,7 @@ void frmMigateAll::Unload() {
 
 void frmMigateAll::Form_Load() {
     run.FolderList.assign(1, std::string());
-    engine::MessageQueue().Clear();
-    engine::FolderQueue().Clear();
+    scan.Clear();
     StopRequested = false;
     SkipRequested = false;
     controls.ProgressBar1.Value = 0;
@@ -72,6 +76,7 @@ void frmMigateAll::CmdStartConversion_Click() {
     report.Clear();
     StopRequested = false;
     bool single = job_.SingleMode();
+    single_ = single;
     try {
         single ? RunSingle() : RunMultiple();
     } catch (...) {
@@ -85,11 +90,10 @@ void frmMigateAll::CmdStartConversion_Click() {
 int32_t frmMigateAll::ScanFolder(const std::string& path) {
     SourceFolder = path;
     FilePattern = "*.*";
-    engine::MessageQueue().Clear();
-    engine::FolderQueue().Clear();
+    scan.Clear();
     MessageCounter = 1;
     shell_.Yield();
-    BuildMessageQueue(SourceFolder, FilePattern, MessageCounter, FolderCounter, controls.lblCount1,
+    BuildMessageQueue(SourceFolder, FilePattern, MessageCounter, FolderCounter, scan, events,
                       shell_);
     QueuedCount = MessageCounter - 1;
     shell_.Yield();
@@ -102,15 +106,31 @@ void frmMigateAll::RunSingle() {
     controls.CmdStartConversion.Enabled = false;
     controls.CmdSkip.Enabled = false;
     ScanFolder(job_.SourceFolder());
-    controls.lblCount1.Caption =
-        "Migrating " + std::to_string(QueuedCount) + " items from " + SourceFolder;
-    if (QueuedCount >= 1) {
+    events.FolderScanned(1, 1, SourceFolder, QueuedCount);
+    const std::string source = job_.SourceFolder();
+    if (HasSomethingToConvert()) {
         // A stop pressed before this point is kept: the conversion asks about it at its first poll.
         SkipRequested = false;
-        controls.Caption = "Conversion Status";
-        const std::string source = job_.SourceFolder();
         migration_.StartMigration(engine::FileNameOf(source), source);
+    } else {
+        NothingToConvert(source);
     }
+}
+
+bool frmMigateAll::HasSomethingToConvert() const {
+    if (QueuedCount < 1) return false;
+    if (job_.ConvertsFoldersWithoutMessages()) return true;
+    for (const auto& entry : scan.messages)
+        if (engine::Migration::IsMessageFile(std::string(entry.value))) return true;
+    return false;
+}
+
+void frmMigateAll::NothingToConvert(const std::string& source) {
+    report.folders.push_back({});
+    report.folders.back().source = source;
+    report.folders.back().queued = QueuedCount;
+    report.folders.back().outcome = engine::FolderOutcome::NothingToConvert;
+    events.FolderFinished(engine::FolderOutcome::NothingToConvert);
 }
 
 void frmMigateAll::RunMultiple() {
@@ -125,13 +145,12 @@ void frmMigateAll::RunMultiple() {
         controls.CmdSkip.Enabled = false;
         job_.MarkRowStarted(i);
         ScanFolder(job_.RowPath(i));
-        controls.lblCount1.Caption = "Converting " + std::to_string(QueuedCount) +
-                                     " items from " + job_.RowPath(i);
-        if (QueuedCount >= 1) {
+        events.FolderScanned(i, job_.RowCount(), job_.RowPath(i), QueuedCount);
+        if (HasSomethingToConvert()) {
             SkipRequested = false;
-            controls.Caption = "Converting " + std::to_string(i) + " of " +
-                               std::to_string(job_.RowCount()) + " Folders";
             migration_.StartMigration(job_.RowText(i), job_.RowPath(i));
+        } else {
+            NothingToConvert(job_.RowPath(i));
         }
     }
 }
@@ -163,6 +182,7 @@ std::vector<std::string> frmMigateAll::CompletionLines(bool single) const {
 }
 
 void frmMigateAll::Finish(bool single) {
+    events.RunFinished(report, report.Outcome());
     std::string text;
     for (const auto& line : CompletionLines(single)) text += (text.empty() ? "" : "\r\n") + line;
     shell_.MessageBox(text, "Completed", ui::MsgBoxStyle::InformationOk);
@@ -170,6 +190,69 @@ void frmMigateAll::Finish(bool single) {
     controls.CmdSkip.Enabled = false;
     controls.CmdStopMigration.Enabled = false;
     controls.CmdStopMigration.Visible = false;
+}
+
+void frmMigateAll::ScanProgress(int queued) {
+    controls.lblCount1.Caption = std::to_string(queued) + " Messages Queued for Conversion.";
+}
+
+void frmMigateAll::FolderScanned(int index, int count, const std::string& source, int files) {
+    controls.lblCount1.Caption =
+        (single_ ? "Migrating " : "Converting ") + std::to_string(files) + " items from " + source;
+    if (files < 1) return;
+    controls.Caption = single_ ? "Conversion Status"
+                               : "Converting " + std::to_string(index) + " of " +
+                                     std::to_string(count) + " Folders";
+}
+
+void frmMigateAll::FolderStarted(const std::string&, const std::string&) {
+    controls.ProgressBar1.Min = 0;
+    controls.ProgressBar1.Max = 100;
+    controls.CmdStopMigration.Visible = true;
+    controls.CmdStopMigration.Enabled = true;
+    controls.CmdSkip.Enabled = true;
+}
+
+void frmMigateAll::StepChanged(engine::RunStep step, const std::string& detail) {
+    std::string& text = controls.LblCurrentDBX.Caption;
+    switch (step) {
+        case engine::RunStep::StoreOpened:
+            text = "Outlook Session Created...";
+            controls.CmdStartConversion.Enabled = false;
+            break;
+        case engine::RunStep::ReadingFolders: text = "Reading Folder(s)..."; break;
+        case engine::RunStep::FolderRead: text = "Reading Folder(s)... " + detail; break;
+        case engine::RunStep::CreatingFolders: text = "Creating Outlook Folders..."; break;
+        case engine::RunStep::FolderCreated: text = "Creating Outlook Folders... " + detail; break;
+        case engine::RunStep::ConvertingMessage:
+            text = "Converting Messages... from (" + detail + ")";
+            break;
+    }
+}
+
+void frmMigateAll::FileDone(int index, int count) {
+    controls.FrameConversion.Caption = "Reading Messages && Email Metadata - (" +
+                                       std::to_string(index) + " of " + std::to_string(count) +
+                                       ") File(s)";
+    if (count > 0) controls.ProgressBar1.Value = float(double(index) / double(count) * 100.0);
+    controls.lblProgress.Caption =
+        std::to_string(RoundHalfEven(controls.ProgressBar1.Value)) + "% Complete";
+}
+
+void frmMigateAll::FolderFinished(engine::FolderOutcome outcome) {
+    switch (outcome) {
+        case engine::FolderOutcome::Skipped:
+            controls.lblProgress.Caption = "Skipped... at " + controls.lblProgress.Caption;
+            controls.lblCount1.Caption = "Checking Next Folder...";
+            controls.CmdStartConversion.Enabled = true;
+            break;
+        case engine::FolderOutcome::Stopped:
+            controls.lblProgress.Caption = "Stopped... at " + controls.lblProgress.Caption;
+            controls.lblCount1.Caption = "Stopped...";
+            break;
+        case engine::FolderOutcome::Converted: controls.CmdStartConversion.Enabled = true; break;
+        default: break;
+    }
 }
 
 }  // namespace job

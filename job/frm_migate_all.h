@@ -7,13 +7,28 @@
 #include "engine/migration.h"
 #include "engine/status_window.h"
 #include "store/object_model.h"
+#include "ui/controls.h"
 #include "ui/shell.h"
 
 namespace job {
 
+// The controls of the status window.
+struct StatusControls {
+    std::string Caption = "Conversion Status";
+    ui::Label lblCount1;
+    ui::Label lblProgress;
+    ui::Label LblCurrentDBX;
+    ui::Frame FrameConversion;
+    ui::ProgressBar ProgressBar1;
+    ui::Button CmdSkip;
+    ui::Button CmdStartConversion;
+    ui::Button CmdStopMigration;
+};
+
 // The status window "Conversion Status" as a model: its controls, request flags, the job
-// driver behind "Sta&rt Conversion" and the Skip and Stop handlers.
-class frmMigateAll : public engine::StatusWindow {
+// driver behind "Sta&rt Conversion" and the Skip and Stop handlers. It watches its own runs and
+// shows their events in its controls.
+class frmMigateAll : public engine::StatusWindow, private engine::RunObserver {
 public:
     frmMigateAll(engine::ConversionJob& job, ui::Shell& shell, store::SessionFactory& factory,
                  engine::Migration::Clock clock = {});
@@ -34,6 +49,8 @@ public:
 
     bool Running() const { return running_; }
 
+    StatusControls controls;
+
     // The driver's members.
     std::string SourceFolder;
     std::string FilePattern;
@@ -44,6 +61,17 @@ public:
     std::vector<std::string> CompletionLines(bool single) const;
 
 private:
+    void ScanProgress(int queued) override;
+    void FolderScanned(int index, int count, const std::string& source, int files) override;
+    void FolderStarted(const std::string& source, const std::string& pstPath) override;
+    void StepChanged(engine::RunStep step, const std::string& detail) override;
+    void FileDone(int index, int count) override;
+    void FolderFinished(engine::FolderOutcome outcome) override;
+
+    // Whether the scan just made found something to convert.
+    bool HasSomethingToConvert() const;
+    // Records a folder left alone for want of message files.
+    void NothingToConvert(const std::string& source);
     void RunSingle();
     void RunMultiple();
     int32_t ScanFolder(const std::string& path);
@@ -54,6 +82,7 @@ private:
     engine::Migration migration_;
     bool open_ = false;
     bool running_ = false;
+    bool single_ = true;
 };
 
 }  // namespace job

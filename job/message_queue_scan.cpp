@@ -5,12 +5,8 @@
 
 #include "fs/mod_files.h"
 #include "fs/path_forms.h"
-#include "engine/keyed_queue.h"
 
 namespace job {
-
-using engine::FolderQueue;
-using engine::MessageQueue;
 namespace {
 
 bool IsDots(const std::string& n) { return n == "." || n == ".."; }
@@ -25,7 +21,8 @@ struct Visit {
 // The subfolder pass and the file pass of one folder; returns the subfolder names.
 std::vector<std::string> ListFolder(const std::string& folder, const std::string& pattern,
                                     int32_t& fileCounter, int32_t& folderCounter,
-                                    ui::Label& lblCount1, ui::Shell& shell) {
+                                    engine::ScanResult& result, engine::RunObserver& observer,
+                                    ui::Shell& shell) {
     std::vector<std::string> names;
     fs::FileFindRecord record;
     if (fs::FindFirstEntry(folder + "*", record) != fs::kInvalidHandle) {
@@ -38,7 +35,7 @@ std::vector<std::string> ListFolder(const std::string& folder, const std::string
             if (attributes & fs::kAttrDirectory) {
                 shell.Yield();
                 names.push_back(n);
-                FolderQueue().Add(folder + n, "Z" + std::to_string(folderCounter));
+                result.folders.Add(folder + n, "Z" + std::to_string(folderCounter));
                 ++folderCounter;
             }
         } while (fs::FindNextEntry(record));
@@ -53,8 +50,8 @@ std::vector<std::string> ListFolder(const std::string& folder, const std::string
             uint32_t attributes = fs::GetPathAttributes(folder + n);
             if (!IsDots(n) && (attributes & fs::kAttrDirectory) == 0) {
                 shell.Yield();
-                MessageQueue().Add(folder + n, "K" + std::to_string(fileCounter));
-                lblCount1.Caption = std::to_string(fileCounter) + " Messages Queued for Conversion.";
+                result.messages.Add(folder + n, "K" + std::to_string(fileCounter));
+                observer.ScanProgress(fileCounter);
                 ++fileCounter;
             }
         } while (fs::FindNextEntry(files));
@@ -72,7 +69,8 @@ bool OnCurrentWalk(const std::vector<Visit>& walk, const std::optional<fs::FileI
 }  // namespace
 
 void BuildMessageQueue(std::string& folder, const std::string& pattern, int32_t& fileCounter,
-                       int32_t& folderCounter, ui::Label& lblCount1, ui::Shell& shell) {
+                       int32_t& folderCounter, engine::ScanResult& result,
+                       engine::RunObserver& observer, ui::Shell& shell) {
     if (folder.empty() || folder.back() != fs::kPathSeparator) folder.push_back(fs::kPathSeparator);
     shell.Yield();
 
@@ -81,7 +79,7 @@ void BuildMessageQueue(std::string& folder, const std::string& pattern, int32_t&
     std::vector<Visit> walk;
     auto enter = [&](std::string path, std::optional<fs::FileIdentity> id) {
         Visit v{std::move(path), {}, 0, id};
-        v.subfolders = ListFolder(v.folder, pattern, fileCounter, folderCounter, lblCount1, shell);
+        v.subfolders = ListFolder(v.folder, pattern, fileCounter, folderCounter, result, observer, shell);
         if (!v.subfolders.empty()) shell.Yield();
         walk.push_back(std::move(v));
     };

@@ -58,6 +58,9 @@ public:
     virtual ~Mail() = default;
     // Fills the message from a message file read as an Internet message.
     virtual void Import(const std::string& path, int format) = 0;
+    // What the last import could take only in part (a missing part of a split file, a part that
+    // could not be decoded); empty when the message is whole.
+    virtual std::vector<std::string> Warnings() const { return {}; }
     virtual MapiObject& MAPIOBJECT() = 0;
     virtual void Save() = 0;
 };

@@ -93,7 +93,9 @@ public:
         if (ahead && !result.ok) result = mime::ImportMessageFile(path);
         if (!result.ok) throw ComError(kErrInvalidMessage, result.error);
         content_ = std::move(result.content);
+        warnings_ = std::move(result.warnings);
     }
+    std::vector<std::string> Warnings() const override { return warnings_; }
     MapiObject& MAPIOBJECT() override { return object_; }
     void Save() override {
         if (saved_) return;
@@ -108,6 +110,7 @@ private:
     Nid folder_;
     pst::messaging::MessageContent content_;
     PstMessageObject object_;
+    std::vector<std::string> warnings_;
     bool saved_ = false;
 };
 

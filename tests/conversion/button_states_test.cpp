@@ -8,7 +8,7 @@ struct Buttons {
     bool operator==(const Buttons&) const = default;
 };
 
-Buttons Of(const engine::StatusControls& c) {
+Buttons Of(const job::StatusControls& c) {
     return {c.CmdStartConversion.Enabled, c.CmdSkip.Enabled, c.CmdStopMigration.Visible,
             c.CmdStopMigration.Enabled};
 }
@@ -66,7 +66,7 @@ TEST_F(ConversionTest, ReopeningTheWindowShowsTheDesignTextsAgain) {
     EXPECT_EQ(window->controls.FrameConversion.Caption, " Details ");
     EXPECT_EQ(window->controls.LblCurrentDBX.Caption, "Converting Messages...");
     EXPECT_FALSE(window->controls.CmdSkip.Enabled);
-    EXPECT_EQ(engine::MessageQueue().Count(), 0u);
+    EXPECT_EQ(window->scan.messages.Count(), 0u);
 }
 
 }  // namespace

@@ -120,7 +120,7 @@ TEST_F(InterruptionTest, AStopPressedWhileALaterFolderIsScannedIsHonoured) {
     shell.EveryYield([&] {
         // While the second folder is scanned, its queue is filling.
         if (!pressed && window && window->SourceFolder.find("Two") != std::string::npos &&
-            engine::MessageQueue().Count() == 1) {
+            window->scan.messages.Count() == 1) {
             pressed = true;
             window->CmdStopMigration_Click();
         }

@@ -12,9 +12,7 @@ namespace job {
 namespace {
 
 using engine::DuplicateKey;
-using engine::FolderQueue;
 using engine::KeyedQueue;
-using engine::MessageQueue;
 using testing::ScanTest;
 using testsupport::TempDir;
 using Strings = std::vector<std::string>;

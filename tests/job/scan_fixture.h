@@ -14,23 +14,26 @@
 
 namespace job::testing {
 
-using engine::FolderQueue;
 using engine::KeyedQueue;
-using engine::MessageQueue;
 using Strings = std::vector<std::string>;
+
+// The running count as the status window shows it.
+struct CountLabel : engine::RunObserver {
+    std::string Caption = "Conversion Not Started Yet...";
+    void ScanProgress(int queued) override {
+        Caption = std::to_string(queued) + " Messages Queued for Conversion.";
+    }
+};
 
 class ScanTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        MessageQueue().Clear();
-        FolderQueue().Clear();
-    }
-    void TearDown() override { SetUp(); }
+    KeyedQueue& MessageQueue() { return result.messages; }
+    KeyedQueue& FolderQueue() { return result.folders; }
 
     // Runs a scan as the job driver does: counter 1 before the scan.
     void Scan(std::string folder) {
         fileCounter = 1;
-        BuildMessageQueue(folder, "*.*", fileCounter, folderCounter, label, shell);
+        BuildMessageQueue(folder, "*.*", fileCounter, folderCounter, result, label, shell);
         scanned = folder;
     }
 
@@ -59,7 +62,8 @@ class ScanTest : public ::testing::Test {
 
     int32_t fileCounter = 1;
     int32_t folderCounter = 0;
-    ui::Label label{{}, "Conversion Not Started Yet..."};
+    engine::ScanResult result;
+    CountLabel label;
     ui::ScriptedShell shell;
     std::string scanned;
 };

@@ -13,8 +13,6 @@
 namespace job {
 namespace {
 
-using engine::FolderQueue;
-using engine::MessageQueue;
 using testing::ScanTest;
 using testsupport::TempDir;
 using Strings = std::vector<std::string>;
