@@ -48,24 +48,31 @@ FAILED=0
 # Runs the wizard on script $1 with log $2 under a fresh virtual display.
 play() {
     local script=$1 log=$2 run=("$WIZARD") by=""
+    # Paths in the wizard's form first: under Wine that starts the server, without a display.
+    local script_path log_path shots_path
+    script_path=$(host "$script")
+    log_path=$(host "$log")
+    shots_path=$(host "$SHOTS")
     : >"$log"
     if [ "$WINDOWS" = 1 ]; then
         run=(wine "$WIZARD")
         by=toolkit
-        # Wine's desktop process belongs to one display: each run starts its own.
+        # Wine's desktop process belongs to the display it was started on, and a server started
+        # without one shows no window anywhere: each run starts a server of its own.
         wineserver -k >/dev/null 2>&1 || true
         wineserver -w >/dev/null 2>&1 || true
     fi
     if ! GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1 ASAN_OPTIONS=detect_leaks=0 \
-        EML2PST_WIZARD_SCRIPT="$(host "$script")" EML2PST_WIZARD_LOG="$(host "$log")" \
-        EML2PST_WIZARD_SHOTS="$(host "$SHOTS")" EML2PST_WIZARD_SHOTS_BY="$by" \
+        EML2PST_WIZARD_SCRIPT="$script_path" EML2PST_WIZARD_LOG="$log_path" \
+        EML2PST_WIZARD_SHOTS="$shots_path" EML2PST_WIZARD_SHOTS_BY="$by" \
         timeout 600 xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" "${run[@]}" \
         >"$log.out" 2>&1; then
         echo "gui-tests: the wizard or the display failed ($script)" >&2
         sed 's/^/  | /' "$log" "$log.out" >&2
         return 1
     fi
-    if ! grep -q '^exit$' "$log"; then
+    # The Windows build ends its lines with CR LF.
+    if ! tr -d '\r' <"$log" | grep -qx exit; then
         echo "gui-tests: the script did not reach the end ($script)" >&2
         sed 's/^/  | /' "$log" >&2
         return 1

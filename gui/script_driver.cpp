@@ -45,7 +45,10 @@ bool SaveWindowsPicture(const std::string& file) {
             picture.Blit(at.x, at.y, size.x, size.y, &window, 0, 0);
         }
     }
-    return canvas.SaveFile(wxString::FromUTF8(file), wxBITMAP_TYPE_PNG);
+    // Blits from a window leave a bitmap's alpha at zero on Windows: the picture is opaque.
+    wxImage image = canvas.ConvertToImage();
+    image.ClearAlpha();
+    return image.SaveFile(wxString::FromUTF8(file), wxBITMAP_TYPE_PNG);
 }
 
 std::string Escape(std::string text) {

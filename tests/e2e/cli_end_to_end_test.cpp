@@ -27,6 +27,7 @@ TEST_F(EndToEnd, MailboxesModeWritesOneFilePerSubfolderAndReportsInJson) {
     MakeMailbox("root/alice");
     MakeMailbox("root/bob");
     src.file("root/bob/broken.eml", "");
+    src.file("root/bob/nocount.emlx", Message("read as a plain message"));
     const std::string json = fs::Utf8FromPath(out / "summary.json");
     Result r = RunCommand(cli + " convert --mailboxes --quiet --json " + Quote(json) + " " +
                           Quote(Source("root")) + " " + Quote(out.str()));
@@ -35,9 +36,35 @@ TEST_F(EndToEnd, MailboxesModeWritesOneFilePerSubfolderAndReportsInJson) {
     EXPECT_TRUE(std::filesystem::exists(out.path() / "bob.pst"));
     std::ifstream in(out / "summary.json");
     std::string summary((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(summary.find("\"converted\": 12"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("\"converted\": 13"), std::string::npos) << summary;
     EXPECT_NE(summary.find("broken.eml"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("\"warned\": 1,"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("nocount.emlx has no byte-count line"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("\"outcome\": \"converted with failures\""), std::string::npos);
     CheckWithReaders(fs::Utf8FromPath(out / "alice.pst"));
+}
+
+TEST_F(EndToEnd, TheSummarySaysWhatHappenedAndTheExitStatusAgrees) {
+    src.file("box/a.eml", Message("a"));
+    src.file("box/b.emlx", Message("b"));  // no byte-count line: stored with a warning
+    const std::string pst = fs::Utf8FromPath(out / "box.pst");
+    Result r = RunCommand(cli + " convert " + Quote(Source("box")) + " " + Quote(pst));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("All 2 message files converted, 1 of them only in part."),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("data file:        " + pst + " ("), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("[Completed]"), std::string::npos) << r.out;
+    std::filesystem::remove(pst);
+    EXPECT_EQ(RunCommand(cli + " convert --quiet --strict " + Quote(Source("box")) + " " +
+                         Quote(pst)).status, 1);
+
+    // Files, but none of them a message file: no data file, a clear word, a failure status.
+    src.file("notes/readme.txt", "not mail");
+    const std::string none = fs::Utf8FromPath(out / "none.pst");
+    r = RunCommand(cli + " convert --quiet " + Quote(Source("notes")) + " " + Quote(none));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("no message files under " + Source("notes")), std::string::npos) << r.out;
+    EXPECT_FALSE(std::filesystem::exists(out.path() / "none.pst"));
 }
 
 TEST_F(EndToEnd, UsageErrorsAndUnopenableFilesHaveTheirOwnExitStatus) {
