@@ -166,7 +166,7 @@ std::vector<std::string> frmMigateAll::CompletionLines(bool single) const {
     }
     const int failed = report.Failed();
     const auto notConverted = report.FoldersNotConverted();
-    if (failed == 0 && notConverted.empty()) return lines;
+    if (failed == 0 && notConverted.empty() && report.warnings.empty()) return lines;
     lines.push_back("");
     lines.push_back(std::to_string(report.Converted()) + " message file(s) converted, " +
                     std::to_string(failed) + " failed.");
@@ -175,6 +175,12 @@ std::vector<std::string> frmMigateAll::CompletionLines(bool single) const {
     if (report.failures.size() > kFailuresNamed)
         lines.push_back("... and " + std::to_string(report.failures.size() - kFailuresNamed) +
                         " more.");
+    for (size_t i = 0; i < report.warnings.size() && i < kFailuresNamed; ++i)
+        lines.push_back("Converted in part: " + report.warnings[i].file + " (" +
+                        report.warnings[i].warnings.front() + ")");
+    if (report.warnings.size() > kFailuresNamed)
+        lines.push_back("... and " + std::to_string(report.warnings.size() - kFailuresNamed) +
+                        " more converted in part.");
     for (const auto& f : report.folders)
         if (f.storeFailed)
             lines.push_back("Not converted: " + f.source + " (" + f.storeError + ")");

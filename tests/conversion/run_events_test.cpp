@@ -63,6 +63,9 @@ TEST_F(ConversionTest, AFailureAndAPartlyReadMessageAreToldReportedAndSummarised
         << text;
     EXPECT_NE(text.find("Converted only in part (1):\n  " + fs::Utf8FromPath(src.path() / "nocount.emlx")),
               std::string::npos) << text;
+    EXPECT_NE(shell.boxes().back().text.find("\r\nConverted in part: " +
+                                             fs::Utf8FromPath(src.path() / "nocount.emlx")),
+              std::string::npos);
     std::string json = cli::JsonSummary(report, 1.0);
     EXPECT_NE(json.find("\"warned\": 1,"), std::string::npos) << json;
     EXPECT_NE(json.find("has no byte-count line"), std::string::npos) << json;
