@@ -16,14 +16,8 @@ void ConsoleShell::Yield() {
     }
 }
 
-ui::MsgBoxResult ConsoleShell::MessageBox(const std::string& text, const std::string& title,
+ui::MsgBoxResult ConsoleShell::MessageBox(const std::string&, const std::string&,
                                           ui::MsgBoxStyle style) {
-    if (title == "Outlook Error") {
-        std::string shown;
-        for (char c : text)
-            if (c != '\r') shown.push_back(c);
-        std::cerr << "eml2pst: " << shown << "\n";
-    }
     return style == ui::MsgBoxStyle::InformationOk ? ui::MsgBoxResult::Ok : ui::MsgBoxResult::Yes;
 }
 
@@ -34,6 +28,8 @@ void ConsoleProgress::ScanProgress(int queued) {
 void ConsoleProgress::FolderScanned(int index, int count, const std::string& source, int files) {
     folder_ = count > 1 ? "folder " + std::to_string(index) + " of " + std::to_string(count) + ": "
                         : "";
+    source_ = source;
+    if (quiet_) return;
     EndLine();
     out_ << folder_ << files << (files == 1 ? " file" : " files") << " under " << source << "\n";
 }
@@ -46,6 +42,13 @@ void ConsoleProgress::FileDone(int index, int count) {
     Draw("[" + std::string(size_t(filled), '#') + std::string(size_t(width - filled), ' ') + "] " +
              std::to_string(index) + " of " + std::to_string(count),
          index == count);
+}
+
+void ConsoleProgress::FolderFinished(engine::FolderOutcome outcome, const std::string& error) {
+    if (outcome != engine::FolderOutcome::StoreFailed) return;
+    EndLine();
+    out_ << std::flush;
+    std::cerr << "eml2pst: " << source_ << " not converted: " << error << "\n";
 }
 
 void ConsoleProgress::RunFinished(const engine::RunReport&, engine::RunOutcome) { EndLine(); }

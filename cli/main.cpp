@@ -81,8 +81,9 @@ int Convert(const std::vector<std::string>& args) {
     job::frmMigateAll window(job, shell, factory);
     // With the summary as JSON on stdout, progress goes to stderr.
     std::ostream& progressOut = jsonTarget == "-" ? std::cerr : std::cout;
-    cli::ConsoleProgress progress(progressOut, fs::IsTerminal(jsonTarget == "-" ? stderr : stdout));
-    if (!quiet) window.events.Add(progress);
+    cli::ConsoleProgress progress(progressOut, fs::IsTerminal(jsonTarget == "-" ? stderr : stdout),
+                                  quiet);
+    window.events.Add(progress);
     shell.onInterrupt = [&window] { window.CmdStopMigration_Click(); };
     cli::ConsoleShell::CatchInterrupt();
 

@@ -168,7 +168,7 @@ std::string TextSummary(const engine::RunReport& report, const std::string& sour
     s += Counts("failed", std::to_string(failed));
     s += Counts("folders created", std::to_string(created));
     for (const auto& f : report.folders) {
-        if (f.pstPath.empty()) continue;
+        if (f.pstPath.empty() || f.storeFailed) continue;  // named below with the cause
         std::error_code ec;
         auto size = std::filesystem::file_size(fs::PathFromUtf8(f.pstPath), ec);
         s += Counts("data file", f.pstPath + (ec ? " (not written)" : " (" + ReadableSize(size) + ")"));

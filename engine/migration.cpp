@@ -76,7 +76,7 @@ void Migration::Finished(FolderOutcome outcome) {
     Result().outcome = outcome;
     Result().skipped = outcome == FolderOutcome::Skipped || outcome == FolderOutcome::Stopped ||
                        outcome == FolderOutcome::Cancelled;
-    events_.FolderFinished(outcome);
+    events_.FolderFinished(outcome, Result().storeError);
 }
 
 void Migration::StartMigration(const std::string& folderName, const std::string& sourcePath) {

@@ -60,7 +60,10 @@ public:
     virtual void ErrorIgnored(const std::string& what, const std::string& reason) {
         (void)what, (void)reason;
     }
-    virtual void FolderFinished(FolderOutcome outcome) { (void)outcome; }
+    // `error` says why when the data file failed.
+    virtual void FolderFinished(FolderOutcome outcome, const std::string& error) {
+        (void)outcome, (void)error;
+    }
     virtual void RunFinished(const RunReport& report, RunOutcome outcome) {
         (void)report, (void)outcome;
     }
@@ -95,8 +98,8 @@ public:
     void ErrorIgnored(const std::string& what, const std::string& reason) override {
         for (auto* o : observers_) o->ErrorIgnored(what, reason);
     }
-    void FolderFinished(FolderOutcome outcome) override {
-        for (auto* o : observers_) o->FolderFinished(outcome);
+    void FolderFinished(FolderOutcome outcome, const std::string& error) override {
+        for (auto* o : observers_) o->FolderFinished(outcome, error);
     }
     void RunFinished(const RunReport& report, RunOutcome outcome) override {
         for (auto* o : observers_) o->RunFinished(report, outcome);

@@ -130,7 +130,7 @@ void frmMigateAll::NothingToConvert(const std::string& source) {
     report.folders.back().source = source;
     report.folders.back().queued = QueuedCount;
     report.folders.back().outcome = engine::FolderOutcome::NothingToConvert;
-    events.FolderFinished(engine::FolderOutcome::NothingToConvert);
+    events.FolderFinished(engine::FolderOutcome::NothingToConvert, "");
 }
 
 void frmMigateAll::RunMultiple() {
@@ -245,7 +245,7 @@ void frmMigateAll::FileDone(int index, int count) {
         std::to_string(RoundHalfEven(controls.ProgressBar1.Value)) + "% Complete";
 }
 
-void frmMigateAll::FolderFinished(engine::FolderOutcome outcome) {
+void frmMigateAll::FolderFinished(engine::FolderOutcome outcome, const std::string&) {
     switch (outcome) {
         case engine::FolderOutcome::Skipped:
             controls.lblProgress.Caption = "Skipped... at " + controls.lblProgress.Caption;

@@ -66,7 +66,7 @@ private:
     void FolderStarted(const std::string& source, const std::string& pstPath) override;
     void StepChanged(engine::RunStep step, const std::string& detail) override;
     void FileDone(int index, int count) override;
-    void FolderFinished(engine::FolderOutcome outcome) override;
+    void FolderFinished(engine::FolderOutcome outcome, const std::string& error) override;
 
     // Whether the scan just made found something to convert.
     bool HasSomethingToConvert() const;

@@ -22,7 +22,7 @@ struct EventLog : engine::RunObserver {
     void FileWarned(const std::string& file, const std::vector<std::string>&) override {
         lines.push_back("warned " + engine::FileNameOf(file));
     }
-    void FolderFinished(engine::FolderOutcome o) override {
+    void FolderFinished(engine::FolderOutcome o, const std::string&) override {
         lines.push_back("folder " + std::to_string(int(o)));
     }
     void RunFinished(const engine::RunReport&, engine::RunOutcome o) override {

@@ -77,7 +77,7 @@ TEST_F(EndToEnd, UsageErrorsAndUnopenableFilesHaveTheirOwnExitStatus) {
     Result r = RunCommand(cli + " convert --quiet " + Quote(Source("box")) + " " +
                           Quote(Source("not.pst")));
     EXPECT_EQ(r.status, 3) << r.out;
-    EXPECT_NE(r.out.find("Cause: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" not converted: "), std::string::npos) << r.out;
 }
 
 }  // namespace
