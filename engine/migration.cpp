@@ -282,6 +282,7 @@ void Migration::CreateFolderEntry(std::string e) {
 
 Migration::Outcome Migration::ImportMessages() {
     run_.MessageIndex = 1;
+    importFolder_.reset();
     // The reading thread learns the coming files a batch at a time rather than all at once, so
     // no second copy of the whole queue is held.
     const KeyedQueue& queue = window_.scan.messages;
@@ -335,17 +336,22 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
         r = r.substr(0, r.find('!')) + "\\";
         shell_.Yield();
     }
-    std::vector<std::string> pieces = MappedPieces(r);
 
     std::shared_ptr<store::Mail> mail;
     try {
-        std::shared_ptr<store::Folder> folder;
-        try {
-            folder = run_.session->GetFolderFromPath(FolderPath(pieces) + "\\");
-        } catch (const std::exception&) {
-            folder = ResolveOrCreate(pieces);
+        // The queue holds each source folder's files together: its store folder is looked up
+        // when the source folder changes, not for every message.
+        if (!importFolder_ || r != importFolderKey_) {
+            importFolder_.reset();
+            std::vector<std::string> pieces = MappedPieces(r);
+            try {
+                importFolder_ = run_.session->GetFolderFromPath(FolderPath(pieces) + "\\");
+            } catch (const std::exception&) {
+                importFolder_ = ResolveOrCreate(pieces);
+            }
+            importFolderKey_ = r;
         }
-        mail = folder->MailItems().Add(store::kMailItem);
+        mail = importFolder_->MailItems().Add(store::kMailItem);
     } catch (const std::exception& e) {
         fail(DescriptionOf(e));
         return;
@@ -413,6 +419,7 @@ bool Migration::PollStop() {
 }
 
 void Migration::CloseStore() {
+    importFolder_.reset();
     if (run_.session) {
         try {
             run_.session->Logoff();

@@ -62,6 +62,9 @@ private:
     Clock clock_;
     RunState& run_;
     RunEvents& events_;
+    // The store folder of the source folder being imported, by its store path.
+    std::shared_ptr<store::Folder> importFolder_;
+    std::string importFolderKey_;
 };
 
 }  // namespace engine
