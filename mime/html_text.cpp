@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "fs/utf8.h"
 #include "mime/charset.h"
 
 namespace mime {
@@ -30,7 +31,8 @@ size_t DecodeEntity(std::string_view html, size_t i, std::string& out) {
         char* end = nullptr;
         unsigned long cp = std::strtoul(digits.c_str(), &end, hex ? 16 : 10);
         if (*end) return 0;
-        AppendCodePoint(out, uint32_t(cp > 0x10FFFF ? 0xFFFD : cp));
+        fs::AppendUtf8(out, char32_t(cp > 0x10FFFF ? 0xFFFD : cp),
+                       fs::Utf8Policy::kReplaceInvalid);
         return semi - i + 1;
     }
     static const struct {
@@ -46,7 +48,7 @@ size_t DecodeEntity(std::string_view html, size_t i, std::string& out) {
                   {"Auml", 0xC4},    {"Ouml", 0xD6},     {"Uuml", 0xDC},    {"ccedil", 0xE7}};
     for (const auto& e : kNamed) {
         if (name == e.name) {
-            AppendCodePoint(out, e.cp);
+            fs::AppendUtf8(out, e.cp, fs::Utf8Policy::kReplaceInvalid);
             return semi - i + 1;
         }
     }
