@@ -14,17 +14,11 @@
 #include <emmintrin.h>
 #endif
 
+#include "fs/text.h"
 #include "fs/utf8.h"
 
 namespace mime {
 namespace {
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-    return out;
-}
 
 const std::unordered_map<std::string, std::string>& Aliases() {
     static const std::unordered_map<std::string, std::string> map = {
@@ -266,7 +260,7 @@ bool IconvKnows(const std::string& charset) {
 }  // namespace
 
 std::string NormalizeCharset(std::string_view label) {
-    std::string s = Lower(label);
+    std::string s = fs::LowerAscii(label);
     auto trim = [](char c) { return c == ' ' || c == '"' || c == '\'' || c == '\t'; };
     while (!s.empty() && trim(s.back())) s.pop_back();
     size_t b = 0;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "fs/text.h"
 #include "fs/utf8.h"
 
 namespace fs {
@@ -37,6 +38,20 @@ TEST(Utf8Encoder, JoinsSurrogatePairsAndKeepsLoneOnes) {
     EXPECT_EQ(Utf8FromUtf16(std::u16string{u'a', char16_t(0xD83D), u'b'}), "a\xED\xA0\xBD" "b");
     EXPECT_EQ(Utf8FromUtf16(std::u16string{char16_t(0xDE00), char16_t(0xD83D)}),
               "\xED\xB8\x80\xED\xA0\xBD");
+}
+
+// Only ASCII is touched: the bytes of UTF-8 letters are neither lowered nor taken for blanks
+// (0x85 and 0xA0 are blanks in some single-byte locales).
+TEST(AsciiText, LeavesUtf8BytesAlone) {
+    EXPECT_EQ(LowerAscii("\xC3\x84Rger.EML"), "\xC3\x84rger.eml");
+    EXPECT_TRUE(EndsWithNoCase("Mail.EMLX", ".emlx"));
+    EXPECT_FALSE(EndsWithNoCase("\xC3\x84", "\xC3\xA4"));
+    EXPECT_TRUE(StartsWithNoCase("FTP://host", "ftp://"));
+    EXPECT_FALSE(StartsWithNoCase("ftp:", "ftp://"));
+    EXPECT_EQ(Trim("\t high \r\n"), "high");
+    EXPECT_EQ(Trim(" \xC2\xA0x\xC2\x85 "), "\xC2\xA0x\xC2\x85");
+    EXPECT_EQ(Trim("\t path \t", " "), "\t path \t");
+    EXPECT_EQ(Trim(" \t "), "");
 }
 
 }  // namespace
