@@ -52,11 +52,7 @@ Migration::Migration(StatusWindow& window, const ConversionJob& job, ui::Shell& 
       events_(window.events) {}
 
 std::vector<std::string> Migration::SessionFailureLines() {
-    return {"Outlook Session Creation Error !",
-            "Check if Outlook is installed and configured.",
-            "If Outlook 2013/2010 (64 Bit) is installed, then please try to re-install it as "
-            "Outlook 2013/2010 (32 Bit).",
-            "Here are steps to downgrade Outlook 2013/2010 to 32 Bit from 64 Bit Edition.",
+    return {"Outlook Session Creation Error !", "The data file could not be created or opened.",
             "docs/help/store-errors.html"};
 }
 

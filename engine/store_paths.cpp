@@ -48,11 +48,4 @@ std::string JoinStorePath(const std::vector<std::string>& pieces) {
     return out;
 }
 
-std::string Trim(std::string_view text) {
-    size_t first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    size_t last = text.find_last_not_of(' ');
-    return std::string(text.substr(first, last - first + 1));
-}
-
 }  // namespace engine

@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "fs/text.h"
+
 namespace engine {
 
 // Store folder paths always use "\". A source folder name that itself holds "\" (possible on
@@ -17,6 +19,7 @@ std::string RemoveAll(std::string text, std::string_view what);
 std::vector<std::string> SplitStorePath(std::string_view path);  // empty pieces dropped
 std::string JoinStorePath(const std::vector<std::string>& pieces);
 
-std::string Trim(std::string_view text);
+// Spaces (only) cut from both ends.
+inline std::string Trim(std::string_view text) { return std::string(fs::Trim(text, " ")); }
 
 }  // namespace engine

@@ -22,6 +22,8 @@ class FileError : public std::runtime_error {
         NotRegularFile,  // a pipe, a device, a socket
         Locked,          // held by another opener
         DiskFull,
+        PathTooLong,
+        BadName,      // a name the file system does not allow
         Unsupported,  // the request is not one this file or file system takes
         Other,
     };

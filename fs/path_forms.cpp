@@ -1,5 +1,7 @@
 #include "fs/path_forms.h"
 
+#include "fs/text.h"
+
 namespace fs {
 
 std::u16string LongPathForm(std::u16string_view path) {
@@ -16,11 +18,8 @@ std::u16string LongPathForm(std::u16string_view path) {
 }
 
 std::string WithTrailingBackslash(std::string_view path) {
-    size_t first = path.find_first_not_of(' ');
-    if (first == std::string_view::npos) return std::string(1, kPathSeparator);
-    size_t last = path.find_last_not_of(' ');
-    std::string out(path.substr(first, last - first + 1));
-    if (out.back() != kPathSeparator) out.push_back(kPathSeparator);
+    std::string out(Trim(path, " "));
+    if (out.empty() || out.back() != kPathSeparator) out.push_back(kPathSeparator);
     return out;
 }
 

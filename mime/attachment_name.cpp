@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdint>
 
+#include "fs/text.h"
+
 namespace mime {
 
 std::string SanitizeFileName(std::string_view name) {
@@ -96,13 +98,8 @@ std::string ShortFileName(std::string_view name) {
 namespace mime {
 
 std::string ExtendedParameter(std::string_view raw, std::string_view name) {
-    auto lower = [](std::string_view s) {
-        std::string out(s);
-        for (auto& c : out) c = char(std::tolower(uint8_t(c)));
-        return out;
-    };
-    std::string text = lower(raw);
-    std::string key = lower(name) + "*";
+    std::string text = fs::LowerAscii(raw);
+    std::string key = fs::LowerAscii(name) + "*";
     std::map<int, std::pair<bool, std::string>> segments;  // index -> (encoded, value)
     size_t pos = 0;
     while ((pos = text.find(key, pos)) != std::string::npos) {

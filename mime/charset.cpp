@@ -14,15 +14,11 @@
 #include <emmintrin.h>
 #endif
 
+#include "fs/text.h"
+#include "fs/utf8.h"
+
 namespace mime {
 namespace {
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-    return out;
-}
 
 const std::unordered_map<std::string, std::string>& Aliases() {
     static const std::unordered_map<std::string, std::string> map = {
@@ -130,16 +126,17 @@ std::string DecodeUtf7(std::string_view bytes) {
     uint32_t high = 0;  // a high surrogate waiting for its partner
     auto unit = [&](uint32_t u) {
         if (high && u >= 0xDC00 && u <= 0xDFFF) {
-            AppendCodePoint(out, 0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00));
+            fs::AppendUtf8(out, 0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00),
+                           fs::Utf8Policy::kReplaceInvalid);
             high = 0;
             return;
         }
-        if (high) AppendCodePoint(out, 0xFFFD);
+        if (high) fs::AppendUtf8(out, 0xFFFD, fs::Utf8Policy::kReplaceInvalid);
         high = 0;
         if (u >= 0xD800 && u <= 0xDBFF)
             high = u;
         else
-            AppendCodePoint(out, u);
+            fs::AppendUtf8(out, u, fs::Utf8Policy::kReplaceInvalid);
     };
     size_t i = 0;
     while (i < bytes.size()) {
@@ -165,7 +162,7 @@ std::string DecodeUtf7(std::string_view bytes) {
         }
         if (i < bytes.size() && bytes[i] == '-') ++i;  // the shift's end marker is absorbed
     }
-    if (high) AppendCodePoint(out, 0xFFFD);
+    if (high) fs::AppendUtf8(out, 0xFFFD, fs::Utf8Policy::kReplaceInvalid);
     return out;
 }
 
@@ -263,7 +260,7 @@ bool IconvKnows(const std::string& charset) {
 }  // namespace
 
 std::string NormalizeCharset(std::string_view label) {
-    std::string s = Lower(label);
+    std::string s = fs::LowerAscii(label);
     auto trim = [](char c) { return c == ' ' || c == '"' || c == '\'' || c == '\t'; };
     while (!s.empty() && trim(s.back())) s.pop_back();
     size_t b = 0;
@@ -385,25 +382,6 @@ std::string DecodeToUtf8(std::string_view bytes, std::string_view label) {
     if (Iconv(bytes, cs, out)) return out;
     Iconv(bytes, "windows-1252", out);
     return out;
-}
-
-void AppendCodePoint(std::string& out, uint32_t cp) {
-    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) cp = 0xFFFD;
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
 }
 
 }  // namespace mime

@@ -16,8 +16,6 @@ uint32_t CodePageOf(std::string_view charset);
 
 bool IsValidUtf8(std::string_view bytes);
 
-// Appends the code point as UTF-8; NUL, surrogates and values past U+10FFFF become U+FFFD.
-void AppendCodePoint(std::string& out, uint32_t cp);
 bool HasEightBit(std::string_view bytes);
 
 // The charset text labelled `label` is really in: ISO-8859-1 holding C1 bytes is windows-1252,

@@ -5,17 +5,11 @@
 #include <filesystem>
 #include <system_error>
 
+#include "fs/text.h"
 #include "fs/utf8_path.h"
 
 namespace mime {
 namespace {
-
-bool EndsWith(std::string_view s, std::string_view suffix) {
-    if (s.size() < suffix.size()) return false;
-    for (size_t i = 0; i < suffix.size(); ++i)
-        if (std::tolower(uint8_t(s[s.size() - suffix.size() + i])) != suffix[i]) return false;
-    return true;
-}
 
 // The text of the value element following <key>name</key>.
 std::optional<std::string> PlistValue(std::string_view plist, std::string_view name,
@@ -36,10 +30,10 @@ std::optional<std::string> PlistValue(std::string_view plist, std::string_view n
 }  // namespace
 
 bool HasEmlxName(std::string_view path) {
-    return EndsWith(path, ".emlx");
+    return fs::EndsWithNoCase(path, ".emlx");
 }
 bool HasPartialEmlxName(std::string_view path) {
-    return EndsWith(path, ".partial.emlx");
+    return fs::EndsWithNoCase(path, ".partial.emlx");
 }
 
 std::optional<EmlxLayout> ParseEmlxCountLine(std::string_view head, uint64_t fileSize) {

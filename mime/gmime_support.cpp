@@ -6,6 +6,7 @@
 #include <random>
 #include <string_view>
 
+#include "fs/text.h"
 #include "mime/base64.h"
 #include "mime/charset.h"
 
@@ -53,10 +54,8 @@ std::string MimeTypeOf(GMimeObject* object) {
     if (!ct) return "application/octet-stream";
     const char* type = g_mime_content_type_get_media_type(ct);
     const char* sub = g_mime_content_type_get_media_subtype(ct);
-    std::string s = std::string(type ? type : "application") + "/" + (sub ? sub : "octet-stream");
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-    return s;
+    return fs::LowerAscii(std::string(type ? type : "application") + "/" +
+                          (sub ? sub : "octet-stream"));
 }
 
 bool IsType(GMimeObject* object, const char* type, const char* subtype) {

@@ -2,6 +2,7 @@
 
 #include <unordered_set>
 
+#include "fs/text.h"
 #include "mime/address.h"
 #include "mime/charset.h"
 #include "mime/encoded_words.h"
@@ -18,12 +19,6 @@ using pst::messaging::NamedValue;
 
 constexpr size_t kMaxReferences = 64 * 1024;
 constexpr size_t kMaxNamedHeaders = 200;
-
-std::string LowerAscii(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out) c = char(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return out;
-}
 
 class HeaderReader {
   public:
@@ -194,7 +189,7 @@ class HeaderReader {
         int n = list ? g_mime_header_list_get_count(list) : 0;
         for (int i = 0; i < n; ++i) {
             GMimeHeader* h = g_mime_header_list_get_header_at(list, i);
-            if (EqualsIgnoreCase(TextOf(g_mime_header_get_name(h)), "Received")) {
+            if (fs::EqualsNoCase(TextOf(g_mime_header_get_name(h)), "Received")) {
                 received = ReceivedDate(TextOf(g_mime_header_get_value(h)));
                 break;
             }
@@ -246,7 +241,7 @@ class HeaderReader {
         std::unordered_set<std::string> seen;
         for (int i = 0; i < n && seen.size() < kMaxNamedHeaders; ++i) {
             GMimeHeader* h = g_mime_header_list_get_header_at(list, i);
-            std::string name = LowerAscii(TextOf(g_mime_header_get_name(h)));
+            std::string name = fs::LowerAscii(TextOf(g_mime_header_get_name(h)));
             if (name.empty() || kSkip.count(name) || name.rfind("content-", 0) == 0 ||
                 name.rfind("resent-", 0) == 0 || !seen.insert(name).second)
                 continue;

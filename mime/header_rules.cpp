@@ -5,28 +5,19 @@
 #include <cctype>
 #include <cstdint>
 
+#include "fs/text.h"
+
 namespace mime {
 namespace {
 
-std::string Trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(uint8_t(s[b]))) ++b;
-    while (e > b && std::isspace(uint8_t(s[e - 1]))) --e;
-    return std::string(s.substr(b, e - b));
-}
+using fs::EqualsNoCase;
+using fs::Trim;
 
 bool IsBlank(char16_t c) {
     return c == u' ' || c == u'\t';
 }
 
 }  // namespace
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(uint8_t(a[i])) != std::tolower(uint8_t(b[i]))) return false;
-    return true;
-}
 
 SubjectParts SplitSubject(std::u16string_view subject) {
     for (size_t n = 1; n <= 3 && n < subject.size(); ++n) {
@@ -46,23 +37,23 @@ SubjectParts SplitSubject(std::u16string_view subject) {
 
 int32_t ImportanceOf(const HeaderLookup& header) {
     if (const char* v = header("Importance")) {
-        std::string s = Trim(v);
-        if (EqualsIgnoreCase(s, "low")) return 0;
-        if (EqualsIgnoreCase(s, "normal")) return 1;
-        if (EqualsIgnoreCase(s, "high")) return 2;
+        std::string s(Trim(v));
+        if (EqualsNoCase(s, "low")) return 0;
+        if (EqualsNoCase(s, "normal")) return 1;
+        if (EqualsNoCase(s, "high")) return 2;
     }
     if (const char* v = header("X-Priority")) {
-        std::string s = Trim(v);
+        std::string s(Trim(v));
         if (!s.empty() && s[0] >= '1' && s[0] <= '5') {
             char d = s[0];
             return d <= '2' ? 2 : d == '3' ? 1 : 0;
         }
     }
     if (const char* v = header("X-MSMail-Priority")) {
-        std::string s = Trim(v);
-        if (EqualsIgnoreCase(s, "low")) return 0;
-        if (EqualsIgnoreCase(s, "normal")) return 1;
-        if (EqualsIgnoreCase(s, "high")) return 2;
+        std::string s(Trim(v));
+        if (EqualsNoCase(s, "low")) return 0;
+        if (EqualsNoCase(s, "normal")) return 1;
+        if (EqualsNoCase(s, "high")) return 2;
     }
     if (auto p = PriorityOf(header)) return *p + 1;
     return 1;
@@ -71,20 +62,20 @@ int32_t ImportanceOf(const HeaderLookup& header) {
 std::optional<int32_t> PriorityOf(const HeaderLookup& header) {
     const char* v = header("Priority");
     if (!v) return std::nullopt;
-    std::string s = Trim(v);
-    if (EqualsIgnoreCase(s, "urgent")) return 1;
-    if (EqualsIgnoreCase(s, "normal")) return 0;
-    if (EqualsIgnoreCase(s, "non-urgent")) return -1;
+    std::string s(Trim(v));
+    if (EqualsNoCase(s, "urgent")) return 1;
+    if (EqualsNoCase(s, "normal")) return 0;
+    if (EqualsNoCase(s, "non-urgent")) return -1;
     return std::nullopt;
 }
 
 int32_t SensitivityOf(const HeaderLookup& header) {
     const char* v = header("Sensitivity");
     if (!v) return 0;
-    std::string s = Trim(v);
-    if (EqualsIgnoreCase(s, "personal")) return 1;
-    if (EqualsIgnoreCase(s, "private")) return 2;
-    if (EqualsIgnoreCase(s, "company-confidential")) return 3;
+    std::string s(Trim(v));
+    if (EqualsNoCase(s, "personal")) return 1;
+    if (EqualsNoCase(s, "private")) return 2;
+    if (EqualsNoCase(s, "company-confidential")) return 3;
     return 0;
 }
 
@@ -164,7 +155,7 @@ std::string Unfold(std::string_view s) {
     out.reserve(s.size());
     for (char c : s)
         if (c != '\r' && c != '\n') out += c;
-    return Trim(out);
+    return std::string(Trim(out));
 }
 
 }  // namespace mime

@@ -44,6 +44,4 @@ std::string RemoveWhitespace(std::string_view s);
 // Folded value unfolded (CR/LF removed) and trimmed.
 std::string Unfold(std::string_view s);
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
-
 }  // namespace mime

@@ -6,16 +6,12 @@
 #include <cstdlib>
 #include <optional>
 
+#include "fs/text.h"
+#include "fs/utf8.h"
 #include "mime/charset.h"
 
 namespace mime {
 namespace {
-
-std::string LowerAscii(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out) c = char(std::tolower(uint8_t(c)));
-    return out;
-}
 
 // Decodes the character reference starting at html[i] == '&'; returns the characters consumed
 // (0 when it is not a reference).
@@ -30,7 +26,8 @@ size_t DecodeEntity(std::string_view html, size_t i, std::string& out) {
         char* end = nullptr;
         unsigned long cp = std::strtoul(digits.c_str(), &end, hex ? 16 : 10);
         if (*end) return 0;
-        AppendCodePoint(out, uint32_t(cp > 0x10FFFF ? 0xFFFD : cp));
+        fs::AppendUtf8(out, char32_t(cp > 0x10FFFF ? 0xFFFD : cp),
+                       fs::Utf8Policy::kReplaceInvalid);
         return semi - i + 1;
     }
     static const struct {
@@ -46,7 +43,7 @@ size_t DecodeEntity(std::string_view html, size_t i, std::string& out) {
                   {"Auml", 0xC4},    {"Ouml", 0xD6},     {"Uuml", 0xDC},    {"ccedil", 0xE7}};
     for (const auto& e : kNamed) {
         if (name == e.name) {
-            AppendCodePoint(out, e.cp);
+            fs::AppendUtf8(out, e.cp, fs::Utf8Policy::kReplaceInvalid);
             return semi - i + 1;
         }
     }
@@ -84,12 +81,12 @@ std::string HtmlToText(std::string_view html) {
             if (closing) ++n;
             size_t nameEnd = n;
             while (nameEnd < end && std::isalnum(uint8_t(html[nameEnd]))) ++nameEnd;
-            std::string tag = LowerAscii(html.substr(n, nameEnd - n));
+            std::string tag = fs::LowerAscii(html.substr(n, nameEnd - n));
             i = end + 1;
             if (!closing &&
                 (tag == "script" || tag == "style" || tag == "head" || tag == "title")) {
                 std::string lower =
-                    LowerAscii(html.substr(i, std::min<size_t>(html.size() - i, 1 << 20)));
+                    fs::LowerAscii(html.substr(i, std::min<size_t>(html.size() - i, 1 << 20)));
                 size_t close = lower.find("</" + tag);
                 if (close == std::string::npos) {
                     i = html.size();
@@ -162,7 +159,7 @@ std::optional<MetaCharset> FindMetaCharset(const std::string& head, size_t pos) 
 }  // namespace
 
 std::string HtmlMetaCharset(std::string_view html) {
-    std::string head = LowerAscii(html.substr(0, 4096));
+    std::string head = fs::LowerAscii(html.substr(0, 4096));
     size_t pos = 0;
     while (auto m = FindMetaCharset(head, pos)) {
         if (m->end > m->begin) return head.substr(m->begin, m->end - m->begin);
@@ -173,13 +170,13 @@ std::string HtmlMetaCharset(std::string_view html) {
 
 std::string ReplaceHtmlMetaCharset(std::string_view html, std::string_view charset) {
     std::string out(html);
-    std::string head = LowerAscii(html.substr(0, 4096));
+    std::string head = fs::LowerAscii(html.substr(0, 4096));
     size_t pos = 0;
     while (auto m = FindMetaCharset(head, pos)) {
         // Same-length edits are not guaranteed, so rebuild from the original offsets.
         out = out.substr(0, m->begin) + std::string(charset) + out.substr(m->end);
         int64_t delta = int64_t(charset.size()) - int64_t(m->end - m->begin);
-        head = LowerAscii(std::string_view(out).substr(0, 4096 + size_t(std::max<int64_t>(delta, 0))));
+        head = fs::LowerAscii(std::string_view(out).substr(0, 4096 + size_t(std::max<int64_t>(delta, 0))));
         pos = size_t(int64_t(m->tagEnd) + delta);
     }
     return out;
@@ -220,7 +217,7 @@ std::string EscapeHtml(std::string_view text) {
 }
 
 std::string HtmlBodyContent(std::string_view html) {
-    std::string lower = LowerAscii(html);
+    std::string lower = fs::LowerAscii(html);
     size_t open = lower.find("<body");
     if (open == std::string::npos) return std::string(html);
     size_t start = lower.find('>', open);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <unordered_map>
 
+#include "fs/text.h"
 #include "fs/utf8_path.h"
 #include "mime/attachment_name.h"
 #include "mime/attachment_props.h"
@@ -32,12 +33,6 @@ using pst::messaging::PropertySet;
 // Embedded messages deeper than this are kept as .eml files instead of message objects.
 constexpr int kMaxEmbeddedDepth = 32;
 
-std::string LowerAscii(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out) c = char(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return out;
-}
-
 bool IsInlineImageType(const std::string& type) {
     static const char* kTypes[] = {"image/jpeg", "image/jpg", "image/pjpeg", "image/gif",
                                    "image/bmp",  "image/png", "image/x-png"};
@@ -47,7 +42,7 @@ bool IsInlineImageType(const std::string& type) {
 
 bool IsTnef(const std::string& type, const std::string& name) {
     return type == "application/ms-tnef" || type == "application/vnd.ms-tnef" ||
-           LowerAscii(name) == "winmail.dat";
+           fs::LowerAscii(name) == "winmail.dat";
 }
 
 class Builder {
@@ -72,7 +67,7 @@ class Builder {
             root && GMIME_IS_PART(root) ? TextOf(g_mime_part_get_filename(GMIME_PART(root))) : "";
         bool opaque =
             rootType == "application/pkcs7-mime" || rootType == "application/x-pkcs7-mime" ||
-            (rootType == "application/octet-stream" && LowerAscii(ExtensionOf(rootName)) == ".p7m");
+            (rootType == "application/octet-stream" && fs::LowerAscii(ExtensionOf(rootName)) == ".p7m");
         std::string messageClass = "IPM.Note";
         if (root && rootType == "multipart/signed" && GMIME_IS_MULTIPART(root)) {
             messageClass = "IPM.Note.SMIME.MultipartSigned";
@@ -210,9 +205,9 @@ class Builder {
             text = storage;
         }
         const char* format = g_mime_object_get_content_type_parameter(obj, "format");
-        if (format && EqualsIgnoreCase(format, "flowed")) {
+        if (format && fs::EqualsNoCase(format, "flowed")) {
             const char* delsp = g_mime_object_get_content_type_parameter(obj, "delsp");
-            std::string unflowed = UnflowText(text, delsp && EqualsIgnoreCase(delsp, "yes"));
+            std::string unflowed = UnflowText(text, delsp && fs::EqualsNoCase(delsp, "yes"));
             storage = std::move(unflowed);
             text = storage;
         }
@@ -401,10 +396,10 @@ class Builder {
 
     bool ReferencedByHtml(const std::string& cid, const std::string& location) {
         if (htmlUtf8_.empty()) return false;
-        if (htmlLower_.empty()) htmlLower_ = LowerAscii(htmlUtf8_);
+        if (htmlLower_.empty()) htmlLower_ = fs::LowerAscii(htmlUtf8_);
         const std::string& html = htmlLower_;
-        if (!cid.empty() && html.find("cid:" + LowerAscii(cid)) != std::string::npos) return true;
-        return !location.empty() && html.find(LowerAscii(location)) != std::string::npos;
+        if (!cid.empty() && html.find("cid:" + fs::LowerAscii(cid)) != std::string::npos) return true;
+        return !location.empty() && html.find(fs::LowerAscii(location)) != std::string::npos;
     }
 
     void WalkAttachments(GMimeObject* root, const BodyChoice& body) {
@@ -521,7 +516,7 @@ class Builder {
             }
             p.set(PropertyValue::Int32(tag::kAttachMethod, tag::kAttachByValue));
             std::string type =
-                t.mimeType.empty() ? "application/octet-stream" : LowerAscii(t.mimeType);
+                t.mimeType.empty() ? "application/octet-stream" : fs::LowerAscii(t.mimeType);
             p.set(PropertyValue::StringUtf8(tag::kAttachMimeTag, type));
             SetFileName(a, t.name, t.embeddedObject ? "message/rfc822" : type);
             if (!t.contentId.empty())

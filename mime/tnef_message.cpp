@@ -1,8 +1,8 @@
 #include "mime/tnef_message.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "fs/text.h"
 #include "mime/attachment_props.h"
 #include "mime/tags.h"
 
@@ -11,15 +11,6 @@ namespace mime {
 using pst::PropertyValue;
 using pst::messaging::Attachment;
 using pst::messaging::MessageContent;
-
-namespace {
-
-std::string LowerAscii(std::string s) {
-    for (auto& c : s) c = char(std::tolower(uint8_t(c)));
-    return s;
-}
-
-}  // namespace
 
 std::shared_ptr<MessageContent> MessageFromTnef(const TnefContent& t, uint64_t time, int depth) {
     auto m = std::make_shared<MessageContent>();
@@ -53,7 +44,7 @@ std::shared_ptr<MessageContent> MessageFromTnef(const TnefContent& t, uint64_t t
             ap.set(PropertyValue::String(tag::kDisplayName, subject ? subject->asString() : u""));
         } else {
             std::string type =
-                ta.mimeType.empty() ? "application/octet-stream" : LowerAscii(ta.mimeType);
+                ta.mimeType.empty() ? "application/octet-stream" : fs::LowerAscii(ta.mimeType);
             ap.set(PropertyValue::Int32(tag::kAttachMethod, tag::kAttachByValue));
             ap.set(PropertyValue::StringUtf8(tag::kAttachMimeTag, type));
             SetAttachmentNames(ap, ta.name, type, size_t(num + 1));

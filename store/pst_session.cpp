@@ -9,6 +9,7 @@
 #include "pst/messaging/errors.h"
 #include "pst/messaging/folder_name.h"
 #include "pst/messaging/message_store.h"
+#include "store/file_problem.h"
 
 namespace store {
 namespace {
@@ -28,6 +29,7 @@ std::string NameFromPath(std::string piece) {
 // What every object of one session shares: the open store, or nothing after log-off.
 struct Context {
     std::unique_ptr<MessageStore> store;
+    std::string path;  // as given at log-on, for the descriptions of failures
     std::string logonName;
     std::unique_ptr<mime::ReadAhead> readAhead;
 
@@ -37,8 +39,9 @@ struct Context {
     }
 };
 
+// Runs a call on the open store, turning its failure into a ComError that names the cause.
 template <typename F>
-auto Guarded(F&& f) -> decltype(f()) {
+auto Guarded(const Context& ctx, F&& f) -> decltype(f()) {
     try {
         return f();
     } catch (const ComError&) {
@@ -46,7 +49,7 @@ auto Guarded(F&& f) -> decltype(f()) {
     } catch (const pst::messaging::FolderNameCollision& e) {
         throw ComError(kErrCollision, e.what());
     } catch (const std::exception& e) {
-        throw ComError(kErrCallFailed, e.what());
+        throw ComError(kErrCallFailed, DescribeFailure(e, ctx.path, FileStep::kUsing));
     }
 }
 
@@ -56,7 +59,7 @@ class PstFolders : public Folders {
 public:
     PstFolders(std::shared_ptr<Context> ctx, Nid nid) : ctx_(std::move(ctx)), nid_(nid) {}
     int Count() override {
-        return Guarded([&] { return int(ctx_->Store().subfolderNids(nid_).size()); });
+        return Guarded(*ctx_, [&] { return int(ctx_->Store().subfolderNids(nid_).size()); });
     }
     std::shared_ptr<Folder> Item(int index) override;
     std::shared_ptr<Folder> Add(const std::string& name, int kind) override;
@@ -99,7 +102,7 @@ public:
     MapiObject& MAPIOBJECT() override { return object_; }
     void Save() override {
         if (saved_) return;
-        Guarded([&] { ctx_->Store().addMessage(folder_, content_); });
+        Guarded(*ctx_, [&] { ctx_->Store().addMessage(folder_, content_); });
         saved_ = true;
         // Stored content is freed by the thread that read it, whose memory it is.
         if (ctx_->readAhead) ctx_->readAhead->recycle(std::move(content_));
@@ -129,7 +132,7 @@ public:
     PstFolder(std::shared_ptr<Context> ctx, Nid nid)
         : ctx_(ctx), nid_(nid), folders_(ctx, nid), items_(ctx, nid) {}
     std::string Name() override {
-        return Guarded([&] { return ctx_->Store().folderInfo(nid_).name; });
+        return Guarded(*ctx_, [&] { return ctx_->Store().folderInfo(nid_).name; });
     }
     Folders& SubFolders() override { return folders_; }
     Items& MailItems() override { return items_; }
@@ -143,7 +146,7 @@ private:
 };
 
 std::shared_ptr<Folder> PstFolders::Item(int index) {
-    return Guarded([&]() -> std::shared_ptr<Folder> {
+    return Guarded(*ctx_, [&]() -> std::shared_ptr<Folder> {
         auto children = ctx_->Store().subfolderNids(nid_);
         if (index < 1 || size_t(index) > children.size())
             throw ComError(kErrNotFound, "No folder at position " + std::to_string(index) + ".");
@@ -152,7 +155,7 @@ std::shared_ptr<Folder> PstFolders::Item(int index) {
 }
 
 std::shared_ptr<Folder> PstFolders::Add(const std::string& name, int) {
-    return Guarded([&]() -> std::shared_ptr<Folder> {
+    return Guarded(*ctx_, [&]() -> std::shared_ptr<Folder> {
         Nid nid = ctx_->Store().createFolder(nid_, NameFromPath(name), "IPF.Note");
         return std::make_shared<PstFolder>(ctx_, nid);
     });
@@ -162,13 +165,13 @@ class PstStore : public Store {
 public:
     explicit PstStore(std::shared_ptr<Context> ctx) : ctx_(std::move(ctx)) {}
     EntryId EntryID() override {
-        return Guarded([&] { return ctx_->Store().entryId(ctx_->Store().ipmSubtree()); });
+        return Guarded(*ctx_, [&] { return ctx_->Store().entryId(ctx_->Store().ipmSubtree()); });
     }
     void ValidateIPMTree() override {
-        Guarded([&] { ctx_->Store().validateIpmTree(); });
+        Guarded(*ctx_, [&] { ctx_->Store().validateIpmTree(); });
     }
     std::shared_ptr<Folder> GetDefaultFolder(int kind) override {
-        return Guarded([&]() -> std::shared_ptr<Folder> {
+        return Guarded(*ctx_, [&]() -> std::shared_ptr<Folder> {
             DefaultFolder which = kind == kFolderSentMail ? DefaultFolder::kSentItems
                                   : kind == kFolderInbox  ? DefaultFolder::kInbox
                                                           : throw ComError(kErrNotFound, "Unknown default folder kind.");
@@ -178,7 +181,7 @@ public:
         });
     }
     std::shared_ptr<Folder> IPMRootFolder() override {
-        return Guarded([&] { return std::make_shared<PstFolder>(ctx_, ctx_->Store().ipmSubtree()); });
+        return Guarded(*ctx_, [&] { return std::make_shared<PstFolder>(ctx_, ctx_->Store().ipmSubtree()); });
     }
 
 private:
@@ -190,15 +193,20 @@ public:
     std::shared_ptr<Store> LogonPstStore(const std::string& path, int,
                                          const std::string& displayName) override {
         if (ctx_->store) throw ComError(kErrCallFailed, "A data file is open in this session already.");
-        ctx_->store = Guarded([&] {
-            std::error_code ec;
-            const auto file = fs::PathFromUtf8(path);
-            auto size = std::filesystem::file_size(file, ec);
+        const auto file = fs::PathFromUtf8(path);
+        std::error_code ec;
+        const bool existed = std::filesystem::exists(file, ec);
+        const auto size = std::filesystem::file_size(file, ec);
+        try {
             // An empty file is a new one that was never written; it is written in place, so a
             // read-only or locked empty file is refused like any other.
-            if (ec || size == 0) return MessageStore::Create(file, displayName);
-            return MessageStore::Open(file);
-        });
+            ctx_->store = ec || size == 0 ? MessageStore::Create(file, displayName)
+                                          : MessageStore::Open(file);
+        } catch (const std::exception& e) {
+            const FileStep step = existed ? FileStep::kOpening : FileStep::kCreating;
+            throw ComError(kErrCannotOpen, DescribeFailure(e, path, step));
+        }
+        ctx_->path = path;
         ctx_->logonName = displayName;
         store_ = std::make_shared<PstStore>(ctx_);
         return store_;
@@ -212,7 +220,7 @@ public:
     Stores& GetStores() override { return *this; }
 
     std::shared_ptr<Folder> GetFolderFromPath(const std::string& path) override {
-        return Guarded([&]() -> std::shared_ptr<Folder> {
+        return Guarded(*ctx_, [&]() -> std::shared_ptr<Folder> {
             MessageStore& s = ctx_->Store();
             if (path.rfind("\\\\", 0) != 0)
                 throw ComError(kErrNotFound, "A folder path starts with \\\\ and the store's name.");
@@ -252,7 +260,7 @@ public:
         if (!ctx_->store) return;
         std::unique_ptr<MessageStore> closing = std::move(ctx_->store);
         store_.reset();
-        Guarded([&] { closing->close(); });
+        Guarded(*ctx_, [&] { closing->close(); });
     }
 
 private:

@@ -1,6 +1,7 @@
 #include "wizard/frm_multiple.h"
 
 #include "fs/path_forms.h"
+#include "fs/text.h"
 #include "wizard/help_site.h"
 #include "wizard/texts.h"
 #include "wizard/wizard.h"
@@ -9,10 +10,6 @@ namespace wizard {
 namespace {
 
 constexpr char kSeparator = fs::kPathSeparator;
-
-bool EndsWithSeparator(const std::string& path) {
-    return !path.empty() && (path.back() == '/' || path.back() == '\\');
-}
 
 }  // namespace
 
@@ -45,7 +42,7 @@ void frmMultiple::CmdAddFolder_Click() {
     auto picked = app_.shell().BrowseForFolder(kPromptSource);
     if (!picked || picked->empty()) return;
     std::string root = *picked;
-    if (!EndsWithSeparator(root)) root += kSeparator;
+    if (!fs::EndsWith(root, "/") && !fs::EndsWith(root, "\\")) root += kSeparator;
     auto subfolders = app_.shell().ListSubfolders(root);
 
     lv.Items.clear();

@@ -42,6 +42,12 @@ FileError ErrorFrom(int err) {
         case EDQUOT:
             kind = Kind::DiskFull;
             break;
+        case ENAMETOOLONG:
+            kind = Kind::PathTooLong;
+            break;
+        case EILSEQ:
+            kind = Kind::BadName;
+            break;
         case EINVAL:
         case EOPNOTSUPP:
             kind = Kind::Unsupported;

@@ -13,18 +13,18 @@
 #include "fs/path_forms.h"
 #include "fs/platform_probe.h"
 #include "fs/posix/long_path.h"
+#include "fs/text.h"
 
 namespace fs {
 namespace {
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
 // Windows wildcard match, letter case ignored for ASCII.
 bool Matches(std::string_view pattern, std::string_view name) {
     if (pattern == "*" || pattern == "*.*") return true;
     size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
+        if (p < pattern.size() &&
+            (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
             ++p;
             ++n;
         } else if (p < pattern.size() && pattern[p] == '*') {
@@ -122,14 +122,6 @@ bool Advance(Search& s, FileFindRecord& record) {
     return false;
 }
 
-bool StartsWithFtp(std::string_view p) {
-    static constexpr std::string_view kFtp = "ftp://";
-    if (p.size() < kFtp.size()) return false;
-    for (size_t i = 0; i < kFtp.size(); ++i)
-        if (FoldAscii(p[i]) != kFtp[i]) return false;
-    return true;
-}
-
 void EnsureProbe() {
     if (!ModuleState().probeDone) ProbePlatform();
 }
@@ -144,7 +136,7 @@ intptr_t FailOpen(FileFindRecord& record) {
 
 intptr_t FindFirstEntry(const std::string& pattern, FileFindRecord& record) {
     record.SearchPattern = pattern;
-    if (StartsWithFtp(pattern)) {
+    if (StartsWithNoCase(pattern, "ftp://")) {
         record.Found = kFalse;
         return kInvalidHandle;
     }

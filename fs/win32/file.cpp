@@ -74,6 +74,13 @@ FileError ErrorFrom(DWORD code) {
         case ERROR_HANDLE_DISK_FULL:
             kind = Kind::DiskFull;
             break;
+        case ERROR_FILENAME_EXCED_RANGE:
+            kind = Kind::PathTooLong;
+            break;
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+            kind = Kind::BadName;
+            break;
         case ERROR_INVALID_PARAMETER:
         case ERROR_NOT_SUPPORTED:
             kind = Kind::Unsupported;

@@ -5,6 +5,7 @@
 
 #include "fs/path_forms.h"
 #include "fs/platform_probe.h"
+#include "fs/text.h"
 #include "fs/win32/text_convert.h"
 #include "fs/win32/windows_api.h"
 
@@ -15,17 +16,6 @@ using win32::SystemApi;
 
 void EnsureProbe() {
     if (!ModuleState().probeDone) ProbePlatform();
-}
-
-bool StartsWithFtp(std::string_view p) {
-    static constexpr std::string_view kFtp = "ftp://";
-    if (p.size() < kFtp.size()) return false;
-    for (size_t i = 0; i < kFtp.size(); ++i) {
-        char c = p[i];
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        if (c != kFtp[i]) return false;
-    }
-    return true;
 }
 
 // The NUL-terminated long-path form, kept alive by the caller for the duration of the call.
@@ -63,7 +53,7 @@ intptr_t FromHandle(HANDLE h) {
 
 intptr_t FindFirstEntry(const std::string& pattern, FileFindRecord& record) {
     record.SearchPattern = pattern;
-    if (StartsWithFtp(pattern)) {
+    if (StartsWithNoCase(pattern, "ftp://")) {
         record.Found = kFalse;
         return kInvalidHandle;
     }

@@ -1,5 +1,6 @@
 #include "fs/win32/text_convert.h"
 
+#include "fs/utf8.h"
 #include "fs/win32/windows_api.h"
 
 namespace fs::win32 {
@@ -19,31 +20,6 @@ void AppendCodePoint(std::u16string& out, char32_t cp) {
         out.push_back(char16_t(0xD800 + (cp >> 10)));
         out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
     }
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(char(cp));
-    } else if (cp < 0x800) {
-        out.push_back(char(0xC0 | (cp >> 6)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(char(0xE0 | (cp >> 12)));
-        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(char(0xF0 | (cp >> 18)));
-        out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    }
-}
-
-bool IsHighSurrogate(char16_t u) {
-    return u >= 0xD800 && u <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t u) {
-    return u >= 0xDC00 && u <= 0xDFFF;
 }
 
 }  // namespace
@@ -92,19 +68,7 @@ std::u16string WideFromUtf8(std::string_view utf8) {
 }
 
 std::string Utf8FromWide(std::u16string_view wide) {
-    std::string out;
-    out.reserve(wide.size());
-    for (size_t i = 0; i < wide.size(); ++i) {
-        char16_t u = wide[i];
-        if (IsHighSurrogate(u) && i + 1 < wide.size() && IsLowSurrogate(wide[i + 1])) {
-            char32_t cp = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-            AppendUtf8(out, cp);
-            ++i;
-        } else {
-            AppendUtf8(out, u);
-        }
-    }
-    return out;
+    return Utf8FromUtf16(wide);
 }
 
 std::string AnsiFromWide(std::u16string_view wide) {

@@ -10,6 +10,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "fs/utf8.h"
 #include "pst/ltp/kept_pool.h"
 
 namespace pst {
@@ -246,33 +247,7 @@ std::u16string Utf8ToUtf16(std::string_view in) {
 }
 
 std::string Utf16ToUtf8(std::u16string_view in) {
-    std::string out;
-    out.reserve(in.size());
-    for (size_t i = 0; i < in.size(); ++i) {
-        uint32_t cp = in[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
-            in[i + 1] < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
-            ++i;
-        }
-        // Lone surrogates are written in the generalised form so nothing is lost.
-        if (cp < 0x80) {
-            out.push_back(char(cp));
-        } else if (cp < 0x800) {
-            out.push_back(char(0xC0 | (cp >> 6)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(char(0xE0 | (cp >> 12)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(char(0xF0 | (cp >> 18)));
-            out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        }
-    }
-    return out;
+    return fs::Utf8FromUtf16(in);
 }
 
 }  // namespace pst

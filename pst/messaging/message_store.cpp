@@ -11,6 +11,7 @@
 #include "pst/messaging/table_templates.h"
 #include "pst/messaging/well_known.h"
 #include "pst/ndb/errors.h"
+#include "pst/ndb/errors.h"
 #include "pst/ndb/file_handle.h"
 #include "pst/ndb/pst_file.h"
 #include "pst/ndb/verify.h"
@@ -68,9 +69,9 @@ void RequireSoundForWriting(const std::filesystem::path& path) {
     ndb::PstFile::Open(path, ndb::PstFile::Mode::ReadOnly);
     const auto errors = ndb::VerifyFile(path);
     if (errors.empty()) return;
-    std::string message = fs::Utf8FromPath(path) + " is damaged; nothing was written to it: " + errors[0];
+    std::string message = fs::Utf8FromPath(path) + ": " + errors[0];
     if (errors.size() > 1) message += " (and " + std::to_string(errors.size() - 1) + " more)";
-    throw MessagingError(message);
+    throw ndb::NdbError(message + "; nothing was written to it", ndb::NdbError::Cause::Damaged);
 }
 
 }  // namespace

@@ -70,17 +70,18 @@ void EncodeDataTreeBlock(uint8_t level, uint32_t lcbTotal, std::span<const Bid> 
 DataTreeBlock DecodeDataTreeBlock(std::span<const uint8_t> bytes, Bid bid) {
     const std::string where = "data tree block " + Hex(bid);
     if (bytes.size() < 8 || bytes[0] != kBtypeDataTree) {
-        throw NdbError(where + ": not an XBLOCK/XXBLOCK");
+        throw NdbError(where + ": not an XBLOCK/XXBLOCK", NdbError::Cause::Damaged);
     }
     DataTreeBlock block;
     block.level = bytes[1];
     const uint16_t count = Get16(bytes.data() + 2);
     block.lcbTotal = Get32(bytes.data() + 4);
     if (block.level != 1 && block.level != 2) {
-        throw NdbError(where + ": level " + std::to_string(block.level));
+        throw NdbError(where + ": level " + std::to_string(block.level), NdbError::Cause::Damaged);
     }
     if (count == 0 || 8 + 8 * size_t{count} > bytes.size()) {
-        throw NdbError(where + ": entry count " + std::to_string(count) + " does not fit");
+        throw NdbError(where + ": entry count " + std::to_string(count) + " does not fit",
+                       NdbError::Cause::Damaged);
     }
     block.children.resize(count);
     for (size_t i = 0; i < count; ++i) block.children[i] = Get64(&bytes[8 + 8 * i]);
@@ -111,15 +112,18 @@ std::vector<uint8_t> EncodeSubnodeTreeBlock(const SubnodeTreeBlock& block) {
 SubnodeTreeBlock DecodeSubnodeTreeBlock(std::span<const uint8_t> bytes, Bid bid) {
     const std::string where = "subnode tree block " + Hex(bid);
     if (bytes.size() < 8 || bytes[0] != kBtypeSubnodeTree) {
-        throw NdbError(where + ": not an SLBLOCK/SIBLOCK");
+        throw NdbError(where + ": not an SLBLOCK/SIBLOCK", NdbError::Cause::Damaged);
     }
     SubnodeTreeBlock block;
     block.level = bytes[1];
     const uint16_t count = Get16(bytes.data() + 2);
-    if (block.level > 1) throw NdbError(where + ": level " + std::to_string(block.level));
+    if (block.level > 1) {
+        throw NdbError(where + ": level " + std::to_string(block.level), NdbError::Cause::Damaged);
+    }
     const size_t size = block.level == 0 ? 24 : 16;
     if (count == 0 || 8 + size * count > bytes.size()) {
-        throw NdbError(where + ": entry count " + std::to_string(count) + " does not fit");
+        throw NdbError(where + ": entry count " + std::to_string(count) + " does not fit",
+                       NdbError::Cause::Damaged);
     }
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* p = &bytes[8 + size * i];

@@ -214,12 +214,14 @@ class BTree {
         const std::string where = "B-tree page " + Hex(ref.bid) + " at " + Hex(ref.ib);
         if (expectedLevel != kAnyLevel && info.cLevel != expectedLevel) {
             throw NdbError(where + ": level " + std::to_string(info.cLevel) + ", expected " +
-                           std::to_string(expectedLevel));
+                               std::to_string(expectedLevel),
+                           NdbError::Cause::Damaged);
         }
         const uint8_t cbEnt = info.cLevel == 0 ? Traits::kEntrySize : kBtEntrySize;
         if (info.cbEnt != cbEnt || info.cEnt * size_t{cbEnt} > 488) {
             throw NdbError(where + ": entry size " + std::to_string(info.cbEnt) + " or count " +
-                           std::to_string(info.cEnt) + " is wrong");
+                               std::to_string(info.cEnt) + " is wrong",
+                           NdbError::Cause::Damaged);
         }
         auto n = std::make_unique<Node>();
         n->level = info.cLevel;
@@ -234,7 +236,9 @@ class BTree {
                 n->children.push_back(Child{c.key, {c.bid, c.ib}, nullptr});
             }
         }
-        if (n->level > 0 && n->children.empty()) throw NdbError(where + ": no entries");
+        if (n->level > 0 && n->children.empty()) {
+            throw NdbError(where + ": no entries", NdbError::Cause::Damaged);
+        }
         return n;
     }
 

@@ -16,6 +16,7 @@ namespace {
 constexpr uint64_t kWritebackChunk = 8ull << 20;
 
 using Kind = fs::FileError::Kind;
+using Cause = NdbError::Cause;
 
 // Runs one file call, reporting its failure as "PATH: WHAT failed: reason".
 template <class Call>
@@ -23,7 +24,7 @@ auto Checked(const std::string& path, const char* what, Call&& call) {
     try {
         return call();
     } catch (const fs::FileError& e) {
-        throw NdbError(path + ": " + what + " failed: " + e.what());
+        throw NdbError(path + ": " + what + " failed: " + e.what(), Cause::File, e.GetKind());
     }
 }
 
@@ -46,20 +47,26 @@ FileHandle::FileHandle(const std::filesystem::path& path, Access access)
         file_ = std::make_unique<fs::File>(fs::File::Open(path_, mode));
     } catch (const fs::FileError& e) {
         const Kind kind = e.GetKind();
-        if (access != Access::Read && (kind == Kind::AccessDenied || kind == Kind::ReadOnly)) {
-            throw NdbError(path_ + " is read-only: cannot open it for writing (" + e.what() + ")");
+        // A refused write concerns the file when it is there, else the folder meant to hold it.
+        std::error_code ec;
+        if (access != Access::Read && (kind == Kind::AccessDenied || kind == Kind::ReadOnly) &&
+            std::filesystem::exists(path, ec)) {
+            throw NdbError(path_ + " is read-only: cannot open it for writing (" + e.what() + ")",
+                           Cause::ReadOnly, kind);
         }
         // Windows refuses the open itself while another program holds the file unshared.
-        if (kind == Kind::Locked) throw NdbError(HeldMessage(path_, access));
-        throw NdbError(path_ + ": open failed: " + e.what());
+        if (kind == Kind::Locked) throw NdbError(HeldMessage(path_, access), Cause::InUse, kind);
+        throw NdbError(
+            path_ + ": " + (access == Access::Create ? "create" : "open") + " failed: " + e.what(),
+            Cause::File, kind);
     }
     // Root may open a file marked read-only; honour the marking all the same.
     if (access != Access::Read &&
         !Checked(path_, "stat", [&] { return file_->HasWritePermission(); })) {
-        throw NdbError(path_ + " is read-only: it has no write permission");
+        throw NdbError(path_ + " is read-only: it has no write permission", Cause::ReadOnly);
     }
     if (!Checked(path_, "lock", [&] { return file_->TryLock(access != Access::Read); })) {
-        throw NdbError(HeldMessage(path_, access));
+        throw NdbError(HeldMessage(path_, access), Cause::InUse);
     }
     if (access != Access::Read && !std::getenv("EML2PST_BUFFERED_WRITES")) {
         try {
@@ -139,7 +146,8 @@ void FileHandle::readAt(uint64_t offset, std::span<uint8_t> out) const {
             continue;
         }
         throw NdbError(path_ + ": unexpected end of file reading " + std::to_string(out.size()) +
-                       " bytes at " + Hex(offset));
+                           " bytes at " + Hex(offset),
+                       Cause::Damaged);
     }
 }
 

@@ -45,45 +45,54 @@ Header Header::Parse(const std::array<uint8_t, kHeaderSize>& image, const std::s
     const uint8_t* p = image.data();
     if (!std::equal(std::begin(kMagic), std::end(kMagic), p) ||
         !std::equal(std::begin(kMagicClient), std::end(kMagicClient), p + 8)) {
-        throw NdbError(path + ": not a PST file (no \"!BDN\"/\"SM\" signature)");
+        throw NdbError(path + ": not a PST file (no \"!BDN\"/\"SM\" signature)",
+                       NdbError::Cause::NotPst);
     }
     Header h;
     h.raw = image;
     h.wVer = Get16(p + 10);
     if (h.wVer == 14 || h.wVer == 15) {
         throw NdbError(path + ": ANSI PST file (version " + std::to_string(h.wVer) +
-                       "); only Unicode PST files are supported");
+                           "); only Unicode PST files are supported",
+                       NdbError::Cause::Ansi);
     }
     if (h.wVer == 36) {
-        throw NdbError(path + ": offline store file with 4 KB pages (version 36) is not supported");
+        throw NdbError(path + ": offline store file with 4 KB pages (version 36) is not supported",
+                       NdbError::Cause::Unsupported);
     }
     if (h.wVer == 37) {
-        throw NdbError(path +
-                       ": PST file with WIP encryption support (version 37) is not supported");
+        throw NdbError(
+            path + ": PST file with WIP encryption support (version 37) is not supported",
+            NdbError::Cause::Unsupported);
     }
     if (h.wVer != 23) {
-        throw NdbError(path + ": unknown PST version " + std::to_string(h.wVer));
+        throw NdbError(path + ": unknown PST version " + std::to_string(h.wVer),
+                       NdbError::Cause::Unsupported);
     }
     const uint32_t storedPartial = Get32(p + 4);
     const uint32_t storedFull = Get32(p + 524);
     if (storedPartial != HeaderPartialCrc(p)) {
         throw NdbError(path + ": damaged header (partial CRC stored " + Hex(storedPartial) +
-                       ", computed " + Hex(HeaderPartialCrc(p)) + ")");
+                           ", computed " + Hex(HeaderPartialCrc(p)) + ")",
+                       NdbError::Cause::Damaged);
     }
     if (storedFull != HeaderFullCrc(p)) {
         throw NdbError(path + ": damaged header (full CRC stored " + Hex(storedFull) +
-                       ", computed " + Hex(HeaderFullCrc(p)) + ")");
+                           ", computed " + Hex(HeaderFullCrc(p)) + ")",
+                       NdbError::Cause::Damaged);
     }
     const uint8_t crypt = p[513];
     if (crypt == 0x10) {
-        throw NdbError(path +
-                       ": PST file with WIP encryption (bCryptMethod 0x10) is not supported");
+        throw NdbError(path + ": PST file with WIP encryption (bCryptMethod 0x10) is not supported",
+                       NdbError::Cause::Unsupported);
     }
     if (crypt > 2) {
-        throw NdbError(path + ": unknown data encoding (bCryptMethod " + Hex(crypt) + ")");
+        throw NdbError(path + ": unknown data encoding (bCryptMethod " + Hex(crypt) + ")",
+                       NdbError::Cause::Unsupported);
     }
     if (p[512] != 0x80) {
-        throw NdbError(path + ": damaged header (bSentinel " + Hex(p[512]) + ", expected 0x80)");
+        throw NdbError(path + ": damaged header (bSentinel " + Hex(p[512]) + ", expected 0x80)",
+                       NdbError::Cause::Damaged);
     }
     h.encoding = static_cast<Encoding>(crypt);
     h.wVerClient = Get16(p + 12);
@@ -100,7 +109,8 @@ Header Header::Parse(const std::array<uint8_t, kHeaderSize>& image, const std::s
     h.bidNextB = Get64(p + 516);
     if (h.ibFileEof < FileEofFor(1) || (h.ibFileEof - kFirstAMapOffset) % kAMapInterval != 0) {
         throw NdbError(path + ": damaged header (ibFileEof " + Hex(h.ibFileEof) +
-                       " is not at the end of an allocation interval)");
+                           " is not at the end of an allocation interval)",
+                       NdbError::Cause::Damaged);
     }
     return h;
 }

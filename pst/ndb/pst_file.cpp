@@ -61,8 +61,9 @@ std::unique_ptr<PstFile> PstFile::Open(const std::filesystem::path& path, Mode m
     std::unique_ptr<PstFile> f(new PstFile(std::move(fh), writable));
     const uint64_t size = f->file_.size();
     if (size < kHeaderSize) {
-        throw NdbError(f->path() + ": not a PST file (" + std::to_string(size) +
-                       " bytes, too small for one)");
+        throw NdbError(
+            f->path() + ": not a PST file (" + std::to_string(size) + " bytes, too small for one)",
+            NdbError::Cause::NotPst);
     }
     std::array<uint8_t, kHeaderSize> raw{};
     f->file_.readAt(0, raw);
@@ -71,7 +72,8 @@ std::unique_ptr<PstFile> PstFile::Open(const std::filesystem::path& path, Mode m
     f->committed_ = f->header_;
     if (size < f->header_.ibFileEof) {
         throw NdbError(f->path() + ": file is truncated (" + std::to_string(size) +
-                       " bytes, the header says " + std::to_string(f->header_.ibFileEof) + ")");
+                           " bytes, the header says " + std::to_string(f->header_.ibFileEof) + ")",
+                       NdbError::Cause::Damaged);
     }
     f->loadTrees();
     if (writable) {
@@ -121,7 +123,8 @@ void PstFile::rebuildMaps() {
     auto mark = [this](Ib ib, uint64_t size, const char* what) {
         if (ib % kSlotSize != 0 || !amap_.markUsed(ib, size)) {
             throw NdbError(path() + ": cannot repair the allocation maps: " + what + " at " +
-                           Hex(ib) + " overlaps other data");
+                               Hex(ib) + " overlaps other data",
+                           NdbError::Cause::Damaged);
         }
     };
     nbt_.forEachPage([&](const Bref& r, uint8_t) { mark(r.ib, kPageSize, "NBT page"); },
@@ -228,19 +231,23 @@ Bid PstFile::writeRawBlock(std::span<const uint8_t> bytes, bool internal) {
 PageImage PstFile::readPage(const Bref& ref, PageType type) const {
     const uint64_t limit = readLimit();
     if (ref.ib % kPageSize != 0 || ref.ib < kFirstAMapOffset || ref.ib + kPageSize > limit) {
-        throw NdbError(path() + ": B-tree page " + Hex(ref.bid) + " has a bad offset " +
-                       Hex(ref.ib));
+        throw NdbError(
+            path() + ": B-tree page " + Hex(ref.bid) + " has a bad offset " + Hex(ref.ib),
+            NdbError::Cause::Damaged);
     }
     PageImage page{};
     file_.readAt(ref.ib, page);
     const std::string problem = CheckPage(page, type, ref.bid, ref.ib);
-    if (!problem.empty()) throw NdbError(path() + ": " + problem);
+    if (!problem.empty()) throw NdbError(path() + ": " + problem, NdbError::Cause::Damaged);
     return page;
 }
 
 BbtEntry PstFile::blockEntry(Bid bid, const char* context) const {
     auto e = findBlock(bid);
-    if (!e) throw NdbError(path() + ": " + context + ": block " + Hex(bid) + " is not in the BBT");
+    if (!e) {
+        throw NdbError(path() + ": " + context + ": block " + Hex(bid) + " is not in the BBT",
+                       NdbError::Cause::Damaged);
+    }
     return *e;
 }
 
@@ -251,12 +258,13 @@ std::vector<uint8_t> PstFile::readBlockData(Bid bid) const {
     if (e.ib % kSlotSize != 0 || e.ib < kFirstAMapOffset || e.ib + size > limit ||
         e.cb > kMaxBlockData) {
         throw NdbError(path() + ": block " + Hex(bid) + " has a bad place " + Hex(e.ib) +
-                       " or size " + std::to_string(e.cb));
+                           " or size " + std::to_string(e.cb),
+                       NdbError::Cause::Damaged);
     }
     std::vector<uint8_t> image(size);
     file_.readAt(e.ib, image);
     const std::string problem = CheckBlockTrailer(image, e.cb, e.bid, e.ib);
-    if (!problem.empty()) throw NdbError(path() + ": " + problem);
+    if (!problem.empty()) throw NdbError(path() + ": " + problem, NdbError::Cause::Damaged);
     image.resize(e.cb);
     if (!IsInternalBid(e.bid)) DecodeData(header_.encoding, e.bid, image);
     return image;
@@ -301,7 +309,8 @@ std::vector<Bid> PstFile::dataBlocks(Bid data) const {
     for (Bid x : top.children) {
         const DataTreeBlock mid = DecodeDataTreeBlock(readBlockData(x), x);
         if (mid.level != 1) {
-            throw NdbError(path() + ": XXBLOCK " + Hex(data) + " holds a non-XBLOCK " + Hex(x));
+            throw NdbError(path() + ": XXBLOCK " + Hex(data) + " holds a non-XBLOCK " + Hex(x),
+                           NdbError::Cause::Damaged);
         }
         leaves.insert(leaves.end(), mid.children.begin(), mid.children.end());
     }
@@ -320,16 +329,18 @@ std::vector<uint8_t> PstFile::readStream(Bid data) const {
     out.reserve(expected);
     for (Bid leaf : dataBlocks(data)) {
         if (IsInternalBid(leaf)) {
-            throw NdbError(path() + ": data tree " + Hex(data) + " has an internal leaf " +
-                           Hex(leaf));
+            throw NdbError(
+                path() + ": data tree " + Hex(data) + " has an internal leaf " + Hex(leaf),
+                NdbError::Cause::Damaged);
         }
         const auto bytes = readBlockData(leaf);
         out.insert(out.end(), bytes.begin(), bytes.end());
     }
     if (out.size() != expected) {
         throw NdbError(path() + ": data tree " + Hex(data) + " holds " +
-                       std::to_string(out.size()) + " bytes, its total says " +
-                       std::to_string(expected));
+                           std::to_string(out.size()) + " bytes, its total says " +
+                           std::to_string(expected),
+                       NdbError::Cause::Damaged);
     }
     return out;
 }
@@ -338,7 +349,8 @@ SubnodeMap PstFile::readSubnodes(Bid sub) const {
     SubnodeMap map;
     if (sub == 0) return map;
     if (!IsInternalBid(sub)) {
-        throw NdbError(path() + ": subnode tree " + Hex(sub) + " is not an internal block");
+        throw NdbError(path() + ": subnode tree " + Hex(sub) + " is not an internal block",
+                       NdbError::Cause::Damaged);
     }
     const SubnodeTreeBlock top = DecodeSubnodeTreeBlock(readBlockData(sub), sub);
     auto add = [&map](const SubnodeTreeBlock& leaf) {
@@ -351,8 +363,9 @@ SubnodeMap PstFile::readSubnodes(Bid sub) const {
     for (const auto& ix : top.index) {
         const SubnodeTreeBlock leaf = DecodeSubnodeTreeBlock(readBlockData(ix.block), ix.block);
         if (leaf.level != 0) {
-            throw NdbError(path() + ": SIBLOCK " + Hex(sub) + " holds a non-SLBLOCK " +
-                           Hex(ix.block));
+            throw NdbError(
+                path() + ": SIBLOCK " + Hex(sub) + " holds a non-SLBLOCK " + Hex(ix.block),
+                NdbError::Cause::Damaged);
         }
         add(leaf);
     }
@@ -604,7 +617,10 @@ Nid PstFile::allocateNid(uint32_t type) {
 void PstFile::addRef(Bid bid, const std::string& context) {
     if (bid == 0) return;
     auto e = findBlock(bid);
-    if (!e) throw NdbError(path() + ": " + context + ": block " + Hex(bid) + " is not in the BBT");
+    if (!e) {
+        throw NdbError(path() + ": " + context + ": block " + Hex(bid) + " is not in the BBT",
+                       NdbError::Cause::Damaged);
+    }
     if (e->cRef == 0xFFFF) {
         throw NdbError(path() + ": " + context + ": block " + Hex(bid) +
                        " has too many references");

@@ -177,15 +177,21 @@ void WriteWindow::writerLoop() {
         const std::vector<Piece> pieces = jobs_.front().pieces;
         lock.unlock();
         std::string failure;
+        fs::FileError::Kind kind = fs::FileError::Kind::Other;
         for (const Piece& p : pieces) {
             try {
                 writeOut(p);
             } catch (const fs::FileError& e) {
-                if (failure.empty()) failure = path_ + ": write failed: " + e.what();
+                if (!failure.empty()) continue;
+                failure = path_ + ": write failed: " + e.what();
+                kind = e.GetKind();
             }
         }
         lock.lock();
-        if (!failure.empty() && error_.empty()) error_ = failure;
+        if (!failure.empty() && error_.empty()) {
+            error_ = failure;
+            errorKind_ = kind;
+        }
         if (jobs_.front().buffer) free_.push_back(jobs_.front().buffer);
         jobs_.pop_front();
         changed_.notify_all();
@@ -212,7 +218,7 @@ void WriteWindow::waitForWriter() {
 
 void WriteWindow::throwIfFailed() {
     std::lock_guard lock(mutex_);
-    if (!error_.empty()) throw NdbError(error_);
+    if (!error_.empty()) throw NdbError(error_, NdbError::Cause::File, errorKind_);
 }
 
 void WriteWindow::AddRange(std::vector<std::pair<uint64_t, uint64_t>>& ranges, uint64_t from,

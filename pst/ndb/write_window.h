@@ -101,6 +101,7 @@ class WriteWindow {
     std::vector<uint8_t*> free_;  // buffers neither in the window nor queued
     bool stop_ = false;
     std::string error_;  // the first failure of the writer, reported by the caller's next call
+    fs::FileError::Kind errorKind_ = fs::FileError::Kind::Other;
     std::thread writer_;
 };
 

@@ -132,6 +132,25 @@ TEST_F(InterruptionTest, AStopPressedWhileALaterFolderIsScannedIsHonoured) {
     EXPECT_EQ(ReadTree(Pst("Two.pst"))[""].size(), 1u);
 }
 
+// A click lands only while the scan yields: a stop pressed then, in the one-folder mode, is
+// still asked about and ends the run before every message is converted.
+TEST_F(InterruptionTest, AStopPressedWhileTheFolderIsScannedIsHonoured) {
+    FiveMessages();
+    bool pressed = false;
+    shell.EveryYield([&] {
+        if (!pressed && window && window->scan.messages.Count() == 2) {
+            pressed = true;
+            window->CmdStopMigration_Click();
+        }
+    });
+    shell.Answer(ui::MsgBoxResult::Yes);
+    Window().CmdStartConversion_Click();
+    ASSERT_TRUE(pressed);
+    EXPECT_TRUE(Asked("Confirm Stop"));
+    EXPECT_FALSE(window->IsOpen());
+    EXPECT_LT(Stored(), 5u);
+}
+
 TEST_F(InterruptionTest, StartDuringARunStartsNothing) {
     src.file("One/a.eml", Message("a"));
     src.file("Two/b.eml", Message("b"));
