@@ -11,6 +11,7 @@
 #include "fs/console.h"
 #include "fs/mod_files.h"
 #include "fs/path_forms.h"
+#include "fs/text.h"
 
 namespace engine {
 namespace {
@@ -23,16 +24,6 @@ constexpr const char* kSpecialNames[] = {"Calendar", "Contacts",  "Emailed Conta
                                          "Sent",     "Notebook", "Conversations"};
 
 std::tm LocalNow() { return fs::LocalTime(std::time(nullptr)); }
-
-bool EndsWith(std::string_view text, std::string_view tail) {
-    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return s;
-}
 
 std::string DescriptionOf(const std::exception& e) {
     if (auto* com = dynamic_cast<const store::ComError*>(&e)) return com->Description();
@@ -57,8 +48,9 @@ std::vector<std::string> Migration::SessionFailureLines() {
 }
 
 bool Migration::IsMessageFile(const std::string& path) {
-    std::string name = Lower(FileNameOf(path));
-    return EndsWith(name, ".eml") || EndsWith(name, ".emlx") || name == "eml~1";
+    const std::string name = FileNameOf(path);
+    return fs::EndsWithNoCase(name, ".eml") || fs::EndsWithNoCase(name, ".emlx") ||
+           fs::EqualsNoCase(name, "eml~1");
 }
 
 RunReport::FolderResult& Migration::Result() { return window_.report.folders.back(); }
@@ -253,7 +245,7 @@ void Migration::CreateFolderEntry(std::string e) {
     } else {
         if (e == "\\Inbox") return;
         for (const char* special : kSpecialNames)
-            if (EndsWith(e, std::string("\\") + special)) return;
+            if (fs::EndsWith(e, std::string("\\") + special)) return;
     }
     // A first-level Inbox or Sent is the store's own folder.
     if (pieces.size() == 1 && (pieces[0] == "Inbox" || pieces[0] == "Sent")) return;
