@@ -17,6 +17,7 @@
 #include "pst/messaging/message_store.h"
 #include "pst/messaging/store_verifier.h"
 #include "pst/ndb/pst_file.h"
+#include "store/file_problem.h"
 #include "store/pst_session.h"
 
 namespace {
@@ -135,7 +136,7 @@ int Verify(const std::string& path, bool json) {
         pst::ndb::PstFile::Open(fs::PathFromUtf8(path), pst::ndb::PstFile::Mode::ReadOnly);
         report = pst::messaging::VerifyStoreFile(fs::PathFromUtf8(path));
     } catch (const std::exception& e) {
-        return cannotOpen(e.what());
+        return cannotOpen(store::DescribeFailure(e, path, store::FileStep::kOpening));
     }
     if (json) {
         std::cout << "{\"file\": " << cli::JsonString(path) << ", \"readable\": true, \"sound\": "
@@ -188,7 +189,8 @@ int List(const std::string& path, bool json) {
             ListFolder(*s, s->ipmSubtree(), "    ");
         }
     } catch (const std::exception& e) {
-        std::cerr << "eml2pst: cannot read " << path << ": " << e.what() << "\n";
+        std::cerr << "eml2pst: cannot read " << path << ": "
+                  << store::DescribeFailure(e, path, store::FileStep::kOpening) << "\n";
         return kExitNoStore;
     }
     return kExitOk;
