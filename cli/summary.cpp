@@ -140,26 +140,20 @@ std::string TextSummary(const engine::RunReport& report, const std::string& sour
     const auto notConverted = report.FoldersNotConverted();
 
     std::string s;
-    switch (report.Outcome()) {
-        case engine::RunOutcome::NothingToConvert: return "no message files under " + source + "\n";
-        case engine::RunOutcome::AllConverted:
-            s = "All " + Plural(converted, "message file", "message files") + " converted";
-            s += warned ? ", " + std::to_string(warned) + " of them only in part.\n" : ".\n";
-            break;
-        case engine::RunOutcome::ConvertedWithFailures:
-            s = "Converted with failures: " + std::to_string(converted) + " of " +
-                Plural(messageFiles, "message file", "message files") + " converted, " +
-                std::to_string(failed) + " failed";
-            if (!notConverted.empty())
-                s += ", " + Plural(int(notConverted.size()), "folder", "folders") +
-                     " not converted";
-            s += ".\n";
-            break;
-        case engine::RunOutcome::Stopped:
-            s = "Stopped: " + std::to_string(converted) + " of " +
-                Plural(messageFiles, "message file", "message files") +
-                " converted before the stop; what was converted is kept.\n";
-            break;
+    if (report.Outcome() == engine::RunOutcome::NothingToConvert)
+        return "no message files under " + source + "\n";
+    if (report.Complete()) {
+        s = "All " + Plural(converted, "message file", "message files") + " converted";
+        s += warned ? ", " + std::to_string(warned) + " of them only in part.\n" : ".\n";
+    } else {
+        s = report.Headline() + " " + std::to_string(converted) + " of " +
+            Plural(messageFiles, "message file", "message files") + " converted";
+        if (failed) s += ", " + std::to_string(failed) + " failed";
+        if (!notConverted.empty())
+            s += ", " + Plural(int(notConverted.size()), "folder", "folders") + " not converted";
+        if (report.Outcome() == engine::RunOutcome::Stopped)
+            s += "; what was converted before the stop is kept";
+        s += ".\n";
     }
     s += Counts("files found", std::to_string(found) + " (" +
                                    Plural(messageFiles, "message file", "message files") + ")");

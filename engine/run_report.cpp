@@ -32,6 +32,24 @@ RunOutcome RunReport::Outcome() const {
     return anything ? RunOutcome::AllConverted : RunOutcome::NothingToConvert;
 }
 
+bool RunReport::Complete() const {
+    int messageFiles = 0;
+    for (const auto& f : folders) {
+        if (f.outcome != FolderOutcome::Converted && f.outcome != FolderOutcome::NothingToConvert)
+            return false;
+        messageFiles += f.messageFiles;
+    }
+    return messageFiles > 0 && Failed() == 0 && Converted() == messageFiles;
+}
+
+std::string RunReport::Headline() const {
+    if (Complete()) return "";
+    if (Converted() == 0) return "Nothing was converted.";
+    if (Outcome() == RunOutcome::Stopped) return "Conversion stopped.";
+    if (Outcome() == RunOutcome::ConvertedWithFailures) return "Converted with failures.";
+    return "Some folders were skipped.";
+}
+
 std::vector<std::string> RunReport::FoldersNotConverted() const {
     std::vector<std::string> out;
     for (const auto& f : folders)

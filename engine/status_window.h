@@ -45,6 +45,12 @@ struct RunReport {
     int Warned() const;
     std::vector<std::string> FoldersNotConverted() const;
     RunOutcome Outcome() const;
+    // Whether every message file of every folder taken up was converted (and there was one).
+    bool Complete() const;
+    // What happened when the run is not complete: "Conversion stopped.", "Nothing was
+    // converted.", "Converted with failures." or "Some folders were skipped.";
+    // empty when it is.
+    std::string Headline() const;
     void Clear() { *this = RunReport(); }
 };
 

@@ -13,23 +13,29 @@ constexpr size_t kFailuresNamed = 5;
 // Rounded to the nearest whole number, halves to even.
 long RoundHalfEven(float value) { return std::lrint(value); }
 
+// The window as designed: what every opening shows.
+StatusControls DesignControls() {
+    StatusControls c;
+    c.Caption = "Conversion Status";
+    c.lblCount1.Caption = "Conversion Not Started Yet...";
+    c.lblProgress.Caption = "0% Complete";
+    c.LblCurrentDBX.Caption = "Converting Messages...";
+    c.FrameConversion.Caption = " Details ";
+    c.CmdSkip.Caption = "X";
+    c.CmdSkip.ToolTipText = "Cancel Conversion of Current Folder";
+    c.CmdStartConversion.Caption = "Sta&rt Conversion";
+    c.CmdStopMigration.Caption = "S&top Conversion";
+    c.CmdStopMigration.ToolTipText = "Stops Complete Conversion";
+    c.CmdStopMigration.Visible = false;
+    return c;
+}
+
 }  // namespace
 
 frmMigateAll::frmMigateAll(engine::ConversionJob& job, ui::Shell& shell,
                            store::SessionFactory& factory, engine::Migration::Clock clock)
     : job_(job), shell_(shell), migration_(*this, job, shell, factory, std::move(clock)) {
-    // The window's design.
-    controls.Caption = "Conversion Status";
-    controls.lblCount1.Caption = "Conversion Not Started Yet...";
-    controls.lblProgress.Caption = "0% Complete";
-    controls.LblCurrentDBX.Caption = "Converting Messages...";
-    controls.FrameConversion.Caption = " Details ";
-    controls.CmdSkip.Caption = "X";
-    controls.CmdSkip.ToolTipText = "Cancel Conversion of Current Folder";
-    controls.CmdStartConversion.Caption = "Sta&rt Conversion";
-    controls.CmdStopMigration.Caption = "S&top Conversion";
-    controls.CmdStopMigration.ToolTipText = "Stops Complete Conversion";
-    controls.CmdStopMigration.Visible = false;
+    controls = DesignControls();
     events.Add(*this);
 }
 
@@ -45,15 +51,14 @@ void frmMigateAll::Unload() {
 }
 
 void frmMigateAll::Form_Load() {
-    run.FolderList.assign(1, std::string());
+    // Every opening starts from the design, whatever the last run ended with (a Stop, a close,
+    // a cancelled dialog, a failed data file, nothing to convert): Start offered, texts as
+    // designed, no request or run state left over.
+    if (!running_) run = engine::RunState();
     scan.Clear();
     StopRequested = false;
     SkipRequested = false;
-    controls.ProgressBar1.Value = 0;
-    controls.lblProgress.Caption = "0% Complete";
-    controls.lblCount1.Caption = "Conversion Not Started Yet...";
-    controls.LblCurrentDBX.Caption = "Converting Messages...";
-    controls.FrameConversion.Caption = " Details ";
+    controls = DesignControls();
     controls.CmdSkip.Enabled = false;
 }
 
@@ -157,16 +162,18 @@ void frmMigateAll::RunMultiple() {
 
 std::vector<std::string> frmMigateAll::CompletionLines(bool single) const {
     std::vector<std::string> lines;
-    if (single) {
-        lines = {"EML Messages Converted Successfully.",
-                 "Open Converted PST file in Outlook to View Converted Messages."};
+    const std::string open = single ? "Open Converted PST file in Outlook to View Converted Messages."
+                                    : "Open Converted PST file(s) in Outlook to View Individual files.";
+    if (report.Complete()) {
+        lines = {single ? "EML Messages Converted Successfully." : "All Folders Converted Successfully.",
+                 open};
     } else {
-        lines = {"All Folders Converted Successfully.",
-                 "Open Converted PST file(s) in Outlook to View Individual files."};
+        // Success is claimed only when every queued message file was converted.
+        lines = {report.Headline()};
+        if (report.Converted() > 0) lines.push_back(open);
     }
     const int failed = report.Failed();
-    const auto notConverted = report.FoldersNotConverted();
-    if (failed == 0 && notConverted.empty() && report.warnings.empty()) return lines;
+    if (report.Complete() && report.warnings.empty()) return lines;
     lines.push_back("");
     lines.push_back(std::to_string(report.Converted()) + " message file(s) converted, " +
                     std::to_string(failed) + " failed.");
@@ -176,7 +183,7 @@ std::vector<std::string> frmMigateAll::CompletionLines(bool single) const {
         lines.push_back("... and " + std::to_string(report.failures.size() - kFailuresNamed) +
                         " more.");
     for (size_t i = 0; i < report.warnings.size() && i < kFailuresNamed; ++i)
-        lines.push_back("Converted in part: " + report.warnings[i].file + " (" +
+        lines.push_back("Converted only in part: " + report.warnings[i].file + " (" +
                         report.warnings[i].warnings.front() + ")");
     if (report.warnings.size() > kFailuresNamed)
         lines.push_back("... and " + std::to_string(report.warnings.size() - kFailuresNamed) +

@@ -69,5 +69,57 @@ TEST_F(ConversionTest, ReopeningTheWindowShowsTheDesignTextsAgain) {
     EXPECT_EQ(window->scan.messages.Count(), 0u);
 }
 
+TEST_F(ConversionTest, EveryEndingSaysWhatHappenedAndLeavesTheWindowReadyForTheNext) {
+    for (char c = 'a'; c <= 'e'; ++c) src.file(std::string("box/") + c + ".eml", Message({c}));
+    src.file("good/g.eml", Message("g"));
+    src.dir("empty");
+    const std::string box = fs::Utf8FromPath(src.path() / "box");
+    std::function<void(job::frmMigateAll&)> atThird;  // done once the third message is under way
+    Window();
+    shell.EveryYield([&] {
+        if (atThird && window->run.MessageIndex == 3) std::exchange(atThird, nullptr)(*window);
+    });
+    struct Ending {
+        std::string what, source, headline;
+        std::function<void()> arrange;
+    };
+    const std::vector<Ending> endings = {
+        {"confirmed stop", box, "Conversion stopped.",
+         [&] {
+             shell.AnswerSave(Pst("stop.pst"));
+             shell.Answer(ui::MsgBoxResult::Yes);
+             atThird = [](auto& w) { w.CmdStopMigration_Click(); };
+         }},
+        {"closed mid-run", box, "Conversion stopped.",
+         [&] {
+             shell.AnswerSave(Pst("close.pst"));
+             atThird = [](auto& w) { w.Unload(); };
+         }},
+        {"cancelled save dialog", box, "Nothing was converted.", [] {}},
+        {"no message files", fs::Utf8FromPath(src.path() / "empty"), "Nothing was converted.", [] {}},
+        {"data file not made", box, "Nothing was converted.",
+         [&] { shell.AnswerSave(Pst("missing/x.pst")); }},
+    };
+    int n = 0;
+    for (const auto& e : endings) {
+        SCOPED_TRACE(e.what);
+        job.source = e.source;
+        e.arrange();
+        window->Show();
+        window->CmdStartConversion_Click();
+        EXPECT_EQ(shell.boxes().back().text.substr(0, e.headline.size()), e.headline);
+
+        window->Show();
+        EXPECT_EQ(Of(window->controls), (Buttons{true, false, false, true}));
+        EXPECT_EQ(window->controls.Caption, "Conversion Status");
+        EXPECT_EQ(window->controls.lblCount1.Caption, "Conversion Not Started Yet...");
+        EXPECT_EQ(window->controls.FrameConversion.Caption, " Details ");
+        job.source = fs::Utf8FromPath(src.path() / "good");
+        shell.AnswerSave(Pst("next" + std::to_string(++n) + ".pst"));
+        window->CmdStartConversion_Click();
+        EXPECT_EQ(shell.boxes().back().text.rfind("EML Messages Converted Successfully.", 0), 0u);
+    }
+}
+
 }  // namespace
 }  // namespace conversiontest

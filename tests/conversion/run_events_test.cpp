@@ -59,11 +59,11 @@ TEST_F(ConversionTest, AFailureAndAPartlyReadMessageAreToldReportedAndSummarised
     EXPECT_NE(report.warnings[0].warnings.at(0).find("no byte-count line"), std::string::npos);
     EXPECT_EQ(ReadTree(Pst("events.pst"))[""].size(), 2u);
     std::string text = cli::TextSummary(report, src.str(), 1.0);
-    EXPECT_EQ(text.rfind("Converted with failures: 2 of 3 message files converted, 1 failed.", 0), 0u)
+    EXPECT_EQ(text.rfind("Converted with failures. 2 of 3 message files converted, 1 failed.", 0), 0u)
         << text;
     EXPECT_NE(text.find("Converted only in part (1):\n  " + fs::Utf8FromPath(src.path() / "nocount.emlx")),
               std::string::npos) << text;
-    EXPECT_NE(shell.boxes().back().text.find("\r\nConverted in part: " +
+    EXPECT_NE(shell.boxes().back().text.find("\r\nConverted only in part: " +
                                              fs::Utf8FromPath(src.path() / "nocount.emlx")),
               std::string::npos);
     std::string json = cli::JsonSummary(report, 1.0);
@@ -97,7 +97,9 @@ TEST_F(ConversionTest, ASkippedFolderAndAStoppedRunAreToldAsSuch) {
                                 RunLine(engine::RunOutcome::Stopped)}));
     EXPECT_EQ(window->report.Converted(), 6);  // the third of each folder was under way
     EXPECT_EQ(cli::TextSummary(window->report, src.str(), 1.0)
-                  .rfind("Stopped: 6 of 10 message files converted before the stop", 0),
+                  .rfind("Conversion stopped. 6 of 10 message files converted; what was converted before "
+                         "the stop is kept.",
+                         0),
               0u);
 }
 
