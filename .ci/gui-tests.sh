@@ -232,6 +232,16 @@ wait-box Confirm Stop
 wait-box Completed
 sleep 300
 expect-text single.source $(host "$WORK/many")
+save $(host "$WORK/again.pst")
+click single.next
+sleep 300
+expect status.start enabled
+expect-text status.count Conversion Not Started Yet...
+click status.start
+wait-box Completed
+sleep 300
+close status
+sleep 300
 close single
 sleep 200
 answer yes
@@ -239,7 +249,10 @@ close start
 SCRIPT
 if play "$WORK/stop.txt" "$WORK/stop.log"; then
     expect_log "$WORK/stop.log" "box [Confirm Stop] This action will STOP complete conversion process."
-    expect_log "$WORK/stop.log" "box [Completed]"
+    expect_log "$WORK/stop.log" "box [Completed] Conversion stopped."
+    # The same program converts again after the stop.
+    expect_log "$WORK/stop.log" "box [Completed] EML Messages Converted Successfully."
+    [ -s "$WORK/again.pst" ] || { echo "gui-tests: again.pst was not written" >&2; FAILED=1; }
     [ -s "$WORK/stopped.pst" ] || { echo "gui-tests: stopped.pst was not written" >&2; FAILED=1; }
     n=$(messages_in "$WORK/stopped.pst")
     [ -z "$n" ] || [ "$n" -lt 20000 ] || { echo "gui-tests: the stop did not stop ($n messages)" >&2; FAILED=1; }
