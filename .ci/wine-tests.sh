@@ -30,15 +30,13 @@ start=$(date +%s)
 # test waits for them to exit (seconds each, or until its timeout). The first start in a fresh
 # prefix also sets the prefix up (about 5 s), done here before test discovery runs the
 # executables while building.
-# A server that was already running is left alone at the end.
+# A server that was already running is left alone at the end. The desktop and service processes
+# a test's program may start later hold that program's descriptors; the tests therefore run
+# through cmake/wine-run.sh, whose output goes through files.
 if wineserver -p </dev/null >/dev/null 2>&1; then
     trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 fi
 wineboot --init </dev/null >/dev/null 2>&1 || true
-# The same for the desktop process: when a test's program is the first to need it, it starts
-# holding that test's output pipes (Wine passes them on), and ctest, or a test reading its
-# child's output, waits for ever (seen with the command line's end-to-end cases).
-setsid wine explorer.exe /desktop </dev/null >/dev/null 2>&1 &
 
 JOBS="$jobs" bash "$root/scripts/windows-build.sh" all
 
