@@ -137,10 +137,10 @@ int main(int argc, char** argv) {
     {
         auto t = Clock::now();
         auto ms = pst::messaging::MessageStore::Create(pst, "Bench");
-        ms->validateIpmTree();
+        ms->ValidateIpmTree();
         std::vector<pst::messaging::Nid> nids;
         for (int f = 0; f < folders; ++f)
-            nids.push_back(ms->createFolder(ms->ipmSubtree(), "folder" + std::to_string(f)));
+            nids.push_back(ms->CreateFolder(ms->IpmSubtree(), "folder" + std::to_string(f)));
         store += Seconds(t);
         for (const auto& [folder, file] : box.files) {
             t = Clock::now();
@@ -151,13 +151,13 @@ int main(int argc, char** argv) {
             if (!r.ok) continue;
             t = Clock::now();
             c = CpuSeconds();
-            ms->addMessage(nids[size_t(folder)], r.content);
+            ms->AddMessage(nids[size_t(folder)], r.content);
             store += Seconds(t);
             storeCpu += CpuSeconds() - c;
         }
         t = Clock::now();
         const double c = CpuSeconds();
-        ms->close();
+        ms->Close();
         store += Seconds(t);
         storeCpu += CpuSeconds() - c;
     }

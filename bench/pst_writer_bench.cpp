@@ -72,21 +72,21 @@ std::vector<uint8_t> Bytes(size_t n, uint32_t seed) {
 MessageContent Message(size_t i, const std::string& body) {
     MessageContent m;
     const std::string n = std::to_string(i);
-    m.props.set(PropertyValue::StringUtf8(0x001A001F, "IPM.Note"));
-    m.props.set(PropertyValue::StringUtf8(0x0037001F, "Benchmark message " + n));
-    m.props.set(PropertyValue::StringUtf8(0x0042001F, "Sender " + n));
-    m.props.set(PropertyValue::StringUtf8(0x0065001F, "sender" + n + "@example.org"));
-    m.props.set(PropertyValue::StringUtf8(0x0C1A001F, "Sender " + n));
-    m.props.set(PropertyValue::StringUtf8(0x0C1F001F, "sender" + n + "@example.org"));
-    m.props.set(PropertyValue::StringUtf8(0x1000001F, body));
-    m.props.set(PropertyValue::Time(0x00390040, 132000000000000000ull + i * 600000000ull));
-    m.props.set(PropertyValue::Time(0x0E060040, 132000000000000000ull + i * 600000000ull));
-    m.props.set(PropertyValue::Int32(0x0E070003, 1));
+    m.props.Set(PropertyValue::StringUtf8(0x001A001F, "IPM.Note"));
+    m.props.Set(PropertyValue::StringUtf8(0x0037001F, "Benchmark message " + n));
+    m.props.Set(PropertyValue::StringUtf8(0x0042001F, "Sender " + n));
+    m.props.Set(PropertyValue::StringUtf8(0x0065001F, "sender" + n + "@example.org"));
+    m.props.Set(PropertyValue::StringUtf8(0x0C1A001F, "Sender " + n));
+    m.props.Set(PropertyValue::StringUtf8(0x0C1F001F, "sender" + n + "@example.org"));
+    m.props.Set(PropertyValue::StringUtf8(0x1000001F, body));
+    m.props.Set(PropertyValue::Time(0x00390040, 132000000000000000ull + i * 600000000ull));
+    m.props.Set(PropertyValue::Time(0x0E060040, 132000000000000000ull + i * 600000000ull));
+    m.props.Set(PropertyValue::Int32(0x0E070003, 1));
     Recipient r;
-    r.props.set(PropertyValue::Int32(0x0C150003, 1));
-    r.props.set(PropertyValue::StringUtf8(0x3001001F, "Receiver"));
-    r.props.set(PropertyValue::StringUtf8(0x3002001F, "SMTP"));
-    r.props.set(PropertyValue::StringUtf8(0x3003001F, "receiver@example.org"));
+    r.props.Set(PropertyValue::Int32(0x0C150003, 1));
+    r.props.Set(PropertyValue::StringUtf8(0x3001001F, "Receiver"));
+    r.props.Set(PropertyValue::StringUtf8(0x3002001F, "SMTP"));
+    r.props.Set(PropertyValue::StringUtf8(0x3003001F, "receiver@example.org"));
     m.recipients.push_back(std::move(r));
     return m;
 }
@@ -130,17 +130,17 @@ int main(int argc, char** argv) {
     const std::string interval = argc > 4 ? argv[4] : "";
     const size_t manual = interval.starts_with("m") ? std::stoul(interval.substr(1)) : 0;
     if (!interval.empty())
-        store->setAutoCommitInterval(manual ? 0 : uint32_t(std::stoul(interval)));
+        store->SetAutoCommitInterval(manual ? 0 : uint32_t(std::stoul(interval)));
     double commitEarly = 0, commitLate = 0;
     size_t commitsEarly = 0, commitsLate = 0;
-    const Nid folder = store->createFolder(store->ipmSubtree(), "Bench");
+    const Nid folder = store->CreateFolder(store->IpmSubtree(), "Bench");
     uint64_t payload = 0;
     for (size_t i = 0; i < count; ++i) {
         MessageContent m = Message(i, large ? "See the attachment." : body);
         if (large) {
             Attachment a;
-            a.props.set(PropertyValue::StringUtf8(0x3707001F, "data.bin"));
-            a.props.set(PropertyValue(0x37010102, attachment));
+            a.props.Set(PropertyValue::StringUtf8(0x3707001F, "data.bin"));
+            a.props.Set(PropertyValue(0x37010102, attachment));
             m.attachments.push_back(std::move(a));
             payload += attachment.size();
         } else {
@@ -148,19 +148,19 @@ int main(int argc, char** argv) {
         }
         const auto t = Clock::now();
         const double c = ThreadCpuSeconds();
-        store->addMessage(folder, m);
+        store->AddMessage(folder, m);
         const double s = Seconds(t), cs = ThreadCpuSeconds() - c;
         if (i >= window && i < 2 * window) early += s, earlyCpu += cs;
         if (i >= count - window) late += s, lateCpu += cs;
         if (manual && (i + 1) % manual == 0) {
             const double c0 = ThreadCpuSeconds();
-            store->commit();
+            store->Commit();
             const double spent = ThreadCpuSeconds() - c0;
             if (i < 4 * window) commitEarly += spent, ++commitsEarly;
             if (i >= count - 4 * window) commitLate += spent, ++commitsLate;
         }
     }
-    store->close();
+    store->Close();
     store.reset();
     const double total = Seconds(start);
     const double cpu = CpuSeconds() - cpuStart;
@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
     const double peak = PeakMiB();  // the writer's, before the verifier reads the file
     if (argc > 5 && std::string(argv[5]) == "verify") {
         const auto t = Clock::now();
-        const pst::VerifyReport report = pst::verify(file);
+        const pst::VerifyReport report = pst::Verify(file);
         std::printf("verify: %.2f s, %zu faults, %zu folders, %zu messages\n", Seconds(t),
                     report.errors.size(), report.folders, report.messages);
         for (size_t i = 0; i < report.errors.size() && i < 5; ++i)

@@ -140,22 +140,22 @@ int Verify(const std::string& path, bool json) {
     }
     if (json) {
         std::cout << "{\"file\": " << cli::JsonString(path) << ", \"readable\": true, \"sound\": "
-                  << (report.ok() ? "true" : "false") << ", \"folders\": " << report.folders
+                  << (report.Ok() ? "true" : "false") << ", \"folders\": " << report.folders
                   << ", \"messages\": " << report.messages << ", \"problems\": [";
         for (size_t i = 0; i < report.errors.size(); ++i)
             std::cout << (i ? ", " : "") << cli::JsonString(report.errors[i]);
         std::cout << "]}\n";
     } else {
         for (const auto& e : report.errors) std::cout << e << "\n";
-        std::cout << path << ": " << (report.ok() ? "sound" : "faulty") << ", " << report.folders
+        std::cout << path << ": " << (report.Ok() ? "sound" : "faulty") << ", " << report.folders
                   << " folders, " << report.messages << " messages, " << report.errors.size()
                   << " problems\n";
     }
-    return report.ok() ? kExitOk : kExitSomeFailed;
+    return report.Ok() ? kExitOk : kExitSomeFailed;
 }
 
 void ListFolder(pst::messaging::MessageStore& s, pst::ndb::Nid folder, const std::string& indent) {
-    for (const auto& child : s.subfolders(folder)) {
+    for (const auto& child : s.Subfolders(folder)) {
         std::cout << indent << child.name << "  (" << child.contentCount << ")\n";
         ListFolder(s, child.nid, indent + "  ");
     }
@@ -167,7 +167,7 @@ std::string FolderJson(pst::messaging::MessageStore& s, pst::ndb::Nid nid, const
     std::string j = "{\"name\": " + cli::JsonString(name) +
                     ", \"messages\": " + std::to_string(messages) + ", \"folders\": [";
     bool first = true;
-    for (const auto& child : s.subfolders(nid)) {
+    for (const auto& child : s.Subfolders(nid)) {
         j += (first ? "" : ", ") + FolderJson(s, child.nid, child.name, child.contentCount);
         first = false;
     }
@@ -177,16 +177,16 @@ std::string FolderJson(pst::messaging::MessageStore& s, pst::ndb::Nid nid, const
 int List(const std::string& path, bool json) {
     try {
         auto s = pst::messaging::MessageStore::Open(fs::PathFromUtf8(path), true);
-        auto top = s->folderInfo(s->ipmSubtree());
+        auto top = s->GetFolderInfo(s->IpmSubtree());
         if (json) {
             std::cout << "{\"file\": " << cli::JsonString(path)
-                      << ", \"store\": " << cli::JsonString(s->displayName())
-                      << ", \"top\": " << FolderJson(*s, s->ipmSubtree(), top.name, top.contentCount)
+                      << ", \"store\": " << cli::JsonString(s->DisplayName())
+                      << ", \"top\": " << FolderJson(*s, s->IpmSubtree(), top.name, top.contentCount)
                       << "}\n";
         } else {
-            std::cout << s->displayName() << "\n  " << top.name << "  (" << top.contentCount
+            std::cout << s->DisplayName() << "\n  " << top.name << "  (" << top.contentCount
                       << ")\n";
-            ListFolder(*s, s->ipmSubtree(), "    ");
+            ListFolder(*s, s->IpmSubtree(), "    ");
         }
     } catch (const std::exception& e) {
         std::cerr << "eml2pst: cannot read " << path << ": "

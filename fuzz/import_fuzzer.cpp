@@ -49,8 +49,8 @@ struct Workspace {
         const fs::path file = dir / ("out" + std::to_string(files++ % 2) + ".pst");
         fs::remove(file);
         store = pm::MessageStore::Create(file, "Fuzz");
-        store->setAutoCommitInterval(0);  // nothing needs to reach the disk
-        folder = store->createFolder(store->ipmSubtree(), "In");
+        store->SetAutoCommitInterval(0);  // nothing needs to reach the disk
+        folder = store->CreateFolder(store->IpmSubtree(), "In");
         messages = 0;
         return *store;
     }
@@ -59,9 +59,9 @@ struct Workspace {
 // Reads every value, so attachment data left in the file is decoded as a writer would.
 void Drain(const pm::PropertySet& props) {
     for (const auto& v : props.values) {
-        if (!v.isStream()) continue;
+        if (!v.IsStream()) continue;
         uint64_t total = 0;
-        v.producer()([&total](std::span<const uint8_t> chunk) { total += chunk.size(); });
+        v.Producer()([&total](std::span<const uint8_t> chunk) { total += chunk.size(); });
         if (total != v.size()) std::abort();  // a stream must deliver the size it announced
     }
 }
@@ -94,9 +94,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     Drain(result.content);
     pm::MessageStore& store = ws.Store();
-    pm::Nid nid = store.addMessage(ws.folder, result.content);
+    pm::Nid nid = store.AddMessage(ws.folder, result.content);
     ++ws.messages;
-    pm::MessageContent back = store.readMessage(nid);
+    pm::MessageContent back = store.ReadMessage(nid);
     if (back.attachments.size() != result.content.attachments.size() ||
         back.recipients.size() != result.content.recipients.size())
         std::abort();  // what was written must read back whole

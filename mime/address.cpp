@@ -73,33 +73,33 @@ std::vector<uint8_t> FlatEntryList(const std::vector<std::vector<uint8_t>>& entr
 
 void SetAddressGroup(pst::messaging::PropertySet& props, const AddressTags& tags,
                      const Mailbox& mailbox) {
-    props.set(PropertyValue::StringUtf8(tags.name, mailbox.name));
-    props.set(PropertyValue::StringUtf8(tags.emailAddress, mailbox.address));
-    props.set(PropertyValue::StringUtf8(tags.addrType, "SMTP"));
-    props.set(PropertyValue::Binary(tags.entryId, OneOffEntryId(mailbox)));
-    props.set(PropertyValue::Binary(tags.searchKey, SmtpSearchKey(mailbox.address)));
-    props.set(PropertyValue::StringUtf8(tags.smtpAddress, mailbox.address));
+    props.Set(PropertyValue::StringUtf8(tags.name, mailbox.name));
+    props.Set(PropertyValue::StringUtf8(tags.emailAddress, mailbox.address));
+    props.Set(PropertyValue::StringUtf8(tags.addrType, "SMTP"));
+    props.Set(PropertyValue::Binary(tags.entryId, OneOffEntryId(mailbox)));
+    props.Set(PropertyValue::Binary(tags.searchKey, SmtpSearchKey(mailbox.address)));
+    props.Set(PropertyValue::StringUtf8(tags.smtpAddress, mailbox.address));
 }
 
 pst::messaging::Recipient MakeRecipient(const Mailbox& mailbox, int32_t type, int32_t rowId) {
     pst::messaging::Recipient r;
     auto& p = r.props;
     auto entryId = OneOffEntryId(mailbox);
-    p.set(PropertyValue::Int32(tag::kRecipientType, type));
-    p.set(PropertyValue::StringUtf8(tag::kDisplayName, mailbox.name));
-    p.set(PropertyValue::StringUtf8(tag::kEmailAddress, mailbox.address));
-    p.set(PropertyValue::StringUtf8(tag::kAddrType, "SMTP"));
-    p.set(PropertyValue::StringUtf8(tag::kSmtpAddress, mailbox.address));
-    p.set(PropertyValue::Binary(tag::kEntryId, entryId));
-    p.set(PropertyValue::Binary(tag::kRecordKey, entryId));
-    p.set(PropertyValue::Binary(tag::kSearchKey, SmtpSearchKey(mailbox.address)));
-    p.set(PropertyValue::Int32(tag::kRowId, rowId));
-    p.set(PropertyValue::Bool(tag::kResponsibility, true));
-    p.set(PropertyValue::Int32(tag::kObjectType, 6));   // MAPI_MAILUSER
-    p.set(PropertyValue::Int32(tag::kDisplayType, 0));  // DT_MAILUSER
-    p.set(PropertyValue::Bool(tag::kSendRichInfo, false));
-    p.set(PropertyValue::StringUtf8(tag::kTransmittableDisplayName, mailbox.name));
-    p.set(PropertyValue::Int32(tag::kRecipientFlags, 1));  // sendable
+    p.Set(PropertyValue::Int32(tag::kRecipientType, type));
+    p.Set(PropertyValue::StringUtf8(tag::kDisplayName, mailbox.name));
+    p.Set(PropertyValue::StringUtf8(tag::kEmailAddress, mailbox.address));
+    p.Set(PropertyValue::StringUtf8(tag::kAddrType, "SMTP"));
+    p.Set(PropertyValue::StringUtf8(tag::kSmtpAddress, mailbox.address));
+    p.Set(PropertyValue::Binary(tag::kEntryId, entryId));
+    p.Set(PropertyValue::Binary(tag::kRecordKey, entryId));
+    p.Set(PropertyValue::Binary(tag::kSearchKey, SmtpSearchKey(mailbox.address)));
+    p.Set(PropertyValue::Int32(tag::kRowId, rowId));
+    p.Set(PropertyValue::Bool(tag::kResponsibility, true));
+    p.Set(PropertyValue::Int32(tag::kObjectType, 6));   // MAPI_MAILUSER
+    p.Set(PropertyValue::Int32(tag::kDisplayType, 0));  // DT_MAILUSER
+    p.Set(PropertyValue::Bool(tag::kSendRichInfo, false));
+    p.Set(PropertyValue::StringUtf8(tag::kTransmittableDisplayName, mailbox.name));
+    p.Set(PropertyValue::Int32(tag::kRecipientFlags, 1));  // sendable
     return r;
 }
 

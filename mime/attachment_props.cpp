@@ -17,20 +17,20 @@ void SetAttachmentNames(PropertySet& p, std::string name, const std::string& mim
                    ? "invite.ics"
                    : "attachment" + std::to_string(number) + ExtensionForMimeType(mimeType);
     }
-    p.set(PropertyValue::StringUtf8(tag::kAttachLongFilename, name));
-    p.set(PropertyValue::StringUtf8(tag::kAttachFilename, ShortFileName(name)));
-    p.set(PropertyValue::StringUtf8(tag::kAttachExtension, ExtensionOf(name)));
-    p.set(PropertyValue::StringUtf8(tag::kDisplayName, name));
+    p.Set(PropertyValue::StringUtf8(tag::kAttachLongFilename, name));
+    p.Set(PropertyValue::StringUtf8(tag::kAttachFilename, ShortFileName(name)));
+    p.Set(PropertyValue::StringUtf8(tag::kAttachExtension, ExtensionOf(name)));
+    p.Set(PropertyValue::StringUtf8(tag::kDisplayName, name));
 }
 
 void SetAttachmentDefaults(PropertySet& p, int32_t number, uint64_t filetime) {
-    p.set(PropertyValue::Int32(tag::kAttachNum, number));
-    p.set(PropertyValue::Int32(tag::kObjectType, 7));  // MAPI_ATTACH
-    p.set(PropertyValue::Int32(tag::kRenderingPosition, -1));
-    p.set(PropertyValue::Int32(tag::kAttachFlags, 0));
-    p.set(PropertyValue::Bool(tag::kAttachmentHidden, false));
-    p.set(PropertyValue::Time(tag::kCreationTime, filetime));
-    p.set(PropertyValue::Time(tag::kLastModificationTime, filetime));
+    p.Set(PropertyValue::Int32(tag::kAttachNum, number));
+    p.Set(PropertyValue::Int32(tag::kObjectType, 7));  // MAPI_ATTACH
+    p.Set(PropertyValue::Int32(tag::kRenderingPosition, -1));
+    p.Set(PropertyValue::Int32(tag::kAttachFlags, 0));
+    p.Set(PropertyValue::Bool(tag::kAttachmentHidden, false));
+    p.Set(PropertyValue::Time(tag::kCreationTime, filetime));
+    p.Set(PropertyValue::Time(tag::kLastModificationTime, filetime));
 }
 
 uint64_t ContentSize(const MessageContent& m) {

@@ -77,13 +77,13 @@ class HeaderReader {
         std::string subject = TextOf(g_mime_message_get_subject(msg_));
         std::u16string subject16 = pst::Utf8ToUtf16(Unfold(subject));
         SubjectParts parts = SplitSubject(subject16);
-        p.set(PropertyValue::String(tag::kSubject, subject16));
-        p.set(PropertyValue::String(tag::kSubjectPrefix, parts.prefix));
-        p.set(PropertyValue::String(tag::kNormalizedSubject, parts.normalized));
+        p.Set(PropertyValue::String(tag::kSubject, subject16));
+        p.Set(PropertyValue::String(tag::kSubjectPrefix, parts.prefix));
+        p.Set(PropertyValue::String(tag::kNormalizedSubject, parts.normalized));
         if (const char* topic = Header("Thread-Topic"))
-            p.set(PropertyValue::StringUtf8(tag::kConversationTopic, Unfold(topic)));
+            p.Set(PropertyValue::StringUtf8(tag::kConversationTopic, Unfold(topic)));
         else
-            p.set(PropertyValue::String(tag::kConversationTopic, parts.normalized));
+            p.Set(PropertyValue::String(tag::kConversationTopic, parts.normalized));
 
         // Addresses
         auto from = Mailboxes(GMIME_ADDRESS_TYPE_FROM, "From");
@@ -105,7 +105,7 @@ class HeaderReader {
         int32_t row = 0;
         for (const auto& k : kKinds) {
             auto list = Mailboxes(k.type, k.header);
-            p.set(PropertyValue::StringUtf8(k.displayTag, JoinNames(list)));
+            p.Set(PropertyValue::StringUtf8(k.displayTag, JoinNames(list)));
             for (const auto& m : list)
                 out_.recipients.push_back(MakeRecipient(m, k.recipientType, row++));
         }
@@ -114,8 +114,8 @@ class HeaderReader {
         if (!replyTo.empty()) {
             std::vector<std::vector<uint8_t>> entries;
             for (const auto& m : replyTo) entries.push_back(OneOffEntryId(m));
-            p.set(PropertyValue::StringUtf8(tag::kReplyRecipientNames, JoinNames(replyTo)));
-            p.set(PropertyValue::Binary(tag::kReplyRecipientEntries, FlatEntryList(entries)));
+            p.Set(PropertyValue::StringUtf8(tag::kReplyRecipientNames, JoinNames(replyTo)));
+            p.Set(PropertyValue::Binary(tag::kReplyRecipientEntries, FlatEntryList(entries)));
         }
 
         SetTimes();
@@ -123,11 +123,11 @@ class HeaderReader {
         if (const char* id = Header("Message-ID")) {
             std::string v = RemoveWhitespace(id);
             if (!v.empty() && v.front() != '<') v = "<" + v + ">";
-            if (!v.empty()) p.set(PropertyValue::StringUtf8(tag::kInternetMessageId, v));
+            if (!v.empty()) p.Set(PropertyValue::StringUtf8(tag::kInternetMessageId, v));
         }
         if (const char* v = Header("In-Reply-To")) {
             std::string s = Unfold(v);
-            if (!s.empty()) p.set(PropertyValue::StringUtf8(tag::kInReplyToId, s));
+            if (!s.empty()) p.Set(PropertyValue::StringUtf8(tag::kInReplyToId, s));
         }
         if (const char* v = Header("References")) {
             std::string s = Unfold(v);
@@ -135,25 +135,25 @@ class HeaderReader {
                 size_t cut = s.rfind(' ', kMaxReferences);
                 s.resize(cut == std::string::npos ? kMaxReferences : cut);
             }
-            if (!s.empty()) p.set(PropertyValue::StringUtf8(tag::kInternetReferences, s));
+            if (!s.empty()) p.Set(PropertyValue::StringUtf8(tag::kInternetReferences, s));
         }
         if (const char* v = Header("Thread-Index")) {
             std::string s = RemoveWhitespace(v);
             gsize len = 0;
             guchar* raw = g_base64_decode(s.c_str(), &len);
             if (raw && len >= 22)
-                p.set(PropertyValue::Binary(tag::kConversationIndex,
+                p.Set(PropertyValue::Binary(tag::kConversationIndex,
                                             std::span<const uint8_t>(raw, len)));
             g_free(raw);
         }
-        if (!p.find(tag::kConversationIndex)) {
+        if (!p.Find(tag::kConversationIndex)) {
             // 0x01, the top five bytes of the FILETIME big-endian, then a fresh GUID.
             uint64_t ft = UnixToFiletime(submitTime_);
             std::vector<uint8_t> index{0x01};
             for (int i = 7; i >= 3; --i) index.push_back(uint8_t(ft >> (8 * i)));
             auto guid = RandomBytes(16);
             index.insert(index.end(), guid.begin(), guid.end());
-            p.set(PropertyValue::Binary(tag::kConversationIndex, index));
+            p.Set(PropertyValue::Binary(tag::kConversationIndex, index));
         }
 
         std::string rawHeaders;
@@ -163,21 +163,21 @@ class HeaderReader {
             GString_ headers(g_mime_object_get_headers(obj_, nullptr));
             rawHeaders = RawOf(headers.get());
         }
-        p.set(PropertyValue::StringUtf8(tag::kTransportMessageHeaders,
+        p.Set(PropertyValue::StringUtf8(tag::kTransportMessageHeaders,
                                         NormalizeHeaderBlock(DecodeToUtf8(rawHeaders, ""))));
 
         HeaderLookup lookup = [this](const char* name) { return Header(name); };
-        p.set(PropertyValue::Int32(tag::kImportance, ImportanceOf(lookup)));
-        if (auto prio = PriorityOf(lookup)) p.set(PropertyValue::Int32(tag::kPriority, *prio));
-        p.set(PropertyValue::Int32(tag::kSensitivity, SensitivityOf(lookup)));
+        p.Set(PropertyValue::Int32(tag::kImportance, ImportanceOf(lookup)));
+        if (auto prio = PriorityOf(lookup)) p.Set(PropertyValue::Int32(tag::kPriority, *prio));
+        p.Set(PropertyValue::Int32(tag::kSensitivity, SensitivityOf(lookup)));
         if (Header("Disposition-Notification-To"))
-            p.set(PropertyValue::Bool(tag::kReadReceiptRequested, true));
+            p.Set(PropertyValue::Bool(tag::kReadReceiptRequested, true));
         if (Header("Return-Receipt-To"))
-            p.set(PropertyValue::Bool(tag::kOriginatorDeliveryReportRequested, true));
-        p.set(PropertyValue::Int32(tag::kMessageStatus, 0));
-        p.set(PropertyValue::Bool(tag::kMessageToMe, false));
-        p.set(PropertyValue::Bool(tag::kMessageCcMe, false));
-        p.set(PropertyValue::Binary(tag::kSearchKey, RandomBytes(16)));
+            p.Set(PropertyValue::Bool(tag::kOriginatorDeliveryReportRequested, true));
+        p.Set(PropertyValue::Int32(tag::kMessageStatus, 0));
+        p.Set(PropertyValue::Bool(tag::kMessageToMe, false));
+        p.Set(PropertyValue::Bool(tag::kMessageCcMe, false));
+        p.Set(PropertyValue::Binary(tag::kSearchKey, RandomBytes(16)));
         SetNamedHeaders();
     }
 
@@ -203,10 +203,10 @@ class HeaderReader {
         submitTime_ = date ? *date : delivery;
         deliveryTime_ = delivery;
         auto& p = out_.props;
-        p.set(PropertyValue::Time(tag::kClientSubmitTime, UnixToFiletime(submitTime_)));
-        p.set(PropertyValue::Time(tag::kMessageDeliveryTime, UnixToFiletime(delivery)));
-        p.set(PropertyValue::Time(tag::kCreationTime, UnixToFiletime(delivery)));
-        p.set(PropertyValue::Time(tag::kLastModificationTime, UnixToFiletime(delivery)));
+        p.Set(PropertyValue::Time(tag::kClientSubmitTime, UnixToFiletime(submitTime_)));
+        p.Set(PropertyValue::Time(tag::kMessageDeliveryTime, UnixToFiletime(delivery)));
+        p.Set(PropertyValue::Time(tag::kCreationTime, UnixToFiletime(delivery)));
+        p.Set(PropertyValue::Time(tag::kLastModificationTime, UnixToFiletime(delivery)));
     }
 
     void SetNamedHeaders() {

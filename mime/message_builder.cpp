@@ -95,7 +95,7 @@ class Builder {
             WalkAttachments(root, body);
             ApplyTnefBody();
         }
-        out_.props.set(PropertyValue::StringUtf8(tag::kMessageClass, messageClass));
+        out_.props.Set(PropertyValue::StringUtf8(tag::kMessageClass, messageClass));
         SetFlagsAndCounts();
     }
 
@@ -169,19 +169,19 @@ class Builder {
             // An empty HTML part leaves no HTML body: a message without one has none at all,
             // and readers take an empty binary value for a missing one.
             if (!html.empty())
-                p.set(PropertyValue::Binary(
+                p.Set(PropertyValue::Binary(
                     tag::kHtml, std::span<const uint8_t>(
                                     reinterpret_cast<const uint8_t*>(html.data()), html.size())));
             std::string htmlText;
             if (!body.plain) htmlText = HtmlToText(htmlUtf8_);
-            p.set(PropertyValue::StringUtf8(tag::kBody, body.plain ? plainText : htmlText));
-            p.set(PropertyValue::Int32(tag::kInternetCodepage, int32_t(cp)));
-            p.set(PropertyValue::Int32(tag::kNativeBodyInfo, html.empty() ? 1 : 3));
+            p.Set(PropertyValue::StringUtf8(tag::kBody, body.plain ? plainText : htmlText));
+            p.Set(PropertyValue::Int32(tag::kInternetCodepage, int32_t(cp)));
+            p.Set(PropertyValue::Int32(tag::kNativeBodyInfo, html.empty() ? 1 : 3));
             hasBody_ = true;
         } else if (body.plain) {
-            p.set(PropertyValue::StringUtf8(tag::kBody, plainText));
-            p.set(PropertyValue::Int32(tag::kInternetCodepage, int32_t(plainCp ? plainCp : 65001)));
-            p.set(PropertyValue::Int32(tag::kNativeBodyInfo, 1));
+            p.Set(PropertyValue::StringUtf8(tag::kBody, plainText));
+            p.Set(PropertyValue::Int32(tag::kInternetCodepage, int32_t(plainCp ? plainCp : 65001)));
+            p.Set(PropertyValue::Int32(tag::kNativeBodyInfo, 1));
             hasBody_ = true;
         }
     }
@@ -250,30 +250,30 @@ class Builder {
         html += "</body></html>";
         htmlUtf8_ = html;
         auto& p = out_.props;
-        p.set(PropertyValue::Binary(
+        p.Set(PropertyValue::Binary(
             tag::kHtml,
             std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(html.data()), html.size())));
-        p.set(PropertyValue::StringUtf8(tag::kBody, text));
-        p.set(PropertyValue::Int32(tag::kInternetCodepage, 65001));
-        p.set(PropertyValue::Int32(tag::kNativeBodyInfo, 3));
+        p.Set(PropertyValue::StringUtf8(tag::kBody, text));
+        p.Set(PropertyValue::Int32(tag::kInternetCodepage, 65001));
+        p.Set(PropertyValue::Int32(tag::kNativeBodyInfo, 3));
         hasBody_ = true;
     }
 
     void ApplyTnefBody() {
         if (hasBody_ || !tnef_) return;
         auto& p = out_.props;
-        if (!tnef_->body.empty()) p.set(PropertyValue::StringUtf8(tag::kBody, tnef_->body));
+        if (!tnef_->body.empty()) p.Set(PropertyValue::StringUtf8(tag::kBody, tnef_->body));
         if (!tnef_->html.empty()) {
-            p.set(PropertyValue::Binary(tag::kHtml, tnef_->html));
+            p.Set(PropertyValue::Binary(tag::kHtml, tnef_->html));
             if (tnef_->htmlCodePage)
-                p.set(PropertyValue::Int32(tag::kInternetCodepage, int32_t(tnef_->htmlCodePage)));
-            p.set(PropertyValue::Int32(tag::kNativeBodyInfo, 3));
+                p.Set(PropertyValue::Int32(tag::kInternetCodepage, int32_t(tnef_->htmlCodePage)));
+            p.Set(PropertyValue::Int32(tag::kNativeBodyInfo, 3));
         } else if (!tnef_->rtfCompressed.empty()) {
-            p.set(PropertyValue::Binary(tag::kRtfCompressed, tnef_->rtfCompressed));
-            p.set(PropertyValue::Bool(tag::kRtfInSync, true));
-            p.set(PropertyValue::Int32(tag::kNativeBodyInfo, 2));
+            p.Set(PropertyValue::Binary(tag::kRtfCompressed, tnef_->rtfCompressed));
+            p.Set(PropertyValue::Bool(tag::kRtfInSync, true));
+            p.Set(PropertyValue::Int32(tag::kNativeBodyInfo, 2));
         } else if (!tnef_->body.empty()) {
-            p.set(PropertyValue::Int32(tag::kNativeBodyInfo, 1));
+            p.Set(PropertyValue::Int32(tag::kNativeBodyInfo, 1));
         }
     }
 
@@ -292,14 +292,14 @@ class Builder {
     }
 
     static void SetSize(Attachment& a, uint64_t size) {
-        a.props.set(
+        a.props.Set(
             PropertyValue::Int32(tag::kAttachSize, int32_t(std::min<uint64_t>(size, INT32_MAX))));
     }
 
     void SetData(Attachment& a, std::vector<uint8_t> data) {
         if (src_.inMemoryTotal) *src_.inMemoryTotal += data.size();
         SetSize(a, data.size());
-        a.props.set(PropertyValue(tag::kAttachDataBinary, std::move(data)));
+        a.props.Set(PropertyValue(tag::kAttachDataBinary, std::move(data)));
     }
 
     bool MustStream(uint64_t size) const {
@@ -319,7 +319,7 @@ class Builder {
             }
             uint64_t size = DecodedSize(slice);
             SetSize(a, size);
-            a.props.set(SliceProperty(tag::kAttachDataBinary, slice, size));
+            a.props.Set(SliceProperty(tag::kAttachDataBinary, slice, size));
         } catch (const std::exception& e) {
             Warn(std::string("attachment data could not be read: ") + e.what());
             SetData(a, {});
@@ -328,8 +328,8 @@ class Builder {
 
     void AddSmimeBlob(GMimeObject* root, const std::string& mimeTag, bool decodedContent) {
         Attachment& a = NewAttachment();
-        a.props.set(PropertyValue::Int32(tag::kAttachMethod, tag::kAttachByValue));
-        a.props.set(PropertyValue::StringUtf8(tag::kAttachMimeTag, mimeTag));
+        a.props.Set(PropertyValue::Int32(tag::kAttachMethod, tag::kAttachByValue));
+        a.props.Set(PropertyValue::StringUtf8(tag::kAttachMimeTag, mimeTag));
         std::string name = decodedContent ? TextOf(g_mime_part_get_filename(GMIME_PART(root))) : "";
         SetFileName(a, name.empty() ? "smime.p7m" : name, mimeTag);
         if (decodedContent) {
@@ -455,37 +455,37 @@ class Builder {
 
         Attachment& a = NewAttachment();
         auto& p = a.props;
-        p.set(PropertyValue::Int32(tag::kAttachMethod, tag::kAttachByValue));
-        p.set(PropertyValue::StringUtf8(tag::kAttachMimeTag,
+        p.Set(PropertyValue::Int32(tag::kAttachMethod, tag::kAttachByValue));
+        p.Set(PropertyValue::StringUtf8(tag::kAttachMimeTag,
                                         IsTnef(type, name) ? "application/octet-stream" : type));
         SetFileName(a, name, type);
         if (type.rfind("text/", 0) == 0) {
             std::string cs = Charset(obj);
-            if (!cs.empty()) p.set(PropertyValue::StringUtf8(tag::kTextAttachmentCharset, cs));
+            if (!cs.empty()) p.Set(PropertyValue::StringUtf8(tag::kTextAttachmentCharset, cs));
         }
         std::string cid = TextOf(g_mime_object_get_content_id(obj));
         std::string location = TextOf(g_mime_part_get_content_location(part));
-        if (!cid.empty()) p.set(PropertyValue::StringUtf8(tag::kAttachContentId, cid));
+        if (!cid.empty()) p.Set(PropertyValue::StringUtf8(tag::kAttachContentId, cid));
         if (!location.empty())
-            p.set(PropertyValue::StringUtf8(tag::kAttachContentLocation, location));
+            p.Set(PropertyValue::StringUtf8(tag::kAttachContentLocation, location));
         if (const char* base = g_mime_object_get_header(obj, "Content-Base"))
-            p.set(PropertyValue::StringUtf8(tag::kAttachContentBase, Unfold(base)));
+            p.Set(PropertyValue::StringUtf8(tag::kAttachContentBase, Unfold(base)));
         bool inRelated = parent && IsType(parent, "multipart", "related");
         auto aggregated = aggregateCids_.find(obj);
         if (aggregated != aggregateCids_.end()) {
             cid = aggregated->second;
-            p.set(PropertyValue::StringUtf8(tag::kAttachContentId, cid));
+            p.Set(PropertyValue::StringUtf8(tag::kAttachContentId, cid));
         }
         if ((aggregated != aggregateCids_.end() && IsInlineImageType(type)) ||
             (inRelated && (!cid.empty() || !location.empty()) && IsInlineImageType(type) &&
              ReferencedByHtml(cid, location))) {
-            p.set(PropertyValue::Int32(tag::kAttachFlags, tag::kAttachFlagRenderedInBody));
-            p.set(PropertyValue::Bool(tag::kAttachmentHidden, true));
+            p.Set(PropertyValue::Int32(tag::kAttachFlags, tag::kAttachFlagRenderedInBody));
+            p.Set(PropertyValue::Bool(tag::kAttachmentHidden, true));
         }
         for (const char* param : {"creation-date", "modification-date"}) {
             const char* v = g_mime_object_get_content_disposition_parameter(obj, param);
             if (auto t = v ? ParseMailDate(v) : std::nullopt) {
-                p.set(PropertyValue::Time(
+                p.Set(PropertyValue::Time(
                     param[0] == 'c' ? tag::kCreationTime : tag::kLastModificationTime,
                     UnixToFiletime(*t)));
             }
@@ -506,21 +506,21 @@ class Builder {
             Attachment& a = NewAttachment();
             auto& p = a.props;
             if (t.embedded) {
-                p.set(PropertyValue::Int32(tag::kAttachMethod, tag::kAttachEmbeddedMessage));
+                p.Set(PropertyValue::Int32(tag::kAttachMethod, tag::kAttachEmbeddedMessage));
                 a.embedded = MessageFromTnef(*t.embedded, UnixToFiletime(deliveryTime_));
-                const PropertyValue* subject = a.embedded->props.find(tag::kSubject);
-                p.set(
-                    PropertyValue::String(tag::kDisplayName, subject ? subject->asString() : u""));
+                const PropertyValue* subject = a.embedded->props.Find(tag::kSubject);
+                p.Set(
+                    PropertyValue::String(tag::kDisplayName, subject ? subject->AsString() : u""));
                 SetSize(a, t.data.size());
                 continue;
             }
-            p.set(PropertyValue::Int32(tag::kAttachMethod, tag::kAttachByValue));
+            p.Set(PropertyValue::Int32(tag::kAttachMethod, tag::kAttachByValue));
             std::string type =
                 t.mimeType.empty() ? "application/octet-stream" : fs::LowerAscii(t.mimeType);
-            p.set(PropertyValue::StringUtf8(tag::kAttachMimeTag, type));
+            p.Set(PropertyValue::StringUtf8(tag::kAttachMimeTag, type));
             SetFileName(a, t.name, t.embeddedObject ? "message/rfc822" : type);
             if (!t.contentId.empty())
-                p.set(PropertyValue::StringUtf8(tag::kAttachContentId, t.contentId));
+                p.Set(PropertyValue::StringUtf8(tag::kAttachContentId, t.contentId));
             SetData(a, std::move(t.data));
         }
         tnef_ = std::move(content);
@@ -557,20 +557,20 @@ class Builder {
 
     void SetEmbeddedProps(Attachment& a, std::shared_ptr<MessageContent> content) {
         auto& p = a.props;
-        p.set(PropertyValue::Int32(tag::kAttachMethod, tag::kAttachEmbeddedMessage));
-        p.set(PropertyValue::StringUtf8(tag::kAttachMimeTag, "message/rfc822"));
-        const PropertyValue* subject = content->props.find(tag::kSubject);
-        p.set(PropertyValue::String(tag::kDisplayName, subject ? subject->asString() : u""));
-        const PropertyValue* size = content->props.find(tag::kMessageSize);
-        SetSize(a, size ? uint64_t(size->asInt32()) : 0);
+        p.Set(PropertyValue::Int32(tag::kAttachMethod, tag::kAttachEmbeddedMessage));
+        p.Set(PropertyValue::StringUtf8(tag::kAttachMimeTag, "message/rfc822"));
+        const PropertyValue* subject = content->props.Find(tag::kSubject);
+        p.Set(PropertyValue::String(tag::kDisplayName, subject ? subject->AsString() : u""));
+        const PropertyValue* size = content->props.Find(tag::kMessageSize);
+        SetSize(a, size ? uint64_t(size->AsInt32()) : 0);
         a.embedded = std::move(content);
     }
 
     void AddEmbeddedMessage(GMimeMessage* inner, const std::string& path) {
         if (!inner || depth_ + 1 > kMaxEmbeddedDepth) {
             Attachment& a = NewAttachment();
-            a.props.set(PropertyValue::Int32(tag::kAttachMethod, tag::kAttachByValue));
-            a.props.set(PropertyValue::StringUtf8(tag::kAttachMimeTag, "message/rfc822"));
+            a.props.Set(PropertyValue::Int32(tag::kAttachMethod, tag::kAttachByValue));
+            a.props.Set(PropertyValue::StringUtf8(tag::kAttachMimeTag, "message/rfc822"));
             SetFileName(a, "", "message/rfc822");
             SetData(a,
                     inner ? SerializeObject(GMIME_OBJECT(inner), false) : std::vector<uint8_t>{});
@@ -600,13 +600,13 @@ class Builder {
         if (const char* unsent = Header("X-Unsent"); unsent && Unfold(unsent) == "1")
             flags |= tag::kMfUnsent;
         if (hasAttach) flags |= tag::kMfHasAttach;
-        p.set(PropertyValue::Int32(tag::kMessageFlags, flags));
-        p.set(PropertyValue::Bool(tag::kHasAttach, hasAttach));
+        p.Set(PropertyValue::Int32(tag::kMessageFlags, flags));
+        p.Set(PropertyValue::Bool(tag::kHasAttach, hasAttach));
 
         bool anyVisible =
             std::any_of(out_.attachments.begin(), out_.attachments.end(), [](const Attachment& a) {
-                const PropertyValue* h = a.props.find(tag::kAttachmentHidden);
-                return !h || !h->asBool();
+                const PropertyValue* h = a.props.Find(tag::kAttachmentHidden);
+                return !h || !h->AsBool();
             });
         if (hasAttach && !anyVisible) {
             NamedValue nv;
@@ -619,18 +619,18 @@ class Builder {
         int32_t icon = (flags & tag::kMfRead) ? 0x100 : 0x101;
         if (emlxFlags) {
             if (*emlxFlags & emlx_flag::kAnswered) {
-                p.set(PropertyValue::Int32(tag::kLastVerbExecuted, 102));
+                p.Set(PropertyValue::Int32(tag::kLastVerbExecuted, 102));
                 icon = 0x105;
             } else if (*emlxFlags & emlx_flag::kForwarded) {
-                p.set(PropertyValue::Int32(tag::kLastVerbExecuted, 104));
+                p.Set(PropertyValue::Int32(tag::kLastVerbExecuted, 104));
                 icon = 0x106;
             }
             if (*emlxFlags & (emlx_flag::kAnswered | emlx_flag::kForwarded))
-                p.set(PropertyValue::Time(tag::kLastVerbExecutionTime,
+                p.Set(PropertyValue::Time(tag::kLastVerbExecutionTime,
                                           UnixToFiletime(deliveryTime_)));
             if (*emlxFlags & emlx_flag::kFlagged) {
-                p.set(PropertyValue::Int32(tag::kFlagStatus, 2));
-                p.set(PropertyValue::Int32(tag::kFollowupIcon, 6));
+                p.Set(PropertyValue::Int32(tag::kFlagStatus, 2));
+                p.Set(PropertyValue::Int32(tag::kFollowupIcon, 6));
                 NamedValue nv;
                 nv.name.guid = tag::kPsetidCommon;
                 nv.name.name = tag::kLidFlagRequest;
@@ -638,10 +638,10 @@ class Builder {
                 p.named.push_back(std::move(nv));
             }
         }
-        p.set(PropertyValue::Int32(tag::kIconIndex, icon));
+        p.Set(PropertyValue::Int32(tag::kIconIndex, icon));
 
         uint64_t size = top_ ? top_->messageSize : ContentSize(out_);
-        p.set(
+        p.Set(
             PropertyValue::Int32(tag::kMessageSize, int32_t(std::min<uint64_t>(size, INT32_MAX))));
     }
 

@@ -11,8 +11,8 @@ namespace {
 // The bytes a message's content holds in memory (streamed values count nothing).
 uint64_t HeldBytes(const pst::messaging::PropertySet& props) {
     uint64_t n = 0;
-    for (const auto& v : props.values) n += v.bytes().size();
-    for (const auto& v : props.named) n += v.value.bytes().size();
+    for (const auto& v : props.values) n += v.Bytes().size();
+    for (const auto& v : props.named) n += v.value.Bytes().size();
     return n;
 }
 

@@ -14,7 +14,7 @@ using VerifyReport = messaging::StoreReport;
 // nodes, templates, store entries, folders, counts, rows matching their objects). Each
 // fault is one line that starts with where it is ("ndb: ...", "node 0x...", "folder 0x...",
 // "message 0x..."). A file that does not open is reported, not thrown.
-inline VerifyReport verify(const std::filesystem::path& path) {
+inline VerifyReport Verify(const std::filesystem::path& path) {
     return messaging::VerifyStoreFile(path);
 }
 

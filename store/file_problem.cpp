@@ -62,13 +62,13 @@ FileProblem ProblemOf(const std::exception& e, FileStep step) {
     if (auto* file = dynamic_cast<const fs::FileError*>(&e))
         return FromFileKind(file->GetKind(), step);
     if (auto* ndb = dynamic_cast<const pst::ndb::NdbError*>(&e)) {
-        switch (ndb->cause()) {
+        switch (ndb->GetCause()) {
             case Cause::File:
-                return FromFileKind(ndb->fileKind(), step);
+                return FromFileKind(ndb->FileKind(), step);
             case Cause::InUse:
                 return FileProblem::kLocked;
             case Cause::ReadOnly:
-                return step == FileStep::kCreating && ndb->fileKind() == Kind::ReadOnly
+                return step == FileStep::kCreating && ndb->FileKind() == Kind::ReadOnly
                            ? FileProblem::kReadOnlyDrive
                            : FileProblem::kReadOnlyFile;
             case Cause::NotPst:

@@ -59,7 +59,7 @@ class PstFolders : public Folders {
 public:
     PstFolders(std::shared_ptr<Context> ctx, Nid nid) : ctx_(std::move(ctx)), nid_(nid) {}
     int Count() override {
-        return Guarded(*ctx_, [&] { return int(ctx_->Store().subfolderNids(nid_).size()); });
+        return Guarded(*ctx_, [&] { return int(ctx_->Store().SubfolderNids(nid_).size()); });
     }
     std::shared_ptr<Folder> Item(int index) override;
     std::shared_ptr<Folder> Add(const std::string& name, int kind) override;
@@ -73,11 +73,11 @@ class PstMessageObject : public MapiObject {
 public:
     explicit PstMessageObject(pst::messaging::MessageContent& content) : content_(content) {}
     void SetProperty(uint32_t tag, int32_t value) override {
-        content_.props.set(pst::PropertyValue::Int32(tag, value));
+        content_.props.Set(pst::PropertyValue::Int32(tag, value));
     }
     int32_t GetInt32(uint32_t tag, int32_t fallback) override {
-        const pst::PropertyValue* v = content_.props.find(tag);
-        return v ? v->asInt32() : fallback;
+        const pst::PropertyValue* v = content_.props.Find(tag);
+        return v ? v->AsInt32() : fallback;
     }
 
 private:
@@ -102,7 +102,7 @@ public:
     MapiObject& MAPIOBJECT() override { return object_; }
     void Save() override {
         if (saved_) return;
-        Guarded(*ctx_, [&] { ctx_->Store().addMessage(folder_, content_); });
+        Guarded(*ctx_, [&] { ctx_->Store().AddMessage(folder_, content_); });
         saved_ = true;
         // Stored content is freed by the thread that read it, whose memory it is.
         if (ctx_->readAhead) ctx_->readAhead->recycle(std::move(content_));
@@ -132,7 +132,7 @@ public:
     PstFolder(std::shared_ptr<Context> ctx, Nid nid)
         : ctx_(ctx), nid_(nid), folders_(ctx, nid), items_(ctx, nid) {}
     std::string Name() override {
-        return Guarded(*ctx_, [&] { return ctx_->Store().folderInfo(nid_).name; });
+        return Guarded(*ctx_, [&] { return ctx_->Store().GetFolderInfo(nid_).name; });
     }
     Folders& SubFolders() override { return folders_; }
     Items& MailItems() override { return items_; }
@@ -147,7 +147,7 @@ private:
 
 std::shared_ptr<Folder> PstFolders::Item(int index) {
     return Guarded(*ctx_, [&]() -> std::shared_ptr<Folder> {
-        auto children = ctx_->Store().subfolderNids(nid_);
+        auto children = ctx_->Store().SubfolderNids(nid_);
         if (index < 1 || size_t(index) > children.size())
             throw ComError(kErrNotFound, "No folder at position " + std::to_string(index) + ".");
         return std::make_shared<PstFolder>(ctx_, children[size_t(index - 1)]);
@@ -156,7 +156,7 @@ std::shared_ptr<Folder> PstFolders::Item(int index) {
 
 std::shared_ptr<Folder> PstFolders::Add(const std::string& name, int) {
     return Guarded(*ctx_, [&]() -> std::shared_ptr<Folder> {
-        Nid nid = ctx_->Store().createFolder(nid_, NameFromPath(name), "IPF.Note");
+        Nid nid = ctx_->Store().CreateFolder(nid_, NameFromPath(name), "IPF.Note");
         return std::make_shared<PstFolder>(ctx_, nid);
     });
 }
@@ -165,23 +165,23 @@ class PstStore : public Store {
 public:
     explicit PstStore(std::shared_ptr<Context> ctx) : ctx_(std::move(ctx)) {}
     EntryId EntryID() override {
-        return Guarded(*ctx_, [&] { return ctx_->Store().entryId(ctx_->Store().ipmSubtree()); });
+        return Guarded(*ctx_, [&] { return ctx_->Store().EntryId(ctx_->Store().IpmSubtree()); });
     }
     void ValidateIPMTree() override {
-        Guarded(*ctx_, [&] { ctx_->Store().validateIpmTree(); });
+        Guarded(*ctx_, [&] { ctx_->Store().ValidateIpmTree(); });
     }
     std::shared_ptr<Folder> GetDefaultFolder(int kind) override {
         return Guarded(*ctx_, [&]() -> std::shared_ptr<Folder> {
             DefaultFolder which = kind == kFolderSentMail ? DefaultFolder::kSentItems
                                   : kind == kFolderInbox  ? DefaultFolder::kInbox
                                                           : throw ComError(kErrNotFound, "Unknown default folder kind.");
-            auto nid = ctx_->Store().defaultFolder(which);
+            auto nid = ctx_->Store().GetDefaultFolder(which);
             if (!nid) throw ComError(kErrNotFound, "The store has no such default folder.");
             return std::make_shared<PstFolder>(ctx_, *nid);
         });
     }
     std::shared_ptr<Folder> IPMRootFolder() override {
-        return Guarded(*ctx_, [&] { return std::make_shared<PstFolder>(ctx_, ctx_->Store().ipmSubtree()); });
+        return Guarded(*ctx_, [&] { return std::make_shared<PstFolder>(ctx_, ctx_->Store().IpmSubtree()); });
     }
 
 private:
@@ -235,14 +235,14 @@ public:
             while (pieces.size() > 1 && pieces.back().empty()) pieces.pop_back();
             // The store answers to the name given at log-on and to its own, which differ when an
             // existing file was opened.
-            if (pieces.empty() || (pieces[0] != ctx_->logonName && pieces[0] != s.displayName()))
+            if (pieces.empty() || (pieces[0] != ctx_->logonName && pieces[0] != s.DisplayName()))
                 throw ComError(kErrNotFound, "Folder \"" + (pieces.empty() ? "" : pieces[0]) +
                                                  "\" does not exist");
-            Nid nid = s.ipmSubtree();
+            Nid nid = s.IpmSubtree();
             for (size_t i = 1; i < pieces.size(); ++i) {
                 // The store's name index (letter case ignored), not a scan of the children
                 // reading each one's properties: this runs for every message.
-                std::optional<Nid> next = s.findSubfolder(nid, NameFromPath(pieces[i]));
+                std::optional<Nid> next = s.FindSubfolder(nid, NameFromPath(pieces[i]));
                 if (!next) throw ComError(kErrNotFound, "Folder \"" + pieces[i] + "\" does not exist");
                 nid = *next;
             }
@@ -260,7 +260,7 @@ public:
         if (!ctx_->store) return;
         std::unique_ptr<MessageStore> closing = std::move(ctx_->store);
         store_.reset();
-        Guarded(*ctx_, [&] { closing->close(); });
+        Guarded(*ctx_, [&] { closing->Close(); });
     }
 
 private:

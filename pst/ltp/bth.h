@@ -21,28 +21,28 @@ public:
     // The tree whose header is the item `header` of `heap` (which must outlive it).
     BTree(Heap& heap, Hid header);
 
-    Hid header() const { return header_; }
-    uint8_t keySize() const { return cbKey_; }
-    uint8_t dataSize() const { return cbEnt_; }
-    uint8_t indexLevels() const { return levels_; }
+    Hid Header() const { return header_; }
+    uint8_t KeySize() const { return cbKey_; }
+    uint8_t DataSize() const { return cbEnt_; }
+    uint8_t IndexLevels() const { return levels_; }
     bool empty() const { return root_ == 0; }
 
-    std::optional<std::vector<uint8_t>> find(std::span<const uint8_t> key) const;
+    std::optional<std::vector<uint8_t>> Find(std::span<const uint8_t> key) const;
     // The same without a copy: the data stays valid until the heap next changes.
-    std::optional<std::span<const uint8_t>> findView(std::span<const uint8_t> key) const;
+    std::optional<std::span<const uint8_t>> FindView(std::span<const uint8_t> key) const;
     // Inserts a record, or replaces the data of the record with this key.
-    void put(std::span<const uint8_t> key, std::span<const uint8_t> data);
+    void Put(std::span<const uint8_t> key, std::span<const uint8_t> data);
     // Removes a record; false when there was none.
-    bool erase(std::span<const uint8_t> key);
+    bool Erase(std::span<const uint8_t> key);
     // Visits all records in ascending key order.
-    void forEach(const std::function<void(std::span<const uint8_t> key,
+    void ForEach(const std::function<void(std::span<const uint8_t> key,
                                           std::span<const uint8_t> data)>& visit) const;
-    size_t count() const;
+    size_t Count() const;
 
     // Integer keys and data as little-endian byte strings of the tree's sizes.
-    std::optional<uint64_t> findUint(uint64_t key) const;
-    void putUint(uint64_t key, uint64_t data);
-    bool eraseUint(uint64_t key);
+    std::optional<uint64_t> FindUint(uint64_t key) const;
+    void PutUint(uint64_t key, uint64_t data);
+    bool EraseUint(uint64_t key);
 
 private:
     struct Split {
@@ -56,20 +56,20 @@ private:
         std::vector<uint8_t> firstKey;
     };
 
-    int compare(const uint8_t* a, std::span<const uint8_t> b) const;
-    size_t recordSize(int level) const { return cbKey_ + (level == 0 ? cbEnt_ : 4); }
-    size_t maxRecords(int level) const { return kMaxHeapItem / recordSize(level); }
+    int Compare(const uint8_t* a, std::span<const uint8_t> b) const;
+    size_t RecordSize(int level) const { return cbKey_ + (level == 0 ? cbEnt_ : 4); }
+    size_t MaxRecords(int level) const { return kMaxHeapItem / RecordSize(level); }
     // Index of the child to descend into: the last record whose key is <= key (0 if none).
-    size_t childFor(const std::vector<uint8_t>& item, std::span<const uint8_t> key,
+    size_t ChildFor(const std::vector<uint8_t>& item, std::span<const uint8_t> key,
                     size_t recordSize) const;
-    Hid insertAt(Hid node, int level, std::span<const uint8_t> key, std::span<const uint8_t> data,
+    Hid InsertAt(Hid node, int level, std::span<const uint8_t> key, std::span<const uint8_t> data,
                  std::optional<Split>& split);
-    Erased eraseAt(Hid node, int level, std::span<const uint8_t> key);
-    void visit(
+    Erased EraseAt(Hid node, int level, std::span<const uint8_t> key);
+    void Visit(
         Hid node, int level,
         const std::function<void(std::span<const uint8_t>, std::span<const uint8_t>)>& f) const;
-    void storeHeader();
-    void checkKey(std::span<const uint8_t> key) const;
+    void StoreHeader();
+    void CheckKey(std::span<const uint8_t> key) const;
 
     Heap* heap_;
     Hid header_;
@@ -77,8 +77,8 @@ private:
     uint8_t cbEnt_ = 0;
     uint8_t levels_ = 0;
     Hid root_ = 0;
-    // Working copies of the items on the path a put() rewrites, one per level, kept so that
-    // their memory is reused from one put() to the next.
+    // Working copies of the items on the path a Put() rewrites, one per level, kept so that
+    // their memory is reused from one Put() to the next.
     std::vector<std::vector<uint8_t>> path_;
 };
 

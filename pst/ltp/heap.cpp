@@ -40,7 +40,7 @@ Heap::Heap(uint8_t clientSig) : clientSig_(clientSig) {
 
 Heap::Heap(const ndb::NodeDatabase& db, ndb::Bid data) : db_(&db), stream_(data) {
     if (data == 0) throw std::runtime_error("heap: node has no data stream");
-    auto leaves = db.dataBlocks(data);
+    auto leaves = db.DataBlocks(data);
     if (leaves.empty())
         throw std::runtime_error("heap: data stream " + Hex(data) + " has no blocks");
     if (leaves.size() > kMaxHeapBlocks) throw std::runtime_error("heap: more than 65536 blocks");
@@ -49,13 +49,13 @@ Heap::Heap(const ndb::NodeDatabase& db, ndb::Bid data) : db_(&db), stream_(data)
         blocks_[i].bid = leaves[i];
         blocks_[i].padded = i + 1 < leaves.size();
     }
-    auto raw = db.readBlock(leaves[0]);
+    auto raw = db.ReadBlock(leaves[0]);
     if (raw.size() < 12 || raw[2] != kHnSig) {
         throw std::runtime_error("heap: block " + Hex(leaves[0]) + " is not a heap (bSig)");
     }
     clientSig_ = raw[3];
     userRoot_ = Get32(raw, 4);
-    parse(0, blocks_[0], raw);
+    Parse(0, blocks_[0], raw);
 }
 
 size_t Heap::HeaderSize(size_t blockIndex) {
@@ -69,7 +69,7 @@ size_t Heap::BlockSize(size_t blockIndex, const Block& b, size_t extraItems, siz
     return end + 4 + 2 * (b.items.size() + extraItems + 1);
 }
 
-void Heap::parse(size_t blockIndex, Block& b, const std::vector<uint8_t>& raw) const {
+void Heap::Parse(size_t blockIndex, Block& b, const std::vector<uint8_t>& raw) const {
     std::span<const uint8_t> s(raw);
     const std::string where = "heap block " + std::to_string(blockIndex);
     size_t ibHnpm = Get16(s, 0);
@@ -104,17 +104,17 @@ void Heap::parse(size_t blockIndex, Block& b, const std::vector<uint8_t>& raw) c
     b.loaded = true;
 }
 
-Heap::Block& Heap::load(size_t blockIndex) const {
+Heap::Block& Heap::Load(size_t blockIndex) const {
     if (blockIndex >= blocks_.size()) {
         throw std::runtime_error("heap: block " + std::to_string(blockIndex) + " does not exist (" +
                                  std::to_string(blocks_.size()) + " blocks)");
     }
     Block& b = blocks_[blockIndex];
-    if (!b.loaded) parse(blockIndex, b, db_->readBlock(b.bid));
+    if (!b.loaded) Parse(blockIndex, b, db_->ReadBlock(b.bid));
     return b;
 }
 
-void Heap::serialize(size_t blockIndex, const Block& b, std::vector<uint8_t>& out) const {
+void Heap::Serialize(size_t blockIndex, const Block& b, std::vector<uint8_t>& out) const {
     out.assign(HeaderSize(blockIndex), 0);
     size_t cFree = 0;
     for (const auto& item : b.items) {
@@ -142,10 +142,10 @@ void Heap::serialize(size_t blockIndex, const Block& b, std::vector<uint8_t>& ou
     }
 }
 
-const std::vector<uint8_t>& Heap::item(Hid hid) const {
+const std::vector<uint8_t>& Heap::Item(Hid hid) const {
     if (hid == 0 || (hid & 0x1F) != 0)
         throw std::runtime_error("heap: " + HidText(hid) + " is not an HID");
-    const Block& b = load(HidBlockOf(hid));
+    const Block& b = Load(HidBlockOf(hid));
     size_t index = HidIndexOf(hid);
     if (index == 0 || index > b.items.size() || b.items[index - 1].empty()) {
         throw std::runtime_error("heap: " + HidText(hid) + " names no allocated item");
@@ -153,21 +153,21 @@ const std::vector<uint8_t>& Heap::item(Hid hid) const {
     return b.items[index - 1];
 }
 
-std::vector<uint8_t> Heap::read(Hid hid) const {
-    return item(hid);
+std::vector<uint8_t> Heap::Read(Hid hid) const {
+    return Item(hid);
 }
-size_t Heap::itemSize(Hid hid) const {
-    return item(hid).size();
+size_t Heap::ItemSize(Hid hid) const {
+    return Item(hid).size();
 }
 
-void Heap::setUserRoot(Hid hid) {
+void Heap::SetUserRoot(Hid hid) {
     if (hid == userRoot_) return;
     userRoot_ = hid;
-    load(0).dirty = true;
+    Load(0).dirty = true;
 }
 
-bool Heap::fits(size_t blockIndex, size_t bytes) const {
-    const Block& b = load(blockIndex);
+bool Heap::Fits(size_t blockIndex, size_t bytes) const {
+    const Block& b = Load(blockIndex);
     bool freeSlot = false;
     for (const auto& it : b.items) {
         if (it.empty()) {
@@ -179,8 +179,8 @@ bool Heap::fits(size_t blockIndex, size_t bytes) const {
     return BlockSize(blockIndex, b, freeSlot ? 0 : 1, bytes) <= ndb::kMaxBlockData;
 }
 
-Hid Heap::place(size_t blockIndex, std::span<const uint8_t> bytes) {
-    Block& b = load(blockIndex);
+Hid Heap::Place(size_t blockIndex, std::span<const uint8_t> bytes) {
+    Block& b = Load(blockIndex);
     size_t slot = b.items.size();
     for (size_t i = 0; i < b.items.size(); ++i) {
         if (b.items[i].empty()) {
@@ -195,7 +195,7 @@ Hid Heap::place(size_t blockIndex, std::span<const uint8_t> bytes) {
     return MakeHid(uint32_t(blockIndex), uint32_t(slot + 1));
 }
 
-Hid Heap::allocate(std::span<const uint8_t> bytes) {
+Hid Heap::Allocate(std::span<const uint8_t> bytes) {
     if (bytes.empty()) throw std::invalid_argument("heap: cannot allocate an empty item");
     if (bytes.size() > kMaxHeapItem) {
         throw std::invalid_argument("heap: item of " + std::to_string(bytes.size()) +
@@ -203,23 +203,23 @@ Hid Heap::allocate(std::span<const uint8_t> bytes) {
     }
     // Only the last block is tried: finding room elsewhere would mean reading the whole heap.
     size_t last = blocks_.size() - 1;
-    if (fits(last, bytes.size())) return place(last, bytes);
+    if (Fits(last, bytes.size())) return Place(last, bytes);
     if (blocks_.size() >= kMaxHeapBlocks) throw std::runtime_error("heap: full (65536 blocks)");
     Block nb;
     nb.loaded = true;
     if (IsBitmapBlock(blocks_.size())) nb.fillMap.assign(64, 0);
     blocks_.push_back(std::move(nb));
-    return place(blocks_.size() - 1, bytes);
+    return Place(blocks_.size() - 1, bytes);
 }
 
-Hid Heap::replace(Hid hid, std::span<const uint8_t> bytes) {
+Hid Heap::Replace(Hid hid, std::span<const uint8_t> bytes) {
     if (bytes.empty()) throw std::invalid_argument("heap: cannot store an empty item");
     if (bytes.size() > kMaxHeapItem) {
         throw std::invalid_argument("heap: item of " + std::to_string(bytes.size()) +
                                     " bytes exceeds the 3580-byte limit");
     }
-    size_t old = item(hid).size();
-    Block& b = load(HidBlockOf(hid));
+    size_t old = Item(hid).size();
+    Block& b = Load(HidBlockOf(hid));
     if (bytes.size() <= old ||
         BlockSize(HidBlockOf(hid), b, 0, bytes.size() - old) <= ndb::kMaxBlockData) {
         auto& it = b.items[HidIndexOf(hid) - 1];
@@ -230,28 +230,28 @@ Hid Heap::replace(Hid hid, std::span<const uint8_t> bytes) {
         b.dirty = true;
         return hid;
     }
-    free(hid);
-    return allocate(bytes);
+    Free(hid);
+    return Allocate(bytes);
 }
 
-void Heap::free(Hid hid) {
-    size_t size = item(hid).size();
-    Block& b = load(HidBlockOf(hid));
+void Heap::Free(Hid hid) {
+    size_t size = Item(hid).size();
+    Block& b = Load(HidBlockOf(hid));
     b.items[HidIndexOf(hid) - 1].clear();
     b.used -= size;
     while (!b.items.empty() && b.items.back().empty()) b.items.pop_back();
     b.dirty = true;
 }
 
-size_t Heap::itemCount() const {
+size_t Heap::ItemCount() const {
     size_t n = 0;
     for (size_t i = 0; i < blocks_.size(); ++i) {
-        for (const auto& it : load(i).items) n += it.empty() ? 0 : 1;
+        for (const auto& it : Load(i).items) n += it.empty() ? 0 : 1;
     }
     return n;
 }
 
-bool Heap::modified() const {
+bool Heap::Modified() const {
     for (const auto& b : blocks_) {
         if (b.dirty) return true;
     }
@@ -267,11 +267,11 @@ uint8_t Heap::FillLevel(size_t freeBytes) {
     return 15;
 }
 
-void Heap::setFillLevel(size_t blockIndex) {
+void Heap::SetFillLevel(size_t blockIndex) {
     const Block& b = blocks_[blockIndex];
     uint8_t level = FillLevel(ndb::kMaxBlockData - BlockSize(blockIndex, b, 0, 0));
     size_t holder = FillHolder(blockIndex);
-    Block& h = load(holder);
+    Block& h = Load(holder);
     size_t nibble = blockIndex - holder;
     uint8_t& byte = h.fillMap[nibble / 2];
     uint8_t updated =
@@ -282,17 +282,17 @@ void Heap::setFillLevel(size_t blockIndex) {
     }
 }
 
-ndb::Bid Heap::write(ndb::NodeDatabase& db) {
+ndb::Bid Heap::Write(ndb::NodeDatabase& db) {
     // A block that stopped being the last one is stored again, padded.
     for (size_t i = 0; i + 1 < blocks_.size(); ++i) {
-        if (!blocks_[i].padded) load(i).dirty = true;
+        if (!blocks_[i].padded) Load(i).dirty = true;
     }
-    if (!modified() && stream_ != 0) return stream_;
+    if (!Modified() && stream_ != 0) return stream_;
     // Fill levels first: recording them may dirty a holder block, whose own level is then
     // recorded in the second pass (holders record their own level, so two passes suffice).
     for (int pass = 0; pass < 2; ++pass) {
         for (size_t i = 0; i < blocks_.size(); ++i) {
-            if (blocks_[i].dirty) setFillLevel(i);
+            if (blocks_[i].dirty) SetFillLevel(i);
         }
     }
     std::vector<ndb::Bid> leaves(blocks_.size());
@@ -301,10 +301,10 @@ ndb::Bid Heap::write(ndb::NodeDatabase& db) {
         if (b.dirty || b.bid == 0) {
             std::vector<uint8_t>& raw = image_;
             raw.reserve(ndb::kMaxBlockData);
-            serialize(i, b, raw);
+            Serialize(i, b, raw);
             b.padded = i + 1 < blocks_.size();
             if (b.padded) raw.resize(ndb::kMaxBlockData, 0);
-            b.bid = db.writeBlock(raw);
+            b.bid = db.WriteBlock(raw);
             b.dirty = false;
         }
         leaves[i] = b.bid;
@@ -317,7 +317,7 @@ ndb::Bid Heap::write(ndb::NodeDatabase& db) {
         }
     }
     db_ = &db;
-    stream_ = db.writeDataTree(leaves);
+    stream_ = db.WriteDataTree(leaves);
     return stream_;
 }
 

@@ -38,7 +38,7 @@ enum ClientSig : uint8_t {
 };
 
 // A heap-on-node held in memory block by block. Blocks are read from the node's data stream
-// only when touched, and write() gives new data blocks only to blocks that changed, so work per
+// only when touched, and Write() gives new data blocks only to blocks that changed, so work per
 // change does not grow with the heap. As in Outlook's files, every block but the last is
 // stored padded to a full 8176 bytes.
 class Heap {
@@ -48,30 +48,30 @@ public:
     // The heap stored in the data stream `data` (a block or a data tree).
     Heap(const ndb::NodeDatabase& db, ndb::Bid data);
 
-    uint8_t clientSig() const { return clientSig_; }
-    Hid userRoot() const { return userRoot_; }
-    void setUserRoot(Hid hid);
+    uint8_t ClientSig() const { return clientSig_; }
+    Hid UserRoot() const { return userRoot_; }
+    void SetUserRoot(Hid hid);
 
     // A new item holding `bytes` (1..kMaxHeapItem bytes).
-    Hid allocate(std::span<const uint8_t> bytes);
+    Hid Allocate(std::span<const uint8_t> bytes);
     // The bytes of an item; throws for an HID that does not name a live item.
-    std::vector<uint8_t> read(Hid hid) const;
+    std::vector<uint8_t> Read(Hid hid) const;
     // The same without a copy; valid until the heap next changes.
-    std::span<const uint8_t> view(Hid hid) const { return item(hid); }
-    size_t itemSize(Hid hid) const;
+    std::span<const uint8_t> View(Hid hid) const { return Item(hid); }
+    size_t ItemSize(Hid hid) const;
     // Replaces an item's bytes. The item keeps its HID when its block has room, otherwise it
     // moves and the new HID is returned: callers must store the result.
-    Hid replace(Hid hid, std::span<const uint8_t> bytes);
-    void free(Hid hid);
+    Hid Replace(Hid hid, std::span<const uint8_t> bytes);
+    void Free(Hid hid);
 
-    size_t blockCount() const { return blocks_.size(); }
+    size_t BlockCount() const { return blocks_.size(); }
     // Live items over all blocks (reads every block).
-    size_t itemCount() const;
-    bool modified() const;
+    size_t ItemCount() const;
+    bool Modified() const;
 
     // Writes changed blocks and returns the data stream (a block, or a data tree over the
     // blocks). Unchanged blocks keep their BIDs. The heap stays usable afterwards.
-    ndb::Bid write(ndb::NodeDatabase& db);
+    ndb::Bid Write(ndb::NodeDatabase& db);
 
 private:
     struct Block {
@@ -87,24 +87,24 @@ private:
     static size_t HeaderSize(size_t blockIndex);
     static size_t BlockSize(size_t blockIndex, const Block& b, size_t extraItems,
                             size_t extraBytes);
-    Block& load(size_t blockIndex) const;
-    void parse(size_t blockIndex, Block& b, const std::vector<uint8_t>& raw) const;
+    Block& Load(size_t blockIndex) const;
+    void Parse(size_t blockIndex, Block& b, const std::vector<uint8_t>& raw) const;
     // The block's stored bytes, into `out` (replacing what it held).
-    void serialize(size_t blockIndex, const Block& b, std::vector<uint8_t>& out) const;
-    const std::vector<uint8_t>& item(Hid hid) const;
-    bool fits(size_t blockIndex, size_t bytes) const;
-    Hid place(size_t blockIndex, std::span<const uint8_t> bytes);
-    void setFillLevel(size_t blockIndex);
+    void Serialize(size_t blockIndex, const Block& b, std::vector<uint8_t>& out) const;
+    const std::vector<uint8_t>& Item(Hid hid) const;
+    bool Fits(size_t blockIndex, size_t bytes) const;
+    Hid Place(size_t blockIndex, std::span<const uint8_t> bytes);
+    void SetFillLevel(size_t blockIndex);
     static uint8_t FillLevel(size_t freeBytes);
 
     const ndb::NodeDatabase* db_ = nullptr;
     uint8_t clientSig_ = 0;
     Hid userRoot_ = 0;
     bool headerDirty_ = false;
-    ndb::Bid stream_ = 0;  // the stream write() produced or the heap was read from
+    ndb::Bid stream_ = 0;  // the stream Write() produced or the heap was read from
     mutable std::vector<Block> blocks_;
     std::vector<uint8_t> fillLevels_;  // one nibble per block, as last stored or computed
-    std::vector<uint8_t> image_;       // write()'s block image, reused from block to block
+    std::vector<uint8_t> image_;       // Write()'s block image, reused from block to block
 };
 
 }  // namespace pst::ltp

@@ -223,11 +223,11 @@ PropertyValue PropertyValue::Stream(uint32_t tag, uint64_t size, ByteProducer pr
     return v;
 }
 
-int32_t PropertyValue::asInt32() const { return int32_t(ReadLittleEndian(bytes_, 4)); }
-int64_t PropertyValue::asInt64() const { return int64_t(ReadLittleEndian(bytes_, 8)); }
-bool PropertyValue::asBool() const { return ReadLittleEndian(bytes_, 1) != 0; }
-uint64_t PropertyValue::asTime() const { return ReadLittleEndian(bytes_, 8); }
-std::u16string PropertyValue::asString() const {
+int32_t PropertyValue::AsInt32() const { return int32_t(ReadLittleEndian(bytes_, 4)); }
+int64_t PropertyValue::AsInt64() const { return int64_t(ReadLittleEndian(bytes_, 8)); }
+bool PropertyValue::AsBool() const { return ReadLittleEndian(bytes_, 1) != 0; }
+uint64_t PropertyValue::AsTime() const { return ReadLittleEndian(bytes_, 8); }
+std::u16string PropertyValue::AsString() const {
     std::u16string s(bytes_.size() / 2, u'\0');
     if constexpr (std::endian::native == std::endian::little) {
         if (!s.empty()) std::memcpy(s.data(), bytes_.data(), 2 * s.size());
@@ -236,7 +236,7 @@ std::u16string PropertyValue::asString() const {
     for (size_t i = 0; i < s.size(); ++i) s[i] = char16_t(bytes_[2 * i] | (bytes_[2 * i + 1] << 8));
     return s;
 }
-std::string PropertyValue::asUtf8() const { return Utf16ToUtf8(asString()); }
+std::string PropertyValue::AsUtf8() const { return Utf16ToUtf8(AsString()); }
 
 std::u16string Utf8ToUtf16(std::string_view in) {
     std::u16string out(in.size(), u'\0');

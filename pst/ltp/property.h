@@ -63,20 +63,20 @@ public:
     static PropertyValue MultiBinary(uint32_t tag, const std::vector<std::vector<uint8_t>>& values);
     static PropertyValue Stream(uint32_t tag, uint64_t size, ByteProducer producer);
 
-    uint32_t tag() const { return tag_; }
-    uint16_t id() const { return PropIdOf(tag_); }
-    uint16_t type() const { return PropTypeOf(tag_); }
-    bool isStream() const { return static_cast<bool>(producer_); }
-    uint64_t size() const { return isStream() ? streamSize_ : bytes_.size(); }
-    const std::vector<uint8_t>& bytes() const { return bytes_; }  // empty for a stream
-    const ByteProducer& producer() const { return producer_; }
+    uint32_t Tag() const { return tag_; }
+    uint16_t Id() const { return PropIdOf(tag_); }
+    uint16_t Type() const { return PropTypeOf(tag_); }
+    bool IsStream() const { return static_cast<bool>(producer_); }
+    uint64_t size() const { return IsStream() ? streamSize_ : bytes_.size(); }
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }  // empty for a stream
+    const ByteProducer& Producer() const { return producer_; }
 
-    int32_t asInt32() const;
-    int64_t asInt64() const;
-    bool asBool() const;
-    uint64_t asTime() const;
-    std::u16string asString() const;
-    std::string asUtf8() const;
+    int32_t AsInt32() const;
+    int64_t AsInt64() const;
+    bool AsBool() const;
+    uint64_t AsTime() const;
+    std::u16string AsString() const;
+    std::string AsUtf8() const;
 
 private:
     uint32_t tag_ = 0;

@@ -14,15 +14,15 @@ constexpr uint8_t kPcDataSize = 6;
 
 Hid NewPcRoot(Heap& heap) {
     Hid h = BTree::Create(heap, kPcKeySize, kPcDataSize);
-    heap.setUserRoot(h);
+    heap.SetUserRoot(h);
     return h;
 }
 
 Heap LoadPcHeap(const ndb::NodeDatabase& db, ndb::Bid data) {
     Heap heap(db, data);
-    if (heap.clientSig() != kClientSigPc) {
+    if (heap.ClientSig() != kClientSigPc) {
         throw std::runtime_error("PC: heap " + Hex(data) + " has client signature " +
-                                 Hex(heap.clientSig()) + ", not 0xBC");
+                                 Hex(heap.ClientSig()) + ", not 0xBC");
     }
     return heap;
 }
@@ -40,46 +40,46 @@ PropertyContext::PropertyContext(ndb::NodeDatabase& db, ndb::SubnodeMap& subnode
     : db_(db),
       heap_(LoadPcHeap(db, data)),
       values_(heap_, db, subnodes),
-      bth_(heap_, heap_.userRoot()) {
-    if (bth_.keySize() != kPcKeySize || bth_.dataSize() != kPcDataSize) {
-        throw std::runtime_error("PC: BTH " + Hex(heap_.userRoot()) + " has key/data sizes " +
-                                 std::to_string(bth_.keySize()) + "/" +
-                                 std::to_string(bth_.dataSize()) + ", not 2/6");
+      bth_(heap_, heap_.UserRoot()) {
+    if (bth_.KeySize() != kPcKeySize || bth_.DataSize() != kPcDataSize) {
+        throw std::runtime_error("PC: BTH " + Hex(heap_.UserRoot()) + " has key/data sizes " +
+                                 std::to_string(bth_.KeySize()) + "/" +
+                                 std::to_string(bth_.DataSize()) + ", not 2/6");
     }
 }
 
 ndb::Bid PropertyContext::Write(ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes,
                                 std::span<const PropertyValue> values) {
     PropertyContext pc(db, subnodes);
-    // Records first, so the BTH leaf follows its header as in Outlook's PCs; set() then fills
+    // Records first, so the BTH leaf follows its header as in Outlook's PCs; Set() then fills
     // each placeholder in place.
     const std::vector<uint8_t> placeholder(kPcDataSize, 0);
-    for (const auto& v : values) pc.bth_.put(Key(v.id()), placeholder);
-    for (const auto& v : values) pc.set(v);
-    return pc.write();
+    for (const auto& v : values) pc.bth_.Put(Key(v.Id()), placeholder);
+    for (const auto& v : values) pc.Set(v);
+    return pc.Write();
 }
 
-std::optional<PropertyContext::Record> PropertyContext::record(uint16_t id) const {
-    auto d = bth_.findView(Key(id));
+std::optional<PropertyContext::Record> PropertyContext::GetRecord(uint16_t id) const {
+    auto d = bth_.FindView(Key(id));
     if (!d) return std::nullopt;
     return Record{Get16(*d, 0), Get32(*d, 2)};
 }
 
-std::vector<uint32_t> PropertyContext::tags() const {
+std::vector<uint32_t> PropertyContext::Tags() const {
     std::vector<uint32_t> out;
-    bth_.forEach([&out](std::span<const uint8_t> k, std::span<const uint8_t> d) {
+    bth_.ForEach([&out](std::span<const uint8_t> k, std::span<const uint8_t> d) {
         out.push_back(MakeTag(Get16(k, 0), Get16(d, 0)));
     });
     return out;
 }
 
-std::optional<uint32_t> PropertyContext::tagOf(uint16_t id) const {
-    auto r = record(id);
+std::optional<uint32_t> PropertyContext::TagOf(uint16_t id) const {
+    auto r = GetRecord(id);
     if (!r) return std::nullopt;
     return MakeTag(id, r->type);
 }
 
-PropertyValue PropertyContext::decode(uint16_t id, const Record& r) const {
+PropertyValue PropertyContext::Decode(uint16_t id, const Record& r) const {
     uint32_t tag = MakeTag(id, r.type);
     switch (PcValueKind(r.type)) {
         case ValueKind::kInline: {
@@ -88,107 +88,107 @@ PropertyValue PropertyContext::decode(uint16_t id, const Record& r) const {
             return PropertyValue(tag, std::move(b));
         }
         case ValueKind::kFixedHid:
-            return PropertyValue(tag, heap_.read(r.value));
+            return PropertyValue(tag, heap_.Read(r.value));
         case ValueKind::kHnid:
-            return PropertyValue(tag, values_.load(r.value));
+            return PropertyValue(tag, values_.Load(r.value));
     }
     return {};
 }
 
-std::optional<PropertyValue> PropertyContext::get(uint16_t id) const {
-    auto r = record(id);
+std::optional<PropertyValue> PropertyContext::Get(uint16_t id) const {
+    auto r = GetRecord(id);
     if (!r) return std::nullopt;
-    return decode(id, *r);
+    return Decode(id, *r);
 }
 
-std::vector<PropertyValue> PropertyContext::getAll() const {
+std::vector<PropertyValue> PropertyContext::GetAll() const {
     std::vector<PropertyValue> out;
-    bth_.forEach([&](std::span<const uint8_t> k, std::span<const uint8_t> d) {
-        out.push_back(decode(Get16(k, 0), Record{Get16(d, 0), Get32(d, 2)}));
+    bth_.ForEach([&](std::span<const uint8_t> k, std::span<const uint8_t> d) {
+        out.push_back(Decode(Get16(k, 0), Record{Get16(d, 0), Get32(d, 2)}));
     });
     return out;
 }
 
-uint64_t PropertyContext::valueSize(uint16_t id) const {
-    auto r = record(id);
+uint64_t PropertyContext::ValueSize(uint16_t id) const {
+    auto r = GetRecord(id);
     if (!r) throw std::runtime_error("PC: no property with id " + Hex(id));
     switch (PcValueKind(r->type)) {
         case ValueKind::kInline:
             return InlineSize(r->type);
         case ValueKind::kFixedHid:
-            return heap_.itemSize(r->value);
+            return heap_.ItemSize(r->value);
         case ValueKind::kHnid:
             return values_.size(r->value);
     }
     return 0;
 }
 
-void PropertyContext::readChunks(uint16_t id,
+void PropertyContext::ReadChunks(uint16_t id,
                                  const std::function<void(std::span<const uint8_t>)>& sink) const {
-    auto r = record(id);
+    auto r = GetRecord(id);
     if (!r) throw std::runtime_error("PC: no property with id " + Hex(id));
     if (PcValueKind(r->type) == ValueKind::kHnid) {
-        values_.readChunks(r->value, sink);
+        values_.ReadChunks(r->value, sink);
     } else {
-        auto v = decode(id, *r);
-        sink(v.bytes());
+        auto v = Decode(id, *r);
+        sink(v.Bytes());
     }
 }
 
-void PropertyContext::releaseValue(const Record& r) {
+void PropertyContext::ReleaseValue(const Record& r) {
     switch (PcValueKind(r.type)) {
         case ValueKind::kInline:
             break;
         case ValueKind::kFixedHid:
-            heap_.free(r.value);
+            heap_.Free(r.value);
             break;
         case ValueKind::kHnid:
-            values_.release(r.value);
+            values_.Release(r.value);
             break;
     }
 }
 
-void PropertyContext::set(const PropertyValue& value) {
-    const uint16_t type = value.type();
+void PropertyContext::Set(const PropertyValue& value) {
+    const uint16_t type = value.Type();
     uint32_t stored = 0;
     // The new value is stored before the old one is released, so a failure leaves the PC as
     // it was.
     switch (PcValueKind(type)) {
         case ValueKind::kInline: {
-            if (value.isStream()) throw std::invalid_argument("PC: stream for an inline type");
-            CheckValueBytes(value.tag(), value.bytes());
-            const auto& b = value.bytes();
+            if (value.IsStream()) throw std::invalid_argument("PC: stream for an inline type");
+            CheckValueBytes(value.Tag(), value.Bytes());
+            const auto& b = value.Bytes();
             stored = uint32_t(GetLe(b, 0, b.size()));
             if (type == kPtypBoolean) stored = stored != 0 ? 1 : 0;
             break;
         }
         case ValueKind::kFixedHid: {
-            if (value.isStream()) throw std::invalid_argument("PC: stream for a fixed-size type");
-            CheckValueBytes(value.tag(), value.bytes());
-            stored = heap_.allocate(value.bytes());
+            if (value.IsStream()) throw std::invalid_argument("PC: stream for a fixed-size type");
+            CheckValueBytes(value.Tag(), value.Bytes());
+            stored = heap_.Allocate(value.Bytes());
             break;
         }
         case ValueKind::kHnid:
-            stored = values_.store(value);
+            stored = values_.Store(value);
             break;
     }
-    if (auto old = record(value.id())) releaseValue(*old);
+    if (auto old = GetRecord(value.Id())) ReleaseValue(*old);
     std::array<uint8_t, kPcDataSize> data{};
     Put16(data, 0, type);
     Put32(data, 2, stored);
-    bth_.put(Key(value.id()), data);
+    bth_.Put(Key(value.Id()), data);
 }
 
-bool PropertyContext::remove(uint16_t id) {
-    auto r = record(id);
+bool PropertyContext::Remove(uint16_t id) {
+    auto r = GetRecord(id);
     if (!r) return false;
-    releaseValue(*r);
-    bth_.erase(Key(id));
+    ReleaseValue(*r);
+    bth_.Erase(Key(id));
     return true;
 }
 
-ndb::Bid PropertyContext::write() {
-    return heap_.write(db_);
+ndb::Bid PropertyContext::Write() {
+    return heap_.Write(db_);
 }
 
 }  // namespace pst::ltp

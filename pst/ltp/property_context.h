@@ -19,7 +19,7 @@ namespace pst::ltp {
 //
 // It is bound to the node's database and to the node's subnode map, which the caller owns and
 // which must outlive it: values too large for the heap become subnodes (type 0x1F) in that map.
-// After changes the caller takes the data stream from write(), writes the subnode map and puts
+// After changes the caller takes the data stream from Write(), writes the subnode map and puts
 // the node before the next commit (blocks nothing refers to at commit are dropped). The object
 // stays usable across commits.
 class PropertyContext {
@@ -36,33 +36,33 @@ public:
                           std::span<const PropertyValue> values);
 
     // Tags of all properties in ascending id order.
-    std::vector<uint32_t> tags() const;
-    std::optional<uint32_t> tagOf(uint16_t id) const;
+    std::vector<uint32_t> Tags() const;
+    std::optional<uint32_t> TagOf(uint16_t id) const;
     // The value with this id read whole; nullopt when absent.
-    std::optional<PropertyValue> get(uint16_t id) const;
-    std::vector<PropertyValue> getAll() const;
-    uint64_t valueSize(uint16_t id) const;
+    std::optional<PropertyValue> Get(uint16_t id) const;
+    std::vector<PropertyValue> GetAll() const;
+    uint64_t ValueSize(uint16_t id) const;
     // Reads a value piece by piece (one data block at a time for values held in subnodes).
-    void readChunks(uint16_t id, const std::function<void(std::span<const uint8_t>)>& sink) const;
+    void ReadChunks(uint16_t id, const std::function<void(std::span<const uint8_t>)>& sink) const;
 
     // Adds or replaces a property (by id; the type may change).
-    void set(const PropertyValue& value);
+    void Set(const PropertyValue& value);
     // Removes a property; false when absent.
-    bool remove(uint16_t id);
+    bool Remove(uint16_t id);
 
     // Writes the changed heap blocks and returns the data stream.
-    ndb::Bid write();
+    ndb::Bid Write();
 
-    const Heap& heap() const { return heap_; }
+    const Heap& GetHeap() const { return heap_; }
 
 private:
     struct Record {
         uint16_t type = 0;
         uint32_t value = 0;  // inline value, HID or HNID
     };
-    std::optional<Record> record(uint16_t id) const;
-    PropertyValue decode(uint16_t id, const Record& r) const;
-    void releaseValue(const Record& r);
+    std::optional<Record> GetRecord(uint16_t id) const;
+    PropertyValue Decode(uint16_t id, const Record& r) const;
+    void ReleaseValue(const Record& r);
 
     ndb::NodeDatabase& db_;
     Heap heap_;

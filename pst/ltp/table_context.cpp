@@ -26,9 +26,9 @@ bool IsHnidColumn(uint16_t type) {
 
 Heap LoadTcHeap(const ndb::NodeDatabase& db, ndb::Bid data) {
     Heap heap(db, data);
-    if (heap.clientSig() != kClientSigTc) {
+    if (heap.ClientSig() != kClientSigTc) {
         throw std::runtime_error("TC: heap " + Hex(data) + " has client signature " +
-                                 Hex(heap.clientSig()) + ", not 0x7C");
+                                 Hex(heap.ClientSig()) + ", not 0x7C");
     }
     return heap;
 }
@@ -60,18 +60,18 @@ TableContext::TableContext(ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes,
         columns_.push_back(c);
     }
     if (columns_.size() > 255) throw std::invalid_argument("TC: more than 255 columns");
-    layout();
-    storeInfo();
+    Layout();
+    StoreInfo();
 }
 
 TableContext::TableContext(ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes, ndb::Bid data)
     : db_(db), subnodes_(subnodes), heap_(LoadTcHeap(db, data)), values_(heap_, db, subnodes) {
-    info_ = heap_.userRoot();
-    readInfo();
+    info_ = heap_.UserRoot();
+    ReadInfo();
 }
 
-void TableContext::readInfo() {
-    auto info = heap_.read(info_);
+void TableContext::ReadInfo() {
+    auto info = heap_.Read(info_);
     if (info.size() < kTcInfoHeader || info[0] != kTcInfoType) {
         throw std::runtime_error("TC: item " + Hex(info_) + " is not a TCINFO");
     }
@@ -95,17 +95,17 @@ void TableContext::readInfo() {
     }
     if (rowSize_ == 0) throw std::runtime_error("TC: row size 0");
     index_.emplace(heap_, rowIndex);
-    if (index_->keySize() != kRowIndexKey || index_->dataSize() != kRowIndexData) {
+    if (index_->KeySize() != kRowIndexKey || index_->DataSize() != kRowIndexData) {
         throw std::runtime_error("TC: RowIndex has key/data sizes " +
-                                 std::to_string(index_->keySize()) + "/" +
-                                 std::to_string(index_->dataSize()) + ", not 4/4");
+                                 std::to_string(index_->KeySize()) + "/" +
+                                 std::to_string(index_->DataSize()) + ", not 4/4");
     }
     pages_.clear();
     rowCount_ = 0;
     inSubnode_ = false;
     if (hnidRows_ == 0) return;
     if (IsHid(hnidRows_)) {
-        rowCount_ = heap_.itemSize(hnidRows_) / rowSize_;
+        rowCount_ = heap_.ItemSize(hnidRows_) / rowSize_;
         pages_.push_back(Page{});
         return;
     }
@@ -115,7 +115,7 @@ void TableContext::readInfo() {
     if (it == subnodes_.end()) {
         throw std::runtime_error("TC: row matrix subnode " + Hex(hnidRows_) + " is missing");
     }
-    for (ndb::Bid b : db_.dataBlocks(it->second.data)) {
+    for (ndb::Bid b : db_.DataBlocks(it->second.data)) {
         Page p;
         p.bid = b;
         p.padded = true;
@@ -124,14 +124,14 @@ void TableContext::readInfo() {
     if (pages_.empty()) return;
     // Every block but the last holds a full set of rows; the last one tells the remainder.
     Page& last = pages_.back();
-    last.rows = db_.readBlock(last.bid);
+    last.rows = db_.ReadBlock(last.bid);
     last.padded = false;
     last.rows.resize(last.rows.size() / rowSize_ * rowSize_);
     last.loaded = true;
-    rowCount_ = (pages_.size() - 1) * rowsPerPage() + last.rows.size() / rowSize_;
+    rowCount_ = (pages_.size() - 1) * RowsPerPage() + last.rows.size() / rowSize_;
 }
 
-void TableContext::layout() {
+void TableContext::Layout() {
     // RowId and RowVer first, then 8/4-byte cells, 2-byte, 1-byte, and the CEB.
     uint16_t off = 8;
     for (auto& c : columns_) {
@@ -153,12 +153,12 @@ void TableContext::layout() {
     if (rowSize_ > ndb::kMaxBlockData) throw std::invalid_argument("TC: row larger than a block");
 }
 
-void TableContext::storeInfo() {
+void TableContext::StoreInfo() {
     std::vector<uint8_t> info(kTcInfoHeader + 8 * columns_.size(), 0);
     info[0] = kTcInfoType;
     info[1] = uint8_t(columns_.size());
     for (int i = 0; i < 4; ++i) Put16(info, 2 + 2 * i, rgib_[i]);
-    Put32(info, 10, index_->header());
+    Put32(info, 10, index_->Header());
     Put32(info, 14, hnidRows_);
     for (size_t i = 0; i < columns_.size(); ++i) {
         size_t o = kTcInfoHeader + 8 * i;
@@ -167,80 +167,80 @@ void TableContext::storeInfo() {
         info[o + 6] = columns_[i].cbData;
         info[o + 7] = columns_[i].iBit;
     }
-    info_ = info_ == 0 ? heap_.allocate(info) : heap_.replace(info_, info);
-    heap_.setUserRoot(info_);
+    info_ = info_ == 0 ? heap_.Allocate(info) : heap_.Replace(info_, info);
+    heap_.SetUserRoot(info_);
     infoDirty_ = false;
 }
 
-const TcColumn* TableContext::column(uint32_t tag) const {
+const TcColumn* TableContext::Column(uint32_t tag) const {
     auto it = std::lower_bound(columns_.begin(), columns_.end(), tag,
                                [](const TcColumn& c, uint32_t t) { return c.tag < t; });
     return it != columns_.end() && it->tag == tag ? &*it : nullptr;
 }
 
-size_t TableContext::rowsPerPage() const {
+size_t TableContext::RowsPerPage() const {
     return inSubnode_ ? ndb::kMaxBlockData / rowSize_ : kMaxHeapItem / rowSize_;
 }
 
-TableContext::Page& TableContext::page(size_t p) const {
+TableContext::Page& TableContext::GetPage(size_t p) const {
     Page& pg = pages_.at(p);
     if (!pg.loaded) {
         if (inSubnode_) {
-            pg.rows = db_.readBlock(pg.bid);
+            pg.rows = db_.ReadBlock(pg.bid);
             // A padded block is a full one; an unpadded block ends at its last row.
-            size_t rows = pg.padded ? rowsPerPage() : pg.rows.size() / rowSize_;
+            size_t rows = pg.padded ? RowsPerPage() : pg.rows.size() / rowSize_;
             pg.rows.resize(rows * rowSize_);
         } else {
-            pg.rows = heap_.read(hnidRows_);
+            pg.rows = heap_.Read(hnidRows_);
         }
         pg.loaded = true;
     }
     return pg;
 }
 
-std::vector<uint8_t> TableContext::readRow(size_t index) const {
+std::vector<uint8_t> TableContext::ReadRow(size_t index) const {
     if (index >= rowCount_) {
         throw std::out_of_range("TC: row " + std::to_string(index) + " of " +
                                 std::to_string(rowCount_));
     }
-    size_t rpp = rowsPerPage();
-    const Page& p = page(index / rpp);
+    size_t rpp = RowsPerPage();
+    const Page& p = GetPage(index / rpp);
     size_t off = index % rpp * rowSize_;
     return std::vector<uint8_t>(p.rows.begin() + off, p.rows.begin() + off + rowSize_);
 }
 
-void TableContext::writeRow(size_t index, std::span<const uint8_t> bytes) {
-    size_t rpp = rowsPerPage();
-    Page& p = page(index / rpp);
+void TableContext::WriteRow(size_t index, std::span<const uint8_t> bytes) {
+    size_t rpp = RowsPerPage();
+    Page& p = GetPage(index / rpp);
     std::copy(bytes.begin(), bytes.end(), p.rows.begin() + index % rpp * rowSize_);
     p.dirty = true;
     matrixDirty_ = true;
 }
 
-void TableContext::pushRow(std::span<const uint8_t> bytes) {
+void TableContext::PushRow(std::span<const uint8_t> bytes) {
     if (!inSubnode_ && (rowCount_ + 1) * rowSize_ > kMaxHeapItem) {
         // Outgrowing one heap item: the matrix moves to a subnode data tree for good.
         std::vector<uint8_t> all;
-        if (!pages_.empty()) all = page(0).rows;
+        if (!pages_.empty()) all = GetPage(0).rows;
         all.insert(all.end(), bytes.begin(), bytes.end());
-        rebuildMatrix(all);
+        RebuildMatrix(all);
         ++rowCount_;
         return;
     }
-    if (pages_.empty() || page(pages_.size() - 1).rows.size() / rowSize_ == rowsPerPage()) {
+    if (pages_.empty() || GetPage(pages_.size() - 1).rows.size() / rowSize_ == RowsPerPage()) {
         Page p;
         p.loaded = true;
         pages_.push_back(std::move(p));
     }
-    Page& last = page(pages_.size() - 1);
+    Page& last = GetPage(pages_.size() - 1);
     last.rows.insert(last.rows.end(), bytes.begin(), bytes.end());
     last.dirty = true;
     matrixDirty_ = true;
     ++rowCount_;
 }
 
-void TableContext::popRow() {
-    Page& last = page(pages_.size() - 1);
+void TableContext::PopRow() {
+    Page& last = GetPage(pages_.size() - 1);
     last.rows.resize(last.rows.size() - rowSize_);
     last.dirty = true;
     if (last.rows.empty()) pages_.pop_back();
@@ -248,10 +248,10 @@ void TableContext::popRow() {
     --rowCount_;
 }
 
-void TableContext::rebuildMatrix(const std::vector<uint8_t>& all) {
+void TableContext::RebuildMatrix(const std::vector<uint8_t>& all) {
     bool toSubnode = all.size() > kMaxHeapItem;
     if (!inSubnode_ && hnidRows_ != 0 && toSubnode) {
-        heap_.free(hnidRows_);
+        heap_.Free(hnidRows_);
         hnidRows_ = 0;
     }
     if (inSubnode_ && !toSubnode) {
@@ -260,7 +260,7 @@ void TableContext::rebuildMatrix(const std::vector<uint8_t>& all) {
     }
     inSubnode_ = toSubnode;
     pages_.clear();
-    size_t per = rowsPerPage() * rowSize_;
+    size_t per = RowsPerPage() * rowSize_;
     for (size_t off = 0; off < all.size(); off += per) {
         Page p;
         p.loaded = p.dirty = true;
@@ -271,161 +271,161 @@ void TableContext::rebuildMatrix(const std::vector<uint8_t>& all) {
     infoDirty_ = true;
 }
 
-bool TableContext::present(std::span<const uint8_t> row, const TcColumn& c) const {
+bool TableContext::Present(std::span<const uint8_t> row, const TcColumn& c) const {
     return (row[rgib_[2] + c.iBit / 8] & (0x80 >> (c.iBit % 8))) != 0;
 }
 
-void TableContext::setCell(std::vector<uint8_t>& row, const TcColumn& c, const PropertyValue& v) {
+void TableContext::SetCell(std::vector<uint8_t>& row, const TcColumn& c, const PropertyValue& v) {
     uint16_t type = PropTypeOf(c.tag);
     uint32_t stored = 0;
     if (IsHnidColumn(type)) {
-        stored = values_.store(v);
+        stored = values_.Store(v);
     } else {
-        if (v.isStream()) throw std::invalid_argument("TC: stream for column " + Hex(c.tag));
-        CheckValueBytes(c.tag, v.bytes());
+        if (v.IsStream()) throw std::invalid_argument("TC: stream for column " + Hex(c.tag));
+        CheckValueBytes(c.tag, v.Bytes());
     }
-    clearCell(row, c);
+    ClearCell(row, c);
     if (IsHnidColumn(type)) {
         Put32(row, c.ibData, stored);
     } else {
-        uint64_t x = GetLe(v.bytes(), 0, v.bytes().size());
+        uint64_t x = GetLe(v.Bytes(), 0, v.Bytes().size());
         if (type == kPtypBoolean) x = x != 0 ? 1 : 0;
         PutLe(row, c.ibData, x, c.cbData);
     }
     row[rgib_[2] + c.iBit / 8] |= uint8_t(0x80 >> (c.iBit % 8));
 }
 
-void TableContext::clearCell(std::vector<uint8_t>& row, const TcColumn& c) {
-    if (!present(row, c)) return;
-    if (IsHnidColumn(PropTypeOf(c.tag))) values_.release(Get32(row, c.ibData));
+void TableContext::ClearCell(std::vector<uint8_t>& row, const TcColumn& c) {
+    if (!Present(row, c)) return;
+    if (IsHnidColumn(PropTypeOf(c.tag))) values_.Release(Get32(row, c.ibData));
     std::fill(row.begin() + c.ibData, row.begin() + c.ibData + c.cbData, 0);
     row[rgib_[2] + c.iBit / 8] &= uint8_t(~(0x80 >> (c.iBit % 8)));
 }
 
-PropertyValue TableContext::decode(std::span<const uint8_t> row, const TcColumn& c) const {
+PropertyValue TableContext::Decode(std::span<const uint8_t> row, const TcColumn& c) const {
     uint16_t type = PropTypeOf(c.tag);
-    if (IsHnidColumn(type)) return PropertyValue(c.tag, values_.load(Get32(row, c.ibData)));
+    if (IsHnidColumn(type)) return PropertyValue(c.tag, values_.Load(Get32(row, c.ibData)));
     return PropertyValue(
         c.tag, std::vector<uint8_t>(row.begin() + c.ibData, row.begin() + c.ibData + c.cbData));
 }
 
-std::optional<size_t> TableContext::findRow(uint32_t rowId) const {
-    auto i = index_->findUint(rowId);
+std::optional<size_t> TableContext::FindRow(uint32_t rowId) const {
+    auto i = index_->FindUint(rowId);
     if (!i) return std::nullopt;
     return size_t(*i);
 }
 
-uint32_t TableContext::rowIdAt(size_t index) const {
-    return Get32(readRow(index), 0);
+uint32_t TableContext::RowIdAt(size_t index) const {
+    return Get32(ReadRow(index), 0);
 }
 
-std::vector<PropertyValue> TableContext::row(size_t index) const {
-    auto bytes = readRow(index);
+std::vector<PropertyValue> TableContext::Row(size_t index) const {
+    auto bytes = ReadRow(index);
     std::vector<PropertyValue> out;
     for (const auto& c : columns_) {
-        if (present(bytes, c)) out.push_back(decode(bytes, c));
+        if (Present(bytes, c)) out.push_back(Decode(bytes, c));
     }
     return out;
 }
 
-std::optional<PropertyValue> TableContext::cell(size_t index, uint32_t tag) const {
-    const TcColumn* c = column(tag);
+std::optional<PropertyValue> TableContext::Cell(size_t index, uint32_t tag) const {
+    const TcColumn* c = Column(tag);
     if (c == nullptr) return std::nullopt;
-    auto bytes = readRow(index);
-    if (!present(bytes, *c)) return std::nullopt;
-    return decode(bytes, *c);
+    auto bytes = ReadRow(index);
+    if (!Present(bytes, *c)) return std::nullopt;
+    return Decode(bytes, *c);
 }
 
-std::optional<std::vector<PropertyValue>> TableContext::rowById(uint32_t rowId) const {
-    auto index = findRow(rowId);
+std::optional<std::vector<PropertyValue>> TableContext::RowById(uint32_t rowId) const {
+    auto index = FindRow(rowId);
     if (!index) return std::nullopt;
-    return row(*index);
+    return Row(*index);
 }
 
-std::vector<PropertyValue> TableContext::selectColumns(
+std::vector<PropertyValue> TableContext::SelectColumns(
     const std::vector<PropertyValue>& values) const {
     std::vector<PropertyValue> out;
     for (const auto& v : values) {
-        if (v.tag() != kRowIdTag && column(v.tag()) != nullptr) out.push_back(v);
+        if (v.Tag() != kRowIdTag && Column(v.Tag()) != nullptr) out.push_back(v);
     }
     return out;
 }
 
-void TableContext::appendRow(uint32_t rowId, const std::vector<PropertyValue>& values) {
-    if (index_->findUint(rowId))
+void TableContext::AppendRow(uint32_t rowId, const std::vector<PropertyValue>& values) {
+    if (index_->FindUint(rowId))
         throw std::invalid_argument("TC: row id " + Hex(rowId) + " exists");
     // Everything is checked before anything is stored, so a refused row leaves nothing behind.
     for (const auto& v : values) {
-        if (column(v.tag()) == nullptr) {
-            throw std::invalid_argument("TC: no column " + Hex(v.tag()) + " for row " + Hex(rowId));
+        if (Column(v.Tag()) == nullptr) {
+            throw std::invalid_argument("TC: no column " + Hex(v.Tag()) + " for row " + Hex(rowId));
         }
-        if (!v.isStream()) CheckValueBytes(v.tag(), v.bytes());
+        if (!v.IsStream()) CheckValueBytes(v.Tag(), v.Bytes());
     }
     std::vector<uint8_t> row(rowSize_, 0);
-    setCell(row, *column(kRowIdTag),
+    SetCell(row, *Column(kRowIdTag),
             PropertyValue(kRowIdTag, {uint8_t(rowId), uint8_t(rowId >> 8), uint8_t(rowId >> 16),
                                       uint8_t(rowId >> 24)}));
-    setCell(row, *column(kRowVerTag), PropertyValue(kRowVerTag, {0, 0, 0, 0}));
+    SetCell(row, *Column(kRowVerTag), PropertyValue(kRowVerTag, {0, 0, 0, 0}));
     for (const auto& v : values) {
-        if (v.tag() == kRowIdTag) continue;
-        setCell(row, *column(v.tag()), v);
+        if (v.Tag() == kRowIdTag) continue;
+        SetCell(row, *Column(v.Tag()), v);
     }
     size_t index = rowCount_;
-    pushRow(row);
-    index_->putUint(rowId, index);
+    PushRow(row);
+    index_->PutUint(rowId, index);
 }
 
-void TableContext::updateRow(uint32_t rowId, const std::vector<PropertyValue>& values) {
-    auto index = findRow(rowId);
+void TableContext::UpdateRow(uint32_t rowId, const std::vector<PropertyValue>& values) {
+    auto index = FindRow(rowId);
     if (!index) throw std::invalid_argument("TC: no row with id " + Hex(rowId));
-    auto row = readRow(*index);
+    auto row = ReadRow(*index);
     for (const auto& v : values) {
-        const TcColumn* c = column(v.tag());
-        if (c == nullptr) throw std::invalid_argument("TC: no column " + Hex(v.tag()));
-        if (v.tag() == kRowIdTag) throw std::invalid_argument("TC: the row id cannot change");
-        setCell(row, *c, v);
+        const TcColumn* c = Column(v.Tag());
+        if (c == nullptr) throw std::invalid_argument("TC: no column " + Hex(v.Tag()));
+        if (v.Tag() == kRowIdTag) throw std::invalid_argument("TC: the row id cannot change");
+        SetCell(row, *c, v);
     }
-    writeRow(*index, row);
+    WriteRow(*index, row);
 }
 
-void TableContext::clearCells(uint32_t rowId, const std::vector<uint32_t>& tags) {
-    auto index = findRow(rowId);
+void TableContext::ClearCells(uint32_t rowId, const std::vector<uint32_t>& tags) {
+    auto index = FindRow(rowId);
     if (!index) throw std::invalid_argument("TC: no row with id " + Hex(rowId));
-    auto row = readRow(*index);
+    auto row = ReadRow(*index);
     for (uint32_t tag : tags) {
-        const TcColumn* c = column(tag);
+        const TcColumn* c = Column(tag);
         if (c == nullptr) throw std::invalid_argument("TC: no column " + Hex(tag));
         if (tag == kRowIdTag) throw std::invalid_argument("TC: the row id cannot be cleared");
-        clearCell(row, *c);
+        ClearCell(row, *c);
     }
-    writeRow(*index, row);
+    WriteRow(*index, row);
 }
 
-bool TableContext::deleteRow(uint32_t rowId) {
-    auto index = findRow(rowId);
+bool TableContext::DeleteRow(uint32_t rowId) {
+    auto index = FindRow(rowId);
     if (!index) return false;
-    auto row = readRow(*index);
+    auto row = ReadRow(*index);
     for (const auto& c : columns_) {
-        if (c.tag != kRowIdTag) clearCell(row, c);
+        if (c.tag != kRowIdTag) ClearCell(row, c);
     }
     size_t last = rowCount_ - 1;
     if (*index != last) {
-        auto moved = readRow(last);
-        writeRow(*index, moved);
-        index_->putUint(Get32(moved, 0), *index);
+        auto moved = ReadRow(last);
+        WriteRow(*index, moved);
+        index_->PutUint(Get32(moved, 0), *index);
     }
-    index_->eraseUint(rowId);
-    popRow();
+    index_->EraseUint(rowId);
+    PopRow();
     return true;
 }
 
-void TableContext::addColumn(uint32_t tag) {
-    if (column(tag) != nullptr) return;
+void TableContext::AddColumn(uint32_t tag) {
+    if (Column(tag) != nullptr) return;
     if (columns_.size() >= 255) throw std::invalid_argument("TC: more than 255 columns");
     std::vector<uint8_t> old;
     old.reserve(rowCount_ * rowSize_);
     for (size_t p = 0; p < pages_.size(); ++p) {
-        const auto& rows = page(p).rows;
+        const auto& rows = GetPage(p).rows;
         old.insert(old.end(), rows.begin(), rows.end());
     }
     const auto oldColumns = columns_;
@@ -436,34 +436,34 @@ void TableContext::addColumn(uint32_t tag) {
         std::lower_bound(columns_.begin(), columns_.end(), added,
                          [](const TcColumn& a, const TcColumn& b) { return a.tag < b.tag; }),
         added);
-    layout();
+    Layout();
     std::vector<uint8_t> all(rowCount_ * rowSize_, 0);
     for (size_t r = 0; r < rowCount_; ++r) {
         const uint8_t* from = old.data() + r * oldSize;
         uint8_t* to = all.data() + r * rowSize_;
         for (const auto& oc : oldColumns) {
-            const TcColumn& nc = *column(oc.tag);
+            const TcColumn& nc = *Column(oc.tag);
             std::copy(from + oc.ibData, from + oc.ibData + oc.cbData, to + nc.ibData);
             if (from[oldCeb + oc.iBit / 8] & (0x80 >> (oc.iBit % 8))) {
                 to[rgib_[2] + nc.iBit / 8] |= uint8_t(0x80 >> (nc.iBit % 8));
             }
         }
     }
-    rebuildMatrix(all);
+    RebuildMatrix(all);
 }
 
-ndb::Bid TableContext::write() {
+ndb::Bid TableContext::Write() {
     if (matrixDirty_) {
         if (rowCount_ == 0) {
             if (inSubnode_) subnodes_.erase(matrixNid_);
-            if (!inSubnode_ && hnidRows_ != 0) heap_.free(hnidRows_);
+            if (!inSubnode_ && hnidRows_ != 0) heap_.Free(hnidRows_);
             pages_.clear();
             inSubnode_ = false;
             hnidRows_ = 0;
             infoDirty_ = true;
         } else if (!inSubnode_) {
-            Page& p = page(0);
-            hnidRows_ = hnidRows_ == 0 ? heap_.allocate(p.rows) : heap_.replace(hnidRows_, p.rows);
+            Page& p = GetPage(0);
+            hnidRows_ = hnidRows_ == 0 ? heap_.Allocate(p.rows) : heap_.Replace(hnidRows_, p.rows);
             p.dirty = false;
             infoDirty_ = true;
         } else {
@@ -471,12 +471,12 @@ ndb::Bid TableContext::write() {
             for (size_t i = 0; i < pages_.size(); ++i) {
                 bool full = i + 1 < pages_.size();
                 // A block that stopped or started being the last one changes its size.
-                if (pages_[i].padded != full) page(i).dirty = true;
+                if (pages_[i].padded != full) GetPage(i).dirty = true;
                 Page& p = pages_[i];
                 if (p.dirty || p.bid == 0) {
                     std::vector<uint8_t> block = p.rows;
                     if (full) block.resize(ndb::kMaxBlockData, 0);
-                    p.bid = db_.writeBlock(block);
+                    p.bid = db_.WriteBlock(block);
                     p.padded = full;
                     p.dirty = false;
                 }
@@ -488,7 +488,7 @@ ndb::Bid TableContext::write() {
                 }
                 leaves[i] = p.bid;
             }
-            subnodes_[matrixNid_] = ndb::SubnodeEntry{db_.writeDataTree(leaves), 0};
+            subnodes_[matrixNid_] = ndb::SubnodeEntry{db_.WriteDataTree(leaves), 0};
             if (hnidRows_ != matrixNid_) {
                 hnidRows_ = matrixNid_;
                 infoDirty_ = true;
@@ -496,8 +496,8 @@ ndb::Bid TableContext::write() {
         }
         matrixDirty_ = false;
     }
-    if (infoDirty_) storeInfo();
-    return heap_.write(db_);
+    if (infoDirty_) StoreInfo();
+    return heap_.Write(db_);
 }
 
 }  // namespace pst::ltp

@@ -27,8 +27,8 @@ struct TcColumn {
 // in a subnode data tree whose blocks hold whole rows.
 //
 // Bound, like a PC, to the node's database and the caller's subnode map (same contract: put
-// the node with write()'s stream and the written map before the next commit). Changes stay in
-// memory until write(), so one object can take many appends per commit, over many commits. An
+// the node with Write()'s stream and the written map before the next commit). Changes stay in
+// memory until Write(), so one object can take many appends per commit, over many commits. An
 // append touches the last row block, the RowIndex path and the heap block taking the row's
 // variable-size values, whatever the table's size. RowVer cells are 0 unless a value is given.
 class TableContext {
@@ -45,40 +45,40 @@ public:
     TableContext(const TableContext&) = delete;
     TableContext& operator=(const TableContext&) = delete;
 
-    const std::vector<TcColumn>& columns() const { return columns_; }
-    bool hasColumn(uint32_t tag) const { return column(tag) != nullptr; }
-    size_t rowSize() const { return rowSize_; }
-    size_t rowCount() const { return rowCount_; }
+    const std::vector<TcColumn>& Columns() const { return columns_; }
+    bool HasColumn(uint32_t tag) const { return Column(tag) != nullptr; }
+    size_t RowSize() const { return rowSize_; }
+    size_t RowCount() const { return rowCount_; }
     // True once the row matrix lives in a subnode rather than the heap.
-    bool rowsInSubnode() const { return inSubnode_; }
+    bool RowsInSubnode() const { return inSubnode_; }
 
-    std::optional<size_t> findRow(uint32_t rowId) const;
-    uint32_t rowIdAt(size_t index) const;
+    std::optional<size_t> FindRow(uint32_t rowId) const;
+    uint32_t RowIdAt(size_t index) const;
     // The present cells of a row (RowId and RowVer included), in column order.
-    std::vector<PropertyValue> row(size_t index) const;
-    std::optional<PropertyValue> cell(size_t index, uint32_t tag) const;
+    std::vector<PropertyValue> Row(size_t index) const;
+    std::optional<PropertyValue> Cell(size_t index, uint32_t tag) const;
     // The row with this id; nullopt when there is none.
-    std::optional<std::vector<PropertyValue>> rowById(uint32_t rowId) const;
+    std::optional<std::vector<PropertyValue>> RowById(uint32_t rowId) const;
     // The values that have a column here (same tag), e.g. a child's properties for its row.
-    std::vector<PropertyValue> selectColumns(const std::vector<PropertyValue>& values) const;
+    std::vector<PropertyValue> SelectColumns(const std::vector<PropertyValue>& values) const;
 
     // Appends a row; values whose tag is not a column are refused. Throws for a used row id.
-    void appendRow(uint32_t rowId, const std::vector<PropertyValue>& values);
+    void AppendRow(uint32_t rowId, const std::vector<PropertyValue>& values);
     // Sets the given cells of an existing row; other cells keep their values.
-    void updateRow(uint32_t rowId, const std::vector<PropertyValue>& values);
+    void UpdateRow(uint32_t rowId, const std::vector<PropertyValue>& values);
     // Marks cells absent.
-    void clearCells(uint32_t rowId, const std::vector<uint32_t>& tags);
+    void ClearCells(uint32_t rowId, const std::vector<uint32_t>& tags);
     // Removes a row; the last row takes its place. False when there is no such row.
-    bool deleteRow(uint32_t rowId);
+    bool DeleteRow(uint32_t rowId);
     // Adds a column (absent in every existing row). Rewrites the row matrix, as the row layout
     // changes. No effect when the column exists.
-    void addColumn(uint32_t tag);
+    void AddColumn(uint32_t tag);
 
     // Writes what changed and returns the data stream; the matrix subnode entry in the caller's
     // map is updated too.
-    ndb::Bid write();
+    ndb::Bid Write();
 
-    const Heap& heap() const { return heap_; }
+    const Heap& GetHeap() const { return heap_; }
 
 private:
     struct Page {
@@ -89,21 +89,21 @@ private:
         std::vector<uint8_t> rows;
     };
 
-    void readInfo();
-    void storeInfo();
-    void layout();
-    const TcColumn* column(uint32_t tag) const;
-    size_t rowsPerPage() const;
-    Page& page(size_t p) const;
-    std::vector<uint8_t> readRow(size_t index) const;
-    void writeRow(size_t index, std::span<const uint8_t> bytes);
-    void pushRow(std::span<const uint8_t> bytes);
-    void popRow();
-    void setCell(std::vector<uint8_t>& row, const TcColumn& c, const PropertyValue& v);
-    void clearCell(std::vector<uint8_t>& row, const TcColumn& c);
-    bool present(std::span<const uint8_t> row, const TcColumn& c) const;
-    PropertyValue decode(std::span<const uint8_t> row, const TcColumn& c) const;
-    void rebuildMatrix(const std::vector<uint8_t>& allRows);
+    void ReadInfo();
+    void StoreInfo();
+    void Layout();
+    const TcColumn* Column(uint32_t tag) const;
+    size_t RowsPerPage() const;
+    Page& GetPage(size_t p) const;
+    std::vector<uint8_t> ReadRow(size_t index) const;
+    void WriteRow(size_t index, std::span<const uint8_t> bytes);
+    void PushRow(std::span<const uint8_t> bytes);
+    void PopRow();
+    void SetCell(std::vector<uint8_t>& row, const TcColumn& c, const PropertyValue& v);
+    void ClearCell(std::vector<uint8_t>& row, const TcColumn& c);
+    bool Present(std::span<const uint8_t> row, const TcColumn& c) const;
+    PropertyValue Decode(std::span<const uint8_t> row, const TcColumn& c) const;
+    void RebuildMatrix(const std::vector<uint8_t>& allRows);
 
     ndb::NodeDatabase& db_;
     ndb::SubnodeMap& subnodes_;

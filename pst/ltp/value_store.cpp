@@ -108,7 +108,7 @@ void CheckValueBytes(uint32_t tag, std::span<const uint8_t> bytes) {
     if (!IsVariableBase(type) && !IsOpaque(type)) fail("unsupported property type");
 }
 
-ndb::Nid ValueStore::newValueNid() const {
+ndb::Nid ValueStore::NewValueNid() const {
     uint32_t index = 0x3FF;
     for (const auto& [nid, e] : subnodes_) {
         if (ndb::NidTypeOf(nid) == ndb::kNidTypeLtp && ndb::NidIndexOf(nid) > index) {
@@ -119,17 +119,17 @@ ndb::Nid ValueStore::newValueNid() const {
     return ndb::MakeNid(ndb::kNidTypeLtp, index + 1);
 }
 
-uint32_t ValueStore::storeStream(const PropertyValue& value) {
+uint32_t ValueStore::StoreStream(const PropertyValue& value) {
     std::vector<uint8_t> pending;
     pending.reserve(ndb::kMaxBlockData);
     std::vector<ndb::Bid> leaves;
     uint64_t delivered = 0;
     const uint64_t expected = value.size();
     leaves.reserve((expected + ndb::kMaxBlockData - 1) / ndb::kMaxBlockData);
-    value.producer()([&](std::span<const uint8_t> chunk) {
+    value.Producer()([&](std::span<const uint8_t> chunk) {
         delivered += chunk.size();
         if (delivered > expected) {
-            throw std::runtime_error(TagText(value.tag()) + ": stream delivered more than its " +
+            throw std::runtime_error(TagText(value.Tag()) + ": stream delivered more than its " +
                                      std::to_string(expected) + " bytes");
         }
         while (!chunk.empty()) {
@@ -137,52 +137,52 @@ uint32_t ValueStore::storeStream(const PropertyValue& value) {
             pending.insert(pending.end(), chunk.begin(), chunk.begin() + take);
             chunk = chunk.subspan(take);
             if (pending.size() == ndb::kMaxBlockData) {
-                leaves.push_back(db_.writeBlock(pending));
+                leaves.push_back(db_.WriteBlock(pending));
                 pending.clear();
             }
         }
     });
     if (delivered != expected) {
-        throw std::runtime_error(TagText(value.tag()) + ": stream delivered " +
+        throw std::runtime_error(TagText(value.Tag()) + ": stream delivered " +
                                  std::to_string(delivered) + " of " + std::to_string(expected) +
                                  " bytes");
     }
-    if (!pending.empty()) leaves.push_back(db_.writeBlock(pending));
-    ndb::Nid nid = newValueNid();
-    subnodes_[nid] = ndb::SubnodeEntry{db_.writeDataTree(leaves), 0};
+    if (!pending.empty()) leaves.push_back(db_.WriteBlock(pending));
+    ndb::Nid nid = NewValueNid();
+    subnodes_[nid] = ndb::SubnodeEntry{db_.WriteDataTree(leaves), 0};
     return nid;
 }
 
-uint32_t ValueStore::store(const PropertyValue& value) {
+uint32_t ValueStore::Store(const PropertyValue& value) {
     if (value.size() == 0) return 0;
-    if (value.isStream()) {
-        if (value.size() > kMaxHeapItem) return storeStream(value);
+    if (value.IsStream()) {
+        if (value.size() > kMaxHeapItem) return StoreStream(value);
         // A short stream is gathered and kept in the heap like any small value.
         std::vector<uint8_t> bytes;
-        value.producer()([&](std::span<const uint8_t> c) {
+        value.Producer()([&](std::span<const uint8_t> c) {
             if (bytes.size() + c.size() > value.size()) {
-                throw std::runtime_error(TagText(value.tag()) +
+                throw std::runtime_error(TagText(value.Tag()) +
                                          ": stream delivered more than its " +
                                          std::to_string(value.size()) + " bytes");
             }
             bytes.insert(bytes.end(), c.begin(), c.end());
         });
         if (bytes.size() != value.size()) {
-            throw std::runtime_error(TagText(value.tag()) + ": stream delivered " +
+            throw std::runtime_error(TagText(value.Tag()) + ": stream delivered " +
                                      std::to_string(bytes.size()) + " of " +
                                      std::to_string(value.size()) + " bytes");
         }
-        CheckValueBytes(value.tag(), bytes);
-        return heap_.allocate(bytes);
+        CheckValueBytes(value.Tag(), bytes);
+        return heap_.Allocate(bytes);
     }
-    CheckValueBytes(value.tag(), value.bytes());
-    if (value.size() <= kMaxHeapItem) return heap_.allocate(value.bytes());
-    ndb::Nid nid = newValueNid();
-    subnodes_[nid] = ndb::SubnodeEntry{db_.writeStream(value.bytes()), 0};
+    CheckValueBytes(value.Tag(), value.Bytes());
+    if (value.size() <= kMaxHeapItem) return heap_.Allocate(value.Bytes());
+    ndb::Nid nid = NewValueNid();
+    subnodes_[nid] = ndb::SubnodeEntry{db_.WriteStream(value.Bytes()), 0};
     return nid;
 }
 
-const ndb::SubnodeEntry& ValueStore::entry(uint32_t nid) const {
+const ndb::SubnodeEntry& ValueStore::Entry(uint32_t nid) const {
     auto it = subnodes_.find(nid);
     if (it == subnodes_.end()) {
         throw std::runtime_error("value store: subnode " + Hex(nid) + " is missing");
@@ -190,50 +190,50 @@ const ndb::SubnodeEntry& ValueStore::entry(uint32_t nid) const {
     return it->second;
 }
 
-void ValueStore::release(uint32_t hnid) {
+void ValueStore::Release(uint32_t hnid) {
     if (hnid == 0) return;
     if (IsHid(hnid)) {
-        heap_.free(hnid);
+        heap_.Free(hnid);
     } else {
         subnodes_.erase(hnid);
     }
 }
 
-std::vector<uint8_t> ValueStore::load(uint32_t hnid) const {
+std::vector<uint8_t> ValueStore::Load(uint32_t hnid) const {
     if (hnid == 0) return {};
-    if (IsHid(hnid)) return heap_.read(hnid);
-    return db_.readStream(entry(hnid).data);
+    if (IsHid(hnid)) return heap_.Read(hnid);
+    return db_.ReadStream(Entry(hnid).data);
 }
 
 uint64_t ValueStore::size(uint32_t hnid) const {
     if (hnid == 0) return 0;
-    if (IsHid(hnid)) return heap_.itemSize(hnid);
-    return db_.streamSize(entry(hnid).data);
+    if (IsHid(hnid)) return heap_.ItemSize(hnid);
+    return db_.StreamSize(Entry(hnid).data);
 }
 
-void ValueStore::readChunks(uint32_t hnid,
+void ValueStore::ReadChunks(uint32_t hnid,
                             const std::function<void(std::span<const uint8_t>)>& sink) const {
     if (hnid == 0) return;
     if (IsHid(hnid)) {
-        auto bytes = heap_.read(hnid);
+        auto bytes = heap_.Read(hnid);
         sink(bytes);
         return;
     }
-    StreamReader reader(db_, entry(hnid).data);
+    StreamReader reader(db_, Entry(hnid).data);
     std::vector<uint8_t> chunk;
-    while (reader.next(chunk)) sink(chunk);
+    while (reader.Next(chunk)) sink(chunk);
 }
 
 StreamReader::StreamReader(const ndb::NodeDatabase& db, ndb::Bid data) : db_(db) {
     if (data != 0) {
-        blocks_ = db.dataBlocks(data);
-        size_ = db.streamSize(data);
+        blocks_ = db.DataBlocks(data);
+        size_ = db.StreamSize(data);
     }
 }
 
-bool StreamReader::next(std::vector<uint8_t>& chunk) {
+bool StreamReader::Next(std::vector<uint8_t>& chunk) {
     if (index_ >= blocks_.size()) return false;
-    chunk = db_.readBlock(blocks_[index_++]);
+    chunk = db_.ReadBlock(blocks_[index_++]);
     return true;
 }
 

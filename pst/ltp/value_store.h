@@ -33,21 +33,21 @@ public:
         : heap_(heap), db_(db), subnodes_(subnodes) {}
 
     // Stores a value (bytes or producer) and returns its HNID; 0 for an empty value.
-    uint32_t store(const PropertyValue& value);
+    uint32_t Store(const PropertyValue& value);
     // Frees the heap item or drops the subnode entry an HNID refers to.
-    void release(uint32_t hnid);
-    std::vector<uint8_t> load(uint32_t hnid) const;
+    void Release(uint32_t hnid);
+    std::vector<uint8_t> Load(uint32_t hnid) const;
     uint64_t size(uint32_t hnid) const;
     // Hands the value to `sink` piece by piece; a subnode value one data block at a time.
-    void readChunks(uint32_t hnid, const std::function<void(std::span<const uint8_t>)>& sink) const;
+    void ReadChunks(uint32_t hnid, const std::function<void(std::span<const uint8_t>)>& sink) const;
 
     // A subnode NID of type 0x1F not yet used in the map. Values start at index 0x400 so they
     // never take 0x3F, which a table keeps for its row matrix.
-    ndb::Nid newValueNid() const;
+    ndb::Nid NewValueNid() const;
 
 private:
-    uint32_t storeStream(const PropertyValue& value);
-    const ndb::SubnodeEntry& entry(uint32_t nid) const;
+    uint32_t StoreStream(const PropertyValue& value);
+    const ndb::SubnodeEntry& Entry(uint32_t nid) const;
 
     Heap& heap_;
     ndb::NodeDatabase& db_;
@@ -60,7 +60,7 @@ public:
     StreamReader(const ndb::NodeDatabase& db, ndb::Bid data);
     uint64_t size() const { return size_; }
     // The next block's bytes; false at the end.
-    bool next(std::vector<uint8_t>& chunk);
+    bool Next(std::vector<uint8_t>& chunk);
 
 private:
     const ndb::NodeDatabase& db_;

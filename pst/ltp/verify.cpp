@@ -50,70 +50,70 @@ public:
     Verifier(const ndb::NodeDatabase& db, const ndb::SubnodeMap& subnodes)
         : db_(db), subnodes_(subnodes) {}
 
-    std::vector<std::string> run(ndb::Bid data) {
+    std::vector<std::string> Run(ndb::Bid data) {
         try {
-            if (!checkBlocks(data)) return findings_;
+            if (!CheckBlocks(data)) return findings_;
             heap_.emplace(db_, data);
-            uint8_t sig = heap_->clientSig();
-            if (sig == kClientSigPc) checkPc();
-            if (sig == kClientSigTc) checkTc();
-            if (sig == kClientSigBth) checkBth(heap_->userRoot(), 0, 0, "BTH");
+            uint8_t sig = heap_->ClientSig();
+            if (sig == kClientSigPc) CheckPc();
+            if (sig == kClientSigTc) CheckTc();
+            if (sig == kClientSigBth) CheckBth(heap_->UserRoot(), 0, 0, "BTH");
         } catch (const std::exception& e) {
-            fail(std::string("unreadable: ") + e.what());
+            Fail(std::string("unreadable: ") + e.what());
         }
         return findings_;
     }
 
 private:
-    void fail(const std::string& what) { findings_.push_back(what); }
+    void Fail(const std::string& what) { findings_.push_back(what); }
 
     // Raw block layout: headers, page maps, item bounds, fill levels of absent blocks.
-    bool checkBlocks(ndb::Bid data) {
-        auto leaves = db_.dataBlocks(data);
+    bool CheckBlocks(ndb::Bid data) {
+        auto leaves = db_.DataBlocks(data);
         if (leaves.empty()) {
-            fail("HN: empty data stream");
+            Fail("HN: empty data stream");
             return false;
         }
-        if (leaves.size() > kMaxHeapBlocks) fail("HN: more than 65536 blocks");
+        if (leaves.size() > kMaxHeapBlocks) Fail("HN: more than 65536 blocks");
         const size_t before = findings_.size();
         for (size_t i = 0; i < leaves.size(); ++i) {
-            auto raw = db_.readBlock(leaves[i]);
+            auto raw = db_.ReadBlock(leaves[i]);
             const std::string where = "HN block " + std::to_string(i) + ": ";
             const size_t hdr = HeaderSize(i);
             if (raw.size() < hdr + 4) {
-                fail(where + "too short (" + std::to_string(raw.size()) + " bytes)");
+                Fail(where + "too short (" + std::to_string(raw.size()) + " bytes)");
                 continue;
             }
             if (i == 0) {
-                if (raw[2] != 0xEC) fail(where + "bSig " + Hex(raw[2]) + ", not 0xEC");
-                if (!KnownClientSig(raw[3])) fail(where + "unknown bClientSig " + Hex(raw[3]));
+                if (raw[2] != 0xEC) Fail(where + "bSig " + Hex(raw[2]) + ", not 0xEC");
+                if (!KnownClientSig(raw[3])) Fail(where + "unknown bClientSig " + Hex(raw[3]));
             }
             size_t ibHnpm = Get16(raw, 0);
             if (ibHnpm < hdr || ibHnpm + 4 > raw.size() || ibHnpm % 2 != 0) {
-                fail(where + "ibHnpm " + std::to_string(ibHnpm) + " misplaced");
+                Fail(where + "ibHnpm " + std::to_string(ibHnpm) + " misplaced");
                 continue;
             }
             size_t cAlloc = Get16(raw, ibHnpm), cFree = Get16(raw, ibHnpm + 2);
             if (ibHnpm + 4 + 2 * (cAlloc + 1) > raw.size()) {
-                fail(where + "page map overruns the block");
+                Fail(where + "page map overruns the block");
                 continue;
             }
             size_t prev = Get16(raw, ibHnpm + 4), freed = 0;
-            if (prev != hdr) fail(where + "first item at " + std::to_string(prev));
+            if (prev != hdr) Fail(where + "first item at " + std::to_string(prev));
             for (size_t k = 1; k <= cAlloc; ++k) {
                 size_t next = Get16(raw, ibHnpm + 4 + 2 * k);
                 if (next < prev || next > ibHnpm) {
-                    fail(where + "item " + std::to_string(k) + " bounds " + std::to_string(prev) +
+                    Fail(where + "item " + std::to_string(k) + " bounds " + std::to_string(prev) +
                          ".." + std::to_string(next));
                     break;
                 }
                 if (next - prev > kMaxHeapItem)
-                    fail(where + "item " + std::to_string(k) + " over 3580 bytes");
+                    Fail(where + "item " + std::to_string(k) + " over 3580 bytes");
                 if (next == prev) ++freed;
                 prev = next;
             }
             if (freed != cFree) {
-                fail(where + "cFree " + std::to_string(cFree) + " but " + std::to_string(freed) +
+                Fail(where + "cFree " + std::to_string(cFree) + " but " + std::to_string(freed) +
                      " empty items");
             }
             // Fill levels of blocks that do not exist must be 0.
@@ -123,7 +123,7 @@ private:
                 if (i + b < leaves.size()) continue;
                 uint8_t byte = raw[mapOffset + b / 2];
                 if (((b & 1) ? byte >> 4 : byte & 0xF) != 0) {
-                    fail(where + "fill level set for absent block " + std::to_string(i + b));
+                    Fail(where + "fill level set for absent block " + std::to_string(i + b));
                     break;
                 }
             }
@@ -136,32 +136,32 @@ private:
     };
 
     // Checks a BTH and returns its records in order.
-    std::vector<Record> checkBth(Hid header, uint8_t wantKey, uint8_t wantData,
+    std::vector<Record> CheckBth(Hid header, uint8_t wantKey, uint8_t wantData,
                                  const std::string& what) {
         std::vector<Record> out;
-        auto hdr = heap_->read(header);
+        auto hdr = heap_->Read(header);
         if (hdr.size() != 8 || hdr[0] != 0xB5) {
-            fail(what + ": header " + Hex(header) + " is not a BTHHEADER");
+            Fail(what + ": header " + Hex(header) + " is not a BTHHEADER");
             return out;
         }
         uint8_t cbKey = hdr[1], cbEnt = hdr[2], levels = hdr[3];
         Hid root = Get32(hdr, 4);
         if (cbKey != 2 && cbKey != 4 && cbKey != 8 && cbKey != 16)
-            fail(what + ": cbKey " + std::to_string(cbKey));
-        if (cbEnt < 1 || cbEnt > 32) fail(what + ": cbEnt " + std::to_string(cbEnt));
+            Fail(what + ": cbKey " + std::to_string(cbKey));
+        if (cbEnt < 1 || cbEnt > 32) Fail(what + ": cbEnt " + std::to_string(cbEnt));
         if ((wantKey && cbKey != wantKey) || (wantData && cbEnt != wantData)) {
-            fail(what + ": key/data sizes " + std::to_string(cbKey) + "/" + std::to_string(cbEnt));
+            Fail(what + ": key/data sizes " + std::to_string(cbKey) + "/" + std::to_string(cbEnt));
             return out;
         }
         if (root == 0) {
-            if (levels != 0) fail(what + ": empty but bIdxLevels " + std::to_string(levels));
+            if (levels != 0) Fail(what + ": empty but bIdxLevels " + std::to_string(levels));
             return out;
         }
         std::function<std::vector<uint8_t>(Hid, int)> walk = [&](Hid node, int level) {
-            auto item = heap_->read(node);
+            auto item = heap_->Read(node);
             size_t rs = cbKey + (level == 0 ? cbEnt : 4);
             if (item.empty() || item.size() % rs != 0) {
-                fail(what + ": item " + Hex(node) + " of " + std::to_string(item.size()) +
+                Fail(what + ": item " + Hex(node) + " of " + std::to_string(item.size()) +
                      " bytes is not whole records");
                 return std::vector<uint8_t>{};
             }
@@ -169,14 +169,14 @@ private:
                 std::vector<uint8_t> key(item.begin() + off, item.begin() + off + cbKey);
                 if (level == 0) {
                     if (!out.empty() && CompareKeys(out.back().key, key) >= 0) {
-                        fail(what + ": keys not ascending at " + Hex(node));
+                        Fail(what + ": keys not ascending at " + Hex(node));
                     }
                     out.push_back({key, std::vector<uint8_t>(item.begin() + off + cbKey,
                                                              item.begin() + off + rs)});
                 } else {
                     auto first = walk(Get32(item, off + cbKey), level - 1);
                     if (!first.empty() && first != key) {
-                        fail(what + ": index key in " + Hex(node) +
+                        Fail(what + ": index key in " + Hex(node) +
                              " differs from its child's first key");
                     }
                 }
@@ -187,48 +187,48 @@ private:
         return out;
     }
 
-    bool hnidResolves(uint32_t hnid, const std::string& where) {
+    bool HnidResolves(uint32_t hnid, const std::string& where) {
         if (hnid == 0) return true;
         if (IsHid(hnid)) {
             try {
-                heap_->read(hnid);
+                heap_->Read(hnid);
             } catch (const std::exception&) {
-                fail(where + ": HID " + Hex(hnid) + " names no item");
+                Fail(where + ": HID " + Hex(hnid) + " names no item");
                 return false;
             }
             return true;
         }
         if (!subnodes_.count(hnid)) {
-            fail(where + ": subnode " + Hex(hnid) + " missing");
+            Fail(where + ": subnode " + Hex(hnid) + " missing");
             return false;
         }
         return true;
     }
 
-    void checkValue(uint32_t tag, uint32_t hnid, const std::string& where) {
-        if (!hnidResolves(hnid, where)) return;
+    void CheckValue(uint32_t tag, uint32_t hnid, const std::string& where) {
+        if (!HnidResolves(hnid, where)) return;
         uint16_t type = PropTypeOf(tag);
         if (hnid == 0) {
-            if (type == kPtypObject) fail(where + ": object without a value");
+            if (type == kPtypObject) Fail(where + ": object without a value");
             return;
         }
         if (IsHid(hnid)) {
             try {
-                CheckValueBytes(tag, heap_->read(hnid));
+                CheckValueBytes(tag, heap_->Read(hnid));
             } catch (const std::invalid_argument& e) {
-                fail(where + ": " + e.what());
+                Fail(where + ": " + e.what());
             }
-        } else if (type == kPtypString && db_.streamSize(subnodes_.at(hnid).data) % 2 != 0) {
-            fail(where + ": UTF-16 string of odd length");
+        } else if (type == kPtypString && db_.StreamSize(subnodes_.at(hnid).data) % 2 != 0) {
+            Fail(where + ": UTF-16 string of odd length");
         }
         if (type == kPtypObject && IsHid(hnid)) {
-            uint32_t nid = Get32(heap_->read(hnid), 0);
-            if (!subnodes_.count(nid)) fail(where + ": object subnode " + Hex(nid) + " missing");
+            uint32_t nid = Get32(heap_->Read(hnid), 0);
+            if (!subnodes_.count(nid)) Fail(where + ": object subnode " + Hex(nid) + " missing");
         }
     }
 
-    void checkPc() {
-        auto records = checkBth(heap_->userRoot(), 2, 6, "PC");
+    void CheckPc() {
+        auto records = CheckBth(heap_->UserRoot(), 2, 6, "PC");
         for (const auto& r : records) {
             uint16_t type = Get16(r.data, 0);
             uint32_t tag = MakeTag(Get16(r.key, 0), type);
@@ -239,37 +239,37 @@ private:
                     break;
                 case ValueKind::kFixedHid:
                     if (!IsHid(value) || value == 0) {
-                        fail(where + ": fixed-size value not in a heap item");
+                        Fail(where + ": fixed-size value not in a heap item");
                     } else {
-                        checkValue(tag, value, where);
+                        CheckValue(tag, value, where);
                     }
                     break;
                 case ValueKind::kHnid:
-                    checkValue(tag, value, where);
+                    CheckValue(tag, value, where);
                     break;
             }
         }
     }
 
-    void checkTc() {
-        auto info = heap_->read(heap_->userRoot());
+    void CheckTc() {
+        auto info = heap_->Read(heap_->UserRoot());
         if (info.size() < 22 || info[0] != 0x7C) {
-            fail("TC: user root is not a TCINFO");
+            Fail("TC: user root is not a TCINFO");
             return;
         }
         const size_t cCols = info[1];
         if (info.size() != 22 + 8 * cCols) {
-            fail("TC: TCINFO of " + std::to_string(info.size()) + " bytes for " +
+            Fail("TC: TCINFO of " + std::to_string(info.size()) + " bytes for " +
                  std::to_string(cCols) + " columns");
             return;
         }
         uint16_t rgib[4];
         for (int i = 0; i < 4; ++i) rgib[i] = Get16(info, 2 + 2 * i);
         if (!(rgib[0] <= rgib[1] && rgib[1] <= rgib[2] && rgib[2] <= rgib[3]))
-            fail("TC: rgib out of order");
+            Fail("TC: rgib out of order");
         if (rgib[3] != rgib[2] + (cCols + 7) / 8)
-            fail("TC: CEB size does not match the column count");
-        if (Get32(info, 18) != 0) fail("TC: hidIndex not 0");
+            Fail("TC: CEB size does not match the column count");
+        if (Get32(info, 18) != 0) Fail("TC: hidIndex not 0");
         struct Col {
             uint32_t tag;
             uint16_t ib;
@@ -283,54 +283,54 @@ private:
             Col c{Get32(info, o), Get16(info, o + 4), info[o + 6], info[o + 7]};
             const std::string where = "TC column " + Hex(c.tag);
             if (!cols.empty() && cols.back().tag >= c.tag)
-                fail(where + ": columns not sorted by tag");
+                Fail(where + ": columns not sorted by tag");
             if (c.bit >= cCols || !bits.insert(c.bit).second)
-                fail(where + ": iBit " + std::to_string(c.bit));
+                Fail(where + ": iBit " + std::to_string(c.bit));
             size_t inl = InlineSize(PropTypeOf(c.tag));
             if (c.cb != (inl == 0 ? 4 : inl))
-                fail(where + ": cbData " + std::to_string(c.cb) + " for its type");
+                Fail(where + ": cbData " + std::to_string(c.cb) + " for its type");
             bool inGroup = c.cb >= 4   ? c.ib + c.cb <= rgib[0]
                            : c.cb == 2 ? c.ib >= rgib[0] && c.ib + 2 <= rgib[1]
                                        : c.ib >= rgib[1] && c.ib + 1 <= rgib[2];
             if (!inGroup)
-                fail(where + ": ibData " + std::to_string(c.ib) + " outside its size group");
+                Fail(where + ": ibData " + std::to_string(c.ib) + " outside its size group");
             if (c.tag == kRowIdTag && (c.ib != 0 || c.bit != 0))
-                fail("TC: RowId not at offset 0, bit 0");
+                Fail("TC: RowId not at offset 0, bit 0");
             if (c.tag == kRowVerTag && (c.ib != 4 || c.bit != 1))
-                fail("TC: RowVer not at offset 4, bit 1");
+                Fail("TC: RowVer not at offset 4, bit 1");
             slots.push_back({c.ib, c.ib + c.cb});
             cols.push_back(c);
         }
         std::sort(slots.begin(), slots.end());
         for (size_t i = 1; i < slots.size(); ++i) {
             if (slots[i].first < slots[i - 1].second)
-                fail("TC: column slots overlap at " + std::to_string(slots[i].first));
+                Fail("TC: column slots overlap at " + std::to_string(slots[i].first));
         }
         if (!findings_.empty()) return;
         const size_t rowSize = rgib[3];
 
-        auto index = checkBth(Get32(info, 10), 4, 4, "TC RowIndex");
+        auto index = CheckBth(Get32(info, 10), 4, 4, "TC RowIndex");
         const size_t n = index.size();
         const uint32_t hnidRows = Get32(info, 14);
         if ((hnidRows == 0) != (n == 0)) {
-            fail("TC: hnidRows " + Hex(hnidRows) + " with " + std::to_string(n) + " rows");
+            Fail("TC: hnidRows " + Hex(hnidRows) + " with " + std::to_string(n) + " rows");
             return;
         }
         if (n == 0) return;
         std::vector<uint8_t> rows;
         if (IsHid(hnidRows)) {
-            rows = heap_->read(hnidRows);
+            rows = heap_->Read(hnidRows);
         } else if (!subnodes_.count(hnidRows)) {
-            fail("TC: row matrix subnode " + Hex(hnidRows) + " missing");
+            Fail("TC: row matrix subnode " + Hex(hnidRows) + " missing");
             return;
         } else {
-            auto blocks = db_.dataBlocks(subnodes_.at(hnidRows).data);
+            auto blocks = db_.DataBlocks(subnodes_.at(hnidRows).data);
             const size_t perBlock = ndb::kMaxBlockData / rowSize;
             for (size_t b = 0; b < blocks.size(); ++b) {
-                auto raw = db_.readBlock(blocks[b]);
+                auto raw = db_.ReadBlock(blocks[b]);
                 bool last = b + 1 == blocks.size();
                 if (!last && raw.size() != ndb::kMaxBlockData) {
-                    fail("TC: row block " + std::to_string(b) + " not full (" +
+                    Fail("TC: row block " + std::to_string(b) + " not full (" +
                          std::to_string(raw.size()) + " bytes)");
                 }
                 size_t take = last ? raw.size() / rowSize * rowSize : perBlock * rowSize;
@@ -338,7 +338,7 @@ private:
             }
         }
         if (rows.size() < n * rowSize) {
-            fail("TC: row matrix holds " + std::to_string(rows.size() / rowSize) +
+            Fail("TC: row matrix holds " + std::to_string(rows.size() / rowSize) +
                  " rows, RowIndex " + std::to_string(n));
             return;
         }
@@ -347,23 +347,23 @@ private:
             uint32_t id = Get32(r.key, 0), at = Get32(r.data, 0);
             const std::string where = "TC row " + Hex(id);
             if (at >= n || seen[at]) {
-                fail(where + ": row index " + std::to_string(at) + " invalid or repeated");
+                Fail(where + ": row index " + std::to_string(at) + " invalid or repeated");
                 continue;
             }
             seen[at] = true;
             std::span<const uint8_t> row(rows.data() + at * rowSize, rowSize);
             if (Get32(row, 0) != id)
-                fail(where + ": first DWORD " + Hex(Get32(row, 0)) + " differs");
+                Fail(where + ": first DWORD " + Hex(Get32(row, 0)) + " differs");
             auto bitSet = [&](uint8_t bit) {
                 return (row[rgib[2] + bit / 8] & (0x80 >> (bit % 8))) != 0;
             };
-            if (!bitSet(0)) fail(where + ": RowId cell marked absent");
+            if (!bitSet(0)) Fail(where + ": RowId cell marked absent");
             for (size_t bit = cCols; bit < (rgib[3] - rgib[2]) * 8u; ++bit) {
-                if (bitSet(uint8_t(bit))) fail(where + ": spare CEB bit set");
+                if (bitSet(uint8_t(bit))) Fail(where + ": spare CEB bit set");
             }
             for (const auto& c : cols) {
                 if (InlineSize(PropTypeOf(c.tag)) == 0 && bitSet(c.bit)) {
-                    checkValue(c.tag, Get32(row, c.ib), where + " column " + Hex(c.tag));
+                    CheckValue(c.tag, Get32(row, c.ib), where + " column " + Hex(c.tag));
                 }
             }
             if (findings_.size() > 50) return;  // enough to see what is wrong
@@ -380,16 +380,16 @@ private:
 
 std::optional<uint8_t> HeapClientSig(const ndb::NodeDatabase& db, ndb::Bid data) {
     if (data == 0) return std::nullopt;
-    auto leaves = db.dataBlocks(data);
+    auto leaves = db.DataBlocks(data);
     if (leaves.empty()) return std::nullopt;
-    auto first = db.readBlock(leaves[0]);
+    auto first = db.ReadBlock(leaves[0]);
     if (first.size() < 12 || first[2] != 0xEC) return std::nullopt;
     return first[3];
 }
 
 std::vector<std::string> VerifyHeapNode(const ndb::NodeDatabase& db, ndb::Bid data,
                                         const ndb::SubnodeMap& subnodes) {
-    return Verifier(db, subnodes).run(data);
+    return Verifier(db, subnodes).Run(data);
 }
 
 }  // namespace pst::ltp

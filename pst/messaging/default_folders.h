@@ -32,7 +32,7 @@ struct DefaultFolderInfo {
     uint32_t validMaskBit;  // PidTagValidFolderMask bit, or 0
 };
 
-// All default folders, in the order validateIpmTree() creates them.
+// All default folders, in the order ValidateIpmTree() creates them.
 std::span<const DefaultFolderInfo> DefaultFolders();
 const DefaultFolderInfo& DefaultFolderOf(DefaultFolder kind);
 

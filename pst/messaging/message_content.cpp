@@ -2,9 +2,9 @@
 
 namespace pst::messaging {
 
-void PropertySet::set(PropertyValue value) {
+void PropertySet::Set(PropertyValue value) {
     for (auto& v : values) {
-        if (v.tag() == value.tag()) {
+        if (v.Tag() == value.Tag()) {
             v = std::move(value);
             return;
         }
@@ -12,9 +12,9 @@ void PropertySet::set(PropertyValue value) {
     values.push_back(std::move(value));
 }
 
-const PropertyValue* PropertySet::find(uint32_t tag) const {
+const PropertyValue* PropertySet::Find(uint32_t tag) const {
     for (const auto& v : values)
-        if (v.tag() == tag) return &v;
+        if (v.Tag() == tag) return &v;
     return nullptr;
 }
 

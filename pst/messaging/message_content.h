@@ -18,7 +18,7 @@ struct PropertyName {
     friend bool operator==(const PropertyName&, const PropertyName&) = default;
 };
 
-// A value of a named property: the type in `value.tag()` is used; its id part is ignored and
+// A value of a named property: the type in `value.Tag()` is used; its id part is ignored and
 // replaced by the id the store's name-to-id map gives the name.
 struct NamedValue {
     PropertyName name;
@@ -30,8 +30,8 @@ struct PropertySet {
     std::vector<NamedValue> named;
 
     // Replaces a value with the same tag, or appends.
-    void set(PropertyValue value);
-    const PropertyValue* find(uint32_t tag) const;
+    void Set(PropertyValue value);
+    const PropertyValue* Find(uint32_t tag) const;
 };
 
 struct MessageContent;

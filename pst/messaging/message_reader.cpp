@@ -20,8 +20,8 @@ bool IsRowBookkeeping(uint32_t t) {
 PropertySet ToPropertySet(std::vector<PropertyValue> values, const NameIdMap& names) {
     PropertySet set;
     for (auto& v : values) {
-        if (v.id() >= NameIdMap::kFirstNamedId) {
-            if (const PropertyName* name = names.nameOf(v.id())) {
+        if (v.Id() >= NameIdMap::kFirstNamedId) {
+            if (const PropertyName* name = names.NameOf(v.Id())) {
                 set.named.push_back({*name, std::move(v)});
                 continue;
             }
@@ -33,78 +33,78 @@ PropertySet ToPropertySet(std::vector<PropertyValue> values, const NameIdMap& na
 
 }  // namespace
 
-std::vector<Nid> MessageStore::messages(Nid folderNid) const {
-    auto& table = contents(folder(folderNid));
+std::vector<Nid> MessageStore::Messages(Nid folderNid) const {
+    auto& table = Contents(GetFolder(folderNid));
     std::vector<Nid> out;
-    out.reserve(table.rowCount());
-    for (size_t i = 0; i < table.rowCount(); ++i) out.push_back(table.rowIdAt(i));
+    out.reserve(table.RowCount());
+    for (size_t i = 0; i < table.RowCount(); ++i) out.push_back(table.RowIdAt(i));
     return out;
 }
 
-std::vector<std::vector<PropertyValue>> MessageStore::contentsRows(Nid folderNid) const {
-    auto& table = contents(folder(folderNid));
+std::vector<std::vector<PropertyValue>> MessageStore::ContentsRows(Nid folderNid) const {
+    auto& table = Contents(GetFolder(folderNid));
     std::vector<std::vector<PropertyValue>> out;
-    out.reserve(table.rowCount());
-    for (size_t i = 0; i < table.rowCount(); ++i) out.push_back(table.row(i));
+    out.reserve(table.RowCount());
+    for (size_t i = 0; i < table.RowCount(); ++i) out.push_back(table.Row(i));
     return out;
 }
 
-MessageContent MessageStore::readMessage(Nid message) const {
+MessageContent MessageStore::ReadMessage(Nid message) const {
     const uint32_t type = ndb::NidTypeOf(message);
     if (type != ndb::kNidTypeNormalMessage && type != ndb::kNidTypeAssocMessage)
         throw MessagingError("NID " + ndb::Hex(message) + " is not a message");
-    auto node = db_->findNode(message);
+    auto node = db_->FindNode(message);
     if (!node) throw MessagingError("message " + ndb::Hex(message) + " does not exist");
-    return readMessageNode(node->data, node->sub);
+    return ReadMessageNode(node->data, node->sub);
 }
 
-MessageContent MessageStore::readMessageNode(ndb::Bid data, ndb::Bid sub) const {
+MessageContent MessageStore::ReadMessageNode(ndb::Bid data, ndb::Bid sub) const {
     ndb::NodeDatabase& db = *db_;
-    ndb::SubnodeMap subnodes = db.readSubnodes(sub);
+    ndb::SubnodeMap subnodes = db.ReadSubnodes(sub);
     MessageContent m;
     {
         ltp::PropertyContext pc(db, subnodes, data);
-        m.props = ToPropertySet(pc.getAll(), names_);
+        m.props = ToPropertySet(pc.GetAll(), names_);
     }
     auto recipients = subnodes.find(nid::kMessageRecipients);
     if (recipients == subnodes.end())
         throw MessagingError("message has no recipient table (subnode 0x692)");
     {
-        ndb::SubnodeMap rsub = db.readSubnodes(recipients->second.sub);
+        ndb::SubnodeMap rsub = db.ReadSubnodes(recipients->second.sub);
         ltp::TableContext table(db, rsub, recipients->second.data);
-        for (size_t i = 0; i < table.rowCount(); ++i) {
-            auto row = table.row(i);
-            std::erase_if(row, [](const PropertyValue& v) { return IsRowBookkeeping(v.tag()); });
+        for (size_t i = 0; i < table.RowCount(); ++i) {
+            auto row = table.Row(i);
+            std::erase_if(row, [](const PropertyValue& v) { return IsRowBookkeeping(v.Tag()); });
             m.recipients.push_back({ToPropertySet(std::move(row), names_)});
         }
     }
     auto attachments = subnodes.find(nid::kMessageAttachments);
     if (attachments == subnodes.end()) return m;
-    ndb::SubnodeMap tsub = db.readSubnodes(attachments->second.sub);
+    ndb::SubnodeMap tsub = db.ReadSubnodes(attachments->second.sub);
     ltp::TableContext table(db, tsub, attachments->second.data);
-    for (size_t i = 0; i < table.rowCount(); ++i) {
-        const Nid attachNid = table.rowIdAt(i);
+    for (size_t i = 0; i < table.RowCount(); ++i) {
+        const Nid attachNid = table.RowIdAt(i);
         auto entry = subnodes.find(attachNid);
         if (entry == subnodes.end())
             throw MessagingError("attachment row " + ndb::Hex(attachNid) +
                                  " has no attachment subnode");
-        ndb::SubnodeMap asub = db.readSubnodes(entry->second.sub);
+        ndb::SubnodeMap asub = db.ReadSubnodes(entry->second.sub);
         ltp::PropertyContext pc(db, asub, entry->second.data);
         Attachment a;
-        auto values = pc.getAll();
+        auto values = pc.GetAll();
         for (auto it = values.begin(); it != values.end();) {
-            if (it->tag() != tag::kAttachDataObject) {
+            if (it->Tag() != tag::kAttachDataObject) {
                 ++it;
                 continue;
             }
-            const auto& b = it->bytes();
+            const auto& b = it->Bytes();
             const Nid embeddedNid = Nid(b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24);
             auto e = asub.find(embeddedNid);
             if (e == asub.end())
                 throw MessagingError("embedded message " + ndb::Hex(embeddedNid) +
                                      " is not among the attachment's subnodes");
             a.embedded =
-                std::make_shared<MessageContent>(readMessageNode(e->second.data, e->second.sub));
+                std::make_shared<MessageContent>(ReadMessageNode(e->second.data, e->second.sub));
             it = values.erase(it);
         }
         a.props = ToPropertySet(std::move(values), names_);

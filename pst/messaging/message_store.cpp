@@ -53,9 +53,9 @@ std::vector<PropertyValue> RowValues(const ltp::TableContext& table,
                                      const std::vector<PropertyValue>& values) {
     std::vector<PropertyValue> row;
     for (const auto& v : values) {
-        if (v.tag() == ltp::TableContext::kRowIdTag || v.tag() == ltp::TableContext::kRowVerTag)
+        if (v.Tag() == ltp::TableContext::kRowIdTag || v.Tag() == ltp::TableContext::kRowVerTag)
             continue;
-        if (table.hasColumn(v.tag())) row.push_back(v);
+        if (table.HasColumn(v.Tag())) row.push_back(v);
     }
     return row;
 }
@@ -82,7 +82,7 @@ MessageStore::~MessageStore() = default;
 std::unique_ptr<MessageStore> MessageStore::Create(const std::filesystem::path& path,
                                                    std::string_view displayName) {
     auto store = CreateOn(ndb::PstFile::Create(path), displayName);
-    store->commit();
+    store->Commit();
     return store;
 }
 
@@ -97,28 +97,28 @@ std::unique_ptr<MessageStore> MessageStore::Open(const std::filesystem::path& pa
 std::unique_ptr<MessageStore> MessageStore::CreateOn(std::unique_ptr<ndb::NodeDatabase> db,
                                                      std::string_view displayName) {
     std::unique_ptr<MessageStore> store(new MessageStore(std::move(db)));
-    store->buildNewStore(displayName);
+    store->BuildNewStore(displayName);
     return store;
 }
 
 std::unique_ptr<MessageStore> MessageStore::OpenOn(std::unique_ptr<ndb::NodeDatabase> db) {
     std::unique_ptr<MessageStore> store(new MessageStore(std::move(db)));
-    store->load();
+    store->Load();
     return store;
 }
 
 // --- a new store -------------------------------------------------------------------------
 
-void MessageStore::buildNewStore(std::string_view displayName) {
+void MessageStore::BuildNewStore(std::string_view displayName) {
     ndb::NodeDatabase& db = *db_;
-    if (db.findNode(nid::kMessageStore))
+    if (db.FindNode(nid::kMessageStore))
         throw MessagingError("cannot create a store: the file already holds a message store");
     uid_ = RandomGuid();
 
     auto putPc = [&db](Nid nid, Nid parent, const std::vector<PropertyValue>& values) {
         ndb::SubnodeMap sub;
         ndb::Bid data = ltp::PropertyContext::Write(db, sub, values);
-        db.putNode({nid, data, db.writeSubnodes(sub), parent});
+        db.PutNode({nid, data, db.WriteSubnodes(sub), parent});
     };
     // Tables start empty; `rows` fill the few a new file has rows in.
     auto putTable =
@@ -126,9 +126,9 @@ void MessageStore::buildNewStore(std::string_view displayName) {
               const std::vector<std::pair<uint32_t, std::vector<PropertyValue>>>& rows = {}) {
             ndb::SubnodeMap sub;
             ltp::TableContext tc(db, sub, columns);
-            for (const auto& [rowId, values] : rows) tc.appendRow(rowId, values);
-            ndb::Bid data = tc.write();
-            db.putNode({nid, data, db.writeSubnodes(sub), 0});
+            for (const auto& [rowId, values] : rows) tc.AppendRow(rowId, values);
+            ndb::Bid data = tc.Write();
+            db.PutNode({nid, data, db.WriteSubnodes(sub), 0});
             return data;
         };
 
@@ -152,9 +152,9 @@ void MessageStore::buildNewStore(std::string_view displayName) {
         auto values = FolderPcValues(name, containerClass);
         values[3] = PropertyValue::Bool(tag::kSubfolders, hasSubfolders);
         putPc(nid, parent, values);
-        db.putNode({nid::HierarchyOf(nid), hierarchyTemplate, 0, 0});
-        db.putNode({nid::ContentsOf(nid), contentsTemplate, 0, 0});
-        db.putNode({nid::AssocContentsOf(nid), assocTemplate, 0, 0});
+        db.PutNode({nid::HierarchyOf(nid), hierarchyTemplate, 0, 0});
+        db.PutNode({nid::ContentsOf(nid), contentsTemplate, 0, 0});
+        db.PutNode({nid::AssocContentsOf(nid), assocTemplate, 0, 0});
         return values;
     };
 
@@ -168,36 +168,36 @@ void MessageStore::buildNewStore(std::string_view displayName) {
     auto views = putFolder(nid::kCommonViews, nid::kRootFolder, u"IPM_COMMON_VIEWS", u"", false);
     auto spam = FolderPcValues(u"SPAM Search Folder 2", u"");
     putPc(nid::kSpamSearchFolder, nid::kRootFolder, spam);
-    db.putNode({nid::kSpamSearchUpdateQueue, 0, 0, 0});
+    db.PutNode({nid::kSpamSearchUpdateQueue, 0, 0, 0});
     putPc(nid::kSpamSearchCriteria, 0, {Int(0x660B0003, 0)});
-    db.putNode({nid::kSpamSearchContents, searchTemplate, 0, 0});
+    db.PutNode({nid::kSpamSearchContents, searchTemplate, 0, 0});
 
     {
         ndb::SubnodeMap sub;
         ltp::TableContext root(db, sub, HierarchyColumns());
-        root.appendRow(nid::kIpmSubtree, RowValues(root, ipm));
-        root.appendRow(nid::kSearchRoot, RowValues(root, finder));
-        root.appendRow(nid::kSpamSearchFolder, RowValues(root, spam));
-        root.appendRow(nid::kCommonViews, RowValues(root, views));
-        db.putNode({nid::HierarchyOf(nid::kRootFolder), root.write(), db.writeSubnodes(sub), 0});
+        root.AppendRow(nid::kIpmSubtree, RowValues(root, ipm));
+        root.AppendRow(nid::kSearchRoot, RowValues(root, finder));
+        root.AppendRow(nid::kSpamSearchFolder, RowValues(root, spam));
+        root.AppendRow(nid::kCommonViews, RowValues(root, views));
+        db.PutNode({nid::HierarchyOf(nid::kRootFolder), root.Write(), db.WriteSubnodes(sub), 0});
     }
     {
         ndb::SubnodeMap sub;
         ltp::TableContext top(db, sub, HierarchyColumns());
-        top.appendRow(nid::kDeletedItems, RowValues(top, deleted));
-        db.putNode({nid::HierarchyOf(nid::kIpmSubtree), top.write(), db.writeSubnodes(sub), 0});
+        top.AppendRow(nid::kDeletedItems, RowValues(top, deleted));
+        db.PutNode({nid::HierarchyOf(nid::kIpmSubtree), top.Write(), db.WriteSubnodes(sub), 0});
     }
 
     // Search bookkeeping: an empty management queue, the activity list naming the spam
     // folder, an empty search domain.
-    db.putNode({nid::kSearchManagementQueue, 0, 0, 0});
+    db.PutNode({nid::kSearchManagementQueue, 0, 0, 0});
     const uint8_t sal[4] = {uint8_t(nid::kSpamSearchFolder), uint8_t(nid::kSpamSearchFolder >> 8),
                             0, 0};
-    db.putNode({nid::kSearchActivityList, db.writeBlock(sal), 0, 0});
-    db.putNode({nid::kSearchDomainObject, 0, 0, 0});
+    db.PutNode({nid::kSearchActivityList, db.WriteBlock(sal), 0, 0});
+    db.PutNode({nid::kSearchDomainObject, 0, 0, 0});
 
     names_ = NameIdMap::Prefilled();
-    putPc(nid::kNameToIdMap, 0, names_.toProperties());
+    putPc(nid::kNameToIdMap, 0, names_.ToProperties());
 
     std::vector<uint8_t> replica{1, 0, 0, 0};
     auto replicaGuid = RandomGuid();
@@ -209,170 +209,170 @@ void MessageStore::buildNewStore(std::string_view displayName) {
            PropertyValue::StringUtf8(tag::kDisplayName, displayName),
            Int(tag::kValidFolderMask,
                kMaskIpmSubtree | kMaskWastebasket | kMaskCommonViews | kMaskFinder),
-           PropertyValue(tag::kIpmSubtreeEntryId, entryId(nid::kIpmSubtree)),
-           PropertyValue(tag::kIpmWastebasketEntryId, entryId(nid::kDeletedItems)),
-           PropertyValue(tag::kCommonViewsEntryId, entryId(nid::kCommonViews)),
-           PropertyValue(tag::kFinderEntryId, entryId(nid::kSearchRoot)),
+           PropertyValue(tag::kIpmSubtreeEntryId, EntryId(nid::kIpmSubtree)),
+           PropertyValue(tag::kIpmWastebasketEntryId, EntryId(nid::kDeletedItems)),
+           PropertyValue(tag::kCommonViewsEntryId, EntryId(nid::kCommonViews)),
+           PropertyValue(tag::kFinderEntryId, EntryId(nid::kSearchRoot)),
            PropertyValue::Bool(0x6633000B, true), Int(0x66FA0003, 0xE0011),
            Int(tag::kPstPassword, 0)});
 }
 
-void MessageStore::load() {
-    if (!db_->findNode(nid::kMessageStore))
+void MessageStore::Load() {
+    if (!db_->FindNode(nid::kMessageStore))
         throw MessagingError("not a message store: node 0x21 (message store) is missing");
-    auto record = storePc().get(PropIdOf(tag::kRecordKey));
-    if (!record || record->bytes().size() != 16)
+    auto record = StorePc().Get(PropIdOf(tag::kRecordKey));
+    if (!record || record->Bytes().size() != 16)
         throw MessagingError("message store has no 16-byte record key (0x0FF90102)");
-    std::copy(record->bytes().begin(), record->bytes().end(), uid_.begin());
-    auto map = db_->findNode(nid::kNameToIdMap);
+    std::copy(record->Bytes().begin(), record->Bytes().end(), uid_.begin());
+    auto map = db_->FindNode(nid::kNameToIdMap);
     if (!map) throw MessagingError("not a message store: node 0x61 (name-to-id map) is missing");
-    ndb::SubnodeMap sub = db_->readSubnodes(map->sub);
+    ndb::SubnodeMap sub = db_->ReadSubnodes(map->sub);
     ltp::PropertyContext pc(*db_, sub, map->data);
-    names_ = NameIdMap::FromProperties(pc.getAll());
+    names_ = NameIdMap::FromProperties(pc.GetAll());
 }
 
-ltp::PropertyContext& MessageStore::storePc() const {
+ltp::PropertyContext& MessageStore::StorePc() const {
     if (!storePc_) {
-        auto node = db_->findNode(nid::kMessageStore);
+        auto node = db_->FindNode(nid::kMessageStore);
         if (!node) throw MessagingError("node 0x21 (message store) is missing");
-        storeSubnodes_ = db_->readSubnodes(node->sub);
+        storeSubnodes_ = db_->ReadSubnodes(node->sub);
         storePc_ = std::make_unique<ltp::PropertyContext>(*db_, storeSubnodes_, node->data);
     }
     return *storePc_;
 }
 
-std::string MessageStore::displayName() const {
-    auto v = storePc().get(PropIdOf(tag::kDisplayName));
-    return v ? v->asUtf8() : std::string();
+std::string MessageStore::DisplayName() const {
+    auto v = StorePc().Get(PropIdOf(tag::kDisplayName));
+    return v ? v->AsUtf8() : std::string();
 }
 
-Nid MessageStore::rootFolder() const {
+Nid MessageStore::RootFolder() const {
     return nid::kRootFolder;
 }
 
-Nid MessageStore::ipmSubtree() const {
-    auto nid = folderFromEntry(storePc(), tag::kIpmSubtreeEntryId);
+Nid MessageStore::IpmSubtree() const {
+    auto nid = FolderFromEntry(StorePc(), tag::kIpmSubtreeEntryId);
     if (!nid) throw MessagingError("message store has no IPM subtree entry (0x35E00102)");
     return *nid;
 }
 
 // --- folders -----------------------------------------------------------------------------
 
-MessageStore::Folder& MessageStore::folder(Nid nid) const {
+MessageStore::Folder& MessageStore::GetFolder(Nid nid) const {
     auto it = folders_.find(nid);
     if (it != folders_.end()) return *it->second;
     const uint32_t type = ndb::NidTypeOf(nid);
     if (type != ndb::kNidTypeNormalFolder && type != ndb::kNidTypeSearchFolder)
         throw MessagingError("NID " + ndb::Hex(nid) + " is not a folder");
-    auto node = db_->findNode(nid);
+    auto node = db_->FindNode(nid);
     if (!node) throw MessagingError("folder " + ndb::Hex(nid) + " does not exist");
     auto f = std::make_unique<Folder>();
     f->nid = nid;
     f->parent = node->parent;
-    f->pcSubnodes = db_->readSubnodes(node->sub);
+    f->pcSubnodes = db_->ReadSubnodes(node->sub);
     f->pc = std::make_unique<ltp::PropertyContext>(*db_, f->pcSubnodes, node->data);
     return *folders_.emplace(nid, std::move(f)).first->second;
 }
 
-ltp::TableContext& MessageStore::hierarchy(Folder& f) const {
+ltp::TableContext& MessageStore::Hierarchy(Folder& f) const {
     if (!f.hierarchy) {
-        auto node = db_->findNode(nid::HierarchyOf(f.nid));
+        auto node = db_->FindNode(nid::HierarchyOf(f.nid));
         if (!node) throw MessagingError("folder " + ndb::Hex(f.nid) + " has no hierarchy table");
-        f.hierarchySubnodes = db_->readSubnodes(node->sub);
+        f.hierarchySubnodes = db_->ReadSubnodes(node->sub);
         f.hierarchy = std::make_unique<ltp::TableContext>(*db_, f.hierarchySubnodes, node->data);
     }
     return *f.hierarchy;
 }
 
-ltp::TableContext& MessageStore::contents(Folder& f) const {
+ltp::TableContext& MessageStore::Contents(Folder& f) const {
     if (!f.contents) {
-        auto node = db_->findNode(nid::ContentsOf(f.nid));
+        auto node = db_->FindNode(nid::ContentsOf(f.nid));
         if (!node) throw MessagingError("folder " + ndb::Hex(f.nid) + " has no contents table");
-        f.contentsSubnodes = db_->readSubnodes(node->sub);
+        f.contentsSubnodes = db_->ReadSubnodes(node->sub);
         f.contents = std::make_unique<ltp::TableContext>(*db_, f.contentsSubnodes, node->data);
     }
     return *f.contents;
 }
 
-void MessageStore::releaseTables(Folder& f) {
+void MessageStore::ReleaseTables(Folder& f) {
     f.hierarchy.reset();
     f.hierarchySubnodes.clear();
     f.contents.reset();
     f.contentsSubnodes.clear();
 }
 
-void MessageStore::indexChildren(Folder& f) const {
+void MessageStore::IndexChildren(Folder& f) const {
     if (f.children) return;
-    auto& table = hierarchy(f);
+    auto& table = Hierarchy(f);
     f.children.emplace();
-    for (size_t i = 0; i < table.rowCount(); ++i) {
-        auto name = table.cell(i, tag::kDisplayName);
-        f.children->emplace(FolderNameKey(name ? name->asString() : u""), table.rowIdAt(i));
+    for (size_t i = 0; i < table.RowCount(); ++i) {
+        auto name = table.Cell(i, tag::kDisplayName);
+        f.children->emplace(FolderNameKey(name ? name->AsString() : u""), table.RowIdAt(i));
     }
 }
 
-void MessageStore::refreshRowInParent(Folder& f) {
+void MessageStore::RefreshRowInParent(Folder& f) {
     if (f.parent == f.nid || f.parent == 0) return;  // the root has no row anywhere
-    Folder& parent = folder(f.parent);
-    auto& table = hierarchy(parent);
-    auto values = RowValues(table, f.pc->getAll());
-    if (table.findRow(f.nid))
-        table.updateRow(f.nid, values);
+    Folder& parent = GetFolder(f.parent);
+    auto& table = Hierarchy(parent);
+    auto values = RowValues(table, f.pc->GetAll());
+    if (table.FindRow(f.nid))
+        table.UpdateRow(f.nid, values);
     else
-        table.appendRow(f.nid, values);
+        table.AppendRow(f.nid, values);
     parent.hierarchyDirty = true;
 }
 
-Nid MessageStore::createFolderNodes(Nid parentNid, Nid nid, std::u16string_view name,
+Nid MessageStore::CreateFolderNodes(Nid parentNid, Nid nid, std::u16string_view name,
                                     std::u16string_view containerClass) {
-    Folder& parent = folder(parentNid);
-    indexChildren(parent);
+    Folder& parent = GetFolder(parentNid);
+    IndexChildren(parent);
     const std::u16string key = FolderNameKey(name);
     if (parent.children->count(key))
         throw FolderNameCollision("folder \"" + Utf16ToUtf8(name) + "\" already exists in \"" +
-                                  folderInfo(parentNid).name + "\"");
+                                  GetFolderInfo(parentNid).name + "\"");
 
     // New folders share the templates' empty tables, as a new data file's folders do.
     for (auto [table, templ] : {std::pair{nid::HierarchyOf(nid), nid::kHierarchyTemplate},
                                 {nid::ContentsOf(nid), nid::kContentsTemplate},
                                 {nid::AssocContentsOf(nid), nid::kAssocContentsTemplate}}) {
-        auto t = db_->findNode(templ);
+        auto t = db_->FindNode(templ);
         if (!t) throw MessagingError("template table " + ndb::Hex(templ) + " is missing");
-        db_->putNode({table, t->data, t->sub, 0});
+        db_->PutNode({table, t->data, t->sub, 0});
     }
     auto f = std::make_unique<Folder>();
     f->nid = nid;
     f->parent = parentNid;
     f->pc = std::make_unique<ltp::PropertyContext>(*db_, f->pcSubnodes);
-    for (const auto& v : FolderPcValues(name, containerClass)) f->pc->set(v);
+    for (const auto& v : FolderPcValues(name, containerClass)) f->pc->Set(v);
     f->pcDirty = true;
     f->children.emplace();
     Folder& created = *folders_.emplace(nid, std::move(f)).first->second;
     // The node exists from now on, so reads in this session find it.
-    db_->putNode({nid, created.pc->write(), 0, parentNid});
+    db_->PutNode({nid, created.pc->Write(), 0, parentNid});
 
     parent.children->emplace(key, nid);
-    refreshRowInParent(created);
-    auto hasSubfolders = parent.pc->get(PropIdOf(tag::kSubfolders));
-    if (!hasSubfolders || !hasSubfolders->asBool()) {
-        parent.pc->set(PropertyValue::Bool(tag::kSubfolders, true));
+    RefreshRowInParent(created);
+    auto hasSubfolders = parent.pc->Get(PropIdOf(tag::kSubfolders));
+    if (!hasSubfolders || !hasSubfolders->AsBool()) {
+        parent.pc->Set(PropertyValue::Bool(tag::kSubfolders, true));
         parent.pcDirty = true;
-        refreshRowInParent(parent);
+        RefreshRowInParent(parent);
     }
     return nid;
 }
 
-Nid MessageStore::createFolder(Nid parent, std::string_view name, std::string_view containerClass) {
+Nid MessageStore::CreateFolder(Nid parent, std::string_view name, std::string_view containerClass) {
     if (name.empty()) throw MessagingError("a folder name cannot be empty");
     if (ndb::NidTypeOf(parent) != ndb::kNidTypeNormalFolder)
         throw MessagingError("folders can only be created in normal folders");
     // The folder NID's index also names its three tables: all four must be free.
     Nid nid = 0;
     for (int tries = 0; tries < 1000 && nid == 0; ++tries) {
-        Nid candidate = db_->allocateNid(ndb::kNidTypeNormalFolder);
-        if (!db_->findNode(candidate) && !db_->findNode(nid::HierarchyOf(candidate)) &&
-            !db_->findNode(nid::ContentsOf(candidate)) &&
-            !db_->findNode(nid::AssocContentsOf(candidate)))
+        Nid candidate = db_->AllocateNid(ndb::kNidTypeNormalFolder);
+        if (!db_->FindNode(candidate) && !db_->FindNode(nid::HierarchyOf(candidate)) &&
+            !db_->FindNode(nid::ContentsOf(candidate)) &&
+            !db_->FindNode(nid::AssocContentsOf(candidate)))
             nid = candidate;
     }
     if (nid == 0) throw MessagingError("no free folder NID");
@@ -380,58 +380,58 @@ Nid MessageStore::createFolder(Nid parent, std::string_view name, std::string_vi
     // as Outlook does, so nothing allocated from them later can collide.
     for (Nid table : {nid::HierarchyOf(nid), nid::ContentsOf(nid), nid::AssocContentsOf(nid)}) {
         const uint32_t type = ndb::NidTypeOf(table);
-        while (ndb::NidIndexOf(db_->allocateNid(type)) < ndb::NidIndexOf(nid)) continue;
+        while (ndb::NidIndexOf(db_->AllocateNid(type)) < ndb::NidIndexOf(nid)) continue;
     }
-    return createFolderNodes(parent, nid, Utf8ToUtf16(name), Utf8ToUtf16(containerClass));
+    return CreateFolderNodes(parent, nid, Utf8ToUtf16(name), Utf8ToUtf16(containerClass));
 }
 
-FolderInfo MessageStore::folderInfo(Nid nid) const {
-    Folder& f = folder(nid);
+FolderInfo MessageStore::GetFolderInfo(Nid nid) const {
+    Folder& f = GetFolder(nid);
     FolderInfo info;
     info.nid = nid;
     info.parent = f.parent;
-    auto get = [&f](uint32_t t) { return f.pc->get(PropIdOf(t)); };
-    if (auto v = get(tag::kDisplayName)) info.name = v->asUtf8();
-    if (auto v = get(tag::kContainerClass)) info.containerClass = v->asUtf8();
-    if (auto v = get(tag::kContentCount)) info.contentCount = uint32_t(v->asInt32());
-    if (auto v = get(tag::kContentUnreadCount)) info.unreadCount = uint32_t(v->asInt32());
-    if (auto v = get(tag::kSubfolders)) info.hasSubfolders = v->asBool();
+    auto get = [&f](uint32_t t) { return f.pc->Get(PropIdOf(t)); };
+    if (auto v = get(tag::kDisplayName)) info.name = v->AsUtf8();
+    if (auto v = get(tag::kContainerClass)) info.containerClass = v->AsUtf8();
+    if (auto v = get(tag::kContentCount)) info.contentCount = uint32_t(v->AsInt32());
+    if (auto v = get(tag::kContentUnreadCount)) info.unreadCount = uint32_t(v->AsInt32());
+    if (auto v = get(tag::kSubfolders)) info.hasSubfolders = v->AsBool();
     return info;
 }
 
-std::vector<Nid> MessageStore::subfolderNids(Nid nid) const {
-    auto& table = hierarchy(folder(nid));
+std::vector<Nid> MessageStore::SubfolderNids(Nid nid) const {
+    auto& table = Hierarchy(GetFolder(nid));
     std::vector<Nid> out;
-    out.reserve(table.rowCount());
-    for (size_t i = 0; i < table.rowCount(); ++i) out.push_back(table.rowIdAt(i));
+    out.reserve(table.RowCount());
+    for (size_t i = 0; i < table.RowCount(); ++i) out.push_back(table.RowIdAt(i));
     return out;
 }
 
-std::vector<FolderInfo> MessageStore::subfolders(Nid nid) const {
-    auto& table = hierarchy(folder(nid));
+std::vector<FolderInfo> MessageStore::Subfolders(Nid nid) const {
+    auto& table = Hierarchy(GetFolder(nid));
     std::vector<FolderInfo> out;
-    for (size_t i = 0; i < table.rowCount(); ++i) out.push_back(folderInfo(table.rowIdAt(i)));
+    for (size_t i = 0; i < table.RowCount(); ++i) out.push_back(GetFolderInfo(table.RowIdAt(i)));
     return out;
 }
 
-std::vector<std::pair<std::string, FolderInfo>> MessageStore::folderTree(Nid top) const {
+std::vector<std::pair<std::string, FolderInfo>> MessageStore::FolderTree(Nid top) const {
     std::vector<std::pair<std::string, FolderInfo>> out;
     std::vector<std::pair<std::string, Nid>> pending{{"", top}};
     while (!pending.empty()) {
         auto [prefix, nid] = pending.back();
         pending.pop_back();
-        auto children = subfolders(nid);
+        auto children = Subfolders(nid);
         // Reversed onto the stack so they come off in table order.
         for (auto it = children.rbegin(); it != children.rend(); ++it)
             pending.emplace_back(prefix.empty() ? it->name : prefix + "\\" + it->name, it->nid);
-        if (nid != top) out.emplace_back(prefix, folderInfo(nid));
+        if (nid != top) out.emplace_back(prefix, GetFolderInfo(nid));
     }
     return out;
 }
 
-std::optional<Nid> MessageStore::findSubfolder(Nid parent, std::string_view name) const {
-    Folder& f = folder(parent);
-    indexChildren(f);
+std::optional<Nid> MessageStore::FindSubfolder(Nid parent, std::string_view name) const {
+    Folder& f = GetFolder(parent);
+    IndexChildren(f);
     auto it = f.children->find(FolderNameKey(Utf8ToUtf16(name)));
     if (it == f.children->end()) return std::nullopt;
     return it->second;
@@ -439,70 +439,70 @@ std::optional<Nid> MessageStore::findSubfolder(Nid parent, std::string_view name
 
 // --- default folders ---------------------------------------------------------------------
 
-std::optional<Nid> MessageStore::folderFromEntry(const ltp::PropertyContext& pc, uint32_t t) const {
-    auto v = pc.get(PropIdOf(t));
-    if (!v || v->tag() != t) return std::nullopt;
-    auto nid = ParseEntryId(v->bytes(), uid_);
-    if (!nid || !db_->findNode(*nid)) return std::nullopt;
+std::optional<Nid> MessageStore::FolderFromEntry(const ltp::PropertyContext& pc, uint32_t t) const {
+    auto v = pc.Get(PropIdOf(t));
+    if (!v || v->Tag() != t) return std::nullopt;
+    auto nid = ParseEntryId(v->Bytes(), uid_);
+    if (!nid || !db_->FindNode(*nid)) return std::nullopt;
     return nid;
 }
 
-std::optional<Nid> MessageStore::receiveFolder(std::u16string_view messageClass) const {
-    auto node = db_->findNode(nid::kReceiveFolderTable);
+std::optional<Nid> MessageStore::ReceiveFolder(std::u16string_view messageClass) const {
+    auto node = db_->FindNode(nid::kReceiveFolderTable);
     if (!node) return std::nullopt;
-    ndb::SubnodeMap sub = db_->readSubnodes(node->sub);
+    ndb::SubnodeMap sub = db_->ReadSubnodes(node->sub);
     ltp::TableContext table(*db_, sub, node->data);
-    for (size_t i = 0; i < table.rowCount(); ++i) {
-        auto cls = table.cell(i, tag::kReceiveFolderClass);
-        auto target = table.cell(i, tag::kReceiveFolderNid);
-        if (cls && target && cls->asString() == messageClass) {
-            Nid nid = Nid(target->asInt32());
-            if (db_->findNode(nid)) return nid;
+    for (size_t i = 0; i < table.RowCount(); ++i) {
+        auto cls = table.Cell(i, tag::kReceiveFolderClass);
+        auto target = table.Cell(i, tag::kReceiveFolderNid);
+        if (cls && target && cls->AsString() == messageClass) {
+            Nid nid = Nid(target->AsInt32());
+            if (db_->FindNode(nid)) return nid;
         }
     }
     return std::nullopt;
 }
 
-void MessageStore::setReceiveFolder(std::u16string_view messageClass, Nid target) {
-    auto node = db_->findNode(nid::kReceiveFolderTable);
+void MessageStore::SetReceiveFolder(std::u16string_view messageClass, Nid target) {
+    auto node = db_->FindNode(nid::kReceiveFolderTable);
     ndb::SubnodeMap sub;
     std::unique_ptr<ltp::TableContext> table;
     if (node) {
-        sub = db_->readSubnodes(node->sub);
+        sub = db_->ReadSubnodes(node->sub);
         table = std::make_unique<ltp::TableContext>(*db_, sub, node->data);
     } else {
         table = std::make_unique<ltp::TableContext>(*db_, sub, ReceiveFolderColumns());
     }
     uint32_t nextRowId = 1;
-    for (size_t i = 0; i < table->rowCount(); ++i) {
-        nextRowId = std::max(nextRowId, table->rowIdAt(i) + 1);
-        auto cls = table->cell(i, tag::kReceiveFolderClass);
-        if (cls && cls->asString() == messageClass) {
-            table->updateRow(table->rowIdAt(i), std::vector{Int(tag::kReceiveFolderNid, target)});
-            db_->putNode({nid::kReceiveFolderTable, table->write(), db_->writeSubnodes(sub), 0});
+    for (size_t i = 0; i < table->RowCount(); ++i) {
+        nextRowId = std::max(nextRowId, table->RowIdAt(i) + 1);
+        auto cls = table->Cell(i, tag::kReceiveFolderClass);
+        if (cls && cls->AsString() == messageClass) {
+            table->UpdateRow(table->RowIdAt(i), std::vector{Int(tag::kReceiveFolderNid, target)});
+            db_->PutNode({nid::kReceiveFolderTable, table->Write(), db_->WriteSubnodes(sub), 0});
             return;
         }
     }
-    table->appendRow(nextRowId, std::vector{U16(tag::kReceiveFolderClass, messageClass),
+    table->AppendRow(nextRowId, std::vector{U16(tag::kReceiveFolderClass, messageClass),
                                             Int(tag::kReceiveFolderNid, target)});
-    db_->putNode({nid::kReceiveFolderTable, table->write(), db_->writeSubnodes(sub), 0});
+    db_->PutNode({nid::kReceiveFolderTable, table->Write(), db_->WriteSubnodes(sub), 0});
 }
 
-std::optional<Nid> MessageStore::defaultFolder(DefaultFolder kind) const {
+std::optional<Nid> MessageStore::GetDefaultFolder(DefaultFolder kind) const {
     const DefaultFolderInfo& info = DefaultFolderOf(kind);
-    if (kind == DefaultFolder::kInbox) return receiveFolder(u"IPM");
-    if (info.storeTag) return folderFromEntry(storePc(), info.storeTag);
-    auto inbox = receiveFolder(u"IPM");
+    if (kind == DefaultFolder::kInbox) return ReceiveFolder(u"IPM");
+    if (info.storeTag) return FolderFromEntry(StorePc(), info.storeTag);
+    auto inbox = ReceiveFolder(u"IPM");
     if (info.inboxTag) {
         if (inbox)
-            if (auto nid = folderFromEntry(*folder(*inbox).pc, info.inboxTag)) return nid;
-        return folderFromEntry(*folder(rootFolder()).pc, info.inboxTag);
+            if (auto nid = FolderFromEntry(*GetFolder(*inbox).pc, info.inboxTag)) return nid;
+        return FolderFromEntry(*GetFolder(RootFolder()).pc, info.inboxTag);
     }
     if (info.junkIndex >= 0 && inbox) {
-        auto v = folder(*inbox).pc->get(PropIdOf(tag::kAdditionalRenEntryIds));
-        if (!v || v->tag() != tag::kAdditionalRenEntryIds || v->bytes().size() < 4)
+        auto v = GetFolder(*inbox).pc->Get(PropIdOf(tag::kAdditionalRenEntryIds));
+        if (!v || v->Tag() != tag::kAdditionalRenEntryIds || v->Bytes().size() < 4)
             return std::nullopt;
-        const auto& b = v->bytes();
+        const auto& b = v->Bytes();
         auto get32 = [&b](size_t at) {
             return at + 4 > b.size() ? 0u
                                      : uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 |
@@ -515,60 +515,60 @@ std::optional<Nid> MessageStore::defaultFolder(DefaultFolder kind) const {
         const uint32_t to = i + 1 < count ? get32(8 + 4 * i) : uint32_t(b.size());
         if (from > to || to > b.size()) return std::nullopt;
         auto nid = ParseEntryId(std::span(b).subspan(from, to - from), uid_);
-        if (nid && db_->findNode(*nid)) return nid;
+        if (nid && db_->FindNode(*nid)) return nid;
     }
     return std::nullopt;
 }
 
-void MessageStore::validateIpmTree() {
-    const Nid ipm = ipmSubtree();
+void MessageStore::ValidateIpmTree() {
+    const Nid ipm = IpmSubtree();
     auto ensure = [&](const DefaultFolderInfo& info) {
-        if (auto existing = defaultFolder(info.kind)) return *existing;
+        if (auto existing = GetDefaultFolder(info.kind)) return *existing;
         // A folder of that name not yet registered becomes the default folder.
-        if (auto byName = findSubfolder(ipm, info.name)) return *byName;
-        return createFolder(ipm, info.name, info.containerClass);
+        if (auto byName = FindSubfolder(ipm, info.name)) return *byName;
+        return CreateFolder(ipm, info.name, info.containerClass);
     };
     std::map<DefaultFolder, Nid> nids;
     for (const auto& info : DefaultFolders()) nids[info.kind] = ensure(info);
 
     const Nid inbox = nids[DefaultFolder::kInbox];
     for (const char16_t* cls : {u"", u"IPM", u"Report.IPM"})
-        if (receiveFolder(cls) != inbox) setReceiveFolder(cls, inbox);
-    if (receiveFolder(u"IPC") != rootFolder()) setReceiveFolder(u"IPC", rootFolder());
+        if (ReceiveFolder(cls) != inbox) SetReceiveFolder(cls, inbox);
+    if (ReceiveFolder(u"IPC") != RootFolder()) SetReceiveFolder(u"IPC", RootFolder());
 
-    auto& store = storePc();
+    auto& store = StorePc();
     uint32_t mask = 0;
-    if (auto v = store.get(PropIdOf(tag::kValidFolderMask))) mask = uint32_t(v->asInt32());
+    if (auto v = store.Get(PropIdOf(tag::kValidFolderMask))) mask = uint32_t(v->AsInt32());
     uint32_t newMask = mask | kMaskIpmSubtree | kMaskFinder;
     for (const auto& info : DefaultFolders()) {
         const Nid nid = nids[info.kind];
-        if (info.storeTag && folderFromEntry(store, info.storeTag) != nid) {
-            store.set(PropertyValue(info.storeTag, entryId(nid)));
+        if (info.storeTag && FolderFromEntry(store, info.storeTag) != nid) {
+            store.Set(PropertyValue(info.storeTag, EntryId(nid)));
             storeDirty_ = true;
         }
         newMask |= info.validMaskBit;
         if (info.inboxTag) {
-            for (Nid holder : {inbox, rootFolder()}) {
-                Folder& f = folder(holder);
-                if (folderFromEntry(*f.pc, info.inboxTag) != nid) {
-                    f.pc->set(PropertyValue(info.inboxTag, entryId(nid)));
+            for (Nid holder : {inbox, RootFolder()}) {
+                Folder& f = GetFolder(holder);
+                if (FolderFromEntry(*f.pc, info.inboxTag) != nid) {
+                    f.pc->Set(PropertyValue(info.inboxTag, EntryId(nid)));
                     f.pcDirty = true;
                 }
             }
         }
     }
     if (newMask != mask) {
-        store.set(Int(tag::kValidFolderMask, newMask));
+        store.Set(Int(tag::kValidFolderMask, newMask));
         storeDirty_ = true;
     }
     // Junk E-mail sits at its index among the additional special folders; the others stay
     // empty until a client creates them.
-    if (defaultFolder(DefaultFolder::kJunkEmail) != nids[DefaultFolder::kJunkEmail]) {
+    if (GetDefaultFolder(DefaultFolder::kJunkEmail) != nids[DefaultFolder::kJunkEmail]) {
         std::vector<std::vector<uint8_t>> ren(kJunkEmailRenIndex + 1);
-        ren[kJunkEmailRenIndex] = entryId(nids[DefaultFolder::kJunkEmail]);
-        for (Nid holder : {inbox, rootFolder()}) {
-            Folder& f = folder(holder);
-            f.pc->set(PropertyValue::MultiBinary(tag::kAdditionalRenEntryIds, ren));
+        ren[kJunkEmailRenIndex] = EntryId(nids[DefaultFolder::kJunkEmail]);
+        for (Nid holder : {inbox, RootFolder()}) {
+            Folder& f = GetFolder(holder);
+            f.pc->Set(PropertyValue::MultiBinary(tag::kAdditionalRenEntryIds, ren));
             f.pcDirty = true;
         }
     }
@@ -576,49 +576,49 @@ void MessageStore::validateIpmTree() {
 
 // --- transactions ------------------------------------------------------------------------
 
-void MessageStore::commit() {
+void MessageStore::Commit() {
     if (closed_) throw MessagingError("the store is closed");
     if (readOnly_) throw MessagingError("the store is open for reading only");
     for (auto& [nid, f] : folders_) {
         // Tables a whole commit interval left alone are let go (they are read again when
         // needed), so memory follows the folders being written to, not every folder seen.
         if (!f->pcDirty && !f->hierarchyDirty && !f->contentsDirty) {
-            releaseTables(*f);
+            ReleaseTables(*f);
             continue;
         }
         if (f->pcDirty) {
-            db_->putNode({nid, f->pc->write(), db_->writeSubnodes(f->pcSubnodes), f->parent});
+            db_->PutNode({nid, f->pc->Write(), db_->WriteSubnodes(f->pcSubnodes), f->parent});
             f->pcDirty = false;
         }
         if (f->hierarchyDirty) {
-            db_->putNode({nid::HierarchyOf(nid), f->hierarchy->write(),
-                          db_->writeSubnodes(f->hierarchySubnodes), 0});
+            db_->PutNode({nid::HierarchyOf(nid), f->hierarchy->Write(),
+                          db_->WriteSubnodes(f->hierarchySubnodes), 0});
             f->hierarchyDirty = false;
         }
         if (f->contentsDirty) {
-            db_->putNode({nid::ContentsOf(nid), f->contents->write(),
-                          db_->writeSubnodes(f->contentsSubnodes), 0});
+            db_->PutNode({nid::ContentsOf(nid), f->contents->Write(),
+                          db_->WriteSubnodes(f->contentsSubnodes), 0});
             f->contentsDirty = false;
         }
     }
     if (storeDirty_ && storePc_) {
-        db_->putNode(
-            {nid::kMessageStore, storePc_->write(), db_->writeSubnodes(storeSubnodes_), 0});
+        db_->PutNode(
+            {nid::kMessageStore, storePc_->Write(), db_->WriteSubnodes(storeSubnodes_), 0});
         storeDirty_ = false;
     }
-    if (names_.dirty()) {
+    if (names_.Dirty()) {
         ndb::SubnodeMap sub;
-        ndb::Bid data = ltp::PropertyContext::Write(*db_, sub, names_.toProperties());
-        db_->putNode({nid::kNameToIdMap, data, db_->writeSubnodes(sub), 0});
-        names_.markClean();
+        ndb::Bid data = ltp::PropertyContext::Write(*db_, sub, names_.ToProperties());
+        db_->PutNode({nid::kNameToIdMap, data, db_->WriteSubnodes(sub), 0});
+        names_.MarkClean();
     }
-    db_->commit();
+    db_->Commit();
     sinceCommit_ = 0;
 }
 
-void MessageStore::close() {
+void MessageStore::Close() {
     if (closed_) return;
-    if (!readOnly_) commit();
+    if (!readOnly_) Commit();
     closed_ = true;
     folders_.clear();
     storePc_.reset();

@@ -38,7 +38,7 @@ struct FolderInfo {
 // A message store (personal folders file) on a node database: folders, messages, the
 // name-to-id map, and the bookkeeping that keeps parent tables in step with their children.
 //
-// Changes stay in memory or in uncommitted NDB blocks until commit(); the tables of folders a
+// Changes stay in memory or in uncommitted NDB blocks until Commit(); the tables of folders a
 // session writes to are kept open between commits, so adding a message costs the same whatever
 // the folder already holds. A store is used from one thread at a time.
 class MessageStore {
@@ -67,82 +67,82 @@ class MessageStore {
     MessageStore& operator=(const MessageStore&) = delete;
 
     // --- store ---
-    std::string displayName() const;
-    const StoreUid& uid() const { return uid_; }
+    std::string DisplayName() const;
+    const StoreUid& Uid() const { return uid_; }
     // The 24-byte store-relative entry ID of a folder or message.
-    std::vector<uint8_t> entryId(Nid nid) const { return MakeEntryId(uid_, nid); }
-    Nid rootFolder() const;
-    Nid ipmSubtree() const;
+    std::vector<uint8_t> EntryId(Nid nid) const { return MakeEntryId(uid_, nid); }
+    Nid RootFolder() const;
+    Nid IpmSubtree() const;
     // Creates the missing default folders and the entries that make them default folders.
     // Calling it again changes nothing.
-    void validateIpmTree();
+    void ValidateIpmTree();
     // A default folder, found through the store's entries; nothing when it is not set up.
-    std::optional<Nid> defaultFolder(DefaultFolder kind) const;
+    std::optional<Nid> GetDefaultFolder(DefaultFolder kind) const;
 
     // --- folders ---
     // A new folder. Throws FolderNameCollision when the parent already has a subfolder of that
     // name, letter case ignored.
-    Nid createFolder(Nid parent, std::string_view name,
+    Nid CreateFolder(Nid parent, std::string_view name,
                      std::string_view containerClass = "IPF.Note");
-    std::vector<FolderInfo> subfolders(Nid folder) const;
+    std::vector<FolderInfo> Subfolders(Nid folder) const;
     // The same folders' NIDs only, without reading each one's properties.
-    std::vector<Nid> subfolderNids(Nid folder) const;
+    std::vector<Nid> SubfolderNids(Nid folder) const;
     // Every folder below `top`, depth first in hierarchy-table order, with its path relative
     // to `top` (names joined with "\\").
-    std::vector<std::pair<std::string, FolderInfo>> folderTree(Nid top) const;
-    std::optional<Nid> findSubfolder(Nid parent, std::string_view name) const;
-    FolderInfo folderInfo(Nid folder) const;
+    std::vector<std::pair<std::string, FolderInfo>> FolderTree(Nid top) const;
+    std::optional<Nid> FindSubfolder(Nid parent, std::string_view name) const;
+    FolderInfo GetFolderInfo(Nid folder) const;
 
     // --- messages ---
     // Adds a message to a folder and returns its NID.
-    Nid addMessage(Nid folder, const MessageContent& message);
+    Nid AddMessage(Nid folder, const MessageContent& message);
     // The NIDs of a folder's messages, in contents-table order.
-    std::vector<Nid> messages(Nid folder) const;
+    std::vector<Nid> Messages(Nid folder) const;
     // A folder's contents-table rows (the columns a folder view shows, RowId first), in table
     // order: a listing without opening each message.
-    std::vector<std::vector<PropertyValue>> contentsRows(Nid folder) const;
+    std::vector<std::vector<PropertyValue>> ContentsRows(Nid folder) const;
     // A stored message with its recipients and attachments (embedded messages too); named
     // properties come back in `named`, attachment data always as bytes.
-    MessageContent readMessage(Nid message) const;
+    MessageContent ReadMessage(Nid message) const;
 
     // --- transactions ---
     // Writes the open tables and commits the node database.
-    void commit();
+    void Commit();
     // Commits (unless read-only) and releases the file; the store is unusable afterwards.
-    // Destroying a store without close() drops the changes since the last commit.
-    void close();
-    void setAutoCommitInterval(uint32_t messages) { autoCommitInterval_ = messages; }
-    uint32_t messagesSinceCommit() const { return sinceCommit_; }
+    // Destroying a store without Close() drops the changes since the last commit.
+    void Close();
+    void SetAutoCommitInterval(uint32_t messages) { autoCommitInterval_ = messages; }
+    uint32_t MessagesSinceCommit() const { return sinceCommit_; }
 
-    const NameIdMap& nameIdMap() const { return names_; }
-    const ndb::NodeDatabase& database() const { return *db_; }
-    ndb::NodeDatabase& database() { return *db_; }
+    const NameIdMap& GetNameIdMap() const { return names_; }
+    const ndb::NodeDatabase& Database() const { return *db_; }
+    ndb::NodeDatabase& Database() { return *db_; }
 
   private:
     struct Folder;
     explicit MessageStore(std::unique_ptr<ndb::NodeDatabase> db);
 
-    void buildNewStore(std::string_view displayName);
-    void load();
-    Folder& folder(Nid nid) const;
-    ltp::TableContext& hierarchy(Folder& f) const;
-    ltp::TableContext& contents(Folder& f) const;
-    void indexChildren(Folder& f) const;
+    void BuildNewStore(std::string_view displayName);
+    void Load();
+    Folder& GetFolder(Nid nid) const;
+    ltp::TableContext& Hierarchy(Folder& f) const;
+    ltp::TableContext& Contents(Folder& f) const;
+    void IndexChildren(Folder& f) const;
     // Drops a folder's open tables; only for tables without unwritten changes.
-    static void releaseTables(Folder& f);
-    void refreshRowInParent(Folder& f);
-    Nid createFolderNodes(Nid parent, Nid nid, std::u16string_view name,
+    static void ReleaseTables(Folder& f);
+    void RefreshRowInParent(Folder& f);
+    Nid CreateFolderNodes(Nid parent, Nid nid, std::u16string_view name,
                           std::u16string_view containerClass);
-    void setFolderEntry(Nid folderPc, uint32_t tag, std::vector<uint8_t> value);
-    std::optional<Nid> folderFromEntry(const ltp::PropertyContext& pc, uint32_t tag) const;
-    std::optional<Nid> receiveFolder(std::u16string_view messageClass) const;
-    void setReceiveFolder(std::u16string_view messageClass, Nid folder);
-    ltp::PropertyContext& storePc() const;
+    void SetFolderEntry(Nid folderPc, uint32_t tag, std::vector<uint8_t> value);
+    std::optional<Nid> FolderFromEntry(const ltp::PropertyContext& pc, uint32_t tag) const;
+    std::optional<Nid> ReceiveFolder(std::u16string_view messageClass) const;
+    void SetReceiveFolder(std::u16string_view messageClass, Nid folder);
+    ltp::PropertyContext& StorePc() const;
     // Writes a message (PC, recipients, attachments) and returns its node's data and subnodes;
     // `pcValues` receives the PC's values without streamed ones, for the contents row.
-    ndb::NodeEntry writeMessage(Nid nid, const MessageContent& message,
+    ndb::NodeEntry WriteMessage(Nid nid, const MessageContent& message,
                                 std::vector<PropertyValue>& pcValues);
-    MessageContent readMessageNode(ndb::Bid data, ndb::Bid sub) const;
+    MessageContent ReadMessageNode(ndb::Bid data, ndb::Bid sub) const;
 
     std::unique_ptr<ndb::NodeDatabase> db_;
     StoreUid uid_{};

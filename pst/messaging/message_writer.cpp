@@ -36,37 +36,37 @@ bool IsCalculated(uint16_t id) {
 }
 
 PropertyValue Retag(const PropertyValue& v, uint32_t newTag) {
-    if (v.isStream()) return PropertyValue::Stream(newTag, v.size(), v.producer());
-    return PropertyValue(newTag, v.bytes());
+    if (v.IsStream()) return PropertyValue::Stream(newTag, v.size(), v.Producer());
+    return PropertyValue(newTag, v.Bytes());
 }
 
 // A property set's values with named properties mapped to ids through the store's map.
 std::vector<PropertyValue> Resolve(const PropertySet& set, NameIdMap& names, bool dropCalculated) {
     std::vector<PropertyValue> out;
     for (const auto& v : set.values) {
-        if (v.id() >= NameIdMap::kFirstNamedId)
-            throw MessagingError("property " + ndb::Hex(v.tag()) +
+        if (v.Id() >= NameIdMap::kFirstNamedId)
+            throw MessagingError("property " + ndb::Hex(v.Tag()) +
                                  " has a named-property id: give it as a named value");
-        if (dropCalculated && IsCalculated(v.id())) continue;
+        if (dropCalculated && IsCalculated(v.Id())) continue;
         out.push_back(v);
     }
     for (const auto& n : set.named)
-        out.push_back(Retag(n.value, MakeTag(names.idFor(n.name), n.value.type())));
+        out.push_back(Retag(n.value, MakeTag(names.IdFor(n.name), n.value.Type())));
     return out;
 }
 
 PropertyValue* Find(std::vector<PropertyValue>& values, uint32_t tag) {
     for (auto& v : values)
-        if (v.tag() == tag) return &v;
+        if (v.Tag() == tag) return &v;
     return nullptr;
 }
 
 void SetDefault(std::vector<PropertyValue>& values, PropertyValue v) {
-    if (!Find(values, v.tag())) values.push_back(std::move(v));
+    if (!Find(values, v.Tag())) values.push_back(std::move(v));
 }
 
 void Set(std::vector<PropertyValue>& values, PropertyValue v) {
-    if (auto* existing = Find(values, v.tag()))
+    if (auto* existing = Find(values, v.Tag()))
         *existing = std::move(v);
     else
         values.push_back(std::move(v));
@@ -102,19 +102,19 @@ std::u16string DisplayList(const std::vector<std::vector<PropertyValue>>& recipi
         const PropertyValue* t = nullptr;
         const PropertyValue* name = nullptr;
         for (const auto& v : r) {
-            if (v.tag() == tag::kRecipientType) t = &v;
-            if (v.tag() == tag::kDisplayName) name = &v;
+            if (v.Tag() == tag::kRecipientType) t = &v;
+            if (v.Tag() == tag::kDisplayName) name = &v;
         }
-        if (!t || (t->asInt32() & 0x0F) != type || !name) continue;
+        if (!t || (t->AsInt32() & 0x0F) != type || !name) continue;
         if (!out.empty()) out += u"; ";
-        out += name->asString();
+        out += name->AsString();
     }
     return out;
 }
 
 }  // namespace
 
-ndb::NodeEntry MessageStore::writeMessage(Nid nid, const MessageContent& message,
+ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message,
                                           std::vector<PropertyValue>& pcValues) {
     ndb::NodeDatabase& db = *db_;
     ndb::SubnodeMap subnodes;
@@ -130,9 +130,9 @@ ndb::NodeEntry MessageStore::writeMessage(Nid nid, const MessageContent& message
         SetDefault(row, PropertyValue::Int32(0x0FFE0003, 6));  // object type: mail user
         SetDefault(row, PropertyValue::Int32(0x39000003, 0));  // display type: mail user
         for (const auto& v : row) {
-            if (v.tag() == ltp::TableContext::kRowIdTag || v.tag() == ltp::TableContext::kRowVerTag)
+            if (v.Tag() == ltp::TableContext::kRowIdTag || v.Tag() == ltp::TableContext::kRowVerTag)
                 throw MessagingError("recipient rows cannot set the table's row id or version");
-            recipientColumns.push_back(v.tag());
+            recipientColumns.push_back(v.Tag());
         }
         size += ValuesSize(row);
         recipients.push_back(std::move(row));
@@ -143,9 +143,9 @@ ndb::NodeEntry MessageStore::writeMessage(Nid nid, const MessageContent& message
                                recipientColumns.end());
         ndb::SubnodeMap sub;
         ltp::TableContext table(db, sub, recipientColumns);
-        for (size_t i = 0; i < recipients.size(); ++i) table.appendRow(uint32_t(i), recipients[i]);
-        const ndb::Bid data = table.write();
-        subnodes[nid::kMessageRecipients] = {data, db.writeSubnodes(sub)};
+        for (size_t i = 0; i < recipients.size(); ++i) table.AppendRow(uint32_t(i), recipients[i]);
+        const ndb::Bid data = table.Write();
+        subnodes[nid::kMessageRecipients] = {data, db.WriteSubnodes(sub)};
     }
 
     // Attachments: one PC each, and the attachment table listing them.
@@ -160,15 +160,15 @@ ndb::NodeEntry MessageStore::writeMessage(Nid nid, const MessageContent& message
             if (a.embedded) {
                 // The embedded message is a complete message node inside the attachment's
                 // subnodes, named by a message NID unique in the file.
-                const Nid embeddedNid = db.allocateNid(ndb::kNidTypeNormalMessage);
+                const Nid embeddedNid = db.AllocateNid(ndb::kNidTypeNormalMessage);
                 std::vector<PropertyValue> embeddedValues;
-                const ndb::NodeEntry e = writeMessage(embeddedNid, *a.embedded, embeddedValues);
+                const ndb::NodeEntry e = WriteMessage(embeddedNid, *a.embedded, embeddedValues);
                 attachSub[embeddedNid] = {e.data, e.sub};
                 uint32_t embeddedSize = 0;
                 if (auto* s = Find(embeddedValues, tag::kMessageSize))
-                    embeddedSize = uint32_t(s->asInt32());
+                    embeddedSize = uint32_t(s->AsInt32());
                 std::erase_if(attach, [](const PropertyValue& v) {
-                    return v.id() == PropIdOf(tag::kAttachDataBinary);
+                    return v.Id() == PropIdOf(tag::kAttachDataBinary);
                 });
                 std::vector<uint8_t> object(8);
                 for (int k = 0; k < 4; ++k) {
@@ -186,25 +186,25 @@ ndb::NodeEntry MessageStore::writeMessage(Nid nid, const MessageContent& message
                            PropertyValue::Int32(tag::kAttachSize, int32_t(ValuesSize(attach))));
             }
             SetDefault(attach, PropertyValue::Int32(tag::kRenderingPosition, -1));
-            size += uint32_t(Find(attach, tag::kAttachSize)->asInt32());
+            size += uint32_t(Find(attach, tag::kAttachSize)->AsInt32());
             const ndb::Bid data = ltp::PropertyContext::Write(db, attachSub, attach);
-            subnodes[attachNid] = {data, db.writeSubnodes(attachSub)};
+            subnodes[attachNid] = {data, db.WriteSubnodes(attachSub)};
             std::vector<PropertyValue> row;
             for (const auto& v : attach)
-                if (!v.isStream() && table.hasColumn(v.tag()) &&
-                    v.tag() != ltp::TableContext::kRowIdTag &&
-                    v.tag() != ltp::TableContext::kRowVerTag)
+                if (!v.IsStream() && table.HasColumn(v.Tag()) &&
+                    v.Tag() != ltp::TableContext::kRowIdTag &&
+                    v.Tag() != ltp::TableContext::kRowVerTag)
                     row.push_back(v);
-            table.appendRow(attachNid, row);
+            table.AppendRow(attachNid, row);
         }
-        const ndb::Bid data = table.write();
-        subnodes[nid::kMessageAttachments] = {data, db.writeSubnodes(tableSub)};
+        const ndb::Bid data = table.Write();
+        subnodes[nid::kMessageAttachments] = {data, db.WriteSubnodes(tableSub)};
     }
 
     // What the store computes: flags agree with the attachments, and every message has a
     // search key, a size, times and a status.
     uint32_t flags = kMsgFlagRead;
-    if (auto* f = Find(values, tag::kMessageFlags)) flags = uint32_t(f->asInt32());
+    if (auto* f = Find(values, tag::kMessageFlags)) flags = uint32_t(f->AsInt32());
     flags = message.attachments.empty() ? flags & ~kMsgFlagHasAttach : flags | kMsgFlagHasAttach;
     Set(values, PropertyValue::Int32(tag::kMessageFlags, int32_t(flags)));
     SetDefault(values, PropertyValue::StringUtf8(tag::kMessageClass, "IPM.Note"));
@@ -222,46 +222,46 @@ ndb::NodeEntry MessageStore::writeMessage(Nid nid, const MessageContent& message
     const ndb::Bid data = ltp::PropertyContext::Write(db, subnodes, values);
     pcValues.clear();
     for (auto& v : values)
-        if (!v.isStream()) pcValues.push_back(std::move(v));
-    return {nid, data, db.writeSubnodes(subnodes), 0};
+        if (!v.IsStream()) pcValues.push_back(std::move(v));
+    return {nid, data, db.WriteSubnodes(subnodes), 0};
 }
 
-Nid MessageStore::addMessage(Nid folderNid, const MessageContent& message) {
+Nid MessageStore::AddMessage(Nid folderNid, const MessageContent& message) {
     if (closed_) throw MessagingError("the store is closed");
     if (ndb::NidTypeOf(folderNid) != ndb::kNidTypeNormalFolder)
         throw MessagingError("messages can only be added to normal folders");
-    Folder& f = folder(folderNid);
-    const Nid nid = db_->allocateNid(ndb::kNidTypeNormalMessage);
+    Folder& f = GetFolder(folderNid);
+    const Nid nid = db_->AllocateNid(ndb::kNidTypeNormalMessage);
     std::vector<PropertyValue> values;
-    ndb::NodeEntry entry = writeMessage(nid, message, values);
+    ndb::NodeEntry entry = WriteMessage(nid, message, values);
     entry.parent = folderNid;
-    db_->putNode(entry);
+    db_->PutNode(entry);
 
-    auto& table = contents(f);
+    auto& table = Contents(f);
     std::vector<PropertyValue> row;
     for (const auto& v : values)
-        if (table.hasColumn(v.tag()) && v.tag() != ltp::TableContext::kRowIdTag &&
-            v.tag() != ltp::TableContext::kRowVerTag)
+        if (table.HasColumn(v.Tag()) && v.Tag() != ltp::TableContext::kRowIdTag &&
+            v.Tag() != ltp::TableContext::kRowVerTag)
             row.push_back(v);
-    table.appendRow(nid, row);
+    table.AppendRow(nid, row);
     f.contentsDirty = true;
 
     bool read = true;
     for (const auto& v : values)
-        if (v.tag() == tag::kMessageFlags) read = (v.asInt32() & kMsgFlagRead) != 0;
+        if (v.Tag() == tag::kMessageFlags) read = (v.AsInt32() & kMsgFlagRead) != 0;
     auto count = [&f](uint32_t t) {
-        auto v = f.pc->get(PropIdOf(t));
-        return v ? uint32_t(v->asInt32()) : 0u;
+        auto v = f.pc->Get(PropIdOf(t));
+        return v ? uint32_t(v->AsInt32()) : 0u;
     };
-    f.pc->set(PropertyValue::Int32(tag::kContentCount, int32_t(count(tag::kContentCount) + 1)));
+    f.pc->Set(PropertyValue::Int32(tag::kContentCount, int32_t(count(tag::kContentCount) + 1)));
     if (!read)
-        f.pc->set(PropertyValue::Int32(tag::kContentUnreadCount,
+        f.pc->Set(PropertyValue::Int32(tag::kContentUnreadCount,
                                        int32_t(count(tag::kContentUnreadCount) + 1)));
     f.pcDirty = true;
-    refreshRowInParent(f);
+    RefreshRowInParent(f);
 
     ++sinceCommit_;
-    if (autoCommitInterval_ != 0 && sinceCommit_ >= autoCommitInterval_) commit();
+    if (autoCommitInterval_ != 0 && sinceCommit_ >= autoCommitInterval_) Commit();
     return nid;
 }
 

@@ -116,7 +116,7 @@ NameIdMap NameIdMap::Prefilled() {
             name.name = std::u16string(s.name);
         else
             name.name = s.id;
-        map.idFor(name);
+        map.IdFor(name);
     }
     map.dirty_ = false;
     return map;
@@ -127,9 +127,9 @@ NameIdMap NameIdMap::FromProperties(const std::vector<PropertyValue>& props) {
     const std::vector<uint8_t>* entryStream = nullptr;
     const std::vector<uint8_t>* stringStream = nullptr;
     for (const auto& p : props) {
-        if (p.tag() == 0x00020102) guidStream = &p.bytes();
-        if (p.tag() == 0x00030102) entryStream = &p.bytes();
-        if (p.tag() == 0x00040102) stringStream = &p.bytes();
+        if (p.Tag() == 0x00020102) guidStream = &p.Bytes();
+        if (p.Tag() == 0x00030102) entryStream = &p.Bytes();
+        if (p.Tag() == 0x00040102) stringStream = &p.Bytes();
     }
     if (!entryStream) throw MessagingError("name-to-id map: no entry stream (0x00030102)");
     NameIdMap map;
@@ -182,13 +182,13 @@ NameIdMap NameIdMap::FromProperties(const std::vector<PropertyValue>& props) {
     return map;
 }
 
-std::optional<uint16_t> NameIdMap::find(const PropertyName& name) const {
+std::optional<uint16_t> NameIdMap::Find(const PropertyName& name) const {
     auto it = index_.find({name.guid, name.name});
     if (it == index_.end()) return std::nullopt;
     return uint16_t(kFirstNamedId + it->second);
 }
 
-uint16_t NameIdMap::guidIndexFor(const Guid& guid) {
+uint16_t NameIdMap::GuidIndexFor(const Guid& guid) {
     if (guid == kPsMapi) return 1;
     if (guid == kPsPublicStrings) return 2;
     for (size_t i = 0; i < guids_.size(); ++i)
@@ -197,13 +197,13 @@ uint16_t NameIdMap::guidIndexFor(const Guid& guid) {
     return uint16_t(3 + guids_.size() - 1);
 }
 
-uint16_t NameIdMap::idFor(const PropertyName& name) {
-    if (auto id = find(name)) return *id;
+uint16_t NameIdMap::IdFor(const PropertyName& name) {
+    if (auto id = Find(name)) return *id;
     // Ids run from 0x8000 to 0xFFFE.
     if (entries_.size() >= 0x7FFF) throw MessagingError("name-to-id map is full (32767 names)");
     Entry e;
     e.name = name;
-    e.guidIndex = guidIndexFor(name.guid);
+    e.guidIndex = GuidIndexFor(name.guid);
     if (const auto* s = std::get_if<std::u16string>(&name.name)) {
         e.propertyId = uint32_t(strings_.size());
         Put32(strings_, uint32_t(s->size() * 2));
@@ -219,12 +219,12 @@ uint16_t NameIdMap::idFor(const PropertyName& name) {
     return uint16_t(kFirstNamedId + index);
 }
 
-const PropertyName* NameIdMap::nameOf(uint16_t id) const {
+const PropertyName* NameIdMap::NameOf(uint16_t id) const {
     if (id < kFirstNamedId || size_t(id - kFirstNamedId) >= entries_.size()) return nullptr;
     return &entries_[id - kFirstNamedId].name;
 }
 
-std::vector<PropertyValue> NameIdMap::toProperties() const {
+std::vector<PropertyValue> NameIdMap::ToProperties() const {
     std::vector<uint8_t> guidStream, entryStream;
     for (const auto& g : guids_) guidStream.insert(guidStream.end(), g.begin(), g.end());
     std::map<uint32_t, std::vector<uint8_t>> buckets;

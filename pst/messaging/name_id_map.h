@@ -28,17 +28,17 @@ class NameIdMap {
     // The map stored in the given property context values (bucket count, streams).
     static NameIdMap FromProperties(const std::vector<PropertyValue>& props);
 
-    std::optional<uint16_t> find(const PropertyName& name) const;
+    std::optional<uint16_t> Find(const PropertyName& name) const;
     // The id of `name`, adding an entry when the name is new.
-    uint16_t idFor(const PropertyName& name);
-    const PropertyName* nameOf(uint16_t id) const;
+    uint16_t IdFor(const PropertyName& name);
+    const PropertyName* NameOf(uint16_t id) const;
     size_t size() const { return entries_.size(); }
-    // True after idFor() added a name since construction or markClean().
-    bool dirty() const { return dirty_; }
-    void markClean() { dirty_ = false; }
+    // True after IdFor() added a name since construction or MarkClean().
+    bool Dirty() const { return dirty_; }
+    void MarkClean() { dirty_ = false; }
 
     // The property context values: bucket count, GUID, entry and string streams, buckets.
-    std::vector<PropertyValue> toProperties() const;
+    std::vector<PropertyValue> ToProperties() const;
 
   private:
     struct Entry {
@@ -46,7 +46,7 @@ class NameIdMap {
         uint32_t propertyId = 0;  // numeric id, or byte offset of the name in the string stream
         uint16_t guidIndex = 0;   // 1 PS_MAPI, 2 PS_PUBLIC_STRINGS, 3+ GUID stream position
     };
-    uint16_t guidIndexFor(const std::array<uint8_t, 16>& guid);
+    uint16_t GuidIndexFor(const std::array<uint8_t, 16>& guid);
 
     std::vector<std::array<uint8_t, 16>> guids_;
     std::vector<Entry> entries_;

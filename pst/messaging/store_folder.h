@@ -11,7 +11,7 @@
 
 namespace pst::messaging {
 
-// A folder as a session holds it: its PC and the tables it has touched, open until commit()
+// A folder as a session holds it: its PC and the tables it has touched, open until Commit()
 // writes what changed. The subnode maps live here because the PC and TCs bind to them.
 struct MessageStore::Folder {
     Nid nid = 0;

@@ -26,37 +26,37 @@ class Checker {
     explicit Checker(const ndb::PstFile& file)
         : file_(file), db_(const_cast<ndb::PstFile&>(file)) {}
 
-    StoreReport run() {
-        file_.forEachNode([this](const ndb::NodeEntry& e) { nodes_[e.nid] = e; });
-        checkMandatoryNodes();
-        checkTemplates();
-        checkStore();
-        checkNameMap();
+    StoreReport Run() {
+        file_.ForEachNode([this](const ndb::NodeEntry& e) { nodes_[e.nid] = e; });
+        CheckMandatoryNodes();
+        CheckTemplates();
+        CheckStore();
+        CheckNameMap();
         for (const auto& [nid, e] : nodes_) {
             const uint32_t type = ndb::NidTypeOf(nid);
-            if (type == ndb::kNidTypeNormalFolder) guard(nid, [&] { checkFolder(e); });
-            if (type == ndb::kNidTypeNormalMessage) guard(nid, [&] { checkMessage(e); });
+            if (type == ndb::kNidTypeNormalFolder) Guard(nid, [&] { CheckFolder(e); });
+            if (type == ndb::kNidTypeNormalMessage) Guard(nid, [&] { CheckMessage(e); });
         }
         for (ndb::Nid queue : {nid::kSearchManagementQueue, nid::kSpamSearchUpdateQueue})
-            if (auto it = nodes_.find(queue); it != nodes_.end()) checkQueue(it->second);
+            if (auto it = nodes_.find(queue); it != nodes_.end()) CheckQueue(it->second);
         for (const auto& [nid, e] : nodes_)
-            guard(nid, [&] { checkHeaps(nid, e.data, e.sub, "node " + Hex(nid), 0); });
+            Guard(nid, [&] { CheckHeaps(nid, e.data, e.sub, "node " + Hex(nid), 0); });
         return std::move(report_);
     }
 
   private:
-    void error(const std::string& what) { report_.errors.push_back(what); }
+    void Error(const std::string& what) { report_.errors.push_back(what); }
 
     template <class F>
-    void guard(ndb::Nid nid, F&& f) {
+    void Guard(ndb::Nid nid, F&& f) {
         try {
             f();
         } catch (const std::exception& e) {
-            error("node " + Hex(nid) + ": " + e.what());
+            Error("node " + Hex(nid) + ": " + e.what());
         }
     }
 
-    const ndb::NodeEntry* node(ndb::Nid nid) const {
+    const ndb::NodeEntry* Node(ndb::Nid nid) const {
         auto it = nodes_.find(nid);
         return it == nodes_.end() ? nullptr : &it->second;
     }
@@ -69,38 +69,38 @@ class Checker {
         ndb::SubnodeMap sub;
         std::unique_ptr<ltp::TableContext> tc;
     };
-    std::unique_ptr<Pc> openPc(ndb::Bid data, ndb::Bid sub) {
+    std::unique_ptr<Pc> OpenPc(ndb::Bid data, ndb::Bid sub) {
         auto p = std::make_unique<Pc>();
-        p->sub = db_.readSubnodes(sub);
+        p->sub = db_.ReadSubnodes(sub);
         p->pc = std::make_unique<ltp::PropertyContext>(db_, p->sub, data);
         return p;
     }
-    std::unique_ptr<Tc> openTc(ndb::Bid data, ndb::Bid sub) {
+    std::unique_ptr<Tc> OpenTc(ndb::Bid data, ndb::Bid sub) {
         auto t = std::make_unique<Tc>();
-        t->sub = db_.readSubnodes(sub);
+        t->sub = db_.ReadSubnodes(sub);
         t->tc = std::make_unique<ltp::TableContext>(db_, t->sub, data);
         return t;
     }
-    Tc* table(ndb::Nid nid) {
+    Tc* Table(ndb::Nid nid) {
         auto it = tables_.find(nid);
         if (it != tables_.end()) return it->second.get();
-        const ndb::NodeEntry* e = node(nid);
+        const ndb::NodeEntry* e = Node(nid);
         if (!e) return nullptr;
-        return (tables_[nid] = openTc(e->data, e->sub)).get();
+        return (tables_[nid] = OpenTc(e->data, e->sub)).get();
     }
 
-    void checkMandatoryNodes() {
+    void CheckMandatoryNodes() {
         for (ndb::Nid nid :
              {nid::kMessageStore, nid::kNameToIdMap, nid::kRootFolder, nid::kSearchManagementQueue,
               nid::kSearchActivityList, nid::kHierarchyTemplate, nid::kContentsTemplate,
               nid::kAssocContentsTemplate, nid::kSearchContentsTemplate, nid::kAttachmentTemplate,
               nid::kRecipientTemplate, nid::kSpamSearchFolder, nid::kIpmSubtree, nid::kSearchRoot,
               nid::kDeletedItems}) {
-            if (!node(nid)) error("mandatory node " + Hex(nid) + " is missing");
+            if (!Node(nid)) Error("mandatory node " + Hex(nid) + " is missing");
         }
     }
 
-    void checkTemplates() {
+    void CheckTemplates() {
         const std::pair<ndb::Nid, const std::vector<uint32_t>*> templates[] = {
             {nid::kHierarchyTemplate, &HierarchyColumns()},
             {nid::kContentsTemplate, &ContentsColumns()},
@@ -109,201 +109,201 @@ class Checker {
             {nid::kAttachmentTemplate, &AttachmentColumns()},
             {nid::kRecipientTemplate, &RecipientColumns()}};
         for (const auto& [nid, columns] : templates) {
-            guard(nid, [&, nid = nid, columns = columns] {
-                Tc* t = table(nid);
+            Guard(nid, [&, nid = nid, columns = columns] {
+                Tc* t = Table(nid);
                 if (!t) return;
-                if (t->tc->rowCount() != 0)
-                    error("template table " + Hex(nid) + " has " +
-                          std::to_string(t->tc->rowCount()) + " rows");
+                if (t->tc->RowCount() != 0)
+                    Error("template table " + Hex(nid) + " has " +
+                          std::to_string(t->tc->RowCount()) + " rows");
                 for (uint32_t c : *columns)
-                    if (!t->tc->hasColumn(c))
-                        error("template table " + Hex(nid) + " lacks column " + Hex(c));
+                    if (!t->tc->HasColumn(c))
+                        Error("template table " + Hex(nid) + " lacks column " + Hex(c));
             });
         }
     }
 
-    void checkStore() {
-        const ndb::NodeEntry* e = node(nid::kMessageStore);
+    void CheckStore() {
+        const ndb::NodeEntry* e = Node(nid::kMessageStore);
         if (!e) return;
-        guard(e->nid, [&] {
-            auto p = openPc(e->data, e->sub);
-            auto record = p->pc->get(PropIdOf(tag::kRecordKey));
-            if (!record || record->bytes().size() != 16) {
-                error("message store: no 16-byte record key");
+        Guard(e->nid, [&] {
+            auto p = OpenPc(e->data, e->sub);
+            auto record = p->pc->Get(PropIdOf(tag::kRecordKey));
+            if (!record || record->Bytes().size() != 16) {
+                Error("message store: no 16-byte record key");
                 return;
             }
-            std::copy(record->bytes().begin(), record->bytes().end(), uid_.begin());
-            if (!p->pc->get(PropIdOf(tag::kDisplayName)))
-                error("message store: no display name (0x3001001F)");
+            std::copy(record->Bytes().begin(), record->Bytes().end(), uid_.begin());
+            if (!p->pc->Get(PropIdOf(tag::kDisplayName)))
+                Error("message store: no display name (0x3001001F)");
             for (uint32_t t :
                  {tag::kIpmSubtreeEntryId, tag::kIpmWastebasketEntryId, tag::kFinderEntryId,
                   tag::kIpmOutboxEntryId, tag::kIpmSentMailEntryId, tag::kCommonViewsEntryId}) {
-                auto v = p->pc->get(PropIdOf(t));
+                auto v = p->pc->Get(PropIdOf(t));
                 const bool required = t == tag::kIpmSubtreeEntryId ||
                                       t == tag::kIpmWastebasketEntryId || t == tag::kFinderEntryId;
                 if (!v) {
-                    if (required) error("message store: required entry " + Hex(t) + " missing");
+                    if (required) Error("message store: required entry " + Hex(t) + " missing");
                     continue;
                 }
-                auto target = ParseEntryId(v->bytes(), uid_);
+                auto target = ParseEntryId(v->Bytes(), uid_);
                 if (!target)
-                    error("message store: entry " + Hex(t) +
+                    Error("message store: entry " + Hex(t) +
                           " is not a 24-byte entry ID of this store");
-                else if (!node(*target) || ndb::NidTypeOf(*target) != ndb::kNidTypeNormalFolder)
-                    error("message store: entry " + Hex(t) + " names " + Hex(*target) +
+                else if (!Node(*target) || ndb::NidTypeOf(*target) != ndb::kNidTypeNormalFolder)
+                    Error("message store: entry " + Hex(t) + " names " + Hex(*target) +
                           ", which is not a folder");
             }
         });
     }
 
-    void checkNameMap() {
-        const ndb::NodeEntry* e = node(nid::kNameToIdMap);
+    void CheckNameMap() {
+        const ndb::NodeEntry* e = Node(nid::kNameToIdMap);
         if (!e) return;
-        guard(e->nid, [&] {
-            auto p = openPc(e->data, e->sub);
-            auto values = p->pc->getAll();
-            auto buckets = p->pc->get(0x0001);
-            if (!buckets || buckets->asInt32() != int32_t(NameIdMap::kBucketCount))
-                error("name-to-id map: bucket count is not 251");
+        Guard(e->nid, [&] {
+            auto p = OpenPc(e->data, e->sub);
+            auto values = p->pc->GetAll();
+            auto buckets = p->pc->Get(0x0001);
+            if (!buckets || buckets->AsInt32() != int32_t(NameIdMap::kBucketCount))
+                Error("name-to-id map: bucket count is not 251");
             // Rebuilding the buckets from the entry stream must give the stored ones.
-            const auto expected = NameIdMap::FromProperties(values).toProperties();
+            const auto expected = NameIdMap::FromProperties(values).ToProperties();
             std::map<uint32_t, std::vector<uint8_t>> want, have;
             for (const auto& v : expected)
-                if (v.id() >= 0x1000) want[v.tag()] = v.bytes();
+                if (v.Id() >= 0x1000) want[v.Tag()] = v.Bytes();
             for (const auto& v : values)
-                if (v.id() >= 0x1000 && v.id() < 0x1000 + NameIdMap::kBucketCount)
-                    have[v.tag()] = v.bytes();
-            if (want != have) error("name-to-id map: bucket contents do not match the entries");
+                if (v.Id() >= 0x1000 && v.Id() < 0x1000 + NameIdMap::kBucketCount)
+                    have[v.Tag()] = v.Bytes();
+            if (want != have) Error("name-to-id map: bucket contents do not match the entries");
         });
     }
 
-    std::optional<uint32_t> int32Of(const ltp::PropertyContext& pc, uint32_t t) {
-        auto v = pc.get(PropIdOf(t));
+    std::optional<uint32_t> Int32Of(const ltp::PropertyContext& pc, uint32_t t) {
+        auto v = pc.Get(PropIdOf(t));
         if (!v) return std::nullopt;
-        return uint32_t(v->asInt32());
+        return uint32_t(v->AsInt32());
     }
 
-    void checkFolder(const ndb::NodeEntry& e) {
+    void CheckFolder(const ndb::NodeEntry& e) {
         ++report_.folders;
         const std::string name = "folder " + Hex(e.nid);
         for (ndb::Nid t :
              {nid::HierarchyOf(e.nid), nid::ContentsOf(e.nid), nid::AssocContentsOf(e.nid)})
-            if (!node(t)) error(name + ": table " + Hex(t) + " is missing");
-        auto p = openPc(e.data, e.sub);
+            if (!Node(t)) Error(name + ": table " + Hex(t) + " is missing");
+        auto p = OpenPc(e.data, e.sub);
         const ltp::PropertyContext& pc = *p->pc;
         for (uint32_t t :
              {tag::kDisplayName, tag::kContentCount, tag::kContentUnreadCount, tag::kSubfolders})
-            if (!pc.get(PropIdOf(t))) error(name + ": property " + Hex(t) + " missing");
+            if (!pc.Get(PropIdOf(t))) Error(name + ": property " + Hex(t) + " missing");
 
-        if (Tc* h = table(nid::HierarchyOf(e.nid))) {
-            auto sub = pc.get(PropIdOf(tag::kSubfolders));
-            if (sub && sub->asBool() != (h->tc->rowCount() > 0))
-                error(name + ": has-subfolders is " + (sub->asBool() ? "true" : "false") +
-                      " with " + std::to_string(h->tc->rowCount()) + " hierarchy rows");
+        if (Tc* h = Table(nid::HierarchyOf(e.nid))) {
+            auto sub = pc.Get(PropIdOf(tag::kSubfolders));
+            if (sub && sub->AsBool() != (h->tc->RowCount() > 0))
+                Error(name + ": has-subfolders is " + (sub->AsBool() ? "true" : "false") +
+                      " with " + std::to_string(h->tc->RowCount()) + " hierarchy rows");
         }
-        if (Tc* c = table(nid::ContentsOf(e.nid))) {
+        if (Tc* c = Table(nid::ContentsOf(e.nid))) {
             uint32_t unread = 0;
-            for (size_t i = 0; i < c->tc->rowCount(); ++i) {
-                auto flags = c->tc->cell(i, tag::kMessageFlags);
-                if (flags && !(flags->asInt32() & kMsgFlagRead)) ++unread;
-                if (!node(c->tc->rowIdAt(i)))
-                    error(name + ": contents row names missing message " + Hex(c->tc->rowIdAt(i)));
+            for (size_t i = 0; i < c->tc->RowCount(); ++i) {
+                auto flags = c->tc->Cell(i, tag::kMessageFlags);
+                if (flags && !(flags->AsInt32() & kMsgFlagRead)) ++unread;
+                if (!Node(c->tc->RowIdAt(i)))
+                    Error(name + ": contents row names missing message " + Hex(c->tc->RowIdAt(i)));
             }
-            if (int32Of(pc, tag::kContentCount).value_or(0) != c->tc->rowCount())
-                error(name + ": content count " +
-                      std::to_string(int32Of(pc, tag::kContentCount).value_or(0)) + " but " +
-                      std::to_string(c->tc->rowCount()) + " contents rows");
-            if (int32Of(pc, tag::kContentUnreadCount).value_or(0) != unread)
-                error(name + ": unread count " +
-                      std::to_string(int32Of(pc, tag::kContentUnreadCount).value_or(0)) + " but " +
+            if (Int32Of(pc, tag::kContentCount).value_or(0) != c->tc->RowCount())
+                Error(name + ": content count " +
+                      std::to_string(Int32Of(pc, tag::kContentCount).value_or(0)) + " but " +
+                      std::to_string(c->tc->RowCount()) + " contents rows");
+            if (Int32Of(pc, tag::kContentUnreadCount).value_or(0) != unread)
+                Error(name + ": unread count " +
+                      std::to_string(Int32Of(pc, tag::kContentUnreadCount).value_or(0)) + " but " +
                       std::to_string(unread) + " unread rows");
         }
 
         if (e.nid == nid::kRootFolder) {
-            if (e.parent != e.nid) error("root folder: parent is not itself");
+            if (e.parent != e.nid) Error("root folder: parent is not itself");
             return;
         }
-        const ndb::NodeEntry* parent = node(e.parent);
+        const ndb::NodeEntry* parent = Node(e.parent);
         if (!parent || ndb::NidTypeOf(e.parent) != ndb::kNidTypeNormalFolder) {
-            error(name + ": parent " + Hex(e.parent) + " is not a folder");
+            Error(name + ": parent " + Hex(e.parent) + " is not a folder");
             return;
         }
-        Tc* h = table(nid::HierarchyOf(e.parent));
+        Tc* h = Table(nid::HierarchyOf(e.parent));
         if (!h) return;
         size_t rows = 0;
-        for (size_t i = 0; i < h->tc->rowCount(); ++i) {
-            if (h->tc->rowIdAt(i) != e.nid) continue;
+        for (size_t i = 0; i < h->tc->RowCount(); ++i) {
+            if (h->tc->RowIdAt(i) != e.nid) continue;
             ++rows;
             // The parent's row repeats the folder's own values.
-            for (const auto& v : h->tc->row(i)) {
-                if (v.tag() == ltp::TableContext::kRowIdTag ||
-                    v.tag() == ltp::TableContext::kRowVerTag)
+            for (const auto& v : h->tc->Row(i)) {
+                if (v.Tag() == ltp::TableContext::kRowIdTag ||
+                    v.Tag() == ltp::TableContext::kRowVerTag)
                     continue;
-                auto own = pc.get(v.id());
-                if (own && own->tag() == v.tag() && own->bytes() != v.bytes())
-                    error(name + ": parent row value " + Hex(v.tag()) +
+                auto own = pc.Get(v.Id());
+                if (own && own->Tag() == v.Tag() && own->Bytes() != v.Bytes())
+                    Error(name + ": parent row value " + Hex(v.Tag()) +
                           " differs from the folder's own");
             }
         }
         if (rows != 1)
-            error(name + ": " + std::to_string(rows) + " rows in the parent's hierarchy table");
+            Error(name + ": " + std::to_string(rows) + " rows in the parent's hierarchy table");
     }
 
-    void checkMessage(const ndb::NodeEntry& e) {
+    void CheckMessage(const ndb::NodeEntry& e) {
         ++report_.messages;
-        checkMessageNode(e.nid, e.data, e.sub, "message " + Hex(e.nid));
-        Tc* c = table(nid::ContentsOf(e.parent));
-        auto row = c ? c->tc->findRow(e.nid) : std::nullopt;
+        CheckMessageNode(e.nid, e.data, e.sub, "message " + Hex(e.nid));
+        Tc* c = Table(nid::ContentsOf(e.parent));
+        auto row = c ? c->tc->FindRow(e.nid) : std::nullopt;
         if (!row) {
-            error("message " + Hex(e.nid) + ": no row in the contents table of " + Hex(e.parent));
+            Error("message " + Hex(e.nid) + ": no row in the contents table of " + Hex(e.parent));
             return;
         }
-        auto p = openPc(e.data, e.sub);
-        checkRowMatches(*c->tc, *row, *p->pc,
+        auto p = OpenPc(e.data, e.sub);
+        CheckRowMatches(*c->tc, *row, *p->pc,
                         "message " + Hex(e.nid) + " contents row in " + Hex(e.parent));
     }
 
-    void checkMessageNode(ndb::Nid nid, ndb::Bid data, ndb::Bid subBid, const std::string& name) {
-        ndb::SubnodeMap sub = db_.readSubnodes(subBid);
+    void CheckMessageNode(ndb::Nid nid, ndb::Bid data, ndb::Bid subBid, const std::string& name) {
+        ndb::SubnodeMap sub = db_.ReadSubnodes(subBid);
         ltp::PropertyContext pc(db_, sub, data);
         // The status is left out: Outlook keeps it in the contents row only.
         for (uint32_t t : {tag::kMessageClass, tag::kMessageFlags, tag::kMessageSize,
                            tag::kCreationTime, tag::kLastModificationTime, tag::kSearchKey})
-            if (!pc.get(PropIdOf(t))) error(name + ": property " + Hex(t) + " missing");
-        if (!sub.count(nid::kMessageRecipients)) error(name + ": no recipient table (0x692)");
+            if (!pc.Get(PropIdOf(t))) Error(name + ": property " + Hex(t) + " missing");
+        if (!sub.count(nid::kMessageRecipients)) Error(name + ": no recipient table (0x692)");
         std::set<ndb::Nid> attachNodes;
         for (const auto& [snid, entry] : sub)
             if (ndb::NidTypeOf(snid) == ndb::kNidTypeAttachment) attachNodes.insert(snid);
         std::set<ndb::Nid> attachRows;
         std::unique_ptr<Tc> attachTable;
         if (auto t = sub.find(nid::kMessageAttachments); t != sub.end()) {
-            attachTable = openTc(t->second.data, t->second.sub);
-            for (size_t i = 0; i < attachTable->tc->rowCount(); ++i)
-                attachRows.insert(attachTable->tc->rowIdAt(i));
+            attachTable = OpenTc(t->second.data, t->second.sub);
+            for (size_t i = 0; i < attachTable->tc->RowCount(); ++i)
+                attachRows.insert(attachTable->tc->RowIdAt(i));
         }
         if (attachRows != attachNodes)
-            error(name + ": " + std::to_string(attachRows.size()) + " attachment rows for " +
+            Error(name + ": " + std::to_string(attachRows.size()) + " attachment rows for " +
                   std::to_string(attachNodes.size()) + " attachment subnodes");
         for (ndb::Nid a : attachNodes) {
             const auto& entry = sub.at(a);
-            ndb::SubnodeMap asub = db_.readSubnodes(entry.sub);
+            ndb::SubnodeMap asub = db_.ReadSubnodes(entry.sub);
             ltp::PropertyContext apc(db_, asub, entry.data);
             if (attachTable) {
-                if (auto row = attachTable->tc->findRow(a))
-                    checkRowMatches(*attachTable->tc, *row, apc, name + " attachment " + Hex(a));
+                if (auto row = attachTable->tc->FindRow(a))
+                    CheckRowMatches(*attachTable->tc, *row, apc, name + " attachment " + Hex(a));
             }
-            auto object = apc.get(PropIdOf(tag::kAttachDataObject));
-            if (!object || object->tag() != tag::kAttachDataObject) continue;
-            const auto& b = object->bytes();
+            auto object = apc.Get(PropIdOf(tag::kAttachDataObject));
+            if (!object || object->Tag() != tag::kAttachDataObject) continue;
+            const auto& b = object->Bytes();
             const ndb::Nid embedded =
                 ndb::Nid(b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24);
             auto m = asub.find(embedded);
             if (m == asub.end() || ndb::NidTypeOf(embedded) != ndb::kNidTypeNormalMessage) {
-                error(name + ": attachment " + Hex(a) + " embeds " + Hex(embedded) +
+                Error(name + ": attachment " + Hex(a) + " embeds " + Hex(embedded) +
                       ", not a message subnode");
                 continue;
             }
-            checkMessageNode(embedded, m->second.data, m->second.sub,
+            CheckMessageNode(embedded, m->second.data, m->second.sub,
                              name + " / embedded " + Hex(embedded));
         }
         (void)nid;
@@ -333,48 +333,48 @@ class Checker {
     // The heap, BTH, PC and TC rules on a node's data and, recursively, on every subnode
     // that holds a heap (recipient and attachment tables, attachment objects, embedded
     // messages). Streams that are not heaps (queues, attachment bytes) are left alone.
-    void checkHeaps(ndb::Nid nid, ndb::Bid data, ndb::Bid subBid, const std::string& where,
+    void CheckHeaps(ndb::Nid nid, ndb::Bid data, ndb::Bid subBid, const std::string& where,
                     int depth) {
         if (depth > 8) {
-            error(where + ": subnodes nested deeper than 8 levels");
+            Error(where + ": subnodes nested deeper than 8 levels");
             return;
         }
-        const ndb::SubnodeMap sub = db_.readSubnodes(subBid);
+        const ndb::SubnodeMap sub = db_.ReadSubnodes(subBid);
         // Raw LTP subnodes (values too large for a heap, row matrices) hold plain bytes that
         // may look like a heap header by chance.
         const bool rawData = ndb::NidTypeOf(nid) == ndb::kNidTypeLtp;
         if (data && !rawData && (MustHoldHeap(nid) || ltp::HeapClientSig(db_, data)))
             for (const auto& fault : ltp::VerifyHeapNode(db_, data, sub))
-                error(where + ": " + fault);
+                Error(where + ": " + fault);
         for (const auto& [snid, entry] : sub) {
             const std::string inner = where + " subnode " + Hex(snid);
             try {
-                checkHeaps(snid, entry.data, entry.sub, inner, depth + 1);
+                CheckHeaps(snid, entry.data, entry.sub, inner, depth + 1);
             } catch (const std::exception& ex) {
-                error(inner + ": " + ex.what());
+                Error(inner + ": " + ex.what());
             }
         }
     }
 
     // A table row repeats values of the object it stands for; where both hold a property
     // with the same tag, the bytes must agree.
-    void checkRowMatches(const ltp::TableContext& tc, size_t row, const ltp::PropertyContext& pc,
+    void CheckRowMatches(const ltp::TableContext& tc, size_t row, const ltp::PropertyContext& pc,
                          const std::string& what) {
-        for (const auto& v : tc.row(row)) {
-            if (v.tag() == ltp::TableContext::kRowIdTag || v.tag() == ltp::TableContext::kRowVerTag)
+        for (const auto& v : tc.Row(row)) {
+            if (v.Tag() == ltp::TableContext::kRowIdTag || v.Tag() == ltp::TableContext::kRowVerTag)
                 continue;
-            auto own = pc.get(v.id());
-            if (own && own->tag() == v.tag() && own->bytes() != v.bytes())
-                error(what + ": row value " + Hex(v.tag()) + " differs from the object's own");
+            auto own = pc.Get(v.Id());
+            if (own && own->Tag() == v.Tag() && own->Bytes() != v.Bytes())
+                Error(what + ": row value " + Hex(v.Tag()) + " differs from the object's own");
         }
     }
 
-    void checkQueue(const ndb::NodeEntry& e) {
-        const uint64_t size = e.data ? db_.streamSize(e.data) : 0;
+    void CheckQueue(const ndb::NodeEntry& e) {
+        const uint64_t size = e.data ? db_.StreamSize(e.data) : 0;
         if (size % 20)
-            error("queue " + Hex(e.nid) + ": size " + std::to_string(size) +
+            Error("queue " + Hex(e.nid) + ": size " + std::to_string(size) +
                   " is not a multiple of 20");
-        if (e.parent > size) error("queue " + Hex(e.nid) + ": head offset beyond the queue");
+        if (e.parent > size) Error("queue " + Hex(e.nid) + ": head offset beyond the queue");
     }
 
     const ndb::PstFile& file_;
@@ -388,7 +388,7 @@ class Checker {
 }  // namespace
 
 StoreReport VerifyStore(const ndb::PstFile& file) {
-    return Checker(file).run();
+    return Checker(file).Run();
 }
 
 StoreReport VerifyStoreFile(const std::filesystem::path& path) {

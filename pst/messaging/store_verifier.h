@@ -14,7 +14,7 @@ struct StoreReport {
     std::vector<std::string> warnings;  // tolerated oddities of the node database
     size_t folders = 0;
     size_t messages = 0;
-    bool ok() const { return errors.empty(); }
+    bool Ok() const { return errors.empty(); }
 };
 
 // Checks the messaging rules on top of the node database: the nodes every store has, the

@@ -28,7 +28,7 @@ uint32_t AllocationMap::CountFree(const Bitmap& bits) {
     return static_cast<uint32_t>(kSlotsPerAMap) - used;
 }
 
-void AllocationMap::reset(uint64_t intervals) {
+void AllocationMap::Reset(uint64_t intervals) {
     maps_.clear();
     expanded_.clear();
     freeSlots_.clear();
@@ -37,10 +37,10 @@ void AllocationMap::reset(uint64_t intervals) {
     cursor_ = 0;
     dirty_.clear();
     dirtyFlags_.clear();
-    for (uint64_t k = 0; k < intervals; ++k) grow();
+    for (uint64_t k = 0; k < intervals; ++k) Grow();
 }
 
-AllocationMap::Bitmap AllocationMap::bitmap(uint64_t k) const {
+AllocationMap::Bitmap AllocationMap::GetBitmap(uint64_t k) const {
     const Interval& in = maps_[k];
     if (in.bits) return *in.bits;
     Bitmap bits;
@@ -52,10 +52,10 @@ AllocationMap::Bitmap AllocationMap::bitmap(uint64_t k) const {
     return bits;
 }
 
-AllocationMap::Bitmap& AllocationMap::expand(uint64_t k) {
+AllocationMap::Bitmap& AllocationMap::Expand(uint64_t k) {
     Interval& in = maps_[k];
     if (!in.bits) {
-        in.bits = std::make_unique<Bitmap>(bitmap(k));
+        in.bits = std::make_unique<Bitmap>(GetBitmap(k));
         in.runs = {};
     }
     if (!in.listed) {
@@ -65,7 +65,7 @@ AllocationMap::Bitmap& AllocationMap::expand(uint64_t k) {
     return *in.bits;
 }
 
-bool AllocationMap::compact(uint64_t k) {
+bool AllocationMap::Compact(uint64_t k) {
     Interval& in = maps_[k];
     const Bitmap& bits = *in.bits;
     std::vector<FreeRun> runs;
@@ -87,18 +87,18 @@ bool AllocationMap::compact(uint64_t k) {
     return true;
 }
 
-void AllocationMap::compactPassed() {
+void AllocationMap::CompactPassed() {
     // The last interval and the one allocations start from are still being filled.
     const uint64_t last = maps_.size() - 1;
     std::erase_if(expanded_, [&](uint64_t k) {
         if (k == last || k == cursor_) return false;
-        compact(k);  // one with too many runs stays a bitmap until it changes again
+        Compact(k);  // one with too many runs stays a bitmap until it changes again
         maps_[k].listed = false;
         return true;
     });
 }
 
-void AllocationMap::append(const Bitmap& bits) {
+void AllocationMap::Append(const Bitmap& bits) {
     maps_.push_back({std::make_unique<Bitmap>(bits), {}, true});
     expanded_.push_back(maps_.size() - 1);
     freeSlots_.push_back(CountFree(bits));
@@ -107,15 +107,15 @@ void AllocationMap::append(const Bitmap& bits) {
     firstOpenByte_.push_back(open);
     freeSlotsTotal_ += freeSlots_.back();
     dirtyFlags_.push_back(0);
-    compactPassed();
+    CompactPassed();
 }
 
-void AllocationMap::grow() {
-    append(FreshBitmap(maps_.size()));
-    markDirty(maps_.size() - 1);
+void AllocationMap::Grow() {
+    Append(FreshBitmap(maps_.size()));
+    MarkDirty(maps_.size() - 1);
 }
 
-std::optional<uint32_t> AllocationMap::findRun(uint64_t k, uint32_t slots, bool pageAligned) const {
+std::optional<uint32_t> AllocationMap::FindRun(uint64_t k, uint32_t slots, bool pageAligned) const {
     if (!maps_[k].bits) {
         // The same first fit as the bitmap search below: runs are maximal and in slot order.
         for (const FreeRun& r : maps_[k].runs) {
@@ -153,23 +153,23 @@ std::optional<uint32_t> AllocationMap::findRun(uint64_t k, uint32_t slots, bool 
     return std::nullopt;
 }
 
-std::optional<Ib> AllocationMap::allocate(uint64_t bytes, bool pageAligned) {
+std::optional<Ib> AllocationMap::Allocate(uint64_t bytes, bool pageAligned) {
     const auto slots = static_cast<uint32_t>(bytes / kSlotSize);
     const uint64_t n = maps_.size();
     for (uint64_t step = 0; step < n; ++step) {
         const uint64_t k = (cursor_ + step) % n;
         if (freeSlots_[k] < slots) continue;
-        const auto slot = findRun(k, slots, pageAligned);
+        const auto slot = FindRun(k, slots, pageAligned);
         if (!slot) continue;
         cursor_ = k;
         const Ib ib = AMapOffset(k) + uint64_t{*slot} * kSlotSize;
-        markUsed(ib, bytes);
+        MarkUsed(ib, bytes);
         return ib;
     }
     return std::nullopt;
 }
 
-bool AllocationMap::markUsed(Ib ib, uint64_t bytes) {
+bool AllocationMap::MarkUsed(Ib ib, uint64_t bytes) {
     const uint64_t k = AMapIndexOf(ib);
     if (ib < kFirstAMapOffset || k >= maps_.size()) {
         throw NdbError("allocation at " + Hex(ib) + " lies outside the file");
@@ -179,7 +179,7 @@ bool AllocationMap::markUsed(Ib ib, uint64_t bytes) {
     if (first + count > kSlotsPerAMap) {
         throw NdbError("allocation at " + Hex(ib) + " crosses an allocation map boundary");
     }
-    Bitmap& bits = expand(k);
+    Bitmap& bits = Expand(k);
     bool clean = true;
     for (uint32_t s = first; s < first + count; ++s) {
         if (Bit(bits, s)) {
@@ -192,16 +192,16 @@ bool AllocationMap::markUsed(Ib ib, uint64_t bytes) {
     }
     uint32_t& open = firstOpenByte_[k];
     while (open < kAMapBitmapBytes && bits[open] == 0xFF) ++open;
-    markDirty(k);
+    MarkDirty(k);
     return clean;
 }
 
-void AllocationMap::markFree(Ib ib, uint64_t bytes) {
+void AllocationMap::MarkFree(Ib ib, uint64_t bytes) {
     const uint64_t k = AMapIndexOf(ib);
     if (ib < kFirstAMapOffset || k >= maps_.size()) return;
     auto first = static_cast<uint32_t>((ib - AMapOffset(k)) / kSlotSize);
     const auto count = static_cast<uint32_t>(bytes / kSlotSize);
-    Bitmap& bits = expand(k);
+    Bitmap& bits = Expand(k);
     for (uint32_t s = first; s < first + count && s < kSlotsPerAMap; ++s) {
         if (!Bit(bits, s)) continue;
         bits[s / 8] = static_cast<uint8_t>(bits[s / 8] & ~(0x80u >> (s % 8)));
@@ -209,18 +209,18 @@ void AllocationMap::markFree(Ib ib, uint64_t bytes) {
         ++freeSlotsTotal_;
     }
     firstOpenByte_[k] = std::min(firstOpenByte_[k], first / 8);
-    markDirty(k);
+    MarkDirty(k);
     if (k < cursor_) cursor_ = k;
 }
 
-std::vector<uint64_t> AllocationMap::takeDirty() {
+std::vector<uint64_t> AllocationMap::TakeDirty() {
     std::vector<uint64_t> out = std::exchange(dirty_, {});
     for (uint64_t k : out) dirtyFlags_[k] = 0;
     std::sort(out.begin(), out.end());
     return out;
 }
 
-bool AllocationMap::isMarked(Ib ib) const {
+bool AllocationMap::IsMarked(Ib ib) const {
     const uint64_t k = AMapIndexOf(ib);
     if (ib < kFirstAMapOffset || k >= maps_.size()) return false;
     const auto slot = static_cast<uint32_t>((ib - AMapOffset(k)) / kSlotSize);

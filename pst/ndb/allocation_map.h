@@ -23,26 +23,26 @@ class AllocationMap {
     using Bitmap = std::array<uint8_t, kAMapBitmapBytes>;
 
     // `intervals` fresh maps with only the map pages marked.
-    void reset(uint64_t intervals);
+    void Reset(uint64_t intervals);
     // Adds interval k as stored in the file.
-    void append(const Bitmap& bits);
+    void Append(const Bitmap& bits);
     // Adds a fresh interval at the end of the file.
-    void grow();
+    void Grow();
 
-    uint64_t intervals() const { return maps_.size(); }
-    Bitmap bitmap(uint64_t k) const;
-    uint64_t freeBytes() const { return freeSlotsTotal_ * kSlotSize; }
+    uint64_t Intervals() const { return maps_.size(); }
+    Bitmap GetBitmap(uint64_t k) const;
+    uint64_t FreeBytes() const { return freeSlotsTotal_ * kSlotSize; }
 
     // First free run of `bytes` (a multiple of 64) inside one interval; pages are 512-aligned.
     // Marks it and returns its offset, or nothing when no interval has room.
-    std::optional<Ib> allocate(uint64_t bytes, bool pageAligned);
+    std::optional<Ib> Allocate(uint64_t bytes, bool pageAligned);
     // Returns false when some slot was already marked (overlap).
-    bool markUsed(Ib ib, uint64_t bytes);
-    void markFree(Ib ib, uint64_t bytes);
-    bool isMarked(Ib ib) const;
+    bool MarkUsed(Ib ib, uint64_t bytes);
+    void MarkFree(Ib ib, uint64_t bytes);
+    bool IsMarked(Ib ib) const;
 
     // Intervals changed since the last call, in ascending order.
-    std::vector<uint64_t> takeDirty();
+    std::vector<uint64_t> TakeDirty();
 
   private:
     struct FreeRun {
@@ -59,15 +59,15 @@ class AllocationMap {
     static constexpr size_t kMaxRuns = 32;
 
     static Bitmap FreshBitmap(uint64_t k);
-    Bitmap& expand(uint64_t k);
-    bool compact(uint64_t k);
+    Bitmap& Expand(uint64_t k);
+    bool Compact(uint64_t k);
     // Turns the bitmaps of intervals behind the allocation into runs.
-    void compactPassed();
+    void CompactPassed();
     static uint32_t CountFree(const Bitmap& bits);
-    std::optional<uint32_t> findRun(uint64_t k, uint32_t slots, bool pageAligned) const;
+    std::optional<uint32_t> FindRun(uint64_t k, uint32_t slots, bool pageAligned) const;
 
     std::vector<Interval> maps_;
-    std::vector<uint64_t> expanded_;  // bitmaps added or changed since the last compactPassed()
+    std::vector<uint64_t> expanded_;  // bitmaps added or changed since the last CompactPassed()
     std::vector<uint32_t> freeSlots_;
     // Per interval, a bitmap byte below which every byte is 0xFF: searches start there, so
     // filling a file from the front does not rescan the full part at every allocation.
@@ -78,7 +78,7 @@ class AllocationMap {
     std::vector<uint8_t> dirtyFlags_;
     std::vector<uint64_t> dirty_;
 
-    void markDirty(uint64_t k) {
+    void MarkDirty(uint64_t k) {
         if (dirtyFlags_[k]) return;
         dirtyFlags_[k] = 1;
         dirty_.push_back(k);

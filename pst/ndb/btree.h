@@ -65,7 +65,7 @@ struct BbtTraits {
 };
 
 // A copy-on-write B-tree of 512-byte pages. Pages are loaded on demand and kept in memory
-// while they are dirty; flush() writes each dirty page once, bottom-up, to a new place, and
+// while they are dirty; Flush() writes each dirty page once, bottom-up, to a new place, and
 // records the places of the pages it replaced so that they can be freed after the commit.
 template <class Traits>
 class BTree {
@@ -76,48 +76,48 @@ class BTree {
     // Gives a finished page a BID and a place, seals and writes it.
     using PageStore = std::function<Bref(PageImage& page, PageType type)>;
 
-    void open(const Bref& root, PageReader reader) {
+    void Open(const Bref& root, PageReader reader) {
         reader_ = std::move(reader);
-        root_ = readNode(root, kAnyLevel);
+        root_ = ReadNode(root, kAnyLevel);
         retired_.clear();
         held_ = 0;
     }
 
-    void createEmpty(PageReader reader) {
+    void CreateEmpty(PageReader reader) {
         reader_ = std::move(reader);
         root_ = std::make_unique<Node>();
         retired_.clear();
         held_ = 0;
     }
 
-    std::optional<Entry> find(uint64_t key) {
+    std::optional<Entry> Find(uint64_t key) {
         Node* n = root_.get();
         while (n->level > 0) {
-            const size_t i = childCountAtOrBelow(*n, key);
+            const size_t i = ChildCountAtOrBelow(*n, key);
             if (i == 0) return std::nullopt;
-            n = &load(n->children[i - 1], n->level - 1);
+            n = &Load(n->children[i - 1], n->level - 1);
         }
-        auto it = lowerBound(*n, key);
+        auto it = LowerBound(*n, key);
         if (it == n->entries.end() || Traits::Key(*it) != key) return std::nullopt;
         return *it;
     }
 
     // Inserts or replaces the entry with the same key.
-    void put(const Entry& e) {
-        auto split = insert(*root_, e);
+    void Put(const Entry& e) {
+        auto split = Insert(*root_, e);
         if (split) {
             auto top = std::make_unique<Node>();
             top->level = static_cast<uint8_t>(root_->level + 1);
-            const uint64_t firstKey = root_->firstKey();
+            const uint64_t firstKey = root_->FirstKey();
             top->children.push_back(Child{firstKey, {}, std::move(root_)});
             top->children.push_back(std::move(*split));
             root_ = std::move(top);
         }
     }
 
-    bool erase(uint64_t key) {
-        if (!find(key)) return false;
-        eraseIn(*root_, key);
+    bool Erase(uint64_t key) {
+        if (!Find(key)) return false;
+        EraseIn(*root_, key);
         // The tree gets lower when the top holds a single child.
         while (root_->level > 0 && root_->children.size() <= 1) {
             if (root_->children.empty()) {
@@ -125,25 +125,25 @@ class BTree {
                 break;
             }
             Child& only = root_->children.front();
-            load(only, root_->level - 1);
+            Load(only, root_->level - 1);
             std::unique_ptr<Node> child = std::move(only.node);
             root_ = std::move(child);
         }
         return true;
     }
 
-    bool dirty() const { return root_->dirty; }
-    uint8_t rootLevel() const { return root_->level; }
+    bool Dirty() const { return root_->dirty; }
+    uint8_t RootLevel() const { return root_->level; }
 
-    Bref flush(const PageStore& store) { return flushNode(*root_, store); }
+    Bref Flush(const PageStore& store) { return FlushNode(*root_, store); }
 
     // Places of pages replaced since the last call.
-    std::vector<Bref> takeRetired() { return std::exchange(retired_, {}); }
+    std::vector<Bref> TakeRetired() { return std::exchange(retired_, {}); }
 
     // After a commit: once more than `keep` pages below the root were loaded or made since the
     // last time, forgets all the clean ones. Keeping them up to then spares the next commits
     // re-reading the pages they look up again (reference counts of shared blocks).
-    void prune(size_t keep = 0) {
+    void Prune(size_t keep = 0) {
         if (held_ <= keep) return;
         for (auto& c : root_->children) {
             if (c.node && !c.node->dirty) c.node.reset();
@@ -152,12 +152,12 @@ class BTree {
     }
 
     // Every entry in key order. Pages not loaded yet are read without being kept.
-    void forEach(const std::function<void(const Entry&)>& fn) { visit(*root_, fn, nullptr); }
+    void ForEach(const std::function<void(const Entry&)>& fn) { Visit(*root_, fn, nullptr); }
     // Every page's location (the root's too, when it has one) and every entry.
-    void forEachPage(const std::function<void(const Bref&, uint8_t level)>& pageFn,
+    void ForEachPage(const std::function<void(const Bref&, uint8_t level)>& pageFn,
                      const std::function<void(const Entry&)>& fn) {
         if (!root_->dirty) pageFn(root_->bref, root_->level);
-        visit(*root_, fn, &pageFn);
+        Visit(*root_, fn, &pageFn);
     }
 
   private:
@@ -175,40 +175,40 @@ class BTree {
         Bref bref;
         std::vector<Entry> entries;
         std::vector<Child> children;
-        size_t count() const { return level == 0 ? entries.size() : children.size(); }
-        uint64_t firstKey() const {
+        size_t Count() const { return level == 0 ? entries.size() : children.size(); }
+        uint64_t FirstKey() const {
             return level == 0 ? Traits::Key(entries.front()) : children.front().key;
         }
     };
 
-    static size_t maxEntries(const Node& n) {
+    static size_t MaxEntries(const Node& n) {
         return n.level == 0 ? Traits::kLeafMax : kBtEntryMax;
     }
 
     // Appending keys leave ~90% full pages; other splits halve the page.
-    static size_t keepOnSplit(const Node& n, bool append) {
-        return append ? maxEntries(n) * 9 / 10 : n.count() / 2;
+    static size_t KeepOnSplit(const Node& n, bool append) {
+        return append ? MaxEntries(n) * 9 / 10 : n.Count() / 2;
     }
 
-    static typename std::vector<Entry>::iterator lowerBound(Node& n, uint64_t key) {
+    static typename std::vector<Entry>::iterator LowerBound(Node& n, uint64_t key) {
         return std::lower_bound(n.entries.begin(), n.entries.end(), key,
                                 [](const Entry& e, uint64_t k) { return Traits::Key(e) < k; });
     }
 
-    static size_t childCountAtOrBelow(const Node& n, uint64_t key) {
+    static size_t ChildCountAtOrBelow(const Node& n, uint64_t key) {
         auto it = std::upper_bound(n.children.begin(), n.children.end(), key,
                                    [](uint64_t k, const Child& c) { return k < c.key; });
         return static_cast<size_t>(it - n.children.begin());
     }
 
-    void touch(Node& n) {
+    void Touch(Node& n) {
         if (!n.dirty) {
             retired_.push_back(n.bref);
             n.dirty = true;
         }
     }
 
-    std::unique_ptr<Node> readNode(const Bref& ref, int expectedLevel) {
+    std::unique_ptr<Node> ReadNode(const Bref& ref, int expectedLevel) {
         const PageImage page = reader_(ref);
         const BtPageInfo info = ReadBtPageInfo(page);
         const std::string where = "B-tree page " + Hex(ref.bid) + " at " + Hex(ref.ib);
@@ -242,19 +242,19 @@ class BTree {
         return n;
     }
 
-    Node& load(Child& c, int level) {
+    Node& Load(Child& c, int level) {
         if (!c.node) {
-            c.node = readNode(c.bref, level);
+            c.node = ReadNode(c.bref, level);
             ++held_;
         }
         return *c.node;
     }
 
-    std::optional<Child> split(Node& n, bool append) {
+    std::optional<Child> Split(Node& n, bool append) {
         auto right = std::make_unique<Node>();
         ++held_;
         right->level = n.level;
-        const size_t keep = keepOnSplit(n, append);
+        const size_t keep = KeepOnSplit(n, append);
         if (n.level == 0) {
             right->entries.assign(n.entries.begin() + keep, n.entries.end());
             n.entries.resize(keep);
@@ -264,77 +264,77 @@ class BTree {
             }
             n.children.resize(keep);
         }
-        const uint64_t key = right->firstKey();
+        const uint64_t key = right->FirstKey();
         return Child{key, {}, std::move(right)};
     }
 
-    std::optional<Child> insert(Node& n, const Entry& e) {
-        touch(n);
+    std::optional<Child> Insert(Node& n, const Entry& e) {
+        Touch(n);
         const uint64_t key = Traits::Key(e);
         if (n.level == 0) {
-            auto it = lowerBound(n, key);
+            auto it = LowerBound(n, key);
             if (it != n.entries.end() && Traits::Key(*it) == key) {
                 *it = e;
                 return std::nullopt;
             }
             const bool append = it == n.entries.end();
             n.entries.insert(it, e);
-            if (n.entries.size() > maxEntries(n)) return split(n, append);
+            if (n.entries.size() > MaxEntries(n)) return Split(n, append);
             return std::nullopt;
         }
-        size_t i = childCountAtOrBelow(n, key);
+        size_t i = ChildCountAtOrBelow(n, key);
         if (i > 0) --i;
-        Node& child = load(n.children[i], n.level - 1);
-        auto grown = insert(child, e);
-        n.children[i].key = child.firstKey();
+        Node& child = Load(n.children[i], n.level - 1);
+        auto grown = Insert(child, e);
+        n.children[i].key = child.FirstKey();
         if (grown) {
             n.children.insert(n.children.begin() + static_cast<ptrdiff_t>(i + 1),
                               std::move(*grown));
-            if (n.children.size() > maxEntries(n)) {
-                return split(n, i + 2 == n.children.size());
+            if (n.children.size() > MaxEntries(n)) {
+                return Split(n, i + 2 == n.children.size());
             }
         }
         return std::nullopt;
     }
 
-    void eraseIn(Node& n, uint64_t key) {
-        touch(n);
+    void EraseIn(Node& n, uint64_t key) {
+        Touch(n);
         if (n.level == 0) {
-            auto it = lowerBound(n, key);
+            auto it = LowerBound(n, key);
             if (it != n.entries.end() && Traits::Key(*it) == key) n.entries.erase(it);
             return;
         }
-        const size_t i = childCountAtOrBelow(n, key) - 1;
-        Node& child = load(n.children[i], n.level - 1);
-        eraseIn(child, key);
-        if (child.count() == 0) {
+        const size_t i = ChildCountAtOrBelow(n, key) - 1;
+        Node& child = Load(n.children[i], n.level - 1);
+        EraseIn(child, key);
+        if (child.Count() == 0) {
             n.children.erase(n.children.begin() + static_cast<ptrdiff_t>(i));
             return;
         }
-        n.children[i].key = child.firstKey();
-        mergeIfSparse(n, i);
+        n.children[i].key = child.FirstKey();
+        MergeIfSparse(n, i);
     }
 
     // Joins a page that fell under a third full with a neighbour when both fit in one page.
-    void mergeIfSparse(Node& n, size_t i) {
+    void MergeIfSparse(Node& n, size_t i) {
         Node& child = *n.children[i].node;
-        if (child.count() * 3 >= maxEntries(child) || n.children.size() < 2) return;
+        if (child.Count() * 3 >= MaxEntries(child) || n.children.size() < 2) return;
         const size_t left = i + 1 < n.children.size() ? i : i - 1;
-        Node& l = load(n.children[left], n.level - 1);
-        Node& r = load(n.children[left + 1], n.level - 1);
-        if (l.count() + r.count() > maxEntries(l) * 9 / 10) return;
-        touch(l);
-        touch(r);
+        Node& l = Load(n.children[left], n.level - 1);
+        Node& r = Load(n.children[left + 1], n.level - 1);
+        if (l.Count() + r.Count() > MaxEntries(l) * 9 / 10) return;
+        Touch(l);
+        Touch(r);
         if (l.level == 0) {
             l.entries.insert(l.entries.end(), r.entries.begin(), r.entries.end());
         } else {
             for (auto& c : r.children) l.children.push_back(std::move(c));
         }
         n.children.erase(n.children.begin() + static_cast<ptrdiff_t>(left + 1));
-        n.children[left].key = l.firstKey();
+        n.children[left].key = l.FirstKey();
     }
 
-    Bref flushNode(Node& n, const PageStore& store) {
+    Bref FlushNode(Node& n, const PageStore& store) {
         if (!n.dirty) return n.bref;
         PageImage page{};
         const uint8_t cbEnt = n.level == 0 ? Traits::kEntrySize : kBtEntrySize;
@@ -345,18 +345,18 @@ class BTree {
         } else {
             for (size_t i = 0; i < n.children.size(); ++i) {
                 Child& c = n.children[i];
-                if (c.node && c.node->dirty) c.bref = flushNode(*c.node, store);
+                if (c.node && c.node->dirty) c.bref = FlushNode(*c.node, store);
                 WriteBtEntry(page.data() + i * cbEnt, {c.key, c.bref.bid, c.bref.ib});
             }
         }
-        WriteBtPageInfo(page, {static_cast<uint8_t>(n.count()), static_cast<uint8_t>(488 / cbEnt),
+        WriteBtPageInfo(page, {static_cast<uint8_t>(n.Count()), static_cast<uint8_t>(488 / cbEnt),
                                cbEnt, n.level, 0});
         n.bref = store(page, Traits::kType);
         n.dirty = false;
         return n.bref;
     }
 
-    void visit(Node& n, const std::function<void(const Entry&)>& fn,
+    void Visit(Node& n, const std::function<void(const Entry&)>& fn,
                const std::function<void(const Bref&, uint8_t)>* pageFn) {
         if (n.level == 0) {
             for (const auto& e : n.entries) fn(e);
@@ -365,11 +365,11 @@ class BTree {
         for (auto& c : n.children) {
             if (c.node) {
                 if (pageFn && !c.node->dirty) (*pageFn)(c.bref, c.node->level);
-                visit(*c.node, fn, pageFn);
+                Visit(*c.node, fn, pageFn);
             } else {
-                auto temp = readNode(c.bref, n.level - 1);
+                auto temp = ReadNode(c.bref, n.level - 1);
                 if (pageFn) (*pageFn)(c.bref, temp->level);
-                visit(*temp, fn, pageFn);
+                Visit(*temp, fn, pageFn);
             }
         }
     }

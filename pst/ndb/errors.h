@@ -9,15 +9,15 @@
 namespace pst::ndb {
 
 // Any failure of the node database: unreadable or damaged files, refused formats, misuse.
-// The message names the file or item and the cause; cause() sorts it for callers that put it
+// The message names the file or item and the cause; GetCause() sorts it for callers that put it
 // into their own words.
 class NdbError : public std::runtime_error {
   public:
     enum class Cause {
         Other,        // misuse, a limit of this engine, or nothing more to say
-        File,         // a call of the file system failed; fileKind() says how
+        File,         // a call of the file system failed; FileKind() says how
         InUse,        // another session (of this program or another) holds the file
-        ReadOnly,     // the file may not be written; fileKind() says why when the system refused
+        ReadOnly,     // the file may not be written; FileKind() says why when the system refused
         NotPst,       // the file is no PST file at all
         Ansi,         // an ANSI (32-bit) PST file, which is never written
         Unsupported,  // another PST variant this engine does not take
@@ -29,8 +29,8 @@ class NdbError : public std::runtime_error {
     NdbError(const std::string& what, Cause cause, fs::FileError::Kind kind)
         : std::runtime_error(what), cause_(cause), fileKind_(kind) {}
 
-    Cause cause() const { return cause_; }
-    fs::FileError::Kind fileKind() const { return fileKind_; }
+    Cause GetCause() const { return cause_; }
+    fs::FileError::Kind FileKind() const { return fileKind_; }
 
   private:
     Cause cause_;

@@ -91,7 +91,7 @@ FileHandle::FileHandle(FileHandle&& other) noexcept
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     if (this != &other) {
-        close();
+        Close();
         file_ = std::move(other.file_);
         path_ = std::move(other.path_);
         window_ = std::move(other.window_);
@@ -107,13 +107,13 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
 }
 
 FileHandle::~FileHandle() {
-    close();
+    Close();
 }
 
-void FileHandle::close() noexcept {
+void FileHandle::Close() noexcept {
     if (!file_) return;
     try {
-        flush();
+        Flush();
     } catch (...) {
         // Only uncommitted bytes were gathered; the next writer treats them as free space.
     }
@@ -122,15 +122,15 @@ void FileHandle::close() noexcept {
     buffered_ = 0;
 }
 
-void FileHandle::readAt(uint64_t offset, std::span<uint8_t> out) const {
-    if (window_ && window_->read(offset, out)) return;
+void FileHandle::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
+    if (window_ && window_->Read(offset, out)) return;
     // Gathered bytes cover a middle part of the range (or all of it); the rest is in the file.
     uint64_t end = offset + out.size();
     if (buffered_ > 0 && offset < bufferAt_ + buffered_ && end > bufferAt_) {
         const uint64_t from = std::max(offset, bufferAt_);
         const uint64_t to = std::min<uint64_t>(end, bufferAt_ + buffered_);
         std::memcpy(out.data() + (from - offset), buffer_.get() + (from - bufferAt_), to - from);
-        if (to < end) readAt(to, out.subspan(to - offset));
+        if (to < end) ReadAt(to, out.subspan(to - offset));
         end = from;
     }
     size_t done = 0;
@@ -141,8 +141,8 @@ void FileHandle::readAt(uint64_t offset, std::span<uint8_t> out) const {
         });
         done += got;
         if (done == want) break;
-        if (window_ && window_->pending()) {
-            window_->flush();  // writes still held further on make the file that long
+        if (window_ && window_->Pending()) {
+            window_->Flush();  // writes still held further on make the file that long
             continue;
         }
         throw NdbError(path_ + ": unexpected end of file reading " + std::to_string(out.size()) +
@@ -151,8 +151,8 @@ void FileHandle::readAt(uint64_t offset, std::span<uint8_t> out) const {
     }
 }
 
-std::span<uint8_t> FileHandle::placeWrite(uint64_t offset, size_t size) {
-    if (window_) return window_->place(offset, size);
+std::span<uint8_t> FileHandle::PlaceWrite(uint64_t offset, size_t size) {
+    if (window_) return window_->Place(offset, size);
     if (size > kWriteBufferBytes) {
         throw NdbError(path_ + ": a placed write of " + std::to_string(size) +
                        " bytes exceeds the write buffer");
@@ -161,7 +161,7 @@ std::span<uint8_t> FileHandle::placeWrite(uint64_t offset, size_t size) {
     const bool joins = buffered_ > 0 && offset >= bufferAt_ && offset <= bufferAt_ + buffered_ &&
                        offset - bufferAt_ + size <= kWriteBufferBytes;
     if (!joins) {
-        flush();
+        Flush();
         if (!buffer_) buffer_ = std::make_unique_for_overwrite<uint8_t[]>(kWriteBufferBytes);
         bufferAt_ = offset;
     }
@@ -170,41 +170,41 @@ std::span<uint8_t> FileHandle::placeWrite(uint64_t offset, size_t size) {
     return {buffer_.get() + at, size};
 }
 
-void FileHandle::writeAt(uint64_t offset, std::span<const uint8_t> bytes) {
+void FileHandle::WriteAt(uint64_t offset, std::span<const uint8_t> bytes) {
     if (bytes.empty()) return;
     if (window_) {
-        window_->write(offset, bytes);
+        window_->Write(offset, bytes);
         return;
     }
     if (bytes.size() > kWriteBufferBytes / 2) {
         // Too big to be worth gathering: written as it is, after what it may overlap.
-        flush();
-        writeOut(offset, bytes.data(), bytes.size());
+        Flush();
+        WriteOut(offset, bytes.data(), bytes.size());
         return;
     }
-    std::memcpy(placeWrite(offset, bytes.size()).data(), bytes.data(), bytes.size());
+    std::memcpy(PlaceWrite(offset, bytes.size()).data(), bytes.data(), bytes.size());
 }
 
-void FileHandle::flush() {
-    if (window_) window_->flush();
+void FileHandle::Flush() {
+    if (window_) window_->Flush();
     if (buffered_ == 0) return;
     const size_t size = std::exchange(buffered_, 0);
-    writeOut(bufferAt_, buffer_.get(), size);
+    WriteOut(bufferAt_, buffer_.get(), size);
 }
 
-void FileHandle::writeOut(uint64_t offset, const uint8_t* data, size_t size) {
+void FileHandle::WriteOut(uint64_t offset, const uint8_t* data, size_t size) {
     ++writeCalls_;
     Checked(path_, "write", [&] { file_->WriteAt(offset, data, size); });
     pendingFrom_ = std::min(pendingFrom_, offset);
     pendingTo_ = std::max<uint64_t>(pendingTo_, offset + size);
     pendingBytes_ += size;
-    if (pendingBytes_ >= kWritebackChunk) startWriteback();
+    if (pendingBytes_ >= kWritebackChunk) StartWriteback();
 }
 
 // Lets the disk start on what was written while the conversion goes on, so the flush at a
 // commit waits only for the last few megabytes instead of everything since the previous one.
-// A hint only: durability still comes from sync().
-void FileHandle::startWriteback() {
+// A hint only: durability still comes from Sync().
+void FileHandle::StartWriteback() {
     if (pendingTo_ > pendingFrom_) file_->StartWriteback(pendingFrom_, pendingTo_ - pendingFrom_);
     pendingFrom_ = UINT64_MAX;
     pendingTo_ = 0;
@@ -212,18 +212,18 @@ void FileHandle::startWriteback() {
 }
 
 uint64_t FileHandle::size() const {
-    if (window_) window_->flush();
+    if (window_) window_->Flush();
     const uint64_t onDisk = Checked(path_, "stat", [&] { return file_->Size(); });
     return buffered_ > 0 ? std::max<uint64_t>(onDisk, bufferAt_ + buffered_) : onDisk;
 }
 
-void FileHandle::truncate(uint64_t size) {
-    flush();
+void FileHandle::Truncate(uint64_t size) {
+    Flush();
     Checked(path_, "resize", [&] { file_->Truncate(size); });
 }
 
-void FileHandle::sync() {
-    flush();
+void FileHandle::Sync() {
+    Flush();
     Checked(path_, "flush", [&] { file_->SyncData(); });
     pendingFrom_ = UINT64_MAX;
     pendingTo_ = 0;

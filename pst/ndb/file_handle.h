@@ -19,9 +19,9 @@ class WriteWindow;
 // Writes are gathered. Where the file system takes direct I/O, a WriteWindow gathers them and
 // writes them past the page cache (see write_window.h). Elsewhere a write that continues or
 // overlaps the bytes gathered so far joins them in one buffer, which goes to the file in a
-// single call when a write lands elsewhere, when the buffer is full, and before sync(),
-// truncate() and closing. Either way reads see gathered bytes as if they were written, and
-// gathered bytes are not on disk: only sync() makes anything durable, as before.
+// single call when a write lands elsewhere, when the buffer is full, and before Sync(),
+// Truncate() and closing. Either way reads see gathered bytes as if they were written, and
+// gathered bytes are not on disk: only Sync() makes anything durable, as before.
 class FileHandle {
   public:
     enum class Access { Read, ReadWrite, Create };
@@ -40,26 +40,26 @@ class FileHandle {
     // Writes out what is still gathered (errors are lost: nothing durable depends on it).
     ~FileHandle();
 
-    void readAt(uint64_t offset, std::span<uint8_t> out) const;
-    void writeAt(uint64_t offset, std::span<const uint8_t> bytes);
+    void ReadAt(uint64_t offset, std::span<uint8_t> out) const;
+    void WriteAt(uint64_t offset, std::span<const uint8_t> bytes);
     // Room for `size` bytes (at most kWriteBufferBytes) at `offset`, to be filled by the caller
     // before the next call on this handle: a write without a copy. The bytes start undefined.
-    std::span<uint8_t> placeWrite(uint64_t offset, size_t size);
+    std::span<uint8_t> PlaceWrite(uint64_t offset, size_t size);
     // Sends the gathered bytes to the file (not to the disk).
-    void flush();
+    void Flush();
     // Gathered bytes included.
     uint64_t size() const;
-    void truncate(uint64_t size);
+    void Truncate(uint64_t size);
     // Flushes, then waits until the file's data is on the disk.
-    void sync();
-    const std::string& path() const { return path_; }
+    void Sync();
+    const std::string& Path() const { return path_; }
     // Write calls made so far without a window (tests and benchmarks).
-    uint64_t writeCalls() const { return writeCalls_; }
+    uint64_t WriteCalls() const { return writeCalls_; }
 
   private:
-    void writeOut(uint64_t offset, const uint8_t* data, size_t size);
-    void startWriteback();
-    void close() noexcept;
+    void WriteOut(uint64_t offset, const uint8_t* data, size_t size);
+    void StartWriteback();
+    void Close() noexcept;
 
     // Held apart so that the window's reference to it survives moves of the handle.
     std::unique_ptr<fs::File> file_;

@@ -115,7 +115,7 @@ Header Header::Parse(const std::array<uint8_t, kHeaderSize>& image, const std::s
     return h;
 }
 
-std::array<uint8_t, kHeaderSize> Header::serialize() const {
+std::array<uint8_t, kHeaderSize> Header::Serialize() const {
     std::array<uint8_t, kHeaderSize> out = raw;
     uint8_t* p = out.data();
     Put16(p + 10, wVer);

@@ -45,7 +45,7 @@ struct Header {
     // PST, ANSI, OST, WIP-encrypted, bad CRC, ...).
     static Header Parse(const std::array<uint8_t, kHeaderSize>& image, const std::string& path);
     // The image with the fields and both CRCs written in.
-    std::array<uint8_t, kHeaderSize> serialize() const;
+    std::array<uint8_t, kHeaderSize> Serialize() const;
 };
 
 // CRCs as stored and as computed over a header image.

@@ -13,27 +13,27 @@ namespace pst::ndb {
 // appends. A removed BID stays in place marked with bit 0, which no BID key has.
 class NewBlockSet {
   public:
-    void add(Bid bid) {
+    void Add(Bid bid) {
         if (bids_.empty() || bids_.back() < bid) {
             bids_.push_back(bid);
         } else {
             bids_.insert(std::lower_bound(bids_.begin(), bids_.end(), bid), bid);
         }
     }
-    bool contains(Bid key) const {
+    bool Contains(Bid key) const {
         auto it = std::lower_bound(bids_.begin(), bids_.end(), key);
         return it != bids_.end() && *it == key;
     }
     // False when the block was not added or was removed already.
-    bool remove(Bid key) {
+    bool Remove(Bid key) {
         auto it = std::lower_bound(bids_.begin(), bids_.end(), key);
         if (it == bids_.end() || *it != key) return false;
         *it |= 1;
         return true;
     }
     // Every BID added, removed ones included (bit 0 set), in ascending order.
-    const std::vector<Bid>& all() const { return bids_; }
-    void clear() { bids_.clear(); }
+    const std::vector<Bid>& All() const { return bids_; }
+    void Clear() { bids_.clear(); }
 
   private:
     std::vector<Bid> bids_;

@@ -13,48 +13,48 @@ namespace pst::ndb {
 // optional private tree of subnodes) and the blocks they are made of.
 //
 // Writing is copy-on-write: every write makes new blocks, nothing live is overwritten, and
-// commit() makes all changes since the previous commit durable at once (the header is written
+// Commit() makes all changes since the previous commit durable at once (the header is written
 // last). Reads see the uncommitted changes of this session too.
 //
 // Reference counting is the database's business: a block is kept while a node, a subnode entry
-// or a data tree refers to it. writeBlock() returns a block that nothing refers to yet; a block
-// still unreferenced at commit() is dropped. Replacing or removing a node releases what the old
+// or a data tree refers to it. WriteBlock() returns a block that nothing refers to yet; a block
+// still unreferenced at Commit() is dropped. Replacing or removing a node releases what the old
 // entry referred to.
 class NodeDatabase {
   public:
     virtual ~NodeDatabase() = default;
 
     // --- reading ---
-    virtual std::optional<NodeEntry> findNode(Nid nid) const = 0;
+    virtual std::optional<NodeEntry> FindNode(Nid nid) const = 0;
     // The decoded bytes of one data block (external block).
-    virtual std::vector<uint8_t> readBlock(Bid bid) const = 0;
+    virtual std::vector<uint8_t> ReadBlock(Bid bid) const = 0;
     // The data blocks of a stream in order: the block itself, or the leaves of its data tree.
-    virtual std::vector<Bid> dataBlocks(Bid data) const = 0;
+    virtual std::vector<Bid> DataBlocks(Bid data) const = 0;
     // A whole stream (the leaves concatenated); empty for bid 0.
-    virtual std::vector<uint8_t> readStream(Bid data) const = 0;
+    virtual std::vector<uint8_t> ReadStream(Bid data) const = 0;
     // A stream's size in bytes without reading its leaves.
-    virtual uint64_t streamSize(Bid data) const = 0;
+    virtual uint64_t StreamSize(Bid data) const = 0;
     // The subnode tree rooted at `sub` (empty for 0).
-    virtual SubnodeMap readSubnodes(Bid sub) const = 0;
+    virtual SubnodeMap ReadSubnodes(Bid sub) const = 0;
 
     // --- writing ---
     // A new data block holding `data` (at most kMaxBlockData bytes).
-    virtual Bid writeBlock(std::span<const uint8_t> data) = 0;
+    virtual Bid WriteBlock(std::span<const uint8_t> data) = 0;
     // A data tree over `leaves`: the leaf itself when there is one, else an XBLOCK (or XXBLOCK
     // for more than 1021 leaves); 0 for none. Every leaf but the last must be full when the
     // tree holds a heap or a row matrix; the caller decides the split.
-    virtual Bid writeDataTree(std::span<const Bid> leaves) = 0;
+    virtual Bid WriteDataTree(std::span<const Bid> leaves) = 0;
     // A stream of any size, split into full blocks.
-    virtual Bid writeStream(std::span<const uint8_t> bytes) = 0;
+    virtual Bid WriteStream(std::span<const uint8_t> bytes) = 0;
     // A subnode tree (SLBLOCK, or SIBLOCK over SLBLOCKs); 0 for an empty map.
-    virtual Bid writeSubnodes(const SubnodeMap& subnodes) = 0;
+    virtual Bid WriteSubnodes(const SubnodeMap& subnodes) = 0;
     // Adds or replaces a node in the node B-tree.
-    virtual void putNode(const NodeEntry& entry) = 0;
-    virtual void removeNode(Nid nid) = 0;
+    virtual void PutNode(const NodeEntry& entry) = 0;
+    virtual void RemoveNode(Nid nid) = 0;
     // A new top-level NID of the given type, unique in the file.
-    virtual Nid allocateNid(uint32_t type) = 0;
+    virtual Nid AllocateNid(uint32_t type) = 0;
 
-    virtual void commit() = 0;
+    virtual void Commit() = 0;
 };
 
 }  // namespace pst::ndb

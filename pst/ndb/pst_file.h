@@ -20,8 +20,8 @@ namespace pst::ndb {
 
 // The node database of a Unicode PST file (64-bit BREFs, 512-byte pages).
 //
-// Changes stay invisible to other readers of the file until commit(); a crash at any moment
-// leaves the file as of the last commit. Destroying the object without commit() discards the
+// Changes stay invisible to other readers of the file until Commit(); a crash at any moment
+// leaves the file as of the last commit. Destroying the object without Commit() discards the
 // changes of the open transaction (blocks already written are unreachable free space).
 // Not thread-safe: even the const readers update the page cache.
 class PstFile final : public NodeDatabase {
@@ -42,68 +42,68 @@ class PstFile final : public NodeDatabase {
     ~PstFile() override;
 
     // --- NodeDatabase ---
-    std::optional<NodeEntry> findNode(Nid nid) const override;
-    std::vector<uint8_t> readBlock(Bid bid) const override;
-    std::vector<Bid> dataBlocks(Bid data) const override;
-    std::vector<uint8_t> readStream(Bid data) const override;
-    uint64_t streamSize(Bid data) const override;
-    SubnodeMap readSubnodes(Bid sub) const override;
+    std::optional<NodeEntry> FindNode(Nid nid) const override;
+    std::vector<uint8_t> ReadBlock(Bid bid) const override;
+    std::vector<Bid> DataBlocks(Bid data) const override;
+    std::vector<uint8_t> ReadStream(Bid data) const override;
+    uint64_t StreamSize(Bid data) const override;
+    SubnodeMap ReadSubnodes(Bid sub) const override;
 
-    Bid writeBlock(std::span<const uint8_t> data) override;
-    Bid writeDataTree(std::span<const Bid> leaves) override;
+    Bid WriteBlock(std::span<const uint8_t> data) override;
+    Bid WriteDataTree(std::span<const Bid> leaves) override;
     // An empty stream is stored as one empty block, so the node still has a data block.
-    Bid writeStream(std::span<const uint8_t> bytes) override;
-    Bid writeSubnodes(const SubnodeMap& subnodes) override;
-    void putNode(const NodeEntry& entry) override;
-    void removeNode(Nid nid) override;
-    Nid allocateNid(uint32_t type) override;
-    void commit() override;
+    Bid WriteStream(std::span<const uint8_t> bytes) override;
+    Bid WriteSubnodes(const SubnodeMap& subnodes) override;
+    void PutNode(const NodeEntry& entry) override;
+    void RemoveNode(Nid nid) override;
+    Nid AllocateNid(uint32_t type) override;
+    void Commit() override;
 
     // --- listing and header fields ---
     // Every node of the NBT in NID order (uncommitted changes included).
-    void forEachNode(const std::function<void(const NodeEntry&)>& fn) const;
+    void ForEachNode(const std::function<void(const NodeEntry&)>& fn) const;
     // The BBT entry of a block (cRef counts the entry itself plus each reference).
-    std::optional<BbtEntry> findBlock(Bid bid) const;
+    std::optional<BbtEntry> FindBlock(Bid bid) const;
 
-    const std::string& path() const { return file_.path(); }
-    bool writable() const { return writable_; }
-    Encoding encoding() const { return header_.encoding; }
-    uint32_t dwUnique() const { return header_.dwUnique; }
-    const std::array<uint32_t, 32>& rgnid() const { return header_.rgnid; }
+    const std::string& Path() const { return file_.Path(); }
+    bool Writable() const { return writable_; }
+    Encoding GetEncoding() const { return header_.encoding; }
+    uint32_t DwUnique() const { return header_.dwUnique; }
+    const std::array<uint32_t, 32>& Rgnid() const { return header_.rgnid; }
     // File size as of the last commit (ibFileEof).
-    uint64_t fileSize() const { return committed_.ibFileEof; }
+    uint64_t FileSize() const { return committed_.ibFileEof; }
     // Free bytes in the allocation maps (cbAMapFree), current transaction included.
-    uint64_t freeBytes() const;
+    uint64_t FreeBytes() const;
     // Levels above the leaves of the node and block B-trees (0: the root is a leaf).
-    uint8_t nbtLevels() const { return nbt_.rootLevel(); }
-    uint8_t bbtLevels() const { return bbt_.rootLevel(); }
+    uint8_t NbtLevels() const { return nbt_.RootLevel(); }
+    uint8_t BbtLevels() const { return bbt_.RootLevel(); }
     // True when Open() rebuilt the allocation maps after an interrupted commit.
-    bool recoveredMaps() const { return recovered_; }
+    bool RecoveredMaps() const { return recovered_; }
 
   private:
     PstFile(FileHandle file, bool writable);
 
-    void loadTrees();
-    void loadMaps();
-    void rebuildMaps();
-    void writeMapPages(uint64_t k, bool fresh);
+    void LoadTrees();
+    void LoadMaps();
+    void RebuildMaps();
+    void WriteMapPages(uint64_t k, bool fresh);
 
-    void requireWritable(const char* operation) const;
-    void beginWrite();
-    Bid nextBid(bool internal);
-    Ib allocate(uint64_t bytes, bool pageAligned);
-    Bid writeRawBlock(std::span<const uint8_t> bytes, bool internal);
-    uint64_t readLimit() const;
-    PageImage readPage(const Bref& ref, PageType type) const;
-    BbtEntry blockEntry(Bid bid, const char* context) const;
-    std::vector<uint8_t> readBlockData(Bid bid) const;
+    void RequireWritable(const char* operation) const;
+    void BeginWrite();
+    Bid NextBid(bool internal);
+    Ib Allocate(uint64_t bytes, bool pageAligned);
+    Bid WriteRawBlock(std::span<const uint8_t> bytes, bool internal);
+    uint64_t ReadLimit() const;
+    PageImage ReadPage(const Bref& ref, PageType type) const;
+    BbtEntry BlockEntry(Bid bid, const char* context) const;
+    std::vector<uint8_t> ReadBlockData(Bid bid) const;
 
-    void addRef(Bid bid, const std::string& context);
-    void release(Bid bid);
-    void drop(const BbtEntry& entry);
-    void applyRefDeltas();
-    void shiftRef(Bid bid, int32_t delta);
-    void writeHeader(const Header& header);
+    void AddRef(Bid bid, const std::string& context);
+    void Release(Bid bid);
+    void Drop(const BbtEntry& entry);
+    void ApplyRefDeltas();
+    void ShiftRef(Bid bid, int32_t delta);
+    void WriteHeader(const Header& header);
 
     FileHandle file_;
     bool writable_ = false;
@@ -115,7 +115,7 @@ class PstFile final : public NodeDatabase {
     AllocationMap amap_;
     uint64_t committedIntervals_ = 0;
     bool inTransaction_ = false;  // the header already says "maps invalid"
-    bool mapsTouched_ = false;    // commit() began rewriting the maps
+    bool mapsTouched_ = false;    // Commit() began rewriting the maps
     bool changed_ = false;
     NewBlockSet newBlocks_;                             // written in this transaction
     std::vector<std::pair<Ib, uint64_t>> pendingFree_;  // committed space to free at commit
@@ -142,8 +142,8 @@ class PstFile final : public NodeDatabase {
     std::vector<std::pair<uint64_t, Bid>> memoAges_;
     std::vector<uint8_t> encoded_;  // an XBLOCK's bytes, reused from one to the next
 
-    std::pair<Bid, uint64_t> writeXBlock(std::span<const Bid> chunk);
-    void remember(XBlockMemo memo);
+    std::pair<Bid, uint64_t> WriteXBlock(std::span<const Bid> chunk);
+    void Remember(XBlockMemo memo);
 };
 
 }  // namespace pst::ndb

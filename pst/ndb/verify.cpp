@@ -23,58 +23,58 @@ class Verifier {
     Verifier(const std::filesystem::path& path, VerifyReport& report)
         : path_(path), report_(report) {}
 
-    void run() {
+    void Run() {
         try {
             file_ = FileHandle(path_, FileHandle::Access::Read);
         } catch (const NdbError& e) {
-            return error(e.what());
+            return Error(e.what());
         }
         size_ = file_.size();
-        if (size_ < kHeaderSize) return error("file is too small for a PST file");
+        if (size_ < kHeaderSize) return Error("file is too small for a PST file");
         std::array<uint8_t, kHeaderSize> raw{};
-        file_.readAt(0, raw);
+        file_.ReadAt(0, raw);
         try {
-            header_ = Header::Parse(raw, file_.path());
+            header_ = Header::Parse(raw, file_.Path());
         } catch (const NdbError& e) {
-            return error(e.what());
+            return Error(e.what());
         }
-        checkHeader(raw);
+        CheckHeader(raw);
         if (size_ < header_.ibFileEof) return;
         intervals_ = AMapIndexOf(header_.ibFileEof);
         used_.assign(header_.ibFileEof / kSlotSize, false);
-        checkMapPages();
-        checkDList();
-        walk<NbtTraits>(header_.nbt, -1, 0, std::nullopt,
+        CheckMapPages();
+        CheckDList();
+        Walk<NbtTraits>(header_.nbt, -1, 0, std::nullopt,
                         [this](const NodeEntry& e) { nodes_.push_back(e); });
-        walk<BbtTraits>(header_.bbt, -1, 0, std::nullopt,
+        Walk<BbtTraits>(header_.bbt, -1, 0, std::nullopt,
                         [this](const BbtEntry& e) { blocks_.emplace(BidKey(e.bid), e); });
         report_.nodes = nodes_.size();
         report_.blocks = blocks_.size();
-        checkBlocks();
-        checkNodes();
-        checkRefCounts();
-        checkAllocation();
-        finish();
+        CheckBlocks();
+        CheckNodes();
+        CheckRefCounts();
+        CheckAllocation();
+        Finish();
     }
 
   private:
-    void error(const std::string& message) { add(report_.errors, message); }
-    void warning(const std::string& message) { add(report_.warnings, message); }
-    void add(std::vector<std::string>& list, const std::string& message) {
+    void Error(const std::string& message) { Add(report_.errors, message); }
+    void Warning(const std::string& message) { Add(report_.warnings, message); }
+    void Add(std::vector<std::string>& list, const std::string& message) {
         if (list.size() < kMaxMessages) {
             list.push_back(message);
         } else {
             ++(&list == &report_.errors ? droppedErrors_ : droppedWarnings_);
         }
     }
-    void finish() {
+    void Finish() {
         // Outlook leaves data in these fields; readers ignore them.
         if (nidUpperSet_ > 0)
-            warning(std::to_string(nidUpperSet_) + " NBT entries have upper NID bytes set");
+            Warning(std::to_string(nidUpperSet_) + " NBT entries have upper NID bytes set");
         if (nbtPaddingSet_ > 0)
-            warning(std::to_string(nbtPaddingSet_) + " NBT entries have dwPadding set");
+            Warning(std::to_string(nbtPaddingSet_) + " NBT entries have dwPadding set");
         if (bbtPaddingSet_ > 0)
-            warning(std::to_string(bbtPaddingSet_) + " BBT entries have dwPadding set");
+            Warning(std::to_string(bbtPaddingSet_) + " BBT entries have dwPadding set");
         if (droppedErrors_ > 0)
             report_.errors.push_back(std::to_string(droppedErrors_) + " more errors");
         if (droppedWarnings_ > 0) {
@@ -82,17 +82,17 @@ class Verifier {
         }
     }
 
-    void checkHeader(const std::array<uint8_t, kHeaderSize>& raw) {
-        if (raw[14] != 1 || raw[15] != 1) error("header: bPlatformCreate/Access are not 1");
+    void CheckHeader(const std::array<uint8_t, kHeaderSize>& raw) {
+        if (raw[14] != 1 || raw[15] != 1) Error("header: bPlatformCreate/Access are not 1");
         if (!std::all_of(raw.begin() + 256, raw.begin() + 512,
                          [](uint8_t b) { return b == 0xFF; })) {
-            error("header: rgbFM/rgbFP are not all 0xFF");
+            Error("header: rgbFM/rgbFP are not all 0xFF");
         }
-        if (Get64(raw.data() + 172) != 0) error("header: qwUnused is not 0");
-        if (Get32(raw.data() + 252) != 0) error("header: dwAlign is not 0");
-        if (Get32(raw.data() + 180) != 0) warning("header: ROOT dwReserved is not 0");
+        if (Get64(raw.data() + 172) != 0) Error("header: qwUnused is not 0");
+        if (Get32(raw.data() + 252) != 0) Error("header: dwAlign is not 0");
+        if (Get32(raw.data() + 180) != 0) Warning("header: ROOT dwReserved is not 0");
         if (header_.ibFileEof > size_) {
-            error("header: ibFileEof " + std::to_string(header_.ibFileEof) +
+            Error("header: ibFileEof " + std::to_string(header_.ibFileEof) +
                   " is past the end of the file (" + std::to_string(size_) + " bytes)");
         } else if (header_.ibFileEof < size_) {
             // A transaction grows the file before its header is written; killed in between,
@@ -103,118 +103,118 @@ class Verifier {
                                      " bytes longer than ibFileEof " +
                                      std::to_string(header_.ibFileEof);
             if (header_.fAMapValid == kAMapInvalid) {
-                warning(tail + " (growth of an interrupted commit; not referenced)");
+                Warning(tail + " (growth of an interrupted commit; not referenced)");
             } else {
-                error("header: " + tail + " although the maps are valid");
+                Error("header: " + tail + " although the maps are valid");
             }
         }
         const uint64_t n = AMapIndexOf(header_.ibFileEof);
         if (header_.ibAMapLast != AMapOffset(n - 1)) {
-            error("header: ibAMapLast " + Hex(header_.ibAMapLast) + ", expected " +
+            Error("header: ibAMapLast " + Hex(header_.ibAMapLast) + ", expected " +
                   Hex(AMapOffset(n - 1)));
         }
         if (header_.fAMapValid > 2)
-            error("header: fAMapValid " + std::to_string(header_.fAMapValid));
-        if (header_.cbPMapFree != 0) warning("header: cbPMapFree is not 0");
+            Error("header: fAMapValid " + std::to_string(header_.fAMapValid));
+        if (header_.cbPMapFree != 0) Warning("header: cbPMapFree is not 0");
         if (header_.bidNextB % 4 != 0)
-            error("header: bidNextB " + Hex(header_.bidNextB) + " is not a multiple of 4");
+            Error("header: bidNextB " + Hex(header_.bidNextB) + " is not a multiple of 4");
     }
 
-    std::optional<PageImage> readPage(Ib ib) {
+    std::optional<PageImage> ReadPage(Ib ib) {
         if (ib % kPageSize != 0 || ib < kFirstAMapOffset || ib + kPageSize > header_.ibFileEof) {
-            error("page offset " + Hex(ib) + " is not a page inside the file");
+            Error("page offset " + Hex(ib) + " is not a page inside the file");
             return std::nullopt;
         }
         PageImage page{};
-        file_.readAt(ib, page);
+        file_.ReadAt(ib, page);
         return page;
     }
 
-    void markUsed(Ib ib, uint64_t bytes, const std::string& what) {
+    void MarkUsed(Ib ib, uint64_t bytes, const std::string& what) {
         for (uint64_t s = ib / kSlotSize; s < (ib + bytes) / kSlotSize && s < used_.size(); ++s) {
             if (used_[s]) {
-                error(what + " at " + Hex(ib) + " overlaps other data at " + Hex(s * kSlotSize));
+                Error(what + " at " + Hex(ib) + " overlaps other data at " + Hex(s * kSlotSize));
                 return;
             }
             used_[s] = true;
         }
     }
 
-    void checkMapPage(PageType type, Ib ib, const char* name) {
-        auto page = readPage(ib);
+    void CheckMapPage(PageType type, Ib ib, const char* name) {
+        auto page = ReadPage(ib);
         if (!page) return;
         const std::string problem = CheckPage(*page, type, 0, ib);
         if (!problem.empty()) {
             // A commit rewrites the AMaps in place after flagging them invalid; killed in the
             // middle, a page may be torn. The next writer rebuilds them from the trees.
             if (type == kPtypeAMap && header_.fAMapValid == kAMapInvalid) {
-                warning(std::string(name) + " being rewritten when the commit stopped: " + problem);
+                Warning(std::string(name) + " being rewritten when the commit stopped: " + problem);
             } else {
-                error(std::string(name) + ": " + problem);
+                Error(std::string(name) + ": " + problem);
             }
         }
-        markUsed(ib, kPageSize, name);
+        MarkUsed(ib, kPageSize, name);
         if (type == kPtypeAMap) {
             amapBits_.insert(amapBits_.end(), page->begin(), page->begin() + kAMapBitmapBytes);
         }
     }
 
-    void checkMapPages() {
+    void CheckMapPages() {
         for (uint64_t k = 0; k < intervals_; ++k) {
             Ib next = AMapOffset(k);
-            checkMapPage(kPtypeAMap, next, "AMap");
-            if (HasPMap(k)) checkMapPage(kPtypePMap, next += kPageSize, "PMap");
-            if (HasFMap(k)) checkMapPage(kPtypeFMap, next += kPageSize, "FMap");
+            CheckMapPage(kPtypeAMap, next, "AMap");
+            if (HasPMap(k)) CheckMapPage(kPtypePMap, next += kPageSize, "PMap");
+            if (HasFMap(k)) CheckMapPage(kPtypeFMap, next += kPageSize, "FMap");
             if (HasFPMap(k)) {
-                checkMapPage(kPtypeFPMap, next += kPageSize, "FPMap");
-                checkMapPage(kPtypeFPMap, next + kPageSize, "FPMap copy");
+                CheckMapPage(kPtypeFPMap, next += kPageSize, "FPMap");
+                CheckMapPage(kPtypeFPMap, next + kPageSize, "FPMap copy");
             }
         }
     }
 
-    void checkDList() {
+    void CheckDList() {
         PageImage page{};
-        file_.readAt(kDListOffset, page);
+        file_.ReadAt(kDListOffset, page);
         if (!CheckPage(page, kPtypeDList, 0, kDListOffset).empty()) {
-            warning("DList page is not valid (readers rebuild it)");
+            Warning("DList page is not valid (readers rebuild it)");
             return;
         }
         const uint8_t count = page[1];
-        if (count > 119) return warning("DList: " + std::to_string(count) + " entries");
+        if (count > 119) return Warning("DList: " + std::to_string(count) + " entries");
         for (size_t i = 0; i < count; ++i) {
             const uint32_t e = Get32(page.data() + 8 + 4 * i);
             if ((e & 0xFFFFF) >= intervals_) {
-                warning("DList entry " + std::to_string(i) + " names a missing AMap");
+                Warning("DList entry " + std::to_string(i) + " names a missing AMap");
             }
         }
     }
 
     // Walks one B-tree; `low` is the parent's key for this page, `high` the next one's.
     template <class Traits>
-    void walk(const Bref& ref, int level, uint64_t low, std::optional<uint64_t> high,
+    void Walk(const Bref& ref, int level, uint64_t low, std::optional<uint64_t> high,
               const std::function<void(const typename Traits::Entry&)>& onEntry) {
         const std::string tree = Traits::kType == kPtypeNbt ? "NBT" : "BBT";
-        auto page = readPage(ref.ib);
+        auto page = ReadPage(ref.ib);
         if (!page) return;
         const std::string problem = CheckPage(*page, Traits::kType, ref.bid, ref.ib);
-        if (!problem.empty()) return error(tree + " " + problem);
-        markUsed(ref.ib, kPageSize, tree + " page");
+        if (!problem.empty()) return Error(tree + " " + problem);
+        MarkUsed(ref.ib, kPageSize, tree + " page");
         ++report_.pages;
         maxPageBid_ = std::max(maxPageBid_, ref.bid);
         const BtPageInfo info = ReadBtPageInfo(*page);
         const std::string where = tree + " page " + Hex(ref.bid) + " at " + Hex(ref.ib);
         if (level >= 0 && info.cLevel != level) {
-            return error(where + ": level " + std::to_string(info.cLevel) + ", expected " +
+            return Error(where + ": level " + std::to_string(info.cLevel) + ", expected " +
                          std::to_string(level));
         }
         const uint8_t cbEnt = info.cLevel == 0 ? Traits::kEntrySize : kBtEntrySize;
         if (info.cbEnt != cbEnt || info.cEntMax != 488 / cbEnt) {
-            return error(where + ": cbEnt " + std::to_string(info.cbEnt) + " / cEntMax " +
+            return Error(where + ": cbEnt " + std::to_string(info.cbEnt) + " / cEntMax " +
                          std::to_string(info.cEntMax) + " are wrong");
         }
-        if (info.cEnt > info.cEntMax) return error(where + ": cEnt exceeds cEntMax");
-        if (info.cEnt == 0 && !(level < 0 && info.cLevel == 0)) error(where + ": empty page");
-        if (info.dwPadding != 0) warning(where + ": dwPadding is not 0");
+        if (info.cEnt > info.cEntMax) return Error(where + ": cEnt exceeds cEntMax");
+        if (info.cEnt == 0 && !(level < 0 && info.cLevel == 0)) Error(where + ": empty page");
+        if (info.dwPadding != 0) Warning(where + ": dwPadding is not 0");
         std::optional<uint64_t> previous;
         for (size_t i = 0; i < info.cEnt; ++i) {
             const uint8_t* p = page->data() + i * cbEnt;
@@ -232,12 +232,12 @@ class Verifier {
             } else {
                 key = ReadBtEntry(p, Traits::kNidKeys).key;
             }
-            if (previous && key <= *previous) error(where + ": keys not ascending at " + Hex(key));
+            if (previous && key <= *previous) Error(where + ": keys not ascending at " + Hex(key));
             if (key < low || (high && key >= *high)) {
-                error(where + ": key " + Hex(key) + " lies outside its parent's range");
+                Error(where + ": key " + Hex(key) + " lies outside its parent's range");
             }
             if (i == 0 && level >= 0 && key != low) {
-                warning(where + ": first key " + Hex(key) + " differs from its parent's key " +
+                Warning(where + ": first key " + Hex(key) + " differs from its parent's key " +
                         Hex(low));
             }
             previous = key;
@@ -249,88 +249,88 @@ class Verifier {
             if (i + 1 < info.cEnt) {
                 next = ReadBtEntry(page->data() + (i + 1) * cbEnt, Traits::kNidKeys).key;
             }
-            walk<Traits>({c.bid, c.ib}, info.cLevel - 1, c.key, next, onEntry);
+            Walk<Traits>({c.bid, c.ib}, info.cLevel - 1, c.key, next, onEntry);
         }
     }
 
-    const BbtEntry* block(Bid bid) const {
+    const BbtEntry* Block(Bid bid) const {
         auto it = blocks_.find(BidKey(bid));
         return it == blocks_.end() ? nullptr : &it->second;
     }
 
-    void reference(Bid bid, const std::string& from) {
+    void Reference(Bid bid, const std::string& from) {
         if (bid == 0) return;
-        if (!block(bid)) return error(from + " refers to missing block " + Hex(bid));
+        if (!Block(bid)) return Error(from + " refers to missing block " + Hex(bid));
         ++refs_[BidKey(bid)];
     }
 
-    std::optional<std::vector<uint8_t>> readBlock(const BbtEntry& e) {
+    std::optional<std::vector<uint8_t>> ReadBlock(const BbtEntry& e) {
         const std::string where = "block " + Hex(e.bid) + " at " + Hex(e.ib);
         const uint64_t size = BlockDiskSize(e.cb);
         if (e.ib % kSlotSize != 0 || e.ib < kFirstAMapOffset || e.ib + size > header_.ibFileEof) {
-            error(where + ": not inside the file or not 64-byte aligned");
+            Error(where + ": not inside the file or not 64-byte aligned");
             return std::nullopt;
         }
         if (e.cb > kMaxBlockData) {
-            error(where + ": cb " + std::to_string(e.cb) + " exceeds 8176");
+            Error(where + ": cb " + std::to_string(e.cb) + " exceeds 8176");
             return std::nullopt;
         }
         if (AMapIndexOf(e.ib) != AMapIndexOf(e.ib + size - 1)) {
-            error(where + ": crosses an allocation interval");
+            Error(where + ": crosses an allocation interval");
         }
         std::vector<uint8_t> image(size);
-        file_.readAt(e.ib, image);
+        file_.ReadAt(e.ib, image);
         const std::string problem = CheckBlockTrailer(image, e.cb, e.bid, e.ib);
         if (!problem.empty()) {
-            error(problem);
+            Error(problem);
             return std::nullopt;
         }
         image.resize(e.cb);
         return image;
     }
 
-    void checkBlocks() {
+    void CheckBlocks() {
         for (const auto& [key, e] : blocks_) {
             const std::string where = "block " + Hex(e.bid);
-            if (e.bid & 1) error(where + ": reserved bit 0 is set");
+            if (e.bid & 1) Error(where + ": reserved bit 0 is set");
             if (key >= header_.bidNextB)
-                error(where + " is not below bidNextB " + Hex(header_.bidNextB));
-            markUsed(e.ib, BlockDiskSize(e.cb), where);
-            auto bytes = readBlock(e);
+                Error(where + " is not below bidNextB " + Hex(header_.bidNextB));
+            MarkUsed(e.ib, BlockDiskSize(e.cb), where);
+            auto bytes = ReadBlock(e);
             if (!bytes || !IsInternalBid(e.bid)) continue;
             try {
-                checkInternal(e, *bytes);
+                CheckInternal(e, *bytes);
             } catch (const NdbError& ex) {
-                error(ex.what());
+                Error(ex.what());
             }
         }
     }
 
-    void checkInternal(const BbtEntry& e, const std::vector<uint8_t>& bytes) {
+    void CheckInternal(const BbtEntry& e, const std::vector<uint8_t>& bytes) {
         const std::string where = "internal block " + Hex(e.bid);
         if (!bytes.empty() && bytes[0] == kBtypeDataTree) {
             const DataTreeBlock x = DecodeDataTreeBlock(bytes, e.bid);
             uint64_t total = 0;
             for (Bid child : x.children) {
-                reference(child, where);
-                const BbtEntry* c = block(child);
+                Reference(child, where);
+                const BbtEntry* c = Block(child);
                 if (!c) continue;
                 if (x.level == 1) {
                     if (IsInternalBid(child))
-                        error(where + ": XBLOCK holds internal block " + Hex(child));
+                        Error(where + ": XBLOCK holds internal block " + Hex(child));
                     total += c->cb;
                 } else {
-                    auto cb = readBlock(*c);
+                    auto cb = ReadBlock(*c);
                     if (!IsInternalBid(child) || !cb || cb->size() < 8 ||
                         (*cb)[0] != kBtypeDataTree || (*cb)[1] != 1) {
-                        error(where + ": XXBLOCK holds " + Hex(child) + ", which is not an XBLOCK");
+                        Error(where + ": XXBLOCK holds " + Hex(child) + ", which is not an XBLOCK");
                         continue;
                     }
                     total += Get32(cb->data() + 4);
                 }
             }
             if (total != x.lcbTotal) {
-                error(where + ": lcbTotal " + std::to_string(x.lcbTotal) + ", children hold " +
+                Error(where + ": lcbTotal " + std::to_string(x.lcbTotal) + ", children hold " +
                       std::to_string(total));
             }
             return;
@@ -339,62 +339,62 @@ class Verifier {
         std::optional<Nid> previous;
         auto ascending = [&](Nid nid) {
             if (previous && nid <= *previous)
-                error(where + ": subnode NIDs not ascending at " + Hex(nid));
+                Error(where + ": subnode NIDs not ascending at " + Hex(nid));
             previous = nid;
         };
         for (const auto& x : s.entries) {
             ascending(x.nid);
-            reference(x.data, where);
-            reference(x.sub, where);
+            Reference(x.data, where);
+            Reference(x.sub, where);
             if (x.sub != 0 && !IsInternalBid(x.sub))
-                error(where + ": sub " + Hex(x.sub) + " is external");
+                Error(where + ": sub " + Hex(x.sub) + " is external");
         }
         for (const auto& x : s.index) {
             ascending(x.nid);
-            reference(x.block, where);
-            const BbtEntry* c = block(x.block);
+            Reference(x.block, where);
+            const BbtEntry* c = Block(x.block);
             if (!c) continue;
-            auto cb = readBlock(*c);
+            auto cb = ReadBlock(*c);
             if (!cb || cb->size() < 8 || (*cb)[0] != kBtypeSubnodeTree || (*cb)[1] != 0) {
-                error(where + ": SIBLOCK holds " + Hex(x.block) + ", which is not an SLBLOCK");
+                Error(where + ": SIBLOCK holds " + Hex(x.block) + ", which is not an SLBLOCK");
             } else if (Get32(cb->data() + 8) != x.nid) {
-                error(where + ": SIENTRY key " + Hex(x.nid) + " is not its SLBLOCK's first NID");
+                Error(where + ": SIENTRY key " + Hex(x.nid) + " is not its SLBLOCK's first NID");
             }
         }
     }
 
-    void checkNodes() {
+    void CheckNodes() {
         for (const auto& n : nodes_) {
             const std::string where = "node " + Hex(n.nid);
-            reference(n.data, where);
-            reference(n.sub, where);
+            Reference(n.data, where);
+            Reference(n.sub, where);
             if (n.sub != 0 && !IsInternalBid(n.sub))
-                error(where + ": sub " + Hex(n.sub) + " is external");
+                Error(where + ": sub " + Hex(n.sub) + " is external");
             if (NidIndexOf(n.nid) > header_.rgnid[NidTypeOf(n.nid)]) {
-                warning(where + ": index above rgnid[" + std::to_string(NidTypeOf(n.nid)) + "]");
+                Warning(where + ": index above rgnid[" + std::to_string(NidTypeOf(n.nid)) + "]");
             }
         }
     }
 
-    void checkRefCounts() {
+    void CheckRefCounts() {
         for (const auto& [key, e] : blocks_) {
             const auto it = refs_.find(key);
             const uint64_t refs = it == refs_.end() ? 0 : it->second;
-            if (refs == 0) warning("block " + Hex(e.bid) + " is not referenced");
+            if (refs == 0) Warning("block " + Hex(e.bid) + " is not referenced");
             if (e.cRef != refs + 1) {
-                error("block " + Hex(e.bid) + ": cRef " + std::to_string(e.cRef) + ", but " +
+                Error("block " + Hex(e.bid) + ": cRef " + std::to_string(e.cRef) + ", but " +
                       std::to_string(refs) + " references");
             }
         }
         if (maxPageBid_ >= header_.bidNextP) {
-            error("page BID " + Hex(maxPageBid_) + " is not below bidNextP " +
+            Error("page BID " + Hex(maxPageBid_) + " is not below bidNextP " +
                   Hex(header_.bidNextP));
         }
     }
 
-    void checkAllocation() {
+    void CheckAllocation() {
         if (header_.fAMapValid == kAMapInvalid) {
-            warning("allocation maps are flagged invalid (interrupted commit); not compared");
+            Warning("allocation maps are flagged invalid (interrupted commit); not compared");
             return;
         }
         if (amapBits_.size() != intervals_ * kAMapBitmapBytes) return;  // reported already
@@ -406,17 +406,17 @@ class Verifier {
             const bool marked = (amapBits_[rel / 8] & (0x80u >> (rel % 8))) != 0;
             if (!marked) ++freeSlots;
             if (used_[s] && !marked && unmarked++ < 10) {
-                error("AMap: " + Hex(s * kSlotSize) + " is in use but not marked");
+                Error("AMap: " + Hex(s * kSlotSize) + " is in use but not marked");
             }
             if (!used_[s] && marked && stray++ < 10) {
-                error("AMap: " + Hex(s * kSlotSize) + " is marked but holds nothing");
+                Error("AMap: " + Hex(s * kSlotSize) + " is marked but holds nothing");
             }
         }
         if (unmarked > 10)
-            error("AMap: " + std::to_string(unmarked) + " used slots not marked in all");
-        if (stray > 10) error("AMap: " + std::to_string(stray) + " stray marked slots in all");
+            Error("AMap: " + std::to_string(unmarked) + " used slots not marked in all");
+        if (stray > 10) Error("AMap: " + std::to_string(stray) + " stray marked slots in all");
         if (freeSlots * kSlotSize != header_.cbAMapFree) {
-            error("header: cbAMapFree " + std::to_string(header_.cbAMapFree) + ", the maps hold " +
+            Error("header: cbAMapFree " + std::to_string(header_.cbAMapFree) + ", the maps hold " +
                   std::to_string(freeSlots * kSlotSize) + " free bytes");
         }
     }
@@ -445,7 +445,7 @@ class Verifier {
 VerifyReport VerifyFileReport(const std::filesystem::path& path) {
     VerifyReport report;
     try {
-        Verifier(path, report).run();
+        Verifier(path, report).Run();
     } catch (const NdbError& e) {
         report.errors.push_back(e.what());
     }

@@ -39,12 +39,12 @@ WriteWindow::WriteWindow(std::string path, fs::File& file, fs::File direct)
     }
     window_.data = buffers_[0];
     free_.assign(buffers_.begin() + 1, buffers_.end());
-    writer_ = std::thread([this] { writerLoop(); });
+    writer_ = std::thread([this] { WriterLoop(); });
 }
 
 WriteWindow::~WriteWindow() {
     try {
-        submit();
+        Submit();
     } catch (...) {
         // Closing without a flush: what was not written belongs to no commit.
     }
@@ -57,8 +57,8 @@ WriteWindow::~WriteWindow() {
     for (uint8_t* b : buffers_) fs::AlignedFree(b);
 }
 
-void WriteWindow::write(uint64_t offset, std::span<const uint8_t> bytes) {
-    throwIfFailed();
+void WriteWindow::Write(uint64_t offset, std::span<const uint8_t> bytes) {
+    ThrowIfFailed();
     while (!bytes.empty()) {
         if (window_.ranges.empty()) window_.base = AlignDown(offset);
         const uint64_t end = window_.base + kSpan;
@@ -68,7 +68,7 @@ void WriteWindow::write(uint64_t offset, std::span<const uint8_t> bytes) {
             AddRange(window_.ranges, offset, offset + n);
             offset += n;
             bytes = bytes.subspan(n);
-            if (!bytes.empty()) submit();  // the rest starts the next window
+            if (!bytes.empty()) Submit();  // the rest starts the next window
             continue;
         }
         if (offset < window_.base && offset + bytes.size() <= window_.base) {
@@ -78,28 +78,28 @@ void WriteWindow::write(uint64_t offset, std::span<const uint8_t> bytes) {
             behind_.pieces.push_back({offset, nullptr, bytes.size(), false});
             behind_.bytes.insert(behind_.bytes.end(), bytes.begin(), bytes.end());
             AddRange(behind_.ranges, offset, offset + bytes.size());
-            if (behind_.bytes.size() >= kSpan) submit();
+            if (behind_.bytes.size() >= kSpan) Submit();
             return;
         }
-        submit();  // beyond the window, or reaching into it from behind: start afresh
+        Submit();  // beyond the window, or reaching into it from behind: start afresh
     }
 }
 
-std::span<uint8_t> WriteWindow::place(uint64_t offset, size_t size) {
-    throwIfFailed();
+std::span<uint8_t> WriteWindow::Place(uint64_t offset, size_t size) {
+    ThrowIfFailed();
     if (size > kSpan - kPage) {
         throw NdbError(path_ + ": a placed write of " + std::to_string(size) +
                        " bytes exceeds the write window");
     }
     if (!window_.ranges.empty() && (offset < window_.base || offset + size > window_.base + kSpan))
-        submit();
+        Submit();
     if (window_.ranges.empty()) window_.base = AlignDown(offset);
     AddRange(window_.ranges, offset, offset + size);
     return {window_.data + (offset - window_.base), size};
 }
 
-bool WriteWindow::read(uint64_t offset, std::span<uint8_t> out) {
-    throwIfFailed();
+bool WriteWindow::Read(uint64_t offset, std::span<uint8_t> out) {
+    ThrowIfFailed();
     const uint64_t end = offset + out.size();
     const bool behind = std::any_of(behind_.ranges.begin(), behind_.ranges.end(),
                                     [&](auto& r) { return r.first < end && offset < r.second; });
@@ -111,30 +111,30 @@ bool WriteWindow::read(uint64_t offset, std::span<uint8_t> out) {
             }
         }
     }
-    if (overlapsPending(offset, end)) flush();
+    if (OverlapsPending(offset, end)) Flush();
     return false;
 }
 
-void WriteWindow::flush() {
-    submit();
-    waitForWriter();
-    throwIfFailed();
+void WriteWindow::Flush() {
+    Submit();
+    WaitForWriter();
+    ThrowIfFailed();
 }
 
-bool WriteWindow::pending() {
+bool WriteWindow::Pending() {
     if (!window_.ranges.empty() || !behind_.pieces.empty()) return true;
     std::lock_guard lock(mutex_);
     return !jobs_.empty();
 }
 
-void WriteWindow::submit() {
+void WriteWindow::Submit() {
     if (!behind_.pieces.empty()) {
         size_t at = 0;
         for (Piece& p : behind_.pieces) {
             p.data = behind_.bytes.data() + at;  // the vector no longer grows
             at += p.size;
         }
-        queue(std::exchange(behind_, Job{}));
+        Queue(std::exchange(behind_, Job{}));
     }
     if (window_.ranges.empty()) return;
     Job job;
@@ -162,13 +162,13 @@ void WriteWindow::submit() {
     changed_.notify_all();
 }
 
-void WriteWindow::queue(Job job) {
+void WriteWindow::Queue(Job job) {
     std::lock_guard lock(mutex_);
     jobs_.push_back(std::move(job));
     changed_.notify_all();
 }
 
-void WriteWindow::writerLoop() {
+void WriteWindow::WriterLoop() {
     std::unique_lock lock(mutex_);
     while (true) {
         changed_.wait(lock, [&] { return stop_ || !jobs_.empty(); });
@@ -180,7 +180,7 @@ void WriteWindow::writerLoop() {
         fs::FileError::Kind kind = fs::FileError::Kind::Other;
         for (const Piece& p : pieces) {
             try {
-                writeOut(p);
+                WriteOut(p);
             } catch (const fs::FileError& e) {
                 if (!failure.empty()) continue;
                 failure = path_ + ": write failed: " + e.what();
@@ -198,7 +198,7 @@ void WriteWindow::writerLoop() {
     }
 }
 
-void WriteWindow::writeOut(const Piece& p) {
+void WriteWindow::WriteOut(const Piece& p) {
     if (p.direct) {
         try {
             direct_.WriteAt(p.offset, p.data, p.size);
@@ -211,12 +211,12 @@ void WriteWindow::writeOut(const Piece& p) {
     file_.WriteAt(p.offset, p.data, p.size);
 }
 
-void WriteWindow::waitForWriter() {
+void WriteWindow::WaitForWriter() {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return jobs_.empty(); });
 }
 
-void WriteWindow::throwIfFailed() {
+void WriteWindow::ThrowIfFailed() {
     std::lock_guard lock(mutex_);
     if (!error_.empty()) throw NdbError(error_, NdbError::Cause::File, errorKind_);
 }
@@ -241,7 +241,7 @@ void WriteWindow::AddRange(std::vector<std::pair<uint64_t, uint64_t>>& ranges, u
     ranges.insert(it, {from, to});
 }
 
-bool WriteWindow::overlapsPending(uint64_t from, uint64_t to) {
+bool WriteWindow::OverlapsPending(uint64_t from, uint64_t to) {
     auto touches = [&](const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
         return std::any_of(ranges.begin(), ranges.end(),
                            [&](auto& r) { return r.first < to && from < r.second; });

@@ -25,7 +25,7 @@ namespace pst::ndb {
 //
 // Only bytes that were written are ever written back: a page is written directly only when
 // every byte of it came through here, so whatever the file holds around a write stays.
-// flush() makes everything written so far reach the file (and waits for the writer);
+// Flush() makes everything written so far reach the file (and waits for the writer);
 // durability still comes from the caller's SyncData after it.
 class WriteWindow {
   public:
@@ -38,22 +38,22 @@ class WriteWindow {
     // A window over `file` (open for writing, and outliving the window), or null where the
     // file system does not take unbuffered writes; the caller then writes through `file`.
     static std::unique_ptr<WriteWindow> Open(const std::string& path, fs::File& file);
-    // Writes what is pending, as best it can: errors are for flush() to report.
+    // Writes what is pending, as best it can: errors are for Flush() to report.
     ~WriteWindow();
     WriteWindow(const WriteWindow&) = delete;
     WriteWindow& operator=(const WriteWindow&) = delete;
 
-    void write(uint64_t offset, std::span<const uint8_t> bytes);
+    void Write(uint64_t offset, std::span<const uint8_t> bytes);
     // Room for `size` bytes (at most kSpan - kPage) at `offset`, for the caller to fill before
     // its next call: a write without a copy. The bytes start undefined.
-    std::span<uint8_t> place(uint64_t offset, size_t size);
+    std::span<uint8_t> Place(uint64_t offset, size_t size);
     // Copies `out` from the window when it holds every byte of it; otherwise makes sure the
     // file holds whatever was written there (flushing when the range was touched) and
     // returns false, for the caller to read the file.
-    bool read(uint64_t offset, std::span<uint8_t> out);
-    void flush();
+    bool Read(uint64_t offset, std::span<uint8_t> out);
+    void Flush();
     // Whether written bytes are held that the file does not have yet.
-    bool pending();
+    bool Pending();
 
   private:
     struct Piece {
@@ -76,17 +76,17 @@ class WriteWindow {
     };
 
     WriteWindow(std::string path, fs::File& file, fs::File direct);
-    void writerLoop();
+    void WriterLoop();
     // One piece through the handle it belongs to (on the writer thread); throws fs::FileError.
-    void writeOut(const Piece& p);
+    void WriteOut(const Piece& p);
     // Queues the writes held behind the window, then the window's; the window is empty after.
-    void submit();
-    void queue(Job job);
-    void waitForWriter();  // until nothing is queued
-    void throwIfFailed();
+    void Submit();
+    void Queue(Job job);
+    void WaitForWriter();  // until nothing is queued
+    void ThrowIfFailed();
     static void AddRange(std::vector<std::pair<uint64_t, uint64_t>>& ranges, uint64_t from,
                          uint64_t to);
-    bool overlapsPending(uint64_t from, uint64_t to);
+    bool OverlapsPending(uint64_t from, uint64_t to);
 
     const std::string path_;
     fs::File& file_;

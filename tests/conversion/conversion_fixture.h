@@ -59,13 +59,13 @@ using Tree = std::map<std::string, std::vector<std::string>>;
 
 inline void Collect(pst::messaging::MessageStore& s, pst::ndb::Nid folder, const std::string& path,
                     Tree& tree) {
-    for (const auto& child : s.subfolders(folder)) {
+    for (const auto& child : s.Subfolders(folder)) {
         std::string p = path.empty() ? child.name : path + "\\" + child.name;
         auto& subjects = tree[p];
-        for (auto nid : s.messages(child.nid)) {
-            auto content = s.readMessage(nid);
-            const pst::PropertyValue* subject = content.props.find(0x0037001F);
-            subjects.push_back(subject ? subject->asUtf8() : "");
+        for (auto nid : s.Messages(child.nid)) {
+            auto content = s.ReadMessage(nid);
+            const pst::PropertyValue* subject = content.props.Find(0x0037001F);
+            subjects.push_back(subject ? subject->AsUtf8() : "");
         }
         Collect(s, child.nid, p, tree);
     }
@@ -76,13 +76,13 @@ inline void Collect(pst::messaging::MessageStore& s, pst::ndb::Nid folder, const
 inline Tree ReadTree(const std::string& pstPath) {
     auto s = pst::messaging::MessageStore::Open(fs::PathFromUtf8(pstPath));
     Tree tree;
-    for (auto nid : s->messages(s->ipmSubtree())) {
-        auto content = s->readMessage(nid);
-        const pst::PropertyValue* subject = content.props.find(0x0037001F);
-        tree[""].push_back(subject ? subject->asUtf8() : "");
+    for (auto nid : s->Messages(s->IpmSubtree())) {
+        auto content = s->ReadMessage(nid);
+        const pst::PropertyValue* subject = content.props.Find(0x0037001F);
+        tree[""].push_back(subject ? subject->AsUtf8() : "");
     }
-    Collect(*s, s->ipmSubtree(), "", tree);
-    s->close();
+    Collect(*s, s->IpmSubtree(), "", tree);
+    s->Close();
     return tree;
 }
 

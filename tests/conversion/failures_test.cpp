@@ -115,7 +115,7 @@ TEST_F(ConversionTest, AStoreFailureAfterLogOnReleasesTheFile) {
     EXPECT_EQ(f.logoffs, 1);
     EXPECT_NE(shell.boxes()[0].text.find("Cause: disk full"), std::string::npos);
     // Nobody holds the file any more: it opens for writing.
-    EXPECT_NO_THROW(pst::messaging::MessageStore::Open(out / "locked.pst")->close());
+    EXPECT_NO_THROW(pst::messaging::MessageStore::Open(out / "locked.pst")->Close());
 }
 
 }  // namespace

@@ -15,8 +15,8 @@ TEST_F(ConversionTest, SingleModeProposesAStampedNameAndNamesTheStoreAfterTheFol
     EXPECT_EQ(shell.saveDialogs()[0].filter, "Outlook Data File(s) (*.pst)|*.pst");
     EXPECT_EQ(window->run.StoreDisplayName, "Inbox : Created - 6.12.26 7.5.09");
     auto s = pst::messaging::MessageStore::Open(out / "chosen.pst");
-    EXPECT_EQ(s->displayName(), "Inbox : Created - 6.12.26 7.5.09");
-    s->close();
+    EXPECT_EQ(s->DisplayName(), "Inbox : Created - 6.12.26 7.5.09");
+    s->Close();
     EXPECT_EQ(ReadTree(Pst("chosen.pst"))[""], (std::vector<std::string>{"first"}));
     EXPECT_EQ(window->controls.lblCount1.Caption,
               "Migrating 1 items from " + fs::Utf8FromPath(inbox) + fs::kPathSeparator);

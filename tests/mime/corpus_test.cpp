@@ -57,7 +57,7 @@ TEST_F(Corpus, EveryFileImportsAndHoldsWhatAMessageNeeds) {
         EXPECT_LT(submit, 7258118400) << entry.path();
         bool flag = (Int(p, t::kMessageFlags) & t::kMfHasAttach) != 0;
         EXPECT_EQ(flag, !r.content.attachments.empty()) << entry.path();
-        EXPECT_EQ(Find(p, t::kHasAttach)->asBool(), flag) << entry.path();
+        EXPECT_EQ(Find(p, t::kHasAttach)->AsBool(), flag) << entry.path();
         for (const auto& a : r.content.attachments) {
             EXPECT_TRUE(a.embedded || Find(a.props, t::kAttachDataBinary)) << entry.path();
             if (a.embedded) continue;

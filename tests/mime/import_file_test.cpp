@@ -191,7 +191,7 @@ TEST(ImportFile, AttachmentsBeyondTheMemoryBudgetAreStreamed) {
     for (size_t i = 0; i < 4; ++i) {
         const auto* data = Find(r.content.attachments[i].props, t::kAttachDataBinary);
         ASSERT_TRUE(data);
-        EXPECT_EQ(data->isStream(), i >= 2) << i;
+        EXPECT_EQ(data->IsStream(), i >= 2) << i;
         EXPECT_EQ(Bytes(r.content.attachments[i].props, t::kAttachDataBinary),
                   std::string(500, char('a' + i)));
     }
@@ -224,7 +224,7 @@ TEST(ImportFile, LargeAttachmentDataStreamsFromTheFile) {
         ASSERT_EQ(r.content.attachments.size(), 1u);
         const auto* data = Find(r.content.attachments[0].props, t::kAttachDataBinary);
         ASSERT_TRUE(data);
-        EXPECT_TRUE(data->isStream()) << name;
+        EXPECT_TRUE(data->IsStream()) << name;
         EXPECT_EQ(data->size(), payload.size()) << name;
         EXPECT_EQ(Bytes(r.content.attachments[0].props, t::kAttachDataBinary), payload) << name;
         // Read twice: the same bytes.
@@ -232,7 +232,7 @@ TEST(ImportFile, LargeAttachmentDataStreamsFromTheFile) {
         // Removed after the import: reading it says why.
         std::filesystem::remove(path);
         try {
-            data->producer()([](std::span<const uint8_t>) {});
+            data->Producer()([](std::span<const uint8_t>) {});
             ADD_FAILURE() << "reading a removed file should fail";
         } catch (const std::runtime_error& e) {
             EXPECT_NE(std::string(e.what()).find(testsupport::NoSuchFileText()), std::string::npos)

@@ -69,9 +69,9 @@ TEST(ImportMessage, HeaderPropertiesAddressesAndTimes) {
     EXPECT_EQ(Utf8(p, t::kInternetReferences), "<first@example.de> <prev@example.de>");
     EXPECT_EQ(Int(p, t::kImportance), 2);
     EXPECT_EQ(Int(p, t::kSensitivity), 2);
-    EXPECT_TRUE(Find(p, t::kReadReceiptRequested)->asBool());
+    EXPECT_TRUE(Find(p, t::kReadReceiptRequested)->AsBool());
     EXPECT_EQ(Int(p, t::kMessageFlags), t::kMfRead);
-    EXPECT_FALSE(Find(p, t::kHasAttach)->asBool());
+    EXPECT_FALSE(Find(p, t::kHasAttach)->AsBool());
     EXPECT_EQ(Utf8(p, t::kMessageClass), "IPM.Note");
     EXPECT_EQ(Bytes(p, t::kSearchKey).size(), 16u);
     EXPECT_EQ(Bytes(p, t::kConversationIndex).size(), 22u);
@@ -81,7 +81,7 @@ TEST(ImportMessage, HeaderPropertiesAddressesAndTimes) {
     EXPECT_EQ(headers.substr(headers.size() - 4), "\r\n\r\n");
     const auto* mailer = FindNamed(p, t::kPsInternetHeaders, u"x-mailer");
     ASSERT_TRUE(mailer);
-    EXPECT_EQ(mailer->asUtf8(), "Test Mailer 1.0");
+    EXPECT_EQ(mailer->AsUtf8(), "Test Mailer 1.0");
     EXPECT_FALSE(FindNamed(p, t::kPsInternetHeaders, u"received"));
     EXPECT_EQ(Utf8(p, t::kBody), "Hello\r\n");
     EXPECT_EQ(Int(p, t::kNativeBodyInfo), 1);
@@ -231,12 +231,12 @@ TEST(ImportMessage, AlternativeRelatedAndInlineImages) {
     ASSERT_EQ(r.content.attachments.size(), 4u);
     const auto& logo = r.content.attachments[0].props;
     EXPECT_EQ(Utf8(logo, t::kAttachContentId), "logo@x");
-    EXPECT_TRUE(Find(logo, t::kAttachmentHidden)->asBool());
+    EXPECT_TRUE(Find(logo, t::kAttachmentHidden)->AsBool());
     EXPECT_EQ(Int(logo, t::kAttachFlags), 4);
     EXPECT_EQ(Bytes(logo, t::kAttachDataBinary), "\x89PNG\r\n");
     EXPECT_EQ(Utf8(logo, t::kAttachLongFilename), "attachment1.png");
     // Not referenced by the HTML: stays visible so it is not lost to the reader.
-    EXPECT_FALSE(Find(r.content.attachments[1].props, t::kAttachmentHidden)->asBool());
+    EXPECT_FALSE(Find(r.content.attachments[1].props, t::kAttachmentHidden)->AsBool());
     const auto& ics = r.content.attachments[2].props;
     EXPECT_EQ(Utf8(ics, t::kAttachLongFilename), "invite.ics");
     EXPECT_EQ(Utf8(ics, t::kAttachMimeTag), "text/calendar");
@@ -249,7 +249,7 @@ TEST(ImportMessage, AlternativeRelatedAndInlineImages) {
     EXPECT_EQ(Int(pdf, t::kRenderingPosition), -1);
     EXPECT_EQ(UnixTime(pdf, t::kCreationTime), 1704067200);
     EXPECT_EQ(Int(p, t::kMessageFlags), t::kMfRead | t::kMfHasAttach);
-    EXPECT_TRUE(Find(p, t::kHasAttach)->asBool());
+    EXPECT_TRUE(Find(p, t::kHasAttach)->AsBool());
     EXPECT_FALSE(FindNamed(p, t::kPsetidCommon, uint32_t(t::kLidSmartNoAttach)));
 }
 
@@ -264,7 +264,7 @@ TEST(ImportMessage, OnlyHiddenAttachmentsSetSmartNoAttach) {
     const auto* smart =
         FindNamed(r.content.props, t::kPsetidCommon, uint32_t(t::kLidSmartNoAttach));
     ASSERT_TRUE(smart);
-    EXPECT_TRUE(smart->asBool());
+    EXPECT_TRUE(smart->AsBool());
 }
 
 TEST(ImportMessage, InlineTextAndPicturesBecomeOneBody) {
@@ -286,7 +286,7 @@ TEST(ImportMessage, InlineTextAndPicturesBecomeOneBody) {
     const auto& pic = r.content.attachments[0].props;
     std::string cid = Utf8(pic, t::kAttachContentId);
     ASSERT_NE(cid, "<absent>");
-    EXPECT_TRUE(Find(pic, t::kAttachmentHidden)->asBool());
+    EXPECT_TRUE(Find(pic, t::kAttachmentHidden)->AsBool());
     std::string html = Bytes(p, t::kHtml);
     size_t text = html.find("Voil\u00E0 the photo &lt;1&gt;:");
     size_t img = html.find("<img src=\"cid:" + cid + "\">");
@@ -305,7 +305,7 @@ TEST(ImportMessage, InlineTextAndPicturesBecomeOneBody) {
     EXPECT_FALSE(Find(plain.content.props, t::kHtml));
     EXPECT_EQ(Utf8(plain.content.props, t::kBody), "Voil\u00E0 the photo <1>:\r\n");
     ASSERT_EQ(plain.content.attachments.size(), 2u);
-    EXPECT_FALSE(Find(plain.content.attachments[0].props, t::kAttachmentHidden)->asBool());
+    EXPECT_FALSE(Find(plain.content.attachments[0].props, t::kAttachmentHidden)->AsBool());
 }
 
 TEST(ImportMessage, EmptyHtmlPartStoresNoHtmlBody) {
@@ -413,7 +413,7 @@ TEST(ImportMessage, SmimeSignedAndEncryptedClasses) {
               "\x30\x80\x06\x09\x2A\x86");
     const auto* ct = FindNamed(enc.content.props, t::kPsInternetHeaders, u"content-type");
     ASSERT_TRUE(ct);
-    EXPECT_NE(ct->asUtf8().find("enveloped-data"), std::string::npos);
+    EXPECT_NE(ct->AsUtf8().find("enveloped-data"), std::string::npos);
 
     auto p7m = ImportText(
         dir, "Subject: x\nContent-Type: application/octet-stream; name=\"msg.P7M\"\n\nDATA\n");

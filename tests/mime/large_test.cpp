@@ -37,13 +37,13 @@ TEST(Large, TwoHundredMegabyteAttachmentKeepsMemoryBounded) {
     auto r = ImportMessageFile(fs::Utf8FromPath(file));
     ASSERT_TRUE(r.ok) << r.error;
     ASSERT_EQ(r.content.attachments.size(), 1u);
-    const auto* data = r.content.attachments[0].props.find(tag::kAttachDataBinary);
+    const auto* data = r.content.attachments[0].props.Find(tag::kAttachDataBinary);
     ASSERT_TRUE(data);
-    ASSERT_TRUE(data->isStream());
+    ASSERT_TRUE(data->IsStream());
     EXPECT_EQ(data->size(), uint64_t(kLines) * kLineBytes);
     uint64_t total = 0;
     bool same = true;
-    data->producer()([&](std::span<const uint8_t> chunk) {
+    data->Producer()([&](std::span<const uint8_t> chunk) {
         for (size_t k = 0; k < chunk.size(); ++k, ++total) {
             size_t line = size_t(total / kLineBytes), col = size_t(total % kLineBytes);
             same = same && chunk[k] == uint8_t(line * 31 + col);

@@ -93,17 +93,17 @@ std::string Describe(const pst::messaging::MessageContent& c) {
     std::string out;
     auto props = [&out](const pst::messaging::PropertySet& set) {
         for (const auto& v : set.values) {
-            if (v.tag() == t::kSearchKey || v.tag() == t::kConversationIndex) continue;
-            out += std::to_string(v.tag()) + (v.isStream() ? " stream " : " ") + "=";
-            if (v.isStream())
-                v.producer()(
+            if (v.Tag() == t::kSearchKey || v.Tag() == t::kConversationIndex) continue;
+            out += std::to_string(v.Tag()) + (v.IsStream() ? " stream " : " ") + "=";
+            if (v.IsStream())
+                v.Producer()(
                     [&out](std::span<const uint8_t> b) { out.append(b.begin(), b.end()); });
             else
-                out.append(v.bytes().begin(), v.bytes().end());
+                out.append(v.Bytes().begin(), v.Bytes().end());
             out += "\n";
         }
         for (const auto& nv : set.named)
-            out += "named " + std::string(nv.value.bytes().begin(), nv.value.bytes().end()) + "\n";
+            out += "named " + std::string(nv.value.Bytes().begin(), nv.value.Bytes().end()) + "\n";
     };
     props(c.props);
     for (const auto& r : c.recipients) props(r.props);

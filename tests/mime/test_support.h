@@ -29,25 +29,25 @@ class TempDir : public testsupport::TempDir {
 };
 
 inline const pst::PropertyValue* Find(const pst::messaging::PropertySet& props, uint32_t tag) {
-    return props.find(tag);
+    return props.Find(tag);
 }
 
 inline std::string Utf8(const pst::messaging::PropertySet& props, uint32_t tag) {
-    const auto* v = props.find(tag);
-    return v ? v->asUtf8() : std::string("<absent>");
+    const auto* v = props.Find(tag);
+    return v ? v->AsUtf8() : std::string("<absent>");
 }
 
 inline int32_t Int(const pst::messaging::PropertySet& props, uint32_t tag) {
-    const auto* v = props.find(tag);
-    return v ? v->asInt32() : -12345;
+    const auto* v = props.Find(tag);
+    return v ? v->AsInt32() : -12345;
 }
 
 inline std::string Bytes(const pst::messaging::PropertySet& props, uint32_t tag) {
-    const auto* v = props.find(tag);
+    const auto* v = props.Find(tag);
     if (!v) return "<absent>";
-    if (!v->isStream()) return std::string(v->bytes().begin(), v->bytes().end());
+    if (!v->IsStream()) return std::string(v->Bytes().begin(), v->Bytes().end());
     std::string out;
-    v->producer()([&out](std::span<const uint8_t> c) { out.append(c.begin(), c.end()); });
+    v->Producer()([&out](std::span<const uint8_t> c) { out.append(c.begin(), c.end()); });
     return out;
 }
 
@@ -71,9 +71,9 @@ inline ImportResult ImportText(const TempDir& dir, std::string_view text,
 
 // Unix seconds of a FILETIME property.
 inline int64_t UnixTime(const pst::messaging::PropertySet& props, uint32_t tag) {
-    const auto* v = props.find(tag);
+    const auto* v = props.Find(tag);
     if (!v) return -1;
-    return int64_t(v->asTime() / 10000000ULL) - 11644473600LL;
+    return int64_t(v->AsTime() / 10000000ULL) - 11644473600LL;
 }
 
 }  // namespace mime::testing

@@ -69,7 +69,7 @@ TEST(Tnef, AttachedMessagesAreDecodedWithTheirProperties) {
     ASSERT_TRUE(content->attachments[0].embedded);
     const auto& msg = *content->attachments[0].embedded;
     std::map<uint32_t, std::string> props;
-    for (const auto& v : msg.messageProps) props[v.tag()] = v.asUtf8();
+    for (const auto& v : msg.messageProps) props[v.Tag()] = v.AsUtf8();
     EXPECT_EQ(props[0x0037001F], "Inner item");
     EXPECT_EQ(props[0x0C1A001F], "Ren\u00E9");  // 8-bit string turned Unicode
     EXPECT_FALSE(props.count(0x0FFF0102));      // the sender's store identity is dropped

@@ -134,7 +134,7 @@ class CorpusRoundTrip : public ::testing::Test {
 
     static void Convert(State& s) {
         auto store = MessageStore::Create(s.pst, "Corpus");
-        store->validateIpmTree();
+        store->ValidateIpmTree();
         std::map<std::string, pst::messaging::Nid> parents;
         for (Case& c : s.cases) {
             const std::string source = fs::Utf8FromPath(kCorpus / fs::PathFromUtf8(c.file));
@@ -143,12 +143,12 @@ class CorpusRoundTrip : public ::testing::Test {
             if (!c.import.ok) continue;
             const std::string parent = c.folder.substr(0, c.folder.find('/'));
             if (!parents.count(parent))
-                parents[parent] = store->createFolder(store->ipmSubtree(), parent);
+                parents[parent] = store->CreateFolder(store->IpmSubtree(), parent);
             const auto folder =
-                store->createFolder(parents[parent], c.folder.substr(c.folder.find('/') + 1));
-            store->addMessage(folder, c.import.content);
+                store->CreateFolder(parents[parent], c.folder.substr(c.folder.find('/') + 1));
+            store->AddMessage(folder, c.import.content);
         }
-        store->close();
+        store->Close();
     }
 
     static void ReadBack(State& s) {
@@ -156,11 +156,11 @@ class CorpusRoundTrip : public ::testing::Test {
         ours.name = "our reader";
         ours.status = 0;
         auto store = MessageStore::Open(s.pst, /*readOnly=*/true);
-        for (const auto& [path, info] : store->folderTree(store->ipmSubtree())) {
+        for (const auto& [path, info] : store->FolderTree(store->IpmSubtree())) {
             std::string folder = path;
             std::replace(folder.begin(), folder.end(), '\\', '/');
-            for (auto nid : store->messages(info.nid))
-                ours.byFolder[folder].push_back(ViewFromContent(store->readMessage(nid)));
+            for (auto nid : store->Messages(info.nid))
+                ours.byFolder[folder].push_back(ViewFromContent(store->ReadMessage(nid)));
         }
     }
 
@@ -299,7 +299,7 @@ TEST_F(CorpusRoundTrip, EveryFileConvertsAndEveryReaderOpensTheResult) {
         imported += c.import.ok;
     }
     EXPECT_GT(imported, 90u);
-    EXPECT_TRUE(s.verified.ok()) << ::testing::PrintToString(s.verified.errors);
+    EXPECT_TRUE(s.verified.Ok()) << ::testing::PrintToString(s.verified.errors);
     EXPECT_EQ(s.verified.messages, imported);
     for (const Viewer& v : s.viewers) EXPECT_EQ(v.status, 0) << v.name << ": " << v.error;
 }

@@ -151,8 +151,8 @@ void WalkTop(GMimeObject* object, MessageView& view) {
 }
 
 std::string Utf8(const pm::PropertySet& props, uint32_t tag) {
-    const auto* v = props.find(tag);
-    return v ? v->asUtf8() : std::string();
+    const auto* v = props.Find(tag);
+    return v ? v->AsUtf8() : std::string();
 }
 
 std::vector<Address> DumpAddresses(const Json& list) {
@@ -262,22 +262,22 @@ MessageView ViewFromContent(const pm::MessageContent& content) {
     view.fromEmail = Utf8(p, kSentRepresentingSmtpAddress);
     if (view.fromEmail.empty()) view.fromEmail = Utf8(p, kSentRepresentingEmailAddress);
     for (const auto& r : content.recipients) {
-        const auto* type = r.props.find(kRecipientType);
+        const auto* type = r.props.Find(kRecipientType);
         std::string email = Utf8(r.props, kSmtpAddress);
         if (email.empty()) email = Utf8(r.props, kEmailAddress);
         Address a{Utf8(r.props, kDisplayName), email};
-        if (type && type->asInt32() == 1) view.to.push_back(a);
-        if (type && type->asInt32() == 2) view.cc.push_back(a);
+        if (type && type->AsInt32() == 1) view.to.push_back(a);
+        if (type && type->AsInt32() == 2) view.cc.push_back(a);
     }
-    if (p.find(kBody)) view.bodyText = NormaliseText(Utf8(p, kBody));
-    if (const auto* html = p.find(kHtml)) view.hasHtml = html->size() > 0;
+    if (p.Find(kBody)) view.bodyText = NormaliseText(Utf8(p, kBody));
+    if (const auto* html = p.Find(kHtml)) view.hasHtml = html->size() > 0;
     for (const auto& a : content.attachments) {
         if (a.embedded) {
             view.attachments.push_back({"", true, "message"});
             continue;
         }
-        const auto* data = a.props.find(kAttachDataBinary);
-        const auto& bytes = data ? data->bytes() : std::vector<uint8_t>{};
+        const auto* data = a.props.Find(kAttachDataBinary);
+        const auto& bytes = data ? data->Bytes() : std::vector<uint8_t>{};
         const std::string name = Utf8(a.props, kAttachLongFilename);
         view.attachments.push_back({Sha256(bytes.data(), bytes.size()), false, name});
         if (name == kSignedEntityName && Utf8(a.props, kAttachMimeTag) == "multipart/signed") {

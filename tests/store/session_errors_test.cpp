@@ -36,7 +36,7 @@ bool StartsWith(const std::string& text, const std::string& head) {
 }
 
 std::filesystem::path NewStore(const std::filesystem::path& path) {
-    pst::messaging::MessageStore::Create(path, "Own")->close();
+    pst::messaging::MessageStore::Create(path, "Own")->Close();
     return path;
 }
 

@@ -56,7 +56,7 @@ inline MessageContent AppendedMessage(const std::string& tag, int i) {
     MessageContent m = MakeMessage(tag + " message " + std::to_string(i),
                                    "Body " + std::to_string(i) + " of " + tag,
                                    132000000000000000ull + uint64_t(i) * 600000000);
-    m.props.set(PropertyValue::Int32(0x0E070003, i % 2 ? 0 : 1));
+    m.props.Set(PropertyValue::Int32(0x0E070003, i % 2 ? 0 : 1));
     m.attachments.push_back(
         MakeAttachment("file" + std::to_string(i) + ".bin", Pattern(200 + i * 3, uint32_t(i))));
     if (i % 50 == 0)
@@ -67,21 +67,21 @@ inline MessageContent AppendedMessage(const std::string& tag, int i) {
 // The subjects of a folder's messages, in table order.
 inline std::vector<std::string> Subjects(const MessageStore& store, Nid folder) {
     std::vector<std::string> out;
-    for (Nid m : store.messages(folder))
-        out.push_back(store.readMessage(m).props.find(0x0037001F)->asUtf8());
+    for (Nid m : store.Messages(folder))
+        out.push_back(store.ReadMessage(m).props.Find(0x0037001F)->AsUtf8());
     return out;
 }
 
 inline void Append(const std::filesystem::path& file, const std::string& tag, int count,
                    const std::string& folderName) {
     auto store = MessageStore::Open(file);
-    store->validateIpmTree();
-    const Nid inbox = *store->defaultFolder(DefaultFolder::kInbox);
-    const Nid folder = store->findSubfolder(inbox, folderName).value_or(0)
-                           ? *store->findSubfolder(inbox, folderName)
-                           : store->createFolder(inbox, folderName);
-    for (int i = 0; i < count; ++i) store->addMessage(folder, AppendedMessage(tag, i));
-    store->close();
+    store->ValidateIpmTree();
+    const Nid inbox = *store->GetDefaultFolder(DefaultFolder::kInbox);
+    const Nid folder = store->FindSubfolder(inbox, folderName).value_or(0)
+                           ? *store->FindSubfolder(inbox, folderName)
+                           : store->CreateFolder(inbox, folderName);
+    for (int i = 0; i < count; ++i) store->AddMessage(folder, AppendedMessage(tag, i));
+    store->Close();
 }
 
 }  // namespace pst::messaging::testing

@@ -21,10 +21,10 @@ struct Snapshot {
 std::string Summary(const MessageContent& m) {
     std::string s;
     for (uint32_t tag : {0x0037001Fu, 0x1000001Fu, 0x0042001Fu})
-        if (const PropertyValue* v = m.props.find(tag)) s += v->asUtf8() + "|";
+        if (const PropertyValue* v = m.props.Find(tag)) s += v->AsUtf8() + "|";
     for (const auto& a : m.attachments) {
-        const PropertyValue* data = a.props.find(0x37010102);
-        s += std::to_string(data ? data->bytes().size() : 0) + (a.embedded ? "e" : "") + ",";
+        const PropertyValue* data = a.props.Find(0x37010102);
+        s += std::to_string(data ? data->Bytes().size() : 0) + (a.embedded ? "e" : "") + ",";
     }
     return s + std::to_string(m.recipients.size());
 }
@@ -32,10 +32,10 @@ std::string Summary(const MessageContent& m) {
 Snapshot Take(const std::filesystem::path& file) {
     auto store = MessageStore::Open(file, true);
     Snapshot snap;
-    snap.tree = store->folderTree(store->ipmSubtree());
-    snap.tree.emplace_back("", store->folderInfo(store->ipmSubtree()));
+    snap.tree = store->FolderTree(store->IpmSubtree());
+    snap.tree.emplace_back("", store->GetFolderInfo(store->IpmSubtree()));
     for (const auto& [path, info] : snap.tree)
-        for (Nid m : store->messages(info.nid)) snap.messages[m] = Summary(store->readMessage(m));
+        for (Nid m : store->Messages(info.nid)) snap.messages[m] = Summary(store->ReadMessage(m));
     return snap;
 }
 
@@ -100,38 +100,39 @@ TEST_P(OutlookAppend, NewFoldersAndMessagesBesideTheOldContent) {
     std::string inboxPath;
     {
         auto store = MessageStore::Open(file);
-        top = store->ipmSubtree();
-        const auto oldInbox = store->defaultFolder(DefaultFolder::kInbox);
-        store->validateIpmTree();
-        inbox = *store->defaultFolder(DefaultFolder::kInbox);
+        top = store->IpmSubtree();
+        const auto oldInbox = store->GetDefaultFolder(DefaultFolder::kInbox);
+        store->ValidateIpmTree();
+        inbox = *store->GetDefaultFolder(DefaultFolder::kInbox);
         // Outlook's own Inbox, when the file has one, stays the Inbox.
         if (oldInbox) {
             EXPECT_EQ(inbox, *oldInbox);
         }
-        inboxPath = store->folderInfo(inbox).name;
-        imported = store->createFolder(top, "Imported – Ü");
-        archive = store->createFolder(inbox, "Archive 2026");
-        store->setAutoCommitInterval(120);
+        inboxPath = store->GetFolderInfo(inbox).name;
+        imported = store->CreateFolder(top, "Imported – Ü");
+        archive = store->CreateFolder(inbox, "Archive 2026");
+        store->SetAutoCommitInterval(120);
         const Nid targets[] = {top, imported, archive};
         const std::string paths[] = {"", "Imported – Ü", inboxPath + "/Archive 2026"};
         for (Nid t : targets)
-            expectCounts[t] = {store->folderInfo(t).contentCount, store->folderInfo(t).unreadCount};
+            expectCounts[t] = {store->GetFolderInfo(t).contentCount,
+                               store->GetFolderInfo(t).unreadCount};
         for (int i = 0; i < kMessages; ++i) {
             // A few into the file's own top folder, where Outlook wrote the table.
             const int which = i % 50 == 1 ? 0 : 1 + i % 2;
             const MessageContent m = AppendedMessage(GetParam(), i);
-            store->addMessage(targets[which], m);
+            store->AddMessage(targets[which], m);
             expectCounts[targets[which]].first += 1;
             expectCounts[targets[which]].second += i % 2;
             added += std::string(i ? ",\n" : "") + "{\"folder\": " + JsonString(paths[which]) +
-                     ", \"subject\": " + JsonString(m.props.find(0x0037001F)->asUtf8()) +
+                     ", \"subject\": " + JsonString(m.props.Find(0x0037001F)->AsUtf8()) +
                      ", \"attachments\": [";
             for (size_t k = 0; k < m.attachments.size(); ++k)
                 added +=
-                    (k ? ", " : "") + JsonString(m.attachments[k].props.find(0x3707001F)->asUtf8());
+                    (k ? ", " : "") + JsonString(m.attachments[k].props.Find(0x3707001F)->AsUtf8());
             added += "]}";
         }
-        store->close();
+        store->Close();
     }
     added += "]\n";
     const auto addedFile = dir / "added.json";
@@ -177,15 +178,15 @@ TEST_P(OutlookAppend, NewFoldersAndMessagesBesideTheOldContent) {
     EXPECT_TRUE(afterFolders[top].hasSubfolders);
     {
         auto store = MessageStore::Open(file, true);
-        EXPECT_EQ(store->contentsRows(archive).size(), expectCounts[archive].first);
+        EXPECT_EQ(store->ContentsRows(archive).size(), expectCounts[archive].first);
         int checked = 0;
-        for (Nid nid : store->messages(archive)) {
-            const MessageContent m = store->readMessage(nid);
-            const std::string subject = m.props.find(0x0037001F)->asUtf8();
+        for (Nid nid : store->Messages(archive)) {
+            const MessageContent m = store->ReadMessage(nid);
+            const std::string subject = m.props.Find(0x0037001F)->AsUtf8();
             const int i = std::stoi(subject.substr(subject.rfind(' ') + 1));
             if (i % 50 != 49) continue;
             ASSERT_EQ(m.attachments.size(), 1u);
-            EXPECT_EQ(m.attachments[0].props.find(0x37010102)->bytes(),
+            EXPECT_EQ(m.attachments[0].props.Find(0x37010102)->Bytes(),
                       Pattern(200 + size_t(i) * 3, uint32_t(i)));
             ++checked;
         }
@@ -231,9 +232,9 @@ TEST_P(OutlookAppend, FreeSpaceIsUsedBeforeTheFileGrows) {
     const uint64_t count = fit - fit / 10 - 3;
     auto f = ndb::PstFile::Open(file, ndb::PstFile::Mode::ReadWrite);
     std::vector<ndb::Bid> leaves;
-    for (uint32_t i = 0; i < count; ++i) leaves.push_back(f->writeBlock(Pattern(8176, i)));
-    f->putNode({ndb::MakeNid(ndb::kNidTypeLtp, 0x7000), f->writeDataTree(leaves), 0, 0});
-    f->commit();
+    for (uint32_t i = 0; i < count; ++i) leaves.push_back(f->WriteBlock(Pattern(8176, i)));
+    f->PutNode({ndb::MakeNid(ndb::kNidTypeLtp, 0x7000), f->WriteDataTree(leaves), 0, 0});
+    f->Commit();
     f.reset();
     EXPECT_EQ(std::filesystem::file_size(file), size) << count << " blocks";
     EXPECT_TRUE(ndb::VerifyFile(file).empty());

@@ -15,8 +15,8 @@ TEST(OwnFileAppend, TwoMoreSessionsAddToTheFirst) {
     const auto file = dir / "own.pst";
     {
         auto store = MessageStore::Create(file, "Own");
-        store->validateIpmTree();
-        store->close();
+        store->ValidateIpmTree();
+        store->Close();
     }
     Append(file, "first", 120, "Lists");
     const auto afterFirst = FileBytes(file);
@@ -26,19 +26,19 @@ TEST(OwnFileAppend, TwoMoreSessionsAddToTheFirst) {
     for (const auto& w : ndb::VerifyFileReport(file).warnings) ADD_FAILURE() << w;
 
     auto store = MessageStore::Open(file, true);
-    const Nid inbox = *store->defaultFolder(DefaultFolder::kInbox);
-    ASSERT_EQ(store->subfolders(inbox).size(), 2u);
-    const Nid lists = *store->findSubfolder(inbox, "LISTS");
+    const Nid inbox = *store->GetDefaultFolder(DefaultFolder::kInbox);
+    ASSERT_EQ(store->Subfolders(inbox).size(), 2u);
+    const Nid lists = *store->FindSubfolder(inbox, "LISTS");
     const auto subjects = Subjects(*store, lists);
     ASSERT_EQ(subjects.size(), 200u);
     EXPECT_EQ(subjects[0], "first message 0");
     EXPECT_EQ(subjects[119], "first message 119");
     EXPECT_EQ(subjects[120], "second message 0");
-    const FolderInfo info = store->folderInfo(lists);
+    const FolderInfo info = store->GetFolderInfo(lists);
     EXPECT_EQ(info.contentCount, 200u);
     EXPECT_EQ(info.unreadCount, 100u);
-    EXPECT_EQ(store->folderInfo(*store->findSubfolder(inbox, "Elsewhere")).contentCount, 40u);
-    EXPECT_TRUE(store->folderInfo(inbox).hasSubfolders);
+    EXPECT_EQ(store->GetFolderInfo(*store->FindSubfolder(inbox, "Elsewhere")).contentCount, 40u);
+    EXPECT_TRUE(store->GetFolderInfo(inbox).hasSubfolders);
     // Later sessions only added: the file the first one left is a prefix in size.
     EXPECT_GT(std::filesystem::file_size(file), afterFirst.size());
 }

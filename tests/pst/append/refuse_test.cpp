@@ -16,10 +16,10 @@ using namespace testing;
 std::filesystem::path OwnFile(const TempDir& dir, const std::string& name) {
     const auto path = dir / name;
     auto store = MessageStore::Create(path, "Own");
-    store->validateIpmTree();
-    const Nid inbox = *store->defaultFolder(DefaultFolder::kInbox);
-    for (int i = 0; i < 20; ++i) store->addMessage(inbox, AppendedMessage("own", i));
-    store->close();
+    store->ValidateIpmTree();
+    const Nid inbox = *store->GetDefaultFolder(DefaultFolder::kInbox);
+    for (int i = 0; i < 20; ++i) store->AddMessage(inbox, AppendedMessage("own", i));
+    store->Close();
     return path;
 }
 
@@ -54,9 +54,9 @@ TEST(AppendRefusal, ForeignDamagedAndAnsiFiles) {
     uint64_t ib = 0;
     {
         auto f = ndb::PstFile::Open(damaged, ndb::PstFile::Mode::ReadOnly);
-        f->forEachNode([&](const ndb::NodeEntry& n) {
+        f->ForEachNode([&](const ndb::NodeEntry& n) {
             if (ib == 0 && ndb::NidTypeOf(n.nid) == ndb::kNidTypeNormalMessage)
-                ib = f->findBlock(f->dataBlocks(n.data)[0])->ib;
+                ib = f->FindBlock(f->DataBlocks(n.data)[0])->ib;
         });
     }
     ASSERT_NE(ib, 0u);
@@ -88,7 +88,7 @@ TEST(AppendRefusal, ReadOnlyAndLockedFiles) {
                                  std::filesystem::perm_options::add);
     auto holder = MessageStore::Open(path);
     ExpectRefused(path, "open in another session");
-    holder->close();
+    holder->Close();
     auto reader = MessageStore::Open(path, true);
     ExpectRefused(path, "open in another session");
 }
@@ -111,8 +111,8 @@ TEST(AppendRefusal, OpeningWithoutChangesWritesNothing) {
         }
         {
             auto store = MessageStore::Open(path);
-            store->folderTree(store->ipmSubtree());
-            store->close();
+            store->FolderTree(store->IpmSubtree());
+            store->Close();
         }
         EXPECT_TRUE(FileBytes(path) == before) << path << " was changed";
     }

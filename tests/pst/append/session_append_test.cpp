@@ -39,8 +39,8 @@ TEST(SessionAppend, OutlooksInboxAndStoreNameAreUsed) {
     Nid outlookInbox = 0;
     {
         auto store = MessageStore::Open(file, true);
-        EXPECT_FALSE(store->defaultFolder(DefaultFolder::kInbox));
-        outlookInbox = store->findSubfolder(store->ipmSubtree(), "Inbox").value_or(0);
+        EXPECT_FALSE(store->GetDefaultFolder(DefaultFolder::kInbox));
+        outlookInbox = store->FindSubfolder(store->IpmSubtree(), "Inbox").value_or(0);
     }
     ASSERT_NE(outlookInbox, 0u);
 
@@ -62,13 +62,13 @@ TEST(SessionAppend, OutlooksInboxAndStoreNameAreUsed) {
 
     ExpectVerified(file);
     auto store = MessageStore::Open(file, true);
-    EXPECT_EQ(*store->defaultFolder(DefaultFolder::kInbox), outlookInbox);
-    EXPECT_EQ(store->displayName(), "Outlook Data File");
-    const Nid tmp = *store->findSubfolder(outlookInbox, "tmp");
-    EXPECT_EQ(store->folderInfo(tmp).contentCount, 5u);  // Outlook's 4 and ours
-    EXPECT_EQ(
-        store->folderInfo(*store->findSubfolder(outlookInbox, "From the converter")).contentCount,
-        4u);
+    EXPECT_EQ(*store->GetDefaultFolder(DefaultFolder::kInbox), outlookInbox);
+    EXPECT_EQ(store->DisplayName(), "Outlook Data File");
+    const Nid tmp = *store->FindSubfolder(outlookInbox, "tmp");
+    EXPECT_EQ(store->GetFolderInfo(tmp).contentCount, 5u);  // Outlook's 4 and ours
+    EXPECT_EQ(store->GetFolderInfo(*store->FindSubfolder(outlookInbox, "From the converter"))
+                  .contentCount,
+              4u);
 }
 
 // The French file has no Inbox: setting up the default folders adds them and leaves Outlook's
@@ -81,9 +81,9 @@ TEST(SessionAppend, MissingDefaultFoldersAreAddedBesideLocalisedOnes) {
     Nid deleted = 0;
     {
         auto store = MessageStore::Open(file, true);
-        EXPECT_FALSE(store->defaultFolder(DefaultFolder::kInbox));
-        before = store->folderTree(store->ipmSubtree());
-        deleted = *store->defaultFolder(DefaultFolder::kDeletedItems);
+        EXPECT_FALSE(store->GetDefaultFolder(DefaultFolder::kInbox));
+        before = store->FolderTree(store->IpmSubtree());
+        deleted = *store->GetDefaultFolder(DefaultFolder::kDeletedItems);
     }
     for (int session = 0; session < 2; ++session) {
         auto s = store::PstSessionFactory().CreateSession();
@@ -97,14 +97,15 @@ TEST(SessionAppend, MissingDefaultFoldersAreAddedBesideLocalisedOnes) {
     ExpectVerified(file);
 
     auto store = MessageStore::Open(file, true);
-    EXPECT_EQ(store->defaultFolder(DefaultFolder::kDeletedItems), deleted);
-    EXPECT_EQ(store->folderInfo(deleted).name, "Éléments supprimés");
-    EXPECT_FALSE(store->findSubfolder(store->ipmSubtree(), "Deleted Items"));
-    const Nid inbox = *store->defaultFolder(DefaultFolder::kInbox);
-    EXPECT_EQ(store->folderInfo(inbox).contentCount, 2u);
-    EXPECT_EQ(store->folderInfo(*store->defaultFolder(DefaultFolder::kSentItems)).contentCount, 2u);
-    EXPECT_EQ(store->folderInfo(store->ipmSubtree()).contentCount, 7u);
-    const auto after = store->folderTree(store->ipmSubtree());
+    EXPECT_EQ(store->GetDefaultFolder(DefaultFolder::kDeletedItems), deleted);
+    EXPECT_EQ(store->GetFolderInfo(deleted).name, "Éléments supprimés");
+    EXPECT_FALSE(store->FindSubfolder(store->IpmSubtree(), "Deleted Items"));
+    const Nid inbox = *store->GetDefaultFolder(DefaultFolder::kInbox);
+    EXPECT_EQ(store->GetFolderInfo(inbox).contentCount, 2u);
+    EXPECT_EQ(
+        store->GetFolderInfo(*store->GetDefaultFolder(DefaultFolder::kSentItems)).contentCount, 2u);
+    EXPECT_EQ(store->GetFolderInfo(store->IpmSubtree()).contentCount, 7u);
+    const auto after = store->FolderTree(store->IpmSubtree());
     for (const auto& [path, info] : before) {
         auto it = std::find_if(after.begin(), after.end(),
                                [&](const auto& a) { return a.second.nid == info.nid; });
@@ -146,7 +147,8 @@ TEST(SessionAppend, NonAsciiFileNamesArriveIntact) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{emlName, pstName}));
     auto store = MessageStore::Open(fs::PathFromUtf8(folder + "/" + pstName), true);
-    EXPECT_EQ(store->folderInfo(*store->defaultFolder(DefaultFolder::kInbox)).contentCount, 1u);
+    EXPECT_EQ(store->GetFolderInfo(*store->GetDefaultFolder(DefaultFolder::kInbox)).contentCount,
+              1u);
 }
 
 }  // namespace

@@ -13,40 +13,40 @@ public:
     size_t treesWritten = 0;   // writeDataTree calls over more than one leaf
     size_t blocksRead = 0;
 
-    std::optional<ndb::NodeEntry> findNode(ndb::Nid nid) const override {
-        return inner_.findNode(nid);
+    std::optional<ndb::NodeEntry> FindNode(ndb::Nid nid) const override {
+        return inner_.FindNode(nid);
     }
-    std::vector<uint8_t> readBlock(ndb::Bid bid) const override {
+    std::vector<uint8_t> ReadBlock(ndb::Bid bid) const override {
         ++const_cast<CountingNodeDatabase*>(this)->blocksRead;
-        return inner_.readBlock(bid);
+        return inner_.ReadBlock(bid);
     }
-    std::vector<ndb::Bid> dataBlocks(ndb::Bid data) const override {
-        return inner_.dataBlocks(data);
+    std::vector<ndb::Bid> DataBlocks(ndb::Bid data) const override {
+        return inner_.DataBlocks(data);
     }
-    std::vector<uint8_t> readStream(ndb::Bid data) const override {
-        return inner_.readStream(data);
+    std::vector<uint8_t> ReadStream(ndb::Bid data) const override {
+        return inner_.ReadStream(data);
     }
-    uint64_t streamSize(ndb::Bid data) const override { return inner_.streamSize(data); }
-    ndb::SubnodeMap readSubnodes(ndb::Bid sub) const override { return inner_.readSubnodes(sub); }
-    ndb::Bid writeBlock(std::span<const uint8_t> data) override {
+    uint64_t StreamSize(ndb::Bid data) const override { return inner_.StreamSize(data); }
+    ndb::SubnodeMap ReadSubnodes(ndb::Bid sub) const override { return inner_.ReadSubnodes(sub); }
+    ndb::Bid WriteBlock(std::span<const uint8_t> data) override {
         ++blocksWritten;
-        return inner_.writeBlock(data);
+        return inner_.WriteBlock(data);
     }
-    ndb::Bid writeDataTree(std::span<const ndb::Bid> leaves) override {
+    ndb::Bid WriteDataTree(std::span<const ndb::Bid> leaves) override {
         if (leaves.size() > 1) ++treesWritten;
-        return inner_.writeDataTree(leaves);
+        return inner_.WriteDataTree(leaves);
     }
-    ndb::Bid writeStream(std::span<const uint8_t> bytes) override {
+    ndb::Bid WriteStream(std::span<const uint8_t> bytes) override {
         blocksWritten += (bytes.size() + ndb::kMaxBlockData - 1) / ndb::kMaxBlockData;
-        return inner_.writeStream(bytes);
+        return inner_.WriteStream(bytes);
     }
-    ndb::Bid writeSubnodes(const ndb::SubnodeMap& subnodes) override {
-        return inner_.writeSubnodes(subnodes);
+    ndb::Bid WriteSubnodes(const ndb::SubnodeMap& subnodes) override {
+        return inner_.WriteSubnodes(subnodes);
     }
-    void putNode(const ndb::NodeEntry& entry) override { inner_.putNode(entry); }
-    void removeNode(ndb::Nid nid) override { inner_.removeNode(nid); }
-    ndb::Nid allocateNid(uint32_t type) override { return inner_.allocateNid(type); }
-    void commit() override { inner_.commit(); }
+    void PutNode(const ndb::NodeEntry& entry) override { inner_.PutNode(entry); }
+    void RemoveNode(ndb::Nid nid) override { inner_.RemoveNode(nid); }
+    ndb::Nid AllocateNid(uint32_t type) override { return inner_.AllocateNid(type); }
+    void Commit() override { inner_.Commit(); }
 
     void reset() { blocksWritten = treesWritten = blocksRead = 0; }
 

@@ -72,14 +72,14 @@ TEST(LtpMemoryBound, StreamedValueNeverSitsInMemoryWhole) {
     ndb::SubnodeMap subnodes;
     PropertyContext pc(*db, subnodes);
     const int64_t writing = PeakGrowth([&] {
-        pc.set(PropertyValue::Stream(0x37010102, size, testing::Generator(size, 64 * 1024)));
-        db->putNode(ndb::NodeEntry{db->allocateNid(ndb::kNidTypeNormalMessage), pc.write(),
-                                   db->writeSubnodes(subnodes), 0});
-        db->commit();
+        pc.Set(PropertyValue::Stream(0x37010102, size, testing::Generator(size, 64 * 1024)));
+        db->PutNode(ndb::NodeEntry{db->AllocateNid(ndb::kNidTypeNormalMessage), pc.Write(),
+                                   db->WriteSubnodes(subnodes), 0});
+        db->Commit();
     });
     uint64_t total = 0;
     const int64_t reading = PeakGrowth(
-        [&] { pc.readChunks(0x3701, [&](std::span<const uint8_t> c) { total += c.size(); }); });
+        [&] { pc.ReadChunks(0x3701, [&](std::span<const uint8_t> c) { total += c.size(); }); });
     EXPECT_EQ(total, size);
     // The leaf BID list (8 bytes per 8 KB block) and a few blocks may be held; never the value.
     EXPECT_LT(writing, 4 << 20) << "bytes";

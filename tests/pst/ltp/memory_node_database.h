@@ -22,43 +22,43 @@ public:
         size_t subnodeTrees = 0;
     };
 
-    std::optional<ndb::NodeEntry> findNode(ndb::Nid nid) const override {
+    std::optional<ndb::NodeEntry> FindNode(ndb::Nid nid) const override {
         auto it = nodes_.find(nid);
         if (it == nodes_.end()) return std::nullopt;
         return it->second;
     }
-    std::vector<uint8_t> readBlock(ndb::Bid bid) const override {
+    std::vector<uint8_t> ReadBlock(ndb::Bid bid) const override {
         auto it = blocks_.find(bid);
         if (it == blocks_.end()) throw std::runtime_error("no data block " + std::to_string(bid));
         ++blockReads_;
         return it->second;
     }
-    std::vector<ndb::Bid> dataBlocks(ndb::Bid data) const override {
+    std::vector<ndb::Bid> DataBlocks(ndb::Bid data) const override {
         if (data == 0) return {};
         if (blocks_.count(data)) return {data};
         auto it = trees_.find(data);
         if (it == trees_.end()) throw std::runtime_error("no stream " + std::to_string(data));
         std::vector<ndb::Bid> out;
         for (ndb::Bid child : it->second) {
-            auto sub = dataBlocks(child);
+            auto sub = DataBlocks(child);
             out.insert(out.end(), sub.begin(), sub.end());
         }
         return out;
     }
-    std::vector<uint8_t> readStream(ndb::Bid data) const override {
+    std::vector<uint8_t> ReadStream(ndb::Bid data) const override {
         std::vector<uint8_t> out;
-        for (ndb::Bid b : dataBlocks(data)) {
-            auto block = readBlock(b);
+        for (ndb::Bid b : DataBlocks(data)) {
+            auto block = ReadBlock(b);
             out.insert(out.end(), block.begin(), block.end());
         }
         return out;
     }
-    uint64_t streamSize(ndb::Bid data) const override {
+    uint64_t StreamSize(ndb::Bid data) const override {
         uint64_t n = 0;
-        for (ndb::Bid b : dataBlocks(data)) n += blocks_.at(b).size();
+        for (ndb::Bid b : DataBlocks(data)) n += blocks_.at(b).size();
         return n;
     }
-    ndb::SubnodeMap readSubnodes(ndb::Bid sub) const override {
+    ndb::SubnodeMap ReadSubnodes(ndb::Bid sub) const override {
         if (sub == 0) return {};
         auto it = subnodes_.find(sub);
         if (it == subnodes_.end())
@@ -66,7 +66,7 @@ public:
         return it->second;
     }
 
-    ndb::Bid writeBlock(std::span<const uint8_t> data) override {
+    ndb::Bid WriteBlock(std::span<const uint8_t> data) override {
         if (data.size() > ndb::kMaxBlockData) {
             throw std::invalid_argument("block of " + std::to_string(data.size()) + " bytes");
         }
@@ -76,7 +76,7 @@ public:
         counts_.dataBytes += data.size();
         return bid;
     }
-    ndb::Bid writeDataTree(std::span<const ndb::Bid> leaves) override {
+    ndb::Bid WriteDataTree(std::span<const ndb::Bid> leaves) override {
         if (leaves.empty()) return 0;
         for (ndb::Bid b : leaves) {
             if (!blocks_.count(b)) throw std::invalid_argument("data tree over a missing block");
@@ -91,27 +91,27 @@ public:
         if (xblocks.size() > kPerX) throw std::invalid_argument("stream too large");
         return tree(xblocks);
     }
-    ndb::Bid writeStream(std::span<const uint8_t> bytes) override {
+    ndb::Bid WriteStream(std::span<const uint8_t> bytes) override {
         std::vector<ndb::Bid> leaves;
         for (size_t off = 0; off < bytes.size(); off += ndb::kMaxBlockData) {
             leaves.push_back(
-                writeBlock(bytes.subspan(off, std::min(ndb::kMaxBlockData, bytes.size() - off))));
+                WriteBlock(bytes.subspan(off, std::min(ndb::kMaxBlockData, bytes.size() - off))));
         }
-        return writeDataTree(leaves);
+        return WriteDataTree(leaves);
     }
-    ndb::Bid writeSubnodes(const ndb::SubnodeMap& subnodes) override {
+    ndb::Bid WriteSubnodes(const ndb::SubnodeMap& subnodes) override {
         if (subnodes.empty()) return 0;
         ndb::Bid bid = next(true);
         subnodes_[bid] = subnodes;
         ++counts_.subnodeTrees;
         return bid;
     }
-    void putNode(const ndb::NodeEntry& entry) override { nodes_[entry.nid] = entry; }
-    void removeNode(ndb::Nid nid) override { nodes_.erase(nid); }
-    ndb::Nid allocateNid(uint32_t type) override {
+    void PutNode(const ndb::NodeEntry& entry) override { nodes_[entry.nid] = entry; }
+    void RemoveNode(ndb::Nid nid) override { nodes_.erase(nid); }
+    ndb::Nid AllocateNid(uint32_t type) override {
         return ndb::MakeNid(type, ++nextIndex_[type & 0x1F]);
     }
-    void commit() override {}
+    void Commit() override {}
 
     const Counts& counts() const { return counts_; }
     void resetCounts() {

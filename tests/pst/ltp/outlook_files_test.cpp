@@ -28,7 +28,7 @@ const char* const kUnicodeFiles[] = {"outlook-pst-rs_Empty.pst", "pstsdk_sample1
 // The client signature of the heap a data stream holds, or 0 when it is not a heap.
 uint8_t HeapSignature(const ndb::NodeDatabase& db, ndb::Bid data) {
     if (data == 0) return 0;
-    auto first = db.readBlock(db.dataBlocks(data).at(0));
+    auto first = db.ReadBlock(db.DataBlocks(data).at(0));
     return first.size() >= 12 && first[2] == 0xEC ? first[3] : 0;
 }
 
@@ -39,7 +39,7 @@ struct Counts {
 // Reads every PC and TC of a node and of its subnodes (raw 0x1F value subnodes excluded).
 void ReadAll(ndb::NodeDatabase& db, ndb::Nid nid, ndb::Bid data, ndb::Bid sub, Counts& counts) {
     SCOPED_TRACE("node " + Hex(nid));
-    auto subnodes = db.readSubnodes(sub);
+    auto subnodes = db.ReadSubnodes(sub);
     uint8_t sig = HeapSignature(db, data);
     if (sig != 0) {
         auto findings = VerifyHeapNode(db, data, subnodes);
@@ -49,16 +49,16 @@ void ReadAll(ndb::NodeDatabase& db, ndb::Nid nid, ndb::Bid data, ndb::Bid sub, C
     }
     if (sig == kClientSigPc) {
         PropertyContext pc(db, subnodes, data);
-        for (const auto& v : pc.getAll()) {
-            EXPECT_EQ(v.size(), pc.valueSize(v.id()));
+        for (const auto& v : pc.GetAll()) {
+            EXPECT_EQ(v.size(), pc.ValueSize(v.Id()));
             ++counts.properties;
         }
         ++counts.pcs;
     } else if (sig == kClientSigTc) {
         TableContext tc(db, subnodes, data);
-        for (size_t i = 0; i < tc.rowCount(); ++i) {
-            EXPECT_EQ(tc.findRow(tc.rowIdAt(i)), i);
-            EXPECT_FALSE(tc.row(i).empty());
+        for (size_t i = 0; i < tc.RowCount(); ++i) {
+            EXPECT_EQ(tc.FindRow(tc.RowIdAt(i)), i);
+            EXPECT_FALSE(tc.Row(i).empty());
             ++counts.rows;
         }
         ++counts.tcs;
@@ -74,7 +74,7 @@ TEST(OutlookMadeContexts, EveryPropertyAndTableContextReads) {
         SCOPED_TRACE(name);
         auto db = PstFile::Open(kCorpus / name, PstFile::Mode::ReadOnly);
         Counts counts;
-        db->forEachNode(
+        db->ForEachNode(
             [&](const ndb::NodeEntry& e) { ReadAll(*db, e.nid, e.data, e.sub, counts); });
         // Even the empty file has the store, name map and folder PCs and the template tables.
         EXPECT_GE(counts.pcs, 8u);
@@ -93,33 +93,33 @@ TEST(OutlookMadeContexts, OutlookTablesTakeNewColumnsAndRows) {
     sfs::permissions(copy, sfs::perms::owner_write, sfs::perm_options::add);
     auto db = PstFile::Open(copy, PstFile::Mode::ReadWrite);
     std::vector<ndb::NodeEntry> tables;
-    db->forEachNode([&](const ndb::NodeEntry& e) {
+    db->ForEachNode([&](const ndb::NodeEntry& e) {
         if (HeapSignature(*db, e.data) == kClientSigTc) tables.push_back(e);
     });
     ASSERT_GT(tables.size(), 10u);
     for (const auto& e : tables) {
         SCOPED_TRACE("node " + Hex(e.nid));
-        auto subnodes = db->readSubnodes(e.sub);
+        auto subnodes = db->ReadSubnodes(e.sub);
         TableContext tc(*db, subnodes, e.data);
         std::vector<std::vector<PropertyValue>> before;
-        for (size_t i = 0; i < tc.rowCount(); ++i) before.push_back(tc.row(i));
+        for (size_t i = 0; i < tc.RowCount(); ++i) before.push_back(tc.Row(i));
         // Outlook's own column layout first, then after a column was added.
         for (uint32_t id : {0x7FFF0001u, 0x7FFF0002u}) {
-            tc.appendRow(id, {PropertyValue::Int32(TableContext::kRowVerTag, 9)});
-            tc.addColumn(0x7FFE001F);
+            tc.AppendRow(id, {PropertyValue::Int32(TableContext::kRowVerTag, 9)});
+            tc.AddColumn(0x7FFE001F);
         }
-        tc.updateRow(0x7FFF0001, {PropertyValue::StringUtf8(0x7FFE001F, "added later")});
-        ndb::Bid data = tc.write();
+        tc.UpdateRow(0x7FFF0001, {PropertyValue::StringUtf8(0x7FFE001F, "added later")});
+        ndb::Bid data = tc.Write();
         auto findings = VerifyHeapNode(*db, data, subnodes);
         EXPECT_TRUE(findings.empty()) << findings.front();
         TableContext back(*db, subnodes, data);
-        ASSERT_EQ(back.rowCount(), before.size() + 2);
+        ASSERT_EQ(back.RowCount(), before.size() + 2);
         for (size_t i = 0; i < before.size(); ++i) {
-            auto row = back.row(i);
+            auto row = back.Row(i);
             ASSERT_EQ(row.size(), before[i].size());
-            for (size_t k = 0; k < row.size(); ++k) EXPECT_EQ(row[k].bytes(), before[i][k].bytes());
+            for (size_t k = 0; k < row.size(); ++k) EXPECT_EQ(row[k].Bytes(), before[i][k].Bytes());
         }
-        EXPECT_EQ(back.rowById(0x7FFF0001)->back().asUtf8(), "added later");
+        EXPECT_EQ(back.RowById(0x7FFF0001)->back().AsUtf8(), "added later");
     }
 }
 
@@ -128,9 +128,9 @@ ndb::Bid Rewrite(ndb::NodeDatabase& db, ndb::Bid data, ndb::SubnodeMap& subnodes
                  size_t& rewritten) {
     for (auto& [child, e] : subnodes) {
         if (ndb::NidTypeOf(child) == ndb::kNidTypeLtp) continue;
-        auto grandchildren = db.readSubnodes(e.sub);
+        auto grandchildren = db.ReadSubnodes(e.sub);
         e.data = Rewrite(db, e.data, grandchildren, rewritten);
-        e.sub = db.writeSubnodes(grandchildren);
+        e.sub = db.WriteSubnodes(grandchildren);
     }
     uint8_t sig = HeapSignature(db, data);
     if (sig != kClientSigPc && sig != kClientSigTc) return data;
@@ -142,20 +142,20 @@ ndb::Bid Rewrite(ndb::NodeDatabase& db, ndb::Bid data, ndb::SubnodeMap& subnodes
     ndb::Bid result = 0;
     if (sig == kClientSigPc) {
         PropertyContext old(db, subnodes, data);
-        result = PropertyContext::Write(db, fresh, old.getAll());
+        result = PropertyContext::Write(db, fresh, old.GetAll());
     } else {
         TableContext old(db, subnodes, data);
         std::vector<uint32_t> tags;
-        for (const auto& c : old.columns()) tags.push_back(c.tag);
+        for (const auto& c : old.Columns()) tags.push_back(c.tag);
         TableContext made(db, fresh, tags);
-        for (size_t i = 0; i < old.rowCount(); ++i) {
+        for (size_t i = 0; i < old.RowCount(); ++i) {
             std::vector<PropertyValue> cells;
-            for (auto& v : old.row(i)) {
-                if (v.tag() != TableContext::kRowIdTag) cells.push_back(std::move(v));
+            for (auto& v : old.Row(i)) {
+                if (v.Tag() != TableContext::kRowIdTag) cells.push_back(std::move(v));
             }
-            made.appendRow(old.rowIdAt(i), cells);
+            made.AppendRow(old.RowIdAt(i), cells);
         }
-        result = made.write();
+        result = made.Write();
     }
     subnodes = std::move(fresh);
     ++rewritten;
@@ -185,15 +185,15 @@ TEST(OutlookMadeContexts, RewrittenContextsReadTheSameInIndependentReaders) {
         {
             auto db = PstFile::Open(rewritten, PstFile::Mode::ReadWrite);
             std::vector<ndb::NodeEntry> nodes;
-            db->forEachNode([&](const ndb::NodeEntry& e) { nodes.push_back(e); });
+            db->ForEachNode([&](const ndb::NodeEntry& e) { nodes.push_back(e); });
             size_t rewritten = 0;
             for (auto e : nodes) {
-                auto subnodes = db->readSubnodes(e.sub);
+                auto subnodes = db->ReadSubnodes(e.sub);
                 e.data = Rewrite(*db, e.data, subnodes, rewritten);
-                e.sub = db->writeSubnodes(subnodes);
-                db->putNode(e);
+                e.sub = db->WriteSubnodes(subnodes);
+                db->PutNode(e);
             }
-            db->commit();
+            db->Commit();
             EXPECT_GT(rewritten, 20u);
         }
         auto errors = ndb::VerifyFile(rewritten);
@@ -201,7 +201,7 @@ TEST(OutlookMadeContexts, RewrittenContextsReadTheSameInIndependentReaders) {
         {
             auto db = PstFile::Open(rewritten, PstFile::Mode::ReadOnly);
             Counts counts;
-            db->forEachNode(
+            db->ForEachNode(
                 [&](const ndb::NodeEntry& e) { ReadAll(*db, e.nid, e.data, e.sub, counts); });
         }
         for (const char* script : {"pypff_dump.py", "readpst_dump.py"}) {
@@ -238,33 +238,33 @@ TEST(OutlookMadeContexts, AttachmentTableInASubnodeReadsInIndependentReaders) {
         // matrix outgrows the heap and moves to a subnode.
         auto db = PstFile::Open(copy, PstFile::Mode::ReadWrite);
         std::optional<ndb::NodeEntry> message;
-        db->forEachNode([&](const ndb::NodeEntry& e) {
+        db->ForEachNode([&](const ndb::NodeEntry& e) {
             if (ndb::NidTypeOf(e.nid) == ndb::kNidTypeNormalMessage) message = e;
         });
         ASSERT_TRUE(message.has_value());
-        auto subnodes = db->readSubnodes(message->sub);
+        auto subnodes = db->ReadSubnodes(message->sub);
         ndb::SubnodeEntry table = subnodes.at(0x671);
-        auto tableSubnodes = db->readSubnodes(table.sub);
+        auto tableSubnodes = db->ReadSubnodes(table.sub);
         TableContext tc(*db, tableSubnodes, table.data);
-        ASSERT_EQ(tc.rowCount(), 1u);
-        const ndb::Nid first = tc.rowIdAt(0);
+        ASSERT_EQ(tc.RowCount(), 1u);
+        const ndb::Nid first = tc.RowIdAt(0);
         std::vector<PropertyValue> cells;
-        for (auto& v : tc.row(0)) {
-            if (v.tag() != TableContext::kRowIdTag) cells.push_back(std::move(v));
+        for (auto& v : tc.Row(0)) {
+            if (v.Tag() != TableContext::kRowIdTag) cells.push_back(std::move(v));
         }
         for (uint32_t k = 1; k < 200; ++k) {
             const ndb::Nid nid = ndb::MakeNid(ndb::kNidTypeAttachment, ndb::NidIndexOf(first) + k);
             ASSERT_FALSE(subnodes.count(nid));
             subnodes[nid] = subnodes.at(first);
-            tc.appendRow(nid, cells);
+            tc.AppendRow(nid, cells);
         }
-        EXPECT_TRUE(tc.rowsInSubnode());
-        table.data = tc.write();
-        table.sub = db->writeSubnodes(tableSubnodes);
+        EXPECT_TRUE(tc.RowsInSubnode());
+        table.data = tc.Write();
+        table.sub = db->WriteSubnodes(tableSubnodes);
         subnodes[0x671] = table;
-        message->sub = db->writeSubnodes(subnodes);
-        db->putNode(*message);
-        db->commit();
+        message->sub = db->WriteSubnodes(subnodes);
+        db->PutNode(*message);
+        db->Commit();
     }
     const std::string count =
         "import json,sys; d=json.load(open(sys.argv[1])); "

@@ -26,9 +26,9 @@ TEST(TextConversion, NonAsciiAtEveryOffsetOfTheFastPath) {
             const std::u16string want = std::u16string(lead, u'a') + utf16 + std::u16string(40, u'z');
             EXPECT_EQ(Utf8ToUtf16(in), want) << lead;
             const auto v = PropertyValue::StringUtf8(0x1000001F, in);
-            EXPECT_EQ(v.bytes().size(), want.size() * 2) << lead;
-            EXPECT_EQ(FromBytes(v.bytes()), want) << lead;
-            EXPECT_EQ(v.asString(), want) << lead;
+            EXPECT_EQ(v.Bytes().size(), want.size() * 2) << lead;
+            EXPECT_EQ(FromBytes(v.Bytes()), want) << lead;
+            EXPECT_EQ(v.AsString(), want) << lead;
             EXPECT_EQ(Utf16ToUtf8(want), in) << lead;
         }
     }
@@ -41,9 +41,9 @@ TEST(TextConversion, InvalidBytesBecomeReplacementCharacters) {
                            "rstuvwxy\xF0";
     const std::u16string want = u"abcdefgh\uFFFDijklmnop\uFFFDq\uFFFDrstuvwxy\uFFFD";
     EXPECT_EQ(Utf8ToUtf16(in), want);
-    EXPECT_EQ(PropertyValue::StringUtf8(0x0037001F, in).asString(), want);
-    EXPECT_TRUE(PropertyValue::StringUtf8(0x0037001F, "").bytes().empty());
-    EXPECT_EQ(PropertyValue::String(0x0037001F, u"x\u00E9").bytes(),
+    EXPECT_EQ(PropertyValue::StringUtf8(0x0037001F, in).AsString(), want);
+    EXPECT_TRUE(PropertyValue::StringUtf8(0x0037001F, "").Bytes().empty());
+    EXPECT_EQ(PropertyValue::String(0x0037001F, u"x\u00E9").Bytes(),
               (std::vector<uint8_t>{'x', 0, 0xE9, 0}));
 }
 

@@ -44,16 +44,16 @@ std::string ExpectedDump(const MessageStore& store,
     bool first = true;
     for (const auto& [path, nid] : folders) {
         out << (first ? "" : ", ") << "{\"path\": " << JsonString(path)
-            << ", \"items\": " << store.folderInfo(nid).contentCount << "}";
+            << ", \"items\": " << store.GetFolderInfo(nid).contentCount << "}";
         first = false;
-        for (Nid m : store.messages(nid)) {
-            const MessageContent c = store.readMessage(m);
+        for (Nid m : store.Messages(nid)) {
+            const MessageContent c = store.ReadMessage(m);
             Expected e{
-                path, c.props.find(0x0037001F)->asUtf8(), c.props.find(0x00390040)->asTime(), {}};
+                path, c.props.Find(0x0037001F)->AsUtf8(), c.props.Find(0x00390040)->AsTime(), {}};
             for (const auto& a : c.attachments) {
-                const PropertyValue* name = a.props.find(0x3707001F);
-                if (!name) name = a.props.find(0x3001001F);
-                e.attachments.push_back({name ? name->asUtf8() : "", bool(a.embedded)});
+                const PropertyValue* name = a.props.Find(0x3707001F);
+                if (!name) name = a.props.Find(0x3001001F);
+                e.attachments.push_back({name ? name->AsUtf8() : "", bool(a.embedded)});
             }
             messages.push_back(std::move(e));
         }
@@ -99,10 +99,10 @@ TEST(BulkTest, TwoThousandMessagesReadBackByUsAndByThreeReaders) {
     std::vector<MessageContent> written;
     {
         auto store = MessageStore::Create(file, "Bulk");
-        store->validateIpmTree();
-        store->setAutoCommitInterval(300);
-        const Nid inbox = *store->defaultFolder(DefaultFolder::kInbox);
-        const Nid sub = store->createFolder(inbox, "Listen – Ü");
+        store->ValidateIpmTree();
+        store->SetAutoCommitInterval(300);
+        const Nid inbox = *store->GetDefaultFolder(DefaultFolder::kInbox);
+        const Nid sub = store->CreateFolder(inbox, "Listen – Ü");
         folders = {{"Inbox", inbox}, {"Inbox/Listen – Ü", sub}};
         for (int i = 0; i < 2000; ++i) {
             MessageContent m = MakeMessage("Message " + std::to_string(i) + " ✓",
@@ -114,7 +114,7 @@ TEST(BulkTest, TwoThousandMessagesReadBackByUsAndByThreeReaders) {
             if (i % 250 == 7) {
                 Attachment fwd;
                 // Named after the message it holds, as mail clients name such attachments.
-                fwd.props.set(PropertyValue::StringUtf8(0x3001001F, "Inner " + std::to_string(i)));
+                fwd.props.Set(PropertyValue::StringUtf8(0x3001001F, "Inner " + std::to_string(i)));
                 fwd.embedded = std::make_shared<MessageContent>(
                     MakeMessage("Inner " + std::to_string(i), "inner"));
                 fwd.embedded->attachments.push_back(MakeAttachment("inner.txt", {'x'}));
@@ -122,33 +122,33 @@ TEST(BulkTest, TwoThousandMessagesReadBackByUsAndByThreeReaders) {
             }
             if (i == 1234)
                 m.attachments.push_back(MakeAttachment("ten-megabytes.bin", Pattern(10 << 20, 7)));
-            store->addMessage(i % 4 ? inbox : sub, m);
+            store->AddMessage(i % 4 ? inbox : sub, m);
             written.push_back(std::move(m));
         }
-        store->close();
+        store->Close();
     }
     ExpectVerified(file);
 
     auto store = MessageStore::Open(file, true);
     size_t total = 0;
     for (const auto& [path, nid] : folders) {
-        for (Nid m : store->messages(nid)) {
-            const MessageContent back = store->readMessage(m);
-            const std::string subject = back.props.find(0x0037001F)->asUtf8();
+        for (Nid m : store->Messages(nid)) {
+            const MessageContent back = store->ReadMessage(m);
+            const std::string subject = back.props.Find(0x0037001F)->AsUtf8();
             const size_t i = std::stoul(subject.substr(8));
             ASSERT_LT(i, written.size());
             const MessageContent& want = written[i];
-            EXPECT_EQ(back.props.find(0x1000001F)->bytes(), want.props.find(0x1000001F)->bytes());
+            EXPECT_EQ(back.props.Find(0x1000001F)->Bytes(), want.props.Find(0x1000001F)->Bytes());
             ASSERT_EQ(back.recipients.size(), 2u);
-            EXPECT_EQ(back.recipients[1].props.find(0x3003001F)->asUtf8(), "carol@example.org");
+            EXPECT_EQ(back.recipients[1].props.Find(0x3003001F)->AsUtf8(), "carol@example.org");
             ASSERT_EQ(back.attachments.size(), want.attachments.size()) << subject;
             for (size_t k = 0; k < want.attachments.size(); ++k) {
                 if (want.attachments[k].embedded) {
                     ASSERT_TRUE(back.attachments[k].embedded);
                     EXPECT_EQ(back.attachments[k].embedded->attachments.size(), 1u);
                 } else {
-                    EXPECT_EQ(back.attachments[k].props.find(0x37010102)->bytes(),
-                              want.attachments[k].props.find(0x37010102)->bytes());
+                    EXPECT_EQ(back.attachments[k].props.Find(0x37010102)->Bytes(),
+                              want.attachments[k].props.Find(0x37010102)->Bytes());
                 }
             }
             ++total;
@@ -164,7 +164,7 @@ TEST(BulkTest, TwoThousandMessagesReadBackByUsAndByThreeReaders) {
     // The whole folder tree, empty default folders included, as two readers list it.
     std::string ourTree = "0\t/\n";
     std::vector<std::string> lines;
-    for (auto [path, info] : store->folderTree(store->ipmSubtree())) {
+    for (auto [path, info] : store->FolderTree(store->IpmSubtree())) {
         std::replace(path.begin(), path.end(), '\\', '/');
         lines.push_back(std::to_string(info.contentCount) + "\t" + path + "\n");
     }
@@ -211,34 +211,34 @@ class CountingDatabase : public ndb::NodeDatabase {
     explicit CountingDatabase(std::unique_ptr<ndb::NodeDatabase> db) : db_(std::move(db)) {}
     uint64_t bytes = 0;
 
-    std::optional<ndb::NodeEntry> findNode(ndb::Nid nid) const override {
-        return db_->findNode(nid);
+    std::optional<ndb::NodeEntry> FindNode(ndb::Nid nid) const override {
+        return db_->FindNode(nid);
     }
-    std::vector<uint8_t> readBlock(ndb::Bid bid) const override { return db_->readBlock(bid); }
-    std::vector<ndb::Bid> dataBlocks(ndb::Bid data) const override { return db_->dataBlocks(data); }
-    std::vector<uint8_t> readStream(ndb::Bid data) const override { return db_->readStream(data); }
-    uint64_t streamSize(ndb::Bid data) const override { return db_->streamSize(data); }
-    ndb::SubnodeMap readSubnodes(ndb::Bid sub) const override { return db_->readSubnodes(sub); }
-    ndb::Bid writeBlock(std::span<const uint8_t> data) override {
+    std::vector<uint8_t> ReadBlock(ndb::Bid bid) const override { return db_->ReadBlock(bid); }
+    std::vector<ndb::Bid> DataBlocks(ndb::Bid data) const override { return db_->DataBlocks(data); }
+    std::vector<uint8_t> ReadStream(ndb::Bid data) const override { return db_->ReadStream(data); }
+    uint64_t StreamSize(ndb::Bid data) const override { return db_->StreamSize(data); }
+    ndb::SubnodeMap ReadSubnodes(ndb::Bid sub) const override { return db_->ReadSubnodes(sub); }
+    ndb::Bid WriteBlock(std::span<const uint8_t> data) override {
         bytes += data.size();
-        return db_->writeBlock(data);
+        return db_->WriteBlock(data);
     }
-    ndb::Bid writeDataTree(std::span<const ndb::Bid> leaves) override {
+    ndb::Bid WriteDataTree(std::span<const ndb::Bid> leaves) override {
         bytes += 8 * leaves.size();
-        return db_->writeDataTree(leaves);
+        return db_->WriteDataTree(leaves);
     }
-    ndb::Bid writeStream(std::span<const uint8_t> data) override {
+    ndb::Bid WriteStream(std::span<const uint8_t> data) override {
         bytes += data.size();
-        return db_->writeStream(data);
+        return db_->WriteStream(data);
     }
-    ndb::Bid writeSubnodes(const ndb::SubnodeMap& subnodes) override {
+    ndb::Bid WriteSubnodes(const ndb::SubnodeMap& subnodes) override {
         bytes += 24 * subnodes.size();
-        return db_->writeSubnodes(subnodes);
+        return db_->WriteSubnodes(subnodes);
     }
-    void putNode(const ndb::NodeEntry& entry) override { db_->putNode(entry); }
-    void removeNode(ndb::Nid nid) override { db_->removeNode(nid); }
-    ndb::Nid allocateNid(uint32_t type) override { return db_->allocateNid(type); }
-    void commit() override { db_->commit(); }
+    void PutNode(const ndb::NodeEntry& entry) override { db_->PutNode(entry); }
+    void RemoveNode(ndb::Nid nid) override { db_->RemoveNode(nid); }
+    ndb::Nid AllocateNid(uint32_t type) override { return db_->AllocateNid(type); }
+    void Commit() override { db_->Commit(); }
 
   private:
     std::unique_ptr<ndb::NodeDatabase> db_;
@@ -249,15 +249,15 @@ TEST(BulkTest, AddingAMessageCostsTheSameInASmallAndALargeFolder) {
     auto counting = std::make_unique<CountingDatabase>(ndb::PstFile::Create(dir / "cost.pst"));
     CountingDatabase& db = *counting;
     auto store = MessageStore::CreateOn(std::move(counting), "Cost");
-    store->setAutoCommitInterval(0);
-    const Nid small = store->createFolder(store->ipmSubtree(), "Small");
-    const Nid large = store->createFolder(store->ipmSubtree(), "Large");
+    store->SetAutoCommitInterval(0);
+    const Nid small = store->CreateFolder(store->IpmSubtree(), "Small");
+    const Nid large = store->CreateFolder(store->IpmSubtree(), "Large");
     auto add = [&](Nid folder, int count, int from, int commitEvery) {
         for (int i = 0; i < count; ++i) {
-            store->addMessage(folder, MakeMessage("m" + std::to_string(from + i), "short body"));
-            if ((i + 1) % commitEvery == 0) store->commit();
+            store->AddMessage(folder, MakeMessage("m" + std::to_string(from + i), "short body"));
+            if ((i + 1) % commitEvery == 0) store->Commit();
         }
-        store->commit();
+        store->Commit();
     };
     add(small, 100, 0, 1000);
     add(large, 20000, 100, 1000);
@@ -272,8 +272,8 @@ TEST(BulkTest, AddingAMessageCostsTheSameInASmallAndALargeFolder) {
     RecordProperty("bytes_per_message_large", std::to_string(intoLarge / 200));
     EXPECT_LT(double(intoLarge), 1.3 * double(intoSmall))
         << intoSmall / 200 << " bytes per message into 100, " << intoLarge / 200 << " into 20,000";
-    EXPECT_EQ(store->folderInfo(large).contentCount, 20200u);
-    store->close();
+    EXPECT_EQ(store->GetFolderInfo(large).contentCount, 20200u);
+    store->Close();
 }
 
 // A folder left alone for a whole commit interval gives up its tables; when messages come for
@@ -286,14 +286,14 @@ TEST(BulkTest, FoldersLeftIdleAcrossCommitsTakeMessagesAgain) {
     std::vector<std::vector<std::string>> subjects(3);
     {
         auto store = MessageStore::Create(file, "Idle");
-        store->setAutoCommitInterval(10);
+        store->SetAutoCommitInterval(10);
         for (const char* name : {"A", "B", "C"})
-            folders.push_back(store->createFolder(store->ipmSubtree(), name));
+            folders.push_back(store->CreateFolder(store->IpmSubtree(), name));
         int n = 0;
         auto add = [&](size_t f, int count) {
             for (int i = 0; i < count; ++i, ++n) {
                 subjects[f].push_back("m" + std::to_string(n));
-                store->addMessage(folders[f], MakeMessage(subjects[f].back(), "body"));
+                store->AddMessage(folders[f], MakeMessage(subjects[f].back(), "body"));
             }
         };
         add(0, 45);  // enough rows for a row matrix of its own
@@ -302,16 +302,16 @@ TEST(BulkTest, FoldersLeftIdleAcrossCommitsTakeMessagesAgain) {
         add(0, 25);  // A again, before and across commits
         add(2, 5);
         add(1, 1);  // left uncommitted until close
-        store->close();
+        store->Close();
     }
     ExpectVerified(file);
     auto store = MessageStore::Open(file, true);
     for (size_t f = 0; f < folders.size(); ++f) {
         std::vector<std::string> got;
-        for (Nid m : store->messages(folders[f]))
-            got.push_back(store->readMessage(m).props.find(0x0037001F)->asUtf8());
+        for (Nid m : store->Messages(folders[f]))
+            got.push_back(store->ReadMessage(m).props.Find(0x0037001F)->AsUtf8());
         EXPECT_EQ(got, subjects[f]) << "folder " << f;
-        EXPECT_EQ(store->folderInfo(folders[f]).contentCount, subjects[f].size());
+        EXPECT_EQ(store->GetFolderInfo(folders[f]).contentCount, subjects[f].size());
     }
 }
 

@@ -20,17 +20,17 @@ const std::array<uint8_t, 16> kInternetHeaders{0x86, 0x03, 0x02, 0, 0, 0, 0, 0,
 // (flags) or never stores (entry ID), which the tests check on their own.
 void ExpectContains(const PropertySet& have, const PropertySet& want, const std::string& what) {
     for (const auto& v : want.values) {
-        if (v.isStream() || v.tag() == 0x0E070003 || v.tag() == 0x0FFF0102) continue;
-        const PropertyValue* got = have.find(v.tag());
-        ASSERT_NE(got, nullptr) << what << ": tag 0x" << std::hex << v.tag() << " missing";
-        EXPECT_EQ(got->bytes(), v.bytes()) << what << ": tag 0x" << std::hex << v.tag();
+        if (v.IsStream() || v.Tag() == 0x0E070003 || v.Tag() == 0x0FFF0102) continue;
+        const PropertyValue* got = have.Find(v.Tag());
+        ASSERT_NE(got, nullptr) << what << ": tag 0x" << std::hex << v.Tag() << " missing";
+        EXPECT_EQ(got->Bytes(), v.Bytes()) << what << ": tag 0x" << std::hex << v.Tag();
     }
     for (const auto& n : want.named) {
         auto it = std::find_if(have.named.begin(), have.named.end(),
                                [&n](const NamedValue& h) { return h.name == n.name; });
         ASSERT_NE(it, have.named.end()) << what << ": a named property is missing";
-        EXPECT_EQ(it->value.type(), n.value.type());
-        EXPECT_EQ(it->value.bytes(), n.value.bytes());
+        EXPECT_EQ(it->value.Type(), n.value.Type());
+        EXPECT_EQ(it->value.Bytes(), n.value.Bytes());
     }
 }
 
@@ -54,9 +54,9 @@ void ExpectSameMessage(const MessageContent& have, const MessageContent& want,
 
 MessageContent RichMessage() {
     MessageContent m = MakeMessage("Grüße – 日本語 subject", std::string(5000, 'b'));
-    m.props.set(PropertyValue::StringUtf8(0x1013001F, "<html><body>HTML body</body></html>"));
-    m.props.set(PropertyValue(0x0FFF0102, std::vector<uint8_t>(24, 7)));  // an entry ID: dropped
-    m.props.set(PropertyValue::Int32(0x0E070003, 0));                     // unread
+    m.props.Set(PropertyValue::StringUtf8(0x1013001F, "<html><body>HTML body</body></html>"));
+    m.props.Set(PropertyValue(0x0FFF0102, std::vector<uint8_t>(24, 7)));  // an entry ID: dropped
+    m.props.Set(PropertyValue::Int32(0x0E070003, 0));                     // unread
     m.props.named.push_back({{kInternetHeaders, std::u16string(u"X-Mailer")},
                              PropertyValue::StringUtf8(0x001F, "Test Mailer 1.0")});
     m.props.named.push_back({{kInternetHeaders, std::u16string(u"content-class")},
@@ -68,8 +68,8 @@ MessageContent RichMessage() {
     m.attachments.push_back(MakeAttachment("small.txt", {'h', 'i'}));
     // A big one handed over as a stream, never held whole by the caller.
     Attachment big;
-    big.props.set(PropertyValue::StringUtf8(0x3707001F, "big.bin"));
-    big.props.set(PropertyValue::Stream(0x37010102, 10 * 1024 * 1024 + 3, [](const auto& sink) {
+    big.props.Set(PropertyValue::StringUtf8(0x3707001F, "big.bin"));
+    big.props.Set(PropertyValue::Stream(0x37010102, 10 * 1024 * 1024 + 3, [](const auto& sink) {
         for (uint32_t chunk = 0; chunk < 10 * 16; ++chunk) sink(Pattern(65536, chunk));
         sink(std::vector<uint8_t>{1, 2, 3});
     }));
@@ -82,7 +82,7 @@ MessageContent RichMessage() {
     nested.embedded = innermost;
     inner->attachments.push_back(nested);
     Attachment forwarded;
-    forwarded.props.set(PropertyValue::StringUtf8(0x3001001F, "Inner message"));
+    forwarded.props.Set(PropertyValue::StringUtf8(0x3001001F, "Inner message"));
     forwarded.embedded = inner;
     m.attachments.push_back(forwarded);
     return m;
@@ -95,54 +95,54 @@ TEST(MessageTest, MessageReadsBackAsWritten) {
     Nid nid, folder;
     {
         auto store = MessageStore::Create(file, "Rich");
-        folder = store->createFolder(store->ipmSubtree(), "Mail");
-        nid = store->addMessage(folder, original);
-        store->close();
+        folder = store->CreateFolder(store->IpmSubtree(), "Mail");
+        nid = store->AddMessage(folder, original);
+        store->Close();
     }
     ExpectVerified(file);
     auto store = MessageStore::Open(file, true);
-    ASSERT_EQ(store->messages(folder), std::vector<Nid>{nid});
-    const MessageContent back = store->readMessage(nid);
+    ASSERT_EQ(store->Messages(folder), std::vector<Nid>{nid});
+    const MessageContent back = store->ReadMessage(nid);
     ExpectSameMessage(back, original, "message");
 
     // Streamed data comes back whole.
-    const PropertyValue* big = back.attachments[1].props.find(0x37010102);
+    const PropertyValue* big = back.attachments[1].props.Find(0x37010102);
     ASSERT_NE(big, nullptr);
-    ASSERT_EQ(big->bytes().size(), 10u * 1024 * 1024 + 3);
+    ASSERT_EQ(big->Bytes().size(), 10u * 1024 * 1024 + 3);
     EXPECT_EQ(
-        std::vector<uint8_t>(big->bytes().begin() + 65536 * 5, big->bytes().begin() + 65536 * 6),
+        std::vector<uint8_t>(big->Bytes().begin() + 65536 * 5, big->Bytes().begin() + 65536 * 6),
         Pattern(65536, 5));
 
     // What the store computes: flags agree with the attachments, display lists, size; the
     // caller's entry ID is not stored.
-    EXPECT_EQ(back.props.find(0x0E070003)->asInt32(), 0x10);
-    EXPECT_EQ(back.props.find(0x0E04001F)->asUtf8(), "Bob To");
-    EXPECT_EQ(back.props.find(0x0E03001F)->asUtf8(), "Carol Cc");
-    EXPECT_EQ(back.props.find(0x0E02001F)->asUtf8(), "Dan Bcc");
-    EXPECT_GT(back.props.find(0x0E080003)->asInt32(), 10 * 1024 * 1024);
-    EXPECT_EQ(back.props.find(0x0FFF0102), nullptr);
-    EXPECT_EQ(back.props.find(0x300B0102)->bytes().size(), 16u);
-    EXPECT_NE(back.props.find(0x30070040), nullptr);
+    EXPECT_EQ(back.props.Find(0x0E070003)->AsInt32(), 0x10);
+    EXPECT_EQ(back.props.Find(0x0E04001F)->AsUtf8(), "Bob To");
+    EXPECT_EQ(back.props.Find(0x0E03001F)->AsUtf8(), "Carol Cc");
+    EXPECT_EQ(back.props.Find(0x0E02001F)->AsUtf8(), "Dan Bcc");
+    EXPECT_GT(back.props.Find(0x0E080003)->AsInt32(), 10 * 1024 * 1024);
+    EXPECT_EQ(back.props.Find(0x0FFF0102), nullptr);
+    EXPECT_EQ(back.props.Find(0x300B0102)->Bytes().size(), 16u);
+    EXPECT_NE(back.props.Find(0x30070040), nullptr);
 
     // The folder's view row copies the message's own values.
-    auto rows = store->contentsRows(folder);
+    auto rows = store->ContentsRows(folder);
     ASSERT_EQ(rows.size(), 1u);
     auto cell = [&rows](uint32_t t) {
         for (const auto& v : rows[0])
-            if (v.tag() == t) return v;
+            if (v.Tag() == t) return v;
         return PropertyValue();
     };
-    EXPECT_EQ(cell(0x67F20003).asInt32(), int32_t(nid));
-    EXPECT_EQ(cell(0x0037001F).bytes(), back.props.find(0x0037001F)->bytes());
-    EXPECT_EQ(cell(0x0E080003).bytes(), back.props.find(0x0E080003)->bytes());
-    EXPECT_EQ(cell(0x0E070003).asInt32(), 0x10);
-    EXPECT_EQ(cell(0x0E170003).asInt32(), 0);
+    EXPECT_EQ(cell(0x67F20003).AsInt32(), int32_t(nid));
+    EXPECT_EQ(cell(0x0037001F).Bytes(), back.props.Find(0x0037001F)->Bytes());
+    EXPECT_EQ(cell(0x0E080003).Bytes(), back.props.Find(0x0E080003)->Bytes());
+    EXPECT_EQ(cell(0x0E070003).AsInt32(), 0x10);
+    EXPECT_EQ(cell(0x0E170003).AsInt32(), 0);
 
-    auto info = store->folderInfo(folder);
+    auto info = store->GetFolderInfo(folder);
     EXPECT_EQ(info.contentCount, 1u);
     EXPECT_EQ(info.unreadCount, 1u);
     // The named properties went into the map, found again by name.
-    EXPECT_TRUE(store->nameIdMap().find({kInternetHeaders, std::u16string(u"X-Mailer")}));
+    EXPECT_TRUE(store->GetNameIdMap().Find({kInternetHeaders, std::u16string(u"X-Mailer")}));
 }
 
 TEST(MessageTest, NamedPropertiesAddedInOneSessionAreKnownInTheNext) {
@@ -152,38 +152,38 @@ TEST(MessageTest, NamedPropertiesAddedInOneSessionAreKnownInTheNext) {
     Nid folder;
     {
         auto store = MessageStore::Create(file, "Named");
-        folder = store->createFolder(store->ipmSubtree(), "A");
+        folder = store->CreateFolder(store->IpmSubtree(), "A");
         MessageContent m = MakeMessage("one", "1");
         m.props.named.push_back({name, PropertyValue::StringUtf8(0x001F, "first")});
-        store->addMessage(folder, m);
-        store->close();
+        store->AddMessage(folder, m);
+        store->Close();
     }
     uint16_t id;
     {
         auto store = MessageStore::Open(file);
-        ASSERT_TRUE(store->nameIdMap().find(name));
-        id = *store->nameIdMap().find(name);
+        ASSERT_TRUE(store->GetNameIdMap().Find(name));
+        id = *store->GetNameIdMap().Find(name);
         MessageContent m = MakeMessage("two", "2");
         m.props.named.push_back({name, PropertyValue::StringUtf8(0x001F, "second")});
-        store->addMessage(folder, m);
-        store->close();
+        store->AddMessage(folder, m);
+        store->Close();
     }
     ExpectVerified(file);
     auto store = MessageStore::Open(file, true);
-    EXPECT_EQ(store->nameIdMap().find(name), id);
-    auto ids = store->messages(folder);
+    EXPECT_EQ(store->GetNameIdMap().Find(name), id);
+    auto ids = store->Messages(folder);
     ASSERT_EQ(ids.size(), 2u);
-    auto second = store->readMessage(ids[1]);
+    auto second = store->ReadMessage(ids[1]);
     ASSERT_EQ(second.props.named.size(), 1u);
-    EXPECT_EQ(second.props.named[0].value.asUtf8(), "second");
+    EXPECT_EQ(second.props.named[0].value.AsUtf8(), "second");
 }
 
 TEST(MessageTest, RefusesIdsReservedForNamedProperties) {
     TempDir dir;
     auto store = MessageStore::Create(dir / "bad.pst", "Bad");
     MessageContent m = MakeMessage("x", "y");
-    m.props.set(PropertyValue::Int32(0x80010003, 1));
-    EXPECT_THROW(store->addMessage(store->ipmSubtree(), m), MessagingError);
+    m.props.Set(PropertyValue::Int32(0x80010003, 1));
+    EXPECT_THROW(store->AddMessage(store->IpmSubtree(), m), MessagingError);
 }
 
 }  // namespace

@@ -18,34 +18,34 @@ TEST(OutlookFileTest, ReadsAFrenchOutlookFileWithAnEmbeddedMessage) {
     EXPECT_EQ(report.messages, 7u);
 
     auto store = MessageStore::Open(file, true);
-    EXPECT_EQ(store->displayName(), "hong-thai.nguyen");
-    const Nid top = store->ipmSubtree();
-    EXPECT_EQ(store->folderInfo(top).name, "Début du fichier de données Outlook");
+    EXPECT_EQ(store->DisplayName(), "hong-thai.nguyen");
+    const Nid top = store->IpmSubtree();
+    EXPECT_EQ(store->GetFolderInfo(top).name, "Début du fichier de données Outlook");
     // Deleted Items is found through its entry whatever its (French) name.
-    auto deleted = store->defaultFolder(DefaultFolder::kDeletedItems);
+    auto deleted = store->GetDefaultFolder(DefaultFolder::kDeletedItems);
     ASSERT_TRUE(deleted);
-    EXPECT_EQ(store->folderInfo(*deleted).name, "Éléments supprimés");
-    EXPECT_EQ(store->findSubfolder(top, "ÉLÉMENTS SUPPRIMÉS"), deleted);
+    EXPECT_EQ(store->GetFolderInfo(*deleted).name, "Éléments supprimés");
+    EXPECT_EQ(store->FindSubfolder(top, "ÉLÉMENTS SUPPRIMÉS"), deleted);
 
-    const auto ids = store->messages(top);
+    const auto ids = store->Messages(top);
     ASSERT_EQ(ids.size(), 7u);
-    EXPECT_EQ(store->folderInfo(top).contentCount, 7u);
+    EXPECT_EQ(store->GetFolderInfo(top).contentCount, 7u);
     int embedded = 0;
     for (Nid nid : ids) {
-        const MessageContent m = store->readMessage(nid);
-        EXPECT_NE(m.props.find(0x0037001F), nullptr);
+        const MessageContent m = store->ReadMessage(nid);
+        EXPECT_NE(m.props.Find(0x0037001F), nullptr);
         EXPECT_FALSE(m.recipients.empty());
         for (const auto& a : m.attachments) {
             if (!a.embedded) continue;
             ++embedded;
             // "FW: First email" holds "First email", which holds a .docx.
-            EXPECT_EQ(m.props.find(0x0037001F)->asUtf8(),
+            EXPECT_EQ(m.props.Find(0x0037001F)->AsUtf8(),
                       "\x01\x05"
                       "FW: First email");
             ASSERT_EQ(a.embedded->attachments.size(), 1u);
-            const PropertyValue* name = a.embedded->attachments[0].props.find(0x3707001F);
+            const PropertyValue* name = a.embedded->attachments[0].props.Find(0x3707001F);
             ASSERT_NE(name, nullptr);
-            EXPECT_NE(name->asUtf8().find(".docx"), std::string::npos);
+            EXPECT_NE(name->AsUtf8().find(".docx"), std::string::npos);
         }
     }
     EXPECT_EQ(embedded, 1);

@@ -41,20 +41,20 @@ inline std::vector<uint8_t> Pattern(size_t n, uint32_t seed) {
 
 inline Recipient MakeRecipient(int type, const std::string& name, const std::string& address) {
     Recipient r;
-    r.props.set(PropertyValue::Int32(0x0C150003, type));
-    r.props.set(PropertyValue::StringUtf8(0x3001001F, name));
-    r.props.set(PropertyValue::StringUtf8(0x3002001F, "SMTP"));
-    r.props.set(PropertyValue::StringUtf8(0x3003001F, address));
-    r.props.set(PropertyValue::StringUtf8(0x39FE001F, address));
+    r.props.Set(PropertyValue::Int32(0x0C150003, type));
+    r.props.Set(PropertyValue::StringUtf8(0x3001001F, name));
+    r.props.Set(PropertyValue::StringUtf8(0x3002001F, "SMTP"));
+    r.props.Set(PropertyValue::StringUtf8(0x3003001F, address));
+    r.props.Set(PropertyValue::StringUtf8(0x39FE001F, address));
     return r;
 }
 
 inline Attachment MakeAttachment(const std::string& name, std::vector<uint8_t> data) {
     Attachment a;
-    a.props.set(PropertyValue::StringUtf8(0x3707001F, name));
-    a.props.set(PropertyValue::StringUtf8(0x3704001F, name));
-    a.props.set(PropertyValue::StringUtf8(0x370E001F, "application/octet-stream"));
-    a.props.set(PropertyValue(0x37010102, std::move(data)));
+    a.props.Set(PropertyValue::StringUtf8(0x3707001F, name));
+    a.props.Set(PropertyValue::StringUtf8(0x3704001F, name));
+    a.props.Set(PropertyValue::StringUtf8(0x370E001F, "application/octet-stream"));
+    a.props.Set(PropertyValue(0x37010102, std::move(data)));
     return a;
 }
 
@@ -62,20 +62,20 @@ inline Attachment MakeAttachment(const std::string& name, std::vector<uint8_t> d
 inline MessageContent MakeMessage(const std::string& subject, const std::string& body,
                                   uint64_t submitTime = 132000000000000000ull) {
     MessageContent m;
-    m.props.set(PropertyValue::StringUtf8(0x001A001F, "IPM.Note"));
-    m.props.set(PropertyValue::StringUtf8(0x0037001F, subject));
-    m.props.set(PropertyValue::StringUtf8(0x0070001F, subject));
-    m.props.set(PropertyValue::StringUtf8(0x0042001F, "Ann Sender"));
-    m.props.set(PropertyValue::StringUtf8(0x0065001F, "ann@example.org"));
-    m.props.set(PropertyValue::StringUtf8(0x0064001F, "SMTP"));
-    m.props.set(PropertyValue::StringUtf8(0x0C1A001F, "Ann Sender"));
-    m.props.set(PropertyValue::StringUtf8(0x0C1F001F, "ann@example.org"));
-    m.props.set(PropertyValue::StringUtf8(0x0C1E001F, "SMTP"));
-    m.props.set(PropertyValue::StringUtf8(0x1000001F, body));
-    m.props.set(PropertyValue::Time(0x00390040, submitTime));
-    m.props.set(PropertyValue::Time(0x0E060040, submitTime + 600000000));
-    m.props.set(PropertyValue::Int32(0x0E070003, 0x01));
-    m.props.set(PropertyValue::Int32(0x00360003, 0));
+    m.props.Set(PropertyValue::StringUtf8(0x001A001F, "IPM.Note"));
+    m.props.Set(PropertyValue::StringUtf8(0x0037001F, subject));
+    m.props.Set(PropertyValue::StringUtf8(0x0070001F, subject));
+    m.props.Set(PropertyValue::StringUtf8(0x0042001F, "Ann Sender"));
+    m.props.Set(PropertyValue::StringUtf8(0x0065001F, "ann@example.org"));
+    m.props.Set(PropertyValue::StringUtf8(0x0064001F, "SMTP"));
+    m.props.Set(PropertyValue::StringUtf8(0x0C1A001F, "Ann Sender"));
+    m.props.Set(PropertyValue::StringUtf8(0x0C1F001F, "ann@example.org"));
+    m.props.Set(PropertyValue::StringUtf8(0x0C1E001F, "SMTP"));
+    m.props.Set(PropertyValue::StringUtf8(0x1000001F, body));
+    m.props.Set(PropertyValue::Time(0x00390040, submitTime));
+    m.props.Set(PropertyValue::Time(0x0E060040, submitTime + 600000000));
+    m.props.Set(PropertyValue::Int32(0x0E070003, 0x01));
+    m.props.Set(PropertyValue::Int32(0x00360003, 0));
     m.recipients.push_back(MakeRecipient(1, "Bob To", "bob@example.org"));
     m.recipients.push_back(MakeRecipient(2, "Carol Cc", "carol@example.org"));
     return m;

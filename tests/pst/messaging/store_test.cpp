@@ -15,21 +15,21 @@ using testing::TempDir;
 std::set<Nid> NodesOf(const std::filesystem::path& file) {
     auto db = ndb::PstFile::Open(file, ndb::PstFile::Mode::ReadOnly);
     std::set<Nid> nids;
-    db->forEachNode([&nids](const ndb::NodeEntry& e) { nids.insert(e.nid); });
+    db->ForEachNode([&nids](const ndb::NodeEntry& e) { nids.insert(e.nid); });
     return nids;
 }
 
 TEST(MessageStoreTest, NewStoreHasTheNodesOfANewOutlookFile) {
     TempDir dir;
     auto file = dir / "new.pst";
-    MessageStore::Create(file, "Archive 2024")->close();
+    MessageStore::Create(file, "Archive 2024")->Close();
     ExpectVerified(file);
 
     auto store = MessageStore::Open(file, true);
-    EXPECT_EQ(store->displayName(), "Archive 2024");
-    EXPECT_EQ(store->folderInfo(store->ipmSubtree()).name, "Top of Outlook data file");
-    EXPECT_EQ(store->defaultFolder(DefaultFolder::kDeletedItems), Nid(0x8062));
-    EXPECT_EQ(store->defaultFolder(DefaultFolder::kInbox), std::nullopt);  // not yet set up
+    EXPECT_EQ(store->DisplayName(), "Archive 2024");
+    EXPECT_EQ(store->GetFolderInfo(store->IpmSubtree()).name, "Top of Outlook data file");
+    EXPECT_EQ(store->GetDefaultFolder(DefaultFolder::kDeletedItems), Nid(0x8062));
+    EXPECT_EQ(store->GetDefaultFolder(DefaultFolder::kInbox), std::nullopt);  // not yet set up
 
     const auto outlook = testing::SharedDir() / "corpus/pst/outlook-pst-rs_Empty.pst";
     if (!std::filesystem::exists(outlook)) GTEST_SKIP() << "no shared corpus";
@@ -43,8 +43,8 @@ TEST(MessageStoreTest, NewStoreHasTheNodesOfANewOutlookFile) {
     // The root lists the same folders.
     auto theirs = MessageStore::Open(outlook, true);
     std::vector<std::string> a, b;
-    for (const auto& f : store->subfolders(store->rootFolder())) a.push_back(f.name);
-    for (const auto& f : theirs->subfolders(theirs->rootFolder())) b.push_back(f.name);
+    for (const auto& f : store->Subfolders(store->RootFolder())) a.push_back(f.name);
+    for (const auto& f : theirs->Subfolders(theirs->RootFolder())) b.push_back(f.name);
     EXPECT_EQ(a, b);
 }
 
@@ -54,17 +54,17 @@ TEST(MessageStoreTest, ValidateIpmTreeSetsUpDefaultFoldersOnce) {
     std::map<DefaultFolder, Nid> first;
     {
         auto store = MessageStore::Create(file, "Mail");
-        store->validateIpmTree();
+        store->ValidateIpmTree();
         for (const auto& info : DefaultFolders()) {
-            auto nid = store->defaultFolder(info.kind);
+            auto nid = store->GetDefaultFolder(info.kind);
             ASSERT_TRUE(nid) << info.name;
-            auto f = store->folderInfo(*nid);
+            auto f = store->GetFolderInfo(*nid);
             EXPECT_EQ(f.name, info.name);
             EXPECT_EQ(f.containerClass, info.containerClass) << info.name;
-            EXPECT_EQ(f.parent, store->ipmSubtree());
+            EXPECT_EQ(f.parent, store->IpmSubtree());
             first[info.kind] = *nid;
         }
-        store->close();
+        store->Close();
     }
     ExpectVerified(file);
     const auto nodesBefore = NodesOf(file);
@@ -72,9 +72,9 @@ TEST(MessageStoreTest, ValidateIpmTreeSetsUpDefaultFoldersOnce) {
         // Found again through the entries after reopening, even when a default folder has
         // been renamed (as a localising client would show it); a second run adds nothing.
         auto store = MessageStore::Open(file);
-        store->validateIpmTree();
-        for (const auto& [kind, nid] : first) EXPECT_EQ(store->defaultFolder(kind), nid);
-        store->close();
+        store->ValidateIpmTree();
+        for (const auto& [kind, nid] : first) EXPECT_EQ(store->GetDefaultFolder(kind), nid);
+        store->Close();
     }
     EXPECT_EQ(NodesOf(file), nodesBefore);
     ExpectVerified(file);
@@ -86,29 +86,29 @@ TEST(MessageStoreTest, FoldersNestAndKeepNonAsciiNames) {
     Nid archive, year, deep;
     {
         auto store = MessageStore::Create(file, "Folders");
-        const Nid top = store->ipmSubtree();
-        archive = store->createFolder(top, "Archiv für Grüße");
-        year = store->createFolder(archive, "2024 – 日本語", "IPF.Note");
-        deep = store->createFolder(year, "Ελληνικά");
-        store->createFolder(year, "Заметки", "IPF.StickyNote");
-        EXPECT_TRUE(store->folderInfo(archive).hasSubfolders);
-        EXPECT_FALSE(store->folderInfo(deep).hasSubfolders);
-        store->close();
+        const Nid top = store->IpmSubtree();
+        archive = store->CreateFolder(top, "Archiv für Grüße");
+        year = store->CreateFolder(archive, "2024 – 日本語", "IPF.Note");
+        deep = store->CreateFolder(year, "Ελληνικά");
+        store->CreateFolder(year, "Заметки", "IPF.StickyNote");
+        EXPECT_TRUE(store->GetFolderInfo(archive).hasSubfolders);
+        EXPECT_FALSE(store->GetFolderInfo(deep).hasSubfolders);
+        store->Close();
     }
     ExpectVerified(file);
     auto store = MessageStore::Open(file, true);
-    const Nid top = store->ipmSubtree();
-    EXPECT_EQ(store->findSubfolder(top, "Archiv für Grüße"), archive);
-    EXPECT_EQ(store->findSubfolder(archive, "2024 – 日本語"), year);
-    auto children = store->subfolders(year);
+    const Nid top = store->IpmSubtree();
+    EXPECT_EQ(store->FindSubfolder(top, "Archiv für Grüße"), archive);
+    EXPECT_EQ(store->FindSubfolder(archive, "2024 – 日本語"), year);
+    auto children = store->Subfolders(year);
     ASSERT_EQ(children.size(), 2u);
     EXPECT_EQ(children[0].name, "Ελληνικά");
     EXPECT_EQ(children[1].name, "Заметки");
     EXPECT_EQ(children[1].containerClass, "IPF.StickyNote");
-    EXPECT_EQ(store->findSubfolder(year, "nowhere"), std::nullopt);
+    EXPECT_EQ(store->FindSubfolder(year, "nowhere"), std::nullopt);
 
     std::vector<std::string> paths;
-    for (const auto& [path, info] : store->folderTree(top)) paths.push_back(path);
+    for (const auto& [path, info] : store->FolderTree(top)) paths.push_back(path);
     EXPECT_EQ(paths, (std::vector<std::string>{"Deleted Items", "Archiv für Grüße",
                                                "Archiv für Grüße\\2024 – 日本語",
                                                "Archiv für Grüße\\2024 – 日本語\\Ελληνικά",
@@ -118,21 +118,21 @@ TEST(MessageStoreTest, FoldersNestAndKeepNonAsciiNames) {
 TEST(MessageStoreTest, FolderNamesCollideRegardlessOfLetterCase) {
     TempDir dir;
     auto store = MessageStore::Create(dir / "case.pst", "Case");
-    const Nid top = store->ipmSubtree();
-    const Nid projects = store->createFolder(top, "Projects");
-    EXPECT_THROW(store->createFolder(top, "projects"), FolderNameCollision);
-    EXPECT_THROW(store->createFolder(top, "PROJECTS"), FolderNameCollision);
+    const Nid top = store->IpmSubtree();
+    const Nid projects = store->CreateFolder(top, "Projects");
+    EXPECT_THROW(store->CreateFolder(top, "projects"), FolderNameCollision);
+    EXPECT_THROW(store->CreateFolder(top, "PROJECTS"), FolderNameCollision);
     // Deleted Items came with the file.
-    EXPECT_THROW(store->createFolder(top, "deleted items"), FolderNameCollision);
-    store->createFolder(projects, "Été");
-    EXPECT_THROW(store->createFolder(projects, "éTÉ"), FolderNameCollision);
-    EXPECT_THROW(store->createFolder(projects, "ÉTÉ"), FolderNameCollision);
-    store->createFolder(projects, "Straße");  // no folding across lengths
-    store->createFolder(projects, "Été 2");
-    EXPECT_EQ(store->findSubfolder(top, "pRoJeCtS"), projects);
+    EXPECT_THROW(store->CreateFolder(top, "deleted items"), FolderNameCollision);
+    store->CreateFolder(projects, "Été");
+    EXPECT_THROW(store->CreateFolder(projects, "éTÉ"), FolderNameCollision);
+    EXPECT_THROW(store->CreateFolder(projects, "ÉTÉ"), FolderNameCollision);
+    store->CreateFolder(projects, "Straße");  // no folding across lengths
+    store->CreateFolder(projects, "Été 2");
+    EXPECT_EQ(store->FindSubfolder(top, "pRoJeCtS"), projects);
     // The same name under another parent is fine.
-    store->createFolder(store->createFolder(top, "Other"), "Projects");
-    store->close();
+    store->CreateFolder(store->CreateFolder(top, "Other"), "Projects");
+    store->Close();
     ExpectVerified(dir / "case.pst");
 }
 
@@ -140,9 +140,9 @@ TEST(MessageStoreTest, RejectsWhatIsNotAStore) {
     TempDir dir;
     EXPECT_THROW(MessageStore::Open(dir / "missing.pst"), std::exception);
     auto store = MessageStore::Create(dir / "s.pst", "S");
-    EXPECT_THROW(store->createFolder(store->ipmSubtree(), ""), MessagingError);
-    EXPECT_THROW(store->createFolder(0x12345, "x"), MessagingError);
-    EXPECT_THROW(store->addMessage(0x2223, MessageContent{}), MessagingError);  // search folder
+    EXPECT_THROW(store->CreateFolder(store->IpmSubtree(), ""), MessagingError);
+    EXPECT_THROW(store->CreateFolder(0x12345, "x"), MessagingError);
+    EXPECT_THROW(store->AddMessage(0x2223, MessageContent{}), MessagingError);  // search folder
 }
 
 }  // namespace

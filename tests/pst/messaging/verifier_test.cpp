@@ -26,39 +26,39 @@ StoreReport Damaged(const std::function<void(ndb::PstFile&, const Fixture&)>& fa
     Fixture fx;
     {
         auto store = MessageStore::Create(file, "Damaged");
-        fx.folder = store->createFolder(store->ipmSubtree(), "Folder");
+        fx.folder = store->CreateFolder(store->IpmSubtree(), "Folder");
         MessageContent m = testing::MakeMessage("unread", "body");
-        m.props.set(PropertyValue::Int32(0x0E070003, 0));
-        fx.message = store->addMessage(fx.folder, m);
-        store->close();
+        m.props.Set(PropertyValue::Int32(0x0E070003, 0));
+        fx.message = store->AddMessage(fx.folder, m);
+        store->Close();
     }
-    EXPECT_TRUE(VerifyStoreFile(file).ok());
+    EXPECT_TRUE(VerifyStoreFile(file).Ok());
     {
         auto db = ndb::PstFile::Open(file, ndb::PstFile::Mode::ReadWrite);
         fault(*db, fx);
-        db->commit();
+        db->Commit();
     }
     return VerifyStoreFile(file);
 }
 
 void EditPc(ndb::PstFile& db, Nid nid, const std::function<void(ltp::PropertyContext&)>& edit) {
-    auto node = *db.findNode(nid);
-    ndb::SubnodeMap sub = db.readSubnodes(node.sub);
+    auto node = *db.FindNode(nid);
+    ndb::SubnodeMap sub = db.ReadSubnodes(node.sub);
     ltp::PropertyContext pc(db, sub, node.data);
     edit(pc);
-    node.data = pc.write();
-    node.sub = db.writeSubnodes(sub);
-    db.putNode(node);
+    node.data = pc.Write();
+    node.sub = db.WriteSubnodes(sub);
+    db.PutNode(node);
 }
 
 void EditTable(ndb::PstFile& db, Nid nid, const std::function<void(ltp::TableContext&)>& edit) {
-    auto node = *db.findNode(nid);
-    ndb::SubnodeMap sub = db.readSubnodes(node.sub);
+    auto node = *db.FindNode(nid);
+    ndb::SubnodeMap sub = db.ReadSubnodes(node.sub);
     ltp::TableContext tc(db, sub, node.data);
     edit(tc);
-    node.data = tc.write();
-    node.sub = db.writeSubnodes(sub);
-    db.putNode(node);
+    node.data = tc.Write();
+    node.sub = db.WriteSubnodes(sub);
+    db.PutNode(node);
 }
 
 bool Mentions(const StoreReport& report, const std::string& text) {
@@ -70,8 +70,8 @@ bool Mentions(const StoreReport& report, const std::string& text) {
 TEST(StoreVerifierTest, CatchesCountsThatDisagreeWithTheContentsTable) {
     auto report = Damaged([](ndb::PstFile& db, const Fixture& fx) {
         EditPc(db, fx.folder, [](ltp::PropertyContext& pc) {
-            pc.set(PropertyValue::Int32(tag::kContentCount, 2));
-            pc.set(PropertyValue::Int32(tag::kContentUnreadCount, 0));
+            pc.Set(PropertyValue::Int32(tag::kContentCount, 2));
+            pc.Set(PropertyValue::Int32(tag::kContentUnreadCount, 0));
         });
     });
     EXPECT_TRUE(Mentions(report, "content count 2 but 1 contents rows"));
@@ -83,7 +83,7 @@ TEST(StoreVerifierTest, CatchesCountsThatDisagreeWithTheContentsTable) {
 TEST(StoreVerifierTest, CatchesAMessageMissingFromItsFolderTable) {
     auto report = Damaged([](ndb::PstFile& db, const Fixture& fx) {
         EditTable(db, nid::ContentsOf(fx.folder),
-                  [&fx](ltp::TableContext& tc) { tc.deleteRow(fx.message); });
+                  [&fx](ltp::TableContext& tc) { tc.DeleteRow(fx.message); });
     });
     EXPECT_TRUE(Mentions(report, "no row in the contents table"));
     EXPECT_TRUE(Mentions(report, "content count 1 but 0 contents rows"));
@@ -92,7 +92,7 @@ TEST(StoreVerifierTest, CatchesAMessageMissingFromItsFolderTable) {
 TEST(StoreVerifierTest, CatchesAFolderMissingFromItsParent) {
     auto report = Damaged([](ndb::PstFile& db, const Fixture& fx) {
         EditTable(db, nid::HierarchyOf(nid::kIpmSubtree),
-                  [&fx](ltp::TableContext& tc) { tc.deleteRow(fx.folder); });
+                  [&fx](ltp::TableContext& tc) { tc.DeleteRow(fx.folder); });
     });
     EXPECT_TRUE(Mentions(report, "0 rows in the parent's hierarchy table"));
 }
@@ -100,12 +100,12 @@ TEST(StoreVerifierTest, CatchesAFolderMissingFromItsParent) {
 TEST(StoreVerifierTest, CatchesBrokenStoreEntriesAndNameMap) {
     auto report = Damaged([](ndb::PstFile& db, const Fixture&) {
         EditPc(db, nid::kMessageStore, [](ltp::PropertyContext& pc) {
-            auto entry = pc.get(PropIdOf(tag::kIpmWastebasketEntryId))->bytes();
+            auto entry = pc.Get(PropIdOf(tag::kIpmWastebasketEntryId))->Bytes();
             entry[21] ^= 0x10;  // a NID no node has
-            pc.set(PropertyValue(tag::kIpmWastebasketEntryId, entry));
+            pc.Set(PropertyValue(tag::kIpmWastebasketEntryId, entry));
         });
         EditPc(db, nid::kNameToIdMap, [](ltp::PropertyContext& pc) {
-            pc.remove(0x1097);  // the bucket of the first entry
+            pc.Remove(0x1097);  // the bucket of the first entry
         });
     });
     EXPECT_TRUE(Mentions(report, "entry 0x35E30102 names"));
@@ -114,12 +114,12 @@ TEST(StoreVerifierTest, CatchesBrokenStoreEntriesAndNameMap) {
 
 TEST(StoreVerifierTest, CatchesMissingMandatoryNodesAndRecipientTables) {
     auto report = Damaged([](ndb::PstFile& db, const Fixture& fx) {
-        db.removeNode(nid::kSearchActivityList);
-        auto node = *db.findNode(fx.message);
-        ndb::SubnodeMap sub = db.readSubnodes(node.sub);
+        db.RemoveNode(nid::kSearchActivityList);
+        auto node = *db.FindNode(fx.message);
+        ndb::SubnodeMap sub = db.ReadSubnodes(node.sub);
         sub.erase(nid::kMessageRecipients);
-        node.sub = db.writeSubnodes(sub);
-        db.putNode(node);
+        node.sub = db.WriteSubnodes(sub);
+        db.PutNode(node);
     });
     EXPECT_TRUE(Mentions(report, "mandatory node 0x201 is missing"));
     EXPECT_TRUE(Mentions(report, "no recipient table"));

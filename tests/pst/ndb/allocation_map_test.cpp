@@ -13,8 +13,8 @@ namespace {
 // First fit over the bitmaps, as the map must answer whatever it remembers between calls.
 std::optional<Ib> FirstFit(const AllocationMap& map, uint64_t bytes, bool pageAligned) {
     const uint64_t slots = bytes / kSlotSize;
-    for (uint64_t k = 0; k < map.intervals(); ++k) {
-        const auto& bits = map.bitmap(k);
+    for (uint64_t k = 0; k < map.Intervals(); ++k) {
+        const auto& bits = map.GetBitmap(k);
         auto used = [&](uint64_t s) { return (bits[s / 8] & (0x80u >> (s % 8))) != 0; };
         const uint64_t step = pageAligned ? 8 : 1;
         for (uint64_t s = 0; s + slots <= kSlotsPerAMap; s += step) {
@@ -30,7 +30,7 @@ std::optional<Ib> FirstFit(const AllocationMap& map, uint64_t bytes, bool pageAl
 // of the interval that fits, never space behind an earlier hole nor space still in use.
 TEST(AllocationMap, AllocatesLikeFirstFitThroughFreesAndRefills) {
     AllocationMap map;
-    map.reset(1);
+    map.Reset(1);
     std::mt19937 rng(7);
     std::vector<std::pair<Ib, uint64_t>> live;
     for (int round = 0; round < 3000; ++round) {
@@ -38,16 +38,16 @@ TEST(AllocationMap, AllocatesLikeFirstFitThroughFreesAndRefills) {
         const uint64_t bytes = page ? kPageSize : kSlotSize * (1 + rng() % 40);
         if (!live.empty() && rng() % 3 == 0) {
             const size_t victim = rng() % live.size();
-            map.markFree(live[victim].first, live[victim].second);
+            map.MarkFree(live[victim].first, live[victim].second);
             live.erase(live.begin() + static_cast<long>(victim));
             continue;
         }
         const auto expected = FirstFit(map, bytes, page);
-        const auto got = map.allocate(bytes, page);
+        const auto got = map.Allocate(bytes, page);
         ASSERT_EQ(got, expected) << "round " << round << ", " << bytes << " bytes";
         if (got) live.emplace_back(*got, bytes);
     }
-    EXPECT_LT(map.freeBytes(), kAMapInterval / 2);  // the map did fill up along the way
+    EXPECT_LT(map.FreeBytes(), kAMapInterval / 2);  // the map did fill up along the way
 }
 
 // The remembered start must come back when a map is read from a file: a loaded bitmap whose
@@ -57,12 +57,12 @@ TEST(AllocationMap, LoadedBitmapsOfferTheirFirstHole) {
     for (size_t i = 0; i < 100; ++i) bits[i] = 0xFF;
     bits[40] = 0xF0;
     AllocationMap map;
-    map.append(bits);
-    EXPECT_EQ(map.allocate(4 * kSlotSize, false), AMapOffset(0) + (40 * 8 + 4) * kSlotSize);
-    EXPECT_EQ(map.allocate(kPageSize, true), AMapOffset(0) + 100 * kPageSize);
-    map.markFree(AMapOffset(0) + 2 * kPageSize, kPageSize);
-    EXPECT_EQ(map.allocate(kPageSize, true), AMapOffset(0) + 2 * kPageSize);
-    EXPECT_EQ(map.allocate(kSlotSize, false), AMapOffset(0) + 101 * kPageSize);
+    map.Append(bits);
+    EXPECT_EQ(map.Allocate(4 * kSlotSize, false), AMapOffset(0) + (40 * 8 + 4) * kSlotSize);
+    EXPECT_EQ(map.Allocate(kPageSize, true), AMapOffset(0) + 100 * kPageSize);
+    map.MarkFree(AMapOffset(0) + 2 * kPageSize, kPageSize);
+    EXPECT_EQ(map.Allocate(kPageSize, true), AMapOffset(0) + 2 * kPageSize);
+    EXPECT_EQ(map.Allocate(kSlotSize, false), AMapOffset(0) + 101 * kPageSize);
 }
 
 // A file several intervals long, filled, grown and freed at random as a writer does: the
@@ -71,7 +71,7 @@ TEST(AllocationMap, LoadedBitmapsOfferTheirFirstHole) {
 // every slot handed out and given back.
 TEST(AllocationMap, IntervalsLeftBehindAnswerAsTheirBitmapsDid) {
     AllocationMap map;
-    map.reset(1);
+    map.Reset(1);
     std::vector<std::vector<bool>> used(1, std::vector<bool>(kSlotsPerAMap, false));
     auto record = [&](Ib ib, uint64_t bytes, bool value) {
         const uint64_t k = AMapIndexOf(ib), first = (ib - AMapOffset(k)) / kSlotSize;
@@ -88,17 +88,17 @@ TEST(AllocationMap, IntervalsLeftBehindAnswerAsTheirBitmapsDid) {
     for (int round = 0; round < 6000; ++round) {
         if (!live.empty() && rng() % 4 == 0) {
             const size_t victim = rng() % live.size();
-            map.markFree(live[victim].first, live[victim].second);
+            map.MarkFree(live[victim].first, live[victim].second);
             record(live[victim].first, live[victim].second, false);
             live.erase(live.begin() + static_cast<long>(victim));
         } else {
             const bool page = rng() % 6 == 0;
             const uint64_t bytes = page ? kPageSize : kSlotSize * (1 + rng() % 120);
-            auto got = map.allocate(bytes, page);
+            auto got = map.Allocate(bytes, page);
             if (!got) {
-                map.grow();
+                map.Grow();
                 addInterval();
-                got = map.allocate(bytes, page);
+                got = map.Allocate(bytes, page);
             }
             ASSERT_TRUE(got) << "round " << round;
             const uint64_t k = AMapIndexOf(*got), at = (*got - AMapOffset(k)) / kSlotSize;
@@ -116,21 +116,21 @@ TEST(AllocationMap, IntervalsLeftBehindAnswerAsTheirBitmapsDid) {
             live.emplace_back(*got, bytes);
         }
         if (round % 50 != 0) continue;
-        ASSERT_EQ(map.intervals(), used.size());
+        ASSERT_EQ(map.Intervals(), used.size());
         uint64_t freeSlots = 0;
         for (uint64_t k = 0; k < used.size(); ++k) {
-            const AllocationMap::Bitmap bits = map.bitmap(k);
+            const AllocationMap::Bitmap bits = map.GetBitmap(k);
             for (uint64_t s = 0; s < kSlotsPerAMap; ++s) {
                 const bool bit = (bits[s / 8] & (0x80u >> (s % 8))) != 0;
                 ASSERT_EQ(bit, used[k][s])
                     << "round " << round << ", interval " << k << ", slot " << s;
-                ASSERT_EQ(map.isMarked(AMapOffset(k) + s * kSlotSize), bit);
+                ASSERT_EQ(map.IsMarked(AMapOffset(k) + s * kSlotSize), bit);
                 freeSlots += bit ? 0 : 1;
             }
         }
-        ASSERT_EQ(map.freeBytes(), freeSlots * kSlotSize);
+        ASSERT_EQ(map.FreeBytes(), freeSlots * kSlotSize);
     }
-    EXPECT_GT(map.intervals(), 5u);  // the walk did leave intervals behind
+    EXPECT_GT(map.Intervals(), 5u);  // the walk did leave intervals behind
 }
 
 }  // namespace

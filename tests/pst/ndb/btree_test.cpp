@@ -36,64 +36,64 @@ TEST(NodeTree, TwentyThousandNodesInRandomOrderThenRemoved) {
     {
         auto f = PstFile::Create(path);
         // One block shared by every tenth node: its count reaches into the thousands.
-        const Bid shared = f->writeBlock(Pattern(30, 1));
+        const Bid shared = f->WriteBlock(Pattern(30, 1));
         for (size_t i = 0; i < nids.size(); ++i) {
             const Bid data =
-                NidIndexOf(nids[i]) % 10 == 0 ? shared : f->writeBlock(Content(nids[i]));
-            f->putNode({nids[i], data, 0, folder});
-            if (i % 5000 == 4999) f->commit();
+                NidIndexOf(nids[i]) % 10 == 0 ? shared : f->WriteBlock(Content(nids[i]));
+            f->PutNode({nids[i], data, 0, folder});
+            if (i % 5000 == 4999) f->Commit();
         }
-        EXPECT_EQ(f->findBlock(shared)->cRef, 1 + 2000);
-        EXPECT_GE(f->nbtLevels(), 2);
-        EXPECT_GE(f->bbtLevels(), 2);
+        EXPECT_EQ(f->FindBlock(shared)->cRef, 1 + 2000);
+        EXPECT_GE(f->NbtLevels(), 2);
+        EXPECT_GE(f->BbtLevels(), 2);
     }
     ExpectSound(path);
     {
         auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
         std::vector<Nid> seen;
-        f->forEachNode([&](const NodeEntry& n) { seen.push_back(n.nid); });
+        f->ForEachNode([&](const NodeEntry& n) { seen.push_back(n.nid); });
         std::vector<Nid> sorted = nids;
         std::sort(sorted.begin(), sorted.end());
         EXPECT_EQ(seen, sorted);
         for (size_t i = 0; i < nids.size(); i += 7) {
-            const auto n = f->findNode(nids[i]);
+            const auto n = f->FindNode(nids[i]);
             ASSERT_TRUE(n);
             if (NidIndexOf(nids[i]) % 10 != 0) {
-                EXPECT_EQ(f->readBlock(n->data), Content(nids[i]));
+                EXPECT_EQ(f->ReadBlock(n->data), Content(nids[i]));
             }
         }
-        EXPECT_FALSE(f->findNode(MakeNid(kNidTypeNormalMessage, 20001)));
+        EXPECT_FALSE(f->FindNode(MakeNid(kNidTypeNormalMessage, 20001)));
     }
     const uint64_t grownSize = std::filesystem::file_size(path);
     {
         auto f = PstFile::Open(path, PstFile::Mode::ReadWrite);
         // Replace a few, then remove all but ten in another random order.
         for (size_t i = 0; i < 100; ++i) {
-            f->putNode({nids[i], f->writeBlock(Pattern(12, static_cast<uint32_t>(i))), 0, folder});
+            f->PutNode({nids[i], f->WriteBlock(Pattern(12, static_cast<uint32_t>(i))), 0, folder});
         }
         std::shuffle(nids.begin(), nids.end(), rng);
         for (size_t i = 10; i < nids.size(); ++i) {
-            f->removeNode(nids[i]);
+            f->RemoveNode(nids[i]);
             if (i == 10000) {
-                f->commit();
+                f->Commit();
                 f.reset();
                 ExpectSound(path);
                 f = PstFile::Open(path, PstFile::Mode::ReadWrite);
             }
         }
-        f->commit();
-        EXPECT_EQ(f->nbtLevels(), 0);
-        EXPECT_LE(f->bbtLevels(), 1);
+        f->Commit();
+        EXPECT_EQ(f->NbtLevels(), 0);
+        EXPECT_LE(f->BbtLevels(), 1);
     }
     ExpectSound(path);
     auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
     size_t left = 0;
-    f->forEachNode([&](const NodeEntry&) { ++left; });
+    f->ForEachNode([&](const NodeEntry&) { ++left; });
     EXPECT_EQ(left, 10u);
     // Freed space is free again, not lost; copy-on-write needs some room while pages move.
     const uint64_t size = std::filesystem::file_size(path);
     EXPECT_LE(size, grownSize + 3 * 253952);
-    EXPECT_GT(f->freeBytes(), size - 300000);
+    EXPECT_GT(f->FreeBytes(), size - 300000);
 }
 
 // Appending keys keeps pages about 90% full instead of half full.
@@ -102,11 +102,11 @@ TEST(NodeTree, AppendedNodesFillPagesDensely) {
     const auto path = dir / "dense.pst";
     {
         auto f = PstFile::Create(path);
-        const Bid data = f->writeBlock(Pattern(10, 3));
+        const Bid data = f->WriteBlock(Pattern(10, 3));
         for (int i = 0; i < 6000; ++i) {
-            f->putNode({f->allocateNid(kNidTypeNormalMessage), data, 0, 0});
+            f->PutNode({f->AllocateNid(kNidTypeNormalMessage), data, 0, 0});
         }
-        f->commit();
+        f->Commit();
     }
     const VerifyReport report = VerifyFileReport(path);
     ASSERT_TRUE(report.errors.empty()) << report.errors.front();

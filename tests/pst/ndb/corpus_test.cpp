@@ -40,21 +40,21 @@ TEST_P(OutlookFiles, OpenVerifyAndList) {
     EXPECT_GT(report.nodes, 20u);
 
     auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
-    EXPECT_EQ(f->encoding(), Encoding::Permute);
+    EXPECT_EQ(f->GetEncoding(), Encoding::Permute);
     size_t nodes = 0;
     size_t readable = 0;
-    f->forEachNode([&](const NodeEntry& n) {
+    f->ForEachNode([&](const NodeEntry& n) {
         ++nodes;
         // Every node's stream and subnode tree reads back with sound trailers.
-        if (f->readStream(n.data).size() == f->streamSize(n.data)) ++readable;
-        for (const auto& [nid, e] : f->readSubnodes(n.sub)) f->readStream(e.data);
+        if (f->ReadStream(n.data).size() == f->StreamSize(n.data)) ++readable;
+        for (const auto& [nid, e] : f->ReadSubnodes(n.sub)) f->ReadStream(e.data);
     });
     EXPECT_EQ(nodes, report.nodes);
     EXPECT_EQ(readable, nodes);
     // The message store is a heap-on-node: decoding worked when its signature shows.
-    const auto store = f->findNode(0x21);
+    const auto store = f->FindNode(0x21);
     ASSERT_TRUE(store);
-    const auto bytes = f->readStream(store->data);
+    const auto bytes = f->ReadStream(store->data);
     ASSERT_GT(bytes.size(), 4u);
     EXPECT_EQ(bytes[2], 0xEC);
     EXPECT_EQ(bytes[3], 0xBC);
@@ -70,36 +70,36 @@ TEST_P(OutlookFiles, AcceptNewNodesAndStaySound) {
     std::vector<NodeEntry> before;
     {
         auto f = PstFile::Open(path, PstFile::Mode::ReadWrite);
-        f->forEachNode([&](const NodeEntry& n) { before.push_back(n); });
+        f->ForEachNode([&](const NodeEntry& n) { before.push_back(n); });
         for (uint32_t i = 0; i < 50; ++i) {
-            const Nid nid = f->allocateNid(kNidTypeNormalMessage);
-            f->putNode({nid, f->writeStream(testing::Pattern(3000, i)), 0, 0x8022});
+            const Nid nid = f->AllocateNid(kNidTypeNormalMessage);
+            f->PutNode({nid, f->WriteStream(testing::Pattern(3000, i)), 0, 0x8022});
         }
-        f->commit();
+        f->Commit();
     }
     const auto errors = VerifyFile(path);
     EXPECT_TRUE(errors.empty()) << errors.front();
     auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
     size_t kept = 0;
-    for (const auto& n : before) kept += f->findNode(n.nid) == n ? 1 : 0;
+    for (const auto& n : before) kept += f->FindNode(n.nid) == n ? 1 : 0;
     EXPECT_EQ(kept, before.size());
 }
 
 Bid CopyData(PstFile& from, PstFile& to, Bid data) {
     if (data == 0) return 0;
     std::vector<Bid> leaves;  // block by block: heap blocks are not all full
-    for (Bid b : from.dataBlocks(data)) leaves.push_back(to.writeBlock(from.readBlock(b)));
-    return to.writeDataTree(leaves);
+    for (Bid b : from.DataBlocks(data)) leaves.push_back(to.WriteBlock(from.ReadBlock(b)));
+    return to.WriteDataTree(leaves);
 }
 
 Bid CopySubnodes(PstFile& from, PstFile& to, Bid sub) {
     if (sub == 0) return 0;
-    SubnodeMap map = from.readSubnodes(sub);
+    SubnodeMap map = from.ReadSubnodes(sub);
     for (auto& [nid, e] : map) {
         e.data = CopyData(from, to, e.data);
         e.sub = CopySubnodes(from, to, e.sub);
     }
-    return to.writeSubnodes(map);
+    return to.WriteSubnodes(map);
 }
 
 int Shell(const std::string& command) {
@@ -118,11 +118,11 @@ TEST_P(Transcoded, IndependentReaderSeesTheSameMailbox) {
     {
         auto from = PstFile::Open(source, PstFile::Mode::ReadOnly);
         auto to = PstFile::Create(copy, GetParam());
-        from->forEachNode([&](const NodeEntry& n) {
-            to->putNode(
+        from->ForEachNode([&](const NodeEntry& n) {
+            to->PutNode(
                 {n.nid, CopyData(*from, *to, n.data), CopySubnodes(*from, *to, n.sub), n.parent});
         });
-        to->commit();
+        to->Commit();
     }
     EXPECT_TRUE(VerifyFile(copy).empty());
     const auto tools = testing::SharedDir() / "tools" / "pst-readers";

@@ -18,7 +18,7 @@ void ExpectSound(const std::filesystem::path& path) {
 }
 
 uint16_t RefCount(const PstFile& f, Bid bid) {
-    const auto e = f.findBlock(bid);
+    const auto e = f.FindBlock(bid);
     return e ? e->cRef : 0;
 }
 
@@ -40,33 +40,33 @@ TEST(DataTreeRewrite, GrowingStreamKeepsItsUnchangedXBlocks) {
     std::vector<std::vector<uint8_t>> parts;
     auto addLeaf = [&](PstFile& f) {
         parts.push_back(Pattern(40, static_cast<uint32_t>(parts.size())));
-        leaves.push_back(f.writeBlock(parts.back()));
+        leaves.push_back(f.WriteBlock(parts.back()));
     };
     auto f = PstFile::Create(path);
     for (int i = 0; i < 2100; ++i) addLeaf(*f);
-    f->putNode({nid, f->writeDataTree(leaves), 0, 0});
-    f->commit();
+    f->PutNode({nid, f->WriteDataTree(leaves), 0, 0});
+    f->Commit();
 
     for (int round = 0; round < 4; ++round) {
         if (round == 2) {
             f.reset();
             f = PstFile::Open(path, PstFile::Mode::ReadWrite);
         }
-        const Bid oldRoot = f->findNode(nid)->data;
-        const Bid before = f->writeBlock(Pattern(8, 0));  // unreferenced: dropped at commit
+        const Bid oldRoot = f->FindNode(nid)->data;
+        const Bid before = f->WriteBlock(Pattern(8, 0));  // unreferenced: dropped at commit
         addLeaf(*f);
-        const Bid root = f->writeDataTree(leaves);
-        const Bid after = f->writeBlock(Pattern(8, 0));
+        const Bid root = f->WriteDataTree(leaves);
+        const Bid after = f->WriteBlock(Pattern(8, 0));
         EXPECT_EQ(after - before, round == 2 ? 24u : 16u) << "round " << round;
-        f->putNode({nid, root, 0, 0});
-        f->commit();
+        f->PutNode({nid, root, 0, 0});
+        f->Commit();
         EXPECT_EQ(RefCount(*f, oldRoot), 0);
         EXPECT_EQ(RefCount(*f, before), 0);
         EXPECT_EQ(RefCount(*f, root), 2);
         EXPECT_EQ(RefCount(*f, leaves.front()), 2);
         EXPECT_EQ(RefCount(*f, leaves[1500]), 2);
         EXPECT_EQ(RefCount(*f, leaves.back()), 2);
-        ASSERT_EQ(f->readStream(root), Concat(parts));
+        ASSERT_EQ(f->ReadStream(root), Concat(parts));
     }
     f.reset();
     ExpectSound(path);
@@ -81,29 +81,29 @@ TEST(DataTreeRewrite, SharedLeavesSurviveRewriteAndRemovalInOneTransaction) {
     const Nid b = MakeNid(kNidTypeContentsTable, 2);
     auto f = PstFile::Create(path);
     std::vector<Bid> leaves;
-    for (uint32_t i = 0; i < 10; ++i) leaves.push_back(f->writeBlock(Pattern(300, i)));
-    const Bid treeA = f->writeDataTree(leaves);
-    const Bid treeB = f->writeDataTree(leaves);
+    for (uint32_t i = 0; i < 10; ++i) leaves.push_back(f->WriteBlock(Pattern(300, i)));
+    const Bid treeA = f->WriteDataTree(leaves);
+    const Bid treeB = f->WriteDataTree(leaves);
     EXPECT_EQ(treeA, treeB);  // same leaves, same XBLOCK
-    f->putNode({a, treeA, 0, 0});
-    f->putNode({b, treeB, 0, 0});
-    f->commit();
+    f->PutNode({a, treeA, 0, 0});
+    f->PutNode({b, treeB, 0, 0});
+    f->Commit();
     EXPECT_EQ(RefCount(*f, treeA), 3);
     for (Bid leaf : leaves) EXPECT_EQ(RefCount(*f, leaf), 2);
 
     std::vector<Bid> changed = leaves;
-    changed.back() = f->writeBlock(Pattern(300, 99));
-    const Bid newA = f->writeDataTree(changed);
-    f->putNode({a, newA, 0, 0});
-    f->removeNode(b);
-    f->commit();
+    changed.back() = f->WriteBlock(Pattern(300, 99));
+    const Bid newA = f->WriteDataTree(changed);
+    f->PutNode({a, newA, 0, 0});
+    f->RemoveNode(b);
+    f->Commit();
     EXPECT_EQ(RefCount(*f, treeA), 0);
     EXPECT_EQ(RefCount(*f, leaves.back()), 0);
     for (Bid leaf : changed) EXPECT_EQ(RefCount(*f, leaf), 2);
     std::vector<std::vector<uint8_t>> parts;
     for (uint32_t i = 0; i < 9; ++i) parts.push_back(Pattern(300, i));
     parts.push_back(Pattern(300, 99));
-    EXPECT_EQ(f->readStream(newA), Concat(parts));
+    EXPECT_EQ(f->ReadStream(newA), Concat(parts));
     f.reset();
     ExpectSound(path);
 }

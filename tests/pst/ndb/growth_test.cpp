@@ -40,11 +40,11 @@ TEST(Growth, PastTheFirstFMap) {
     {
         auto f = PstFile::Create(path);
         std::vector<Bid> leaves;
-        for (int i = 0; i < 4200; ++i) leaves.push_back(f->writeBlock(full));
-        f->putNode({MakeNid(kNidTypeLtp, 1), f->writeDataTree(leaves), 0, 0});
-        f->commit();
-        EXPECT_GT(f->fileSize(), AMapOffset(129));
-        EXPECT_EQ((f->fileSize() - 0x4400) % 253952, 0u);
+        for (int i = 0; i < 4200; ++i) leaves.push_back(f->WriteBlock(full));
+        f->PutNode({MakeNid(kNidTypeLtp, 1), f->WriteDataTree(leaves), 0, 0});
+        f->Commit();
+        EXPECT_GT(f->FileSize(), AMapOffset(129));
+        EXPECT_EQ((f->FileSize() - 0x4400) % 253952, 0u);
     }
     const VerifyReport report = VerifyFileReport(path);
     EXPECT_TRUE(report.errors.empty()) << report.errors.front();

@@ -17,7 +17,7 @@ void ExpectSound(const std::filesystem::path& path) {
 }
 
 uint16_t RefCount(const PstFile& f, Bid bid) {
-    const auto e = f.findBlock(bid);
+    const auto e = f.FindBlock(bid);
     return e ? e->cRef : 0;
 }
 
@@ -29,18 +29,18 @@ TEST(RefCounts, RewritingTheLastLeafFreesOnlyThatLeaf) {
     auto f = PstFile::Create(path);
     const Nid nid = MakeNid(kNidTypeContentsTable, 7);
     std::vector<Bid> leaves;
-    for (uint32_t i = 0; i < 5; ++i) leaves.push_back(f->writeBlock(Pattern(8176, i)));
-    const Bid oldTree = f->writeDataTree(leaves);
-    f->putNode({nid, oldTree, 0, 0});
-    f->commit();
+    for (uint32_t i = 0; i < 5; ++i) leaves.push_back(f->WriteBlock(Pattern(8176, i)));
+    const Bid oldTree = f->WriteDataTree(leaves);
+    f->PutNode({nid, oldTree, 0, 0});
+    f->Commit();
     for (Bid leaf : leaves) EXPECT_EQ(RefCount(*f, leaf), 2);
 
     const Bid oldLast = leaves.back();
-    leaves.back() = f->writeBlock(Pattern(100, 77));
-    const Bid newTree = f->writeDataTree(leaves);
+    leaves.back() = f->WriteBlock(Pattern(100, 77));
+    const Bid newTree = f->WriteDataTree(leaves);
     for (size_t i = 0; i + 1 < leaves.size(); ++i) EXPECT_EQ(RefCount(*f, leaves[i]), 3);
-    f->putNode({nid, newTree, 0, 0});
-    f->commit();
+    f->PutNode({nid, newTree, 0, 0});
+    f->Commit();
 
     EXPECT_EQ(RefCount(*f, oldTree), 0);
     EXPECT_EQ(RefCount(*f, oldLast), 0);
@@ -53,7 +53,7 @@ TEST(RefCounts, RewritingTheLastLeafFreesOnlyThatLeaf) {
     }
     const auto tail = Pattern(100, 77);
     expected.insert(expected.end(), tail.begin(), tail.end());
-    EXPECT_EQ(f->readStream(newTree), expected);
+    EXPECT_EQ(f->ReadStream(newTree), expected);
     f.reset();
     ExpectSound(path);
 }
@@ -64,22 +64,22 @@ TEST(RefCounts, SharedBlockLivesUntilItsLastReference) {
     ScratchDir dir;
     const auto path = dir / "shared.pst";
     auto f = PstFile::Create(path);
-    const Bid shared = f->writeBlock(Pattern(40, 1));
+    const Bid shared = f->WriteBlock(Pattern(40, 1));
     const Nid a = MakeNid(kNidTypeNormalMessage, 1);
     const Nid b = MakeNid(kNidTypeNormalMessage, 2);
     const Nid c = MakeNid(kNidTypeNormalMessage, 3);
-    f->putNode({a, shared, 0, 0});
-    f->putNode({b, shared, 0, 0});
-    const Bid sub = f->writeSubnodes({{MakeNid(kNidTypeLtp, 1), {shared, 0}}});
-    f->putNode({c, f->writeBlock(Pattern(5, 2)), sub, 0});
-    f->commit();
+    f->PutNode({a, shared, 0, 0});
+    f->PutNode({b, shared, 0, 0});
+    const Bid sub = f->WriteSubnodes({{MakeNid(kNidTypeLtp, 1), {shared, 0}}});
+    f->PutNode({c, f->WriteBlock(Pattern(5, 2)), sub, 0});
+    f->Commit();
     EXPECT_EQ(RefCount(*f, shared), 4);
-    f->removeNode(a);
-    f->removeNode(b);
-    f->commit();
+    f->RemoveNode(a);
+    f->RemoveNode(b);
+    f->Commit();
     EXPECT_EQ(RefCount(*f, shared), 2);
-    f->removeNode(c);
-    f->commit();
+    f->RemoveNode(c);
+    f->Commit();
     EXPECT_EQ(RefCount(*f, shared), 0);
     EXPECT_EQ(RefCount(*f, sub), 0);
     f.reset();
@@ -90,19 +90,19 @@ TEST(RefCounts, UnreferencedBlocksAreDroppedAtCommit) {
     ScratchDir dir;
     const auto path = dir / "drop.pst";
     auto f = PstFile::Create(path);
-    const uint64_t freeAtStart = f->freeBytes();
-    const Bid loose = f->writeBlock(Pattern(500, 1));
-    const Bid tree = f->writeStream(Pattern(20000, 2));
-    const auto treeLeaves = f->dataBlocks(tree);
-    const Bid kept = f->writeBlock(Pattern(64, 3));
-    f->putNode({MakeNid(kNidTypeNormalMessage, 1), kept, 0, 0});
-    f->commit();
+    const uint64_t freeAtStart = f->FreeBytes();
+    const Bid loose = f->WriteBlock(Pattern(500, 1));
+    const Bid tree = f->WriteStream(Pattern(20000, 2));
+    const auto treeLeaves = f->DataBlocks(tree);
+    const Bid kept = f->WriteBlock(Pattern(64, 3));
+    f->PutNode({MakeNid(kNidTypeNormalMessage, 1), kept, 0, 0});
+    f->Commit();
     EXPECT_EQ(RefCount(*f, loose), 0);
     EXPECT_EQ(RefCount(*f, tree), 0);
     for (Bid leaf : treeLeaves) EXPECT_EQ(RefCount(*f, leaf), 0);
     EXPECT_EQ(RefCount(*f, kept), 2);
     // What is left: one block of 128 bytes and the pages of two one-leaf trees.
-    EXPECT_EQ(freeAtStart - f->freeBytes(), 128u);
+    EXPECT_EQ(freeAtStart - f->FreeBytes(), 128u);
     f.reset();
     ExpectSound(path);
 }
@@ -114,24 +114,24 @@ TEST(RefCounts, FreedSpaceIsReusedOnlyWhenTheLastCommitNoLongerReachesIt) {
     const auto path = dir / "reuse.pst";
     auto f = PstFile::Create(path);
     const Nid nid = MakeNid(kNidTypeNormalMessage, 1);
-    const Bid first = f->writeBlock(Pattern(1000, 1));
-    const Ib firstIb = f->findBlock(first)->ib;
-    f->putNode({nid, first, 0, 0});
-    f->removeNode(nid);
-    const Bid second = f->writeBlock(Pattern(1000, 2));
-    EXPECT_EQ(f->findBlock(second)->ib, firstIb);
-    f->putNode({nid, second, 0, 0});
-    f->commit();
+    const Bid first = f->WriteBlock(Pattern(1000, 1));
+    const Ib firstIb = f->FindBlock(first)->ib;
+    f->PutNode({nid, first, 0, 0});
+    f->RemoveNode(nid);
+    const Bid second = f->WriteBlock(Pattern(1000, 2));
+    EXPECT_EQ(f->FindBlock(second)->ib, firstIb);
+    f->PutNode({nid, second, 0, 0});
+    f->Commit();
 
-    f->putNode({nid, f->writeBlock(Pattern(1000, 3)), 0, 0});  // releases `second`
-    const Bid fourth = f->writeBlock(Pattern(1000, 4));
-    EXPECT_NE(f->findBlock(fourth)->ib, firstIb);
-    f->putNode({MakeNid(kNidTypeNormalMessage, 2), fourth, 0, 0});
-    f->commit();
-    const Bid fifth = f->writeBlock(Pattern(1000, 5));
-    EXPECT_EQ(f->findBlock(fifth)->ib, firstIb);
-    f->putNode({MakeNid(kNidTypeNormalMessage, 3), fifth, 0, 0});
-    f->commit();
+    f->PutNode({nid, f->WriteBlock(Pattern(1000, 3)), 0, 0});  // releases `second`
+    const Bid fourth = f->WriteBlock(Pattern(1000, 4));
+    EXPECT_NE(f->FindBlock(fourth)->ib, firstIb);
+    f->PutNode({MakeNid(kNidTypeNormalMessage, 2), fourth, 0, 0});
+    f->Commit();
+    const Bid fifth = f->WriteBlock(Pattern(1000, 5));
+    EXPECT_EQ(f->FindBlock(fifth)->ib, firstIb);
+    f->PutNode({MakeNid(kNidTypeNormalMessage, 3), fifth, 0, 0});
+    f->Commit();
     f.reset();
     ExpectSound(path);
 }

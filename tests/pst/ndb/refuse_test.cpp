@@ -33,8 +33,8 @@ void ExpectRefused(const std::filesystem::path& path, const std::string& expecte
 std::filesystem::path MakeFileWithOneNode(const ScratchDir& dir, const std::string& name) {
     const auto path = dir / name;
     auto f = PstFile::Create(path);
-    f->putNode({MakeNid(kNidTypeNormalMessage, 1), f->writeStream(Pattern(3000, 1)), 0, 0});
-    f->commit();
+    f->PutNode({MakeNid(kNidTypeNormalMessage, 1), f->WriteStream(Pattern(3000, 1)), 0, 0});
+    f->Commit();
     return path;
 }
 
@@ -98,14 +98,14 @@ TEST(Refuse, DamagedBlockIsReportedNotReturned) {
     Ib leafIb = 0;
     {
         auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
-        leafIb = f->findBlock(f->findNode(MakeNid(kNidTypeNormalMessage, 1))->data)->ib;
+        leafIb = f->FindBlock(f->FindNode(MakeNid(kNidTypeNormalMessage, 1))->data)->ib;
     }
     auto raw = ReadAll(path);
     raw[leafIb + 10] ^= 0x40;
     WriteAll(path, raw);
     auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
     try {
-        f->readStream(f->findNode(MakeNid(kNidTypeNormalMessage, 1))->data);
+        f->ReadStream(f->FindNode(MakeNid(kNidTypeNormalMessage, 1))->data);
         ADD_FAILURE() << "damaged data was returned";
     } catch (const NdbError& e) {
         EXPECT_NE(std::string(e.what()).find("CRC"), std::string::npos) << e.what();
@@ -141,7 +141,7 @@ TEST(Lock, OneWriterOrManyReaders) {
     EXPECT_NO_THROW(PstFile::Open(path, PstFile::Mode::ReadWrite));
 }
 
-// Dropping the object without commit() leaves the file as it was and needing no repair.
+// Dropping the object without Commit() leaves the file as it was and needing no repair.
 TEST(Transaction, AbandonedChangesLeaveTheLastCommit) {
     ScratchDir dir;
     const auto path = MakeFileWithOneNode(dir, "abandon.pst");
@@ -149,15 +149,15 @@ TEST(Transaction, AbandonedChangesLeaveTheLastCommit) {
     {
         auto f = PstFile::Open(path, PstFile::Mode::ReadWrite);
         for (uint32_t i = 2; i < 200; ++i) {
-            f->putNode({MakeNid(kNidTypeNormalMessage, i), f->writeStream(Pattern(9000, i)), 0, 0});
+            f->PutNode({MakeNid(kNidTypeNormalMessage, i), f->WriteStream(Pattern(9000, i)), 0, 0});
         }
-        f->removeNode(MakeNid(kNidTypeNormalMessage, 1));
+        f->RemoveNode(MakeNid(kNidTypeNormalMessage, 1));
     }
     EXPECT_TRUE(VerifyFile(path).empty());
     auto f = PstFile::Open(path, PstFile::Mode::ReadWrite);
-    EXPECT_FALSE(f->recoveredMaps());
-    EXPECT_TRUE(f->findNode(MakeNid(kNidTypeNormalMessage, 1)));
-    EXPECT_FALSE(f->findNode(MakeNid(kNidTypeNormalMessage, 2)));
+    EXPECT_FALSE(f->RecoveredMaps());
+    EXPECT_TRUE(f->FindNode(MakeNid(kNidTypeNormalMessage, 1)));
+    EXPECT_FALSE(f->FindNode(MakeNid(kNidTypeNormalMessage, 2)));
     EXPECT_EQ(std::filesystem::file_size(path), before.size());
 }
 

@@ -19,8 +19,8 @@ TEST(NewFile, HasTheFreshLayoutAndVerifies) {
     const auto path = dir / "new.pst";
     {
         auto f = PstFile::Create(path);
-        EXPECT_EQ(f->fileSize(), 271360u);
-        EXPECT_EQ(f->encoding(), Encoding::Permute);
+        EXPECT_EQ(f->FileSize(), 271360u);
+        EXPECT_EQ(f->GetEncoding(), Encoding::Permute);
     }
     const auto raw = ReadAll(path);
     ASSERT_EQ(raw.size(), 271360u);
@@ -44,7 +44,7 @@ TEST(NewFile, HasTheFreshLayoutAndVerifies) {
     EXPECT_TRUE(report.warnings.empty()) << report.warnings.front();
     auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
     size_t nodes = 0;
-    f->forEachNode([&](const NodeEntry&) { ++nodes; });
+    f->ForEachNode([&](const NodeEntry&) { ++nodes; });
     EXPECT_EQ(nodes, 0u);
 }
 
@@ -56,7 +56,7 @@ TEST(NewFile, CreateRefusesAFileWithContent) {
     EXPECT_EQ(ReadAll(path), (std::vector<uint8_t>{1, 2, 3}));
     testing::WriteAll(path, {});
     auto f = PstFile::CreateOrOpen(path);  // an empty file counts as new
-    EXPECT_EQ(f->fileSize(), 271360u);
+    EXPECT_EQ(f->FileSize(), 271360u);
 }
 
 class RoundTrip : public ::testing::TestWithParam<Encoding> {};
@@ -83,64 +83,64 @@ TEST_P(RoundTrip, StreamsAndSubnodeTreesReadBackExactly) {
         auto f = PstFile::Create(path, GetParam());
         for (size_t i = 0; i < StreamCount(GetParam()); ++i) {
             const auto bytes = Pattern(kStreams[i].size, static_cast<uint32_t>(i));
-            const Bid data = f->writeStream(bytes);
-            const Nid nid = f->allocateNid(kNidTypeNormalMessage);
-            f->putNode({nid, data, 0, MakeNid(kNidTypeNormalFolder, 1)});
+            const Bid data = f->WriteStream(bytes);
+            const Nid nid = f->AllocateNid(kNidTypeNormalMessage);
+            f->PutNode({nid, data, 0, MakeNid(kNidTypeNormalFolder, 1)});
             // Uncommitted changes are visible to reads.
-            EXPECT_EQ(f->readStream(data), bytes) << kStreams[i].size;
-            firstLeaf.push_back(f->dataBlocks(data).front());
+            EXPECT_EQ(f->ReadStream(data), bytes) << kStreams[i].size;
+            firstLeaf.push_back(f->DataBlocks(data).front());
         }
         for (size_t count : kSubnodeCounts) {
             SubnodeMap map;
             for (size_t j = 0; j < count; ++j) {
-                const Bid data = f->writeStream(Pattern(10 + j % 7, static_cast<uint32_t>(j)));
+                const Bid data = f->WriteStream(Pattern(10 + j % 7, static_cast<uint32_t>(j)));
                 map[MakeNid(kNidTypeLtp, static_cast<uint32_t>(j * 3 + 1))] = {data, 0};
             }
             // A nested subnode tree under the first entry.
-            SubnodeMap inner{{MakeNid(kNidTypeLtp, 1), {f->writeStream(Pattern(5, 99)), 0}}};
-            map.begin()->second.sub = f->writeSubnodes(inner);
-            const Bid sub = f->writeSubnodes(map);
-            EXPECT_EQ(f->readSubnodes(sub), map);
-            const Bid data = f->writeStream(Pattern(100, 7));
-            f->putNode({f->allocateNid(kNidTypeNormalMessage), data, sub, 0});
+            SubnodeMap inner{{MakeNid(kNidTypeLtp, 1), {f->WriteStream(Pattern(5, 99)), 0}}};
+            map.begin()->second.sub = f->WriteSubnodes(inner);
+            const Bid sub = f->WriteSubnodes(map);
+            EXPECT_EQ(f->ReadSubnodes(sub), map);
+            const Bid data = f->WriteStream(Pattern(100, 7));
+            f->PutNode({f->AllocateNid(kNidTypeNormalMessage), data, sub, 0});
         }
-        f->commit();
+        f->Commit();
     }
     const VerifyReport report = VerifyFileReport(path);
     EXPECT_TRUE(report.errors.empty()) << report.errors.front();
     EXPECT_TRUE(report.warnings.empty()) << report.warnings.front();
 
     auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
-    EXPECT_EQ(f->encoding(), GetParam());
+    EXPECT_EQ(f->GetEncoding(), GetParam());
     Nid nid = MakeNid(kNidTypeNormalMessage, 0x10001);
     for (size_t i = 0; i < StreamCount(GetParam()); ++i, nid += 32) {
-        auto node = f->findNode(nid);
+        auto node = f->FindNode(nid);
         ASSERT_TRUE(node) << i;
         EXPECT_EQ(node->parent, MakeNid(kNidTypeNormalFolder, 1));
-        EXPECT_EQ(f->streamSize(node->data), kStreams[i].size);
-        EXPECT_EQ(f->dataBlocks(node->data).size(), kStreams[i].leaves);
-        EXPECT_EQ(f->readStream(node->data), Pattern(kStreams[i].size, static_cast<uint32_t>(i)));
+        EXPECT_EQ(f->StreamSize(node->data), kStreams[i].size);
+        EXPECT_EQ(f->DataBlocks(node->data).size(), kStreams[i].leaves);
+        EXPECT_EQ(f->ReadStream(node->data), Pattern(kStreams[i].size, static_cast<uint32_t>(i)));
     }
     for (size_t count : kSubnodeCounts) {
-        auto node = f->findNode(nid);
+        auto node = f->FindNode(nid);
         nid += 32;
         ASSERT_TRUE(node);
-        const SubnodeMap map = f->readSubnodes(node->sub);
+        const SubnodeMap map = f->ReadSubnodes(node->sub);
         ASSERT_EQ(map.size(), count);
         size_t j = 0;
         for (const auto& [sn, e] : map) {
             EXPECT_EQ(sn, MakeNid(kNidTypeLtp, static_cast<uint32_t>(j * 3 + 1)));
-            EXPECT_EQ(f->readStream(e.data), Pattern(10 + j % 7, static_cast<uint32_t>(j)));
+            EXPECT_EQ(f->ReadStream(e.data), Pattern(10 + j % 7, static_cast<uint32_t>(j)));
             ++j;
         }
-        const SubnodeMap inner = f->readSubnodes(map.begin()->second.sub);
+        const SubnodeMap inner = f->ReadSubnodes(map.begin()->second.sub);
         ASSERT_EQ(inner.size(), 1u);
-        EXPECT_EQ(f->readStream(inner.begin()->second.data), Pattern(5, 99));
+        EXPECT_EQ(f->ReadStream(inner.begin()->second.data), Pattern(5, 99));
     }
 
     // The stored bytes are encoded unless the method is None.
     const auto raw = ReadAll(path);
-    const auto leaf = f->findBlock(firstLeaf[2]);  // the 8176-byte stream
+    const auto leaf = f->FindBlock(firstLeaf[2]);  // the 8176-byte stream
     ASSERT_TRUE(leaf);
     const std::vector<uint8_t> stored(raw.begin() + static_cast<ptrdiff_t>(leaf->ib),
                                       raw.begin() + static_cast<ptrdiff_t>(leaf->ib + 8176));
@@ -161,17 +161,17 @@ TEST(RoundTrip, ReopenedForWritingKeepsEncodingAndAddsNodes) {
     PstFile::Create(path, Encoding::Cyclic);
     for (uint32_t round = 0; round < 3; ++round) {
         auto f = PstFile::Open(path, PstFile::Mode::ReadWrite);
-        EXPECT_EQ(f->encoding(), Encoding::Cyclic);
-        f->putNode({MakeNid(kNidTypeNormalMessage, 100 + round), f->writeStream(Pattern(50, round)),
+        EXPECT_EQ(f->GetEncoding(), Encoding::Cyclic);
+        f->PutNode({MakeNid(kNidTypeNormalMessage, 100 + round), f->WriteStream(Pattern(50, round)),
                     0, 0});
-        f->commit();
+        f->Commit();
     }
     EXPECT_TRUE(VerifyFile(path).empty());
     auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
     for (uint32_t round = 0; round < 3; ++round) {
-        auto node = f->findNode(MakeNid(kNidTypeNormalMessage, 100 + round));
+        auto node = f->FindNode(MakeNid(kNidTypeNormalMessage, 100 + round));
         ASSERT_TRUE(node);
-        EXPECT_EQ(f->readStream(node->data), Pattern(50, round));
+        EXPECT_EQ(f->ReadStream(node->data), Pattern(50, round));
     }
 }
 
@@ -180,18 +180,18 @@ TEST(RoundTrip, MisuseIsRefusedWithAMessage) {
     const auto path = dir / "misuse.pst";
     auto f = PstFile::Create(path);
     const std::vector<uint8_t> tooBig(8177);
-    EXPECT_THROW(f->writeBlock(tooBig), NdbError);
-    EXPECT_THROW(f->putNode({MakeNid(kNidTypeNormalMessage, 1), 0x1234, 0, 0}), NdbError);
-    const Bid leaf = f->writeBlock(Pattern(3, 1));
-    EXPECT_THROW(f->putNode({MakeNid(kNidTypeNormalMessage, 1), leaf, leaf, 0}), NdbError);
-    EXPECT_THROW(f->removeNode(MakeNid(kNidTypeNormalMessage, 1)), NdbError);
-    const Bid tree = f->writeDataTree(std::vector<Bid>{leaf, leaf});
-    EXPECT_THROW(f->readBlock(tree), NdbError);
-    f->commit();
+    EXPECT_THROW(f->WriteBlock(tooBig), NdbError);
+    EXPECT_THROW(f->PutNode({MakeNid(kNidTypeNormalMessage, 1), 0x1234, 0, 0}), NdbError);
+    const Bid leaf = f->WriteBlock(Pattern(3, 1));
+    EXPECT_THROW(f->PutNode({MakeNid(kNidTypeNormalMessage, 1), leaf, leaf, 0}), NdbError);
+    EXPECT_THROW(f->RemoveNode(MakeNid(kNidTypeNormalMessage, 1)), NdbError);
+    const Bid tree = f->WriteDataTree(std::vector<Bid>{leaf, leaf});
+    EXPECT_THROW(f->ReadBlock(tree), NdbError);
+    f->Commit();
     f.reset();
     auto ro = PstFile::Open(path, PstFile::Mode::ReadOnly);
     try {
-        ro->writeBlock(Pattern(3, 1));
+        ro->WriteBlock(Pattern(3, 1));
         FAIL() << "a read-only file accepted a write";
     } catch (const NdbError& e) {
         EXPECT_NE(std::string(e.what()).find("read-only"), std::string::npos) << e.what();

@@ -39,7 +39,7 @@ struct GatheringBuffer {
 
 std::vector<uint8_t> ReadBack(const FileHandle& f, uint64_t at, size_t n) {
     std::vector<uint8_t> out(n);
-    f.readAt(at, out);
+    f.ReadAt(at, out);
     return out;
 }
 
@@ -55,18 +55,18 @@ TEST(WriteCombining, GathersAdjacentWritesAndReadsThemBack) {
     FileHandle f(path, FileHandle::Access::Create);
     // Written straight to the file, then partly overwritten by gathered bytes.
     const auto base = Pattern(3 * 4096, 1);
-    f.writeAt(0, base);
-    f.sync();
+    f.WriteAt(0, base);
+    f.Sync();
     m.write(0, base);
-    const uint64_t callsBefore = f.writeCalls();
+    const uint64_t callsBefore = f.WriteCalls();
     uint64_t at = 4096;
     for (uint32_t i = 0; i < 200; ++i) {
         const auto block = Pattern(64 + (i % 7) * 64, 100 + i);
-        f.writeAt(at, block);
+        f.WriteAt(at, block);
         m.write(at, block);
         at += block.size();
     }
-    EXPECT_EQ(f.writeCalls(), callsBefore) << "adjacent writes went to the file one by one";
+    EXPECT_EQ(f.WriteCalls(), callsBefore) << "adjacent writes went to the file one by one";
     EXPECT_EQ(f.size(), m.bytes.size());
     // Ranges inside the gathered bytes, across their start (file + buffer), across their end
     // (buffer + file) and covering them whole.
@@ -76,16 +76,16 @@ TEST(WriteCombining, GathersAdjacentWritesAndReadsThemBack) {
     }
     // A rewrite inside the gathered range and one running past its end.
     const auto patch = Pattern(500, 7);
-    f.writeAt(6000, patch);
+    f.WriteAt(6000, patch);
     m.write(6000, patch);
     const auto tail = Pattern(900, 8);
-    f.writeAt(at - 300, tail);
+    f.WriteAt(at - 300, tail);
     m.write(at - 300, tail);
     EXPECT_EQ(ReadBack(f, 0, m.bytes.size()), m.bytes);
-    EXPECT_EQ(f.writeCalls(), callsBefore);
+    EXPECT_EQ(f.WriteCalls(), callsBefore);
     // Another reader sees the bytes once synced.
-    f.sync();
-    EXPECT_EQ(f.writeCalls(), callsBefore + 1);
+    f.Sync();
+    EXPECT_EQ(f.WriteCalls(), callsBefore + 1);
     EXPECT_EQ(ReadAll(path), m.bytes);
 }
 
@@ -98,32 +98,32 @@ TEST(WriteCombining, BufferLimitOverlapsAndTruncation) {
         FileHandle f(path, FileHandle::Access::Create);
         // Fill the buffer to just short of its limit, then a write that straddles the limit.
         const auto fill = Pattern(kBuffer - 100, 2);
-        f.writeAt(1000, fill);  // over half the buffer: written at once
+        f.WriteAt(1000, fill);  // over half the buffer: written at once
         m.write(1000, fill);
         uint64_t end = 10'000'000;
         for (uint32_t i = 0; end - 10'000'000 + 100'000 <= kBuffer; ++i) {
             const auto chunk = Pattern(100'000, 20 + i);
-            f.writeAt(end, chunk);
+            f.WriteAt(end, chunk);
             m.write(end, chunk);
             end += chunk.size();
         }
-        const uint64_t calls = f.writeCalls();
+        const uint64_t calls = f.WriteCalls();
         const auto straddle = Pattern(150'000, 5);
         ASSERT_GT(end - 10'000'000 + straddle.size(), kBuffer);
-        f.writeAt(end, straddle);
+        f.WriteAt(end, straddle);
         m.write(end, straddle);
-        EXPECT_EQ(f.writeCalls(), calls + 1);  // the full buffer went out, the rest waits
+        EXPECT_EQ(f.WriteCalls(), calls + 1);  // the full buffer went out, the rest waits
         end += straddle.size();
         EXPECT_EQ(ReadBack(f, 10'000'000 - 10, end - 10'000'000 + 10),
                   Slice(m.bytes, 10'000'000 - 10, end - 10'000'000 + 10));
         // A write running past the gathered bytes' end, then one starting before their start
         // and overlapping them: the later bytes win.
         const auto past = Pattern(3000, 6);
-        f.writeAt(end - 1000, past);
+        f.WriteAt(end - 1000, past);
         m.write(end - 1000, past);
         const uint64_t gatheredFrom = end - straddle.size();
         const auto over = Pattern(2000, 9);
-        f.writeAt(gatheredFrom - 500, over);
+        f.WriteAt(gatheredFrom - 500, over);
         m.write(gatheredFrom - 500, over);
         EXPECT_EQ(f.size(), m.bytes.size());
         EXPECT_EQ(ReadBack(f, gatheredFrom - 3000, 6000),
@@ -131,14 +131,14 @@ TEST(WriteCombining, BufferLimitOverlapsAndTruncation) {
         EXPECT_EQ(ReadBack(f, end - 3000, 5000), Slice(m.bytes, end - 3000, 5000));
         // Truncating below the gathered bytes' end drops what lies past it.
         const auto late = Pattern(640, 10);
-        f.writeAt(end + 10'000, late);
+        f.WriteAt(end + 10'000, late);
         m.write(end + 10'000, late);
-        f.truncate(end + 10'200);
+        f.Truncate(end + 10'200);
         m.bytes.resize(end + 10'200);
         EXPECT_EQ(f.size(), m.bytes.size());
         // Closing writes out what is still gathered.
         const auto last = Pattern(128, 11);
-        f.writeAt(2000, last);
+        f.WriteAt(2000, last);
         m.write(2000, last);
     }
     EXPECT_EQ(ReadAll(path), m.bytes);
@@ -161,7 +161,7 @@ TEST(WriteCombining, RandomWorkloadMatchesAPlainFile) {
                 uint64_t at = next;
                 if (kind >= 60 && !m.bytes.empty()) at = rng() % m.bytes.size();
                 if (kind == 69) at = next + rng() % 5000;  // leaves a hole
-                f.writeAt(at, bytes);
+                f.WriteAt(at, bytes);
                 m.write(at, bytes);
                 next = std::max(next, at + bytes.size());
             } else if (kind < 95 && !m.bytes.empty()) {
@@ -169,13 +169,13 @@ TEST(WriteCombining, RandomWorkloadMatchesAPlainFile) {
                 const size_t n = 1 + rng() % std::min<uint64_t>(20000, m.bytes.size() - at);
                 ASSERT_EQ(ReadBack(f, at, n), Slice(m.bytes, at, n)) << "step " << step;
             } else if (kind < 98) {
-                f.sync();
+                f.Sync();
                 ASSERT_EQ(ReadAll(path), m.bytes) << "step " << step;
             } else {
                 ASSERT_EQ(f.size(), m.bytes.size()) << "step " << step;
             }
         }
-        EXPECT_LT(f.writeCalls(), 1500u);
+        EXPECT_LT(f.WriteCalls(), 1500u);
     }
     EXPECT_EQ(ReadAll(path), m.bytes);
 }
@@ -189,28 +189,28 @@ TEST(WriteCombining, UncommittedBlocksReadBackAndCommitWhole) {
         auto f = PstFile::Create(path);
         for (uint32_t i = 0; i < 600; ++i) {  // ~5 MiB: the buffer fills and goes out twice
             const auto data = Pattern(1000 + (i * 37) % 8000, i);
-            const Bid bid = f->writeStream(data);
-            EXPECT_EQ(f->readStream(bid), data) << i;
+            const Bid bid = f->WriteStream(data);
+            EXPECT_EQ(f->ReadStream(bid), data) << i;
             const Nid nid = MakeNid(kNidTypeNormalMessage, 100 + i);
-            f->putNode({nid, bid, 0, 0});
+            f->PutNode({nid, bid, 0, 0});
             expected[nid] = data;
             if (i % 97 == 0) {  // a node replaced: its old block is freed and reused
                 const auto again = Pattern(500, 5000 + i);
-                f->putNode({nid, f->writeStream(again), 0, 0});
+                f->PutNode({nid, f->WriteStream(again), 0, 0});
                 expected[nid] = again;
             }
         }
         for (const auto& [nid, data] : expected) {
-            EXPECT_EQ(f->readStream(f->findNode(nid)->data), data);
+            EXPECT_EQ(f->ReadStream(f->FindNode(nid)->data), data);
         }
-        f->commit();
+        f->Commit();
     }
     EXPECT_TRUE(VerifyFile(path).empty());
     auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
     size_t seen = 0;
-    f->forEachNode([&](const NodeEntry& n) {
+    f->ForEachNode([&](const NodeEntry& n) {
         ++seen;
-        EXPECT_EQ(f->readStream(n.data), expected.at(n.nid));
+        EXPECT_EQ(f->ReadStream(n.data), expected.at(n.nid));
     });
     EXPECT_EQ(seen, expected.size());
 }

@@ -24,13 +24,13 @@ struct Shadowed {
     std::vector<uint8_t> expected;
 
     void write(uint64_t offset, const std::vector<uint8_t>& bytes) {
-        file.writeAt(offset, bytes);
+        file.WriteAt(offset, bytes);
         if (expected.size() < offset + bytes.size()) expected.resize(offset + bytes.size());
         std::copy(bytes.begin(), bytes.end(), expected.begin() + std::ptrdiff_t(offset));
     }
     void checkRead(uint64_t offset, size_t size) {
         std::vector<uint8_t> got(size);
-        file.readAt(offset, got);
+        file.ReadAt(offset, got);
         ASSERT_TRUE(std::equal(got.begin(), got.end(), expected.begin() + std::ptrdiff_t(offset)))
             << "read of " << size << " at " << offset;
     }
@@ -65,7 +65,7 @@ TEST(WriteWindow, MixedWritesReadsAndFlushesLeaveTheFileAsPlainWritesWould) {
             const uint64_t at = rng() % 2 ? near + rng() % 30000 : rng() % s.expected.size();
             s.checkRead(std::min<uint64_t>(at, s.expected.size() - size), size);
         } else if (pick < 91) {
-            s.file.sync();
+            s.file.Sync();
         } else if (pick < 96) {
             ASSERT_EQ(s.file.size(), s.expected.size());
         } else if (pick < 97) {  // one write over more than a whole window
@@ -84,13 +84,13 @@ TEST(WriteWindow, ShrinkingAndGrowingTheFileKeepsWritesInOrder) {
     const auto path = dir / "resized.bin";
     Shadowed s{FileHandle(path, FileHandle::Access::Create), {}};
     s.write(0, Pattern(300000, 1));
-    s.file.truncate(100000);  // the pending writes land first, then the cut
+    s.file.Truncate(100000);  // the pending writes land first, then the cut
     s.expected.resize(100000);
-    s.file.truncate(600000);  // growing adds zeros
+    s.file.Truncate(600000);  // growing adds zeros
     s.expected.resize(600000);
     s.write(500000, Pattern(5000, 2));
     s.checkRead(99000, 2000);
-    s.file.sync();
+    s.file.Sync();
     EXPECT_EQ(s.file.size(), 600000u);
     s.file = FileHandle();
     EXPECT_TRUE(ReadAll(path) == s.expected);

@@ -22,8 +22,8 @@ using testing::TempDir;
 constexpr auto Json = testsupport::JsonString;
 
 std::string Utf8(const MessageContent& m, uint32_t tag) {
-    const PropertyValue* v = m.props.find(tag);
-    return v ? v->asUtf8() : "";
+    const PropertyValue* v = m.props.Find(tag);
+    return v ? v->AsUtf8() : "";
 }
 
 int Run(const std::string& command, std::string* output) {
@@ -51,28 +51,28 @@ class Expectation {
             o << ", \"" << kinds[type - 1] << "\": [";
             bool first = true;
             for (const auto& r : m.recipients) {
-                if (r.props.find(0x0C150003)->asInt32() != type) continue;
+                if (r.props.Find(0x0C150003)->AsInt32() != type) continue;
                 o << (first ? "" : ", ")
-                  << "{\"name\": " << Json(r.props.find(0x3001001F)->asUtf8())
-                  << ", \"email\": " << Json(r.props.find(0x3003001F)->asUtf8()) << "}";
+                  << "{\"name\": " << Json(r.props.Find(0x3001001F)->AsUtf8())
+                  << ", \"email\": " << Json(r.props.Find(0x3003001F)->AsUtf8()) << "}";
                 first = false;
             }
             o << "]";
         }
-        const PropertyValue* text = m.props.find(0x1000001F);
-        const PropertyValue* html = m.props.find(0x10130102);
-        o << ", \"body_text\": " << (text ? Json(text->asUtf8()) : "null") << ", \"body_html\": "
-          << (html ? Json(std::string(html->bytes().begin(), html->bytes().end())) : "null")
+        const PropertyValue* text = m.props.Find(0x1000001F);
+        const PropertyValue* html = m.props.Find(0x10130102);
+        o << ", \"body_text\": " << (text ? Json(text->AsUtf8()) : "null") << ", \"body_html\": "
+          << (html ? Json(std::string(html->Bytes().begin(), html->Bytes().end())) : "null")
           << ", \"attachments\": [";
         for (size_t i = 0; i < m.attachments.size(); ++i) {
             const Attachment& a = m.attachments[i];
-            const PropertyValue* name = a.props.find(0x3707001F);
-            if (!name) name = a.props.find(0x3001001F);
-            o << (i ? ", " : "") << "{\"name\": " << Json(name ? name->asUtf8() : "")
+            const PropertyValue* name = a.props.Find(0x3707001F);
+            if (!name) name = a.props.Find(0x3001001F);
+            o << (i ? ", " : "") << "{\"name\": " << Json(name ? name->AsUtf8() : "")
               << ", \"embedded\": " << (a.embedded ? "true" : "false");
             if (!a.embedded) {
                 const auto file = dir_ / ("attachment-" + std::to_string(files_++) + ".bin");
-                const auto& bytes = a.props.find(0x37010102)->bytes();
+                const auto& bytes = a.props.Find(0x37010102)->Bytes();
                 std::ofstream(file, std::ios::binary)
                     .write(reinterpret_cast<const char*>(bytes.data()),
                            std::streamsize(bytes.size()));
@@ -88,8 +88,8 @@ class Expectation {
     std::filesystem::path write(const MessageStore& store) {
         std::ostringstream o;
         o << "{\"folders\": [{\"path\": \"\", \"items\": "
-          << store.folderInfo(store.ipmSubtree()).contentCount << "}";
-        for (auto [path, info] : store.folderTree(store.ipmSubtree())) {
+          << store.GetFolderInfo(store.IpmSubtree()).contentCount << "}";
+        for (auto [path, info] : store.FolderTree(store.IpmSubtree())) {
             std::replace(path.begin(), path.end(), '\\', '/');
             paths_.push_back(path);
             o << ", {\"path\": " << Json(path) << ", \"items\": " << info.contentCount << "}";
@@ -142,7 +142,7 @@ bool HaveReaders() {
 }
 
 void ExpectSound(const std::filesystem::path& file) {
-    const VerifyReport report = pst::verify(file);
+    const VerifyReport report = pst::Verify(file);
     for (const auto& e : report.errors) ADD_FAILURE() << file << ": " << e;
 }
 
@@ -153,10 +153,10 @@ TEST(ReaderMatrixTest, EmptyStoreShowsItsDefaultFoldersAndNoMessages) {
     std::filesystem::path expected;
     {
         auto store = MessageStore::Create(file, "Leer – Ä");
-        store->validateIpmTree();
-        store->commit();
+        store->ValidateIpmTree();
+        store->Commit();
         expected = want.write(*store);
-        store->close();
+        store->Close();
     }
     ExpectSound(file);
     EXPECT_GE(want.paths().size(), 2u);  // the default folders under the IPM subtree
@@ -172,30 +172,30 @@ TEST(ReaderMatrixTest, FoldersRecipientsBodiesAndAttachmentsReadAlike) {
     const std::vector<std::string> deep = {"Größe – Ü", "Ébène", "Четвёртый", "日本語の箱"};
     {
         auto store = MessageStore::Create(file, "Matrix");
-        store->validateIpmTree();
-        store->setAutoCommitInterval(500);
-        Nid parent = store->ipmSubtree();
+        store->ValidateIpmTree();
+        store->SetAutoCommitInterval(500);
+        Nid parent = store->IpmSubtree();
         std::string path;
         for (const auto& name : deep) {
-            parent = store->createFolder(parent, name);
+            parent = store->CreateFolder(parent, name);
             path += (path.empty() ? "" : "/") + name;
         }
         MessageContent bottom = MakeMessage("Ganz unten – ✓", "Unterste Ebene.\r\nZweite Zeile.");
-        store->addMessage(parent, bottom);
+        store->AddMessage(parent, bottom);
         want.add(path, bottom);
 
-        const Nid bulk = store->createFolder(store->ipmSubtree(), "Bulk");
+        const Nid bulk = store->CreateFolder(store->IpmSubtree(), "Bulk");
         for (int i = 0; i < 1000; ++i) {
             MessageContent m =
                 MakeMessage("Bulk " + std::to_string(i), "Body " + std::to_string(i) + " – ü",
                             132000000000000000ull + uint64_t(i) * 600000000);
-            store->addMessage(bulk, m);
+            store->AddMessage(bulk, m);
             want.add("Bulk", m);
         }
 
-        const Nid cases = store->createFolder(store->ipmSubtree(), "Fälle");
+        const Nid cases = store->CreateFolder(store->IpmSubtree(), "Fälle");
         auto add = [&](MessageContent m) {
-            store->addMessage(cases, m);
+            store->AddMessage(cases, m);
             want.add("Fälle", m);
         };
         MessageContent none = MakeMessage("No recipients", "Nobody gets this.");
@@ -214,9 +214,9 @@ TEST(ReaderMatrixTest, FoldersRecipientsBodiesAndAttachmentsReadAlike) {
         add(many);
         MessageContent html = MakeMessage("HTML body", "Plain twin: Grüße");
         const std::string markup = "<html><body><p>Grüße <b>fett</b></p></body></html>";
-        html.props.set(
+        html.props.Set(
             PropertyValue(0x10130102, std::vector<uint8_t>(markup.begin(), markup.end())));
-        html.props.set(PropertyValue::Int32(0x3FDE0003, 65001));
+        html.props.Set(PropertyValue::Int32(0x3FDE0003, 65001));
         add(html);
         MessageContent sizes = MakeMessage("Attachment sizes", "See the attachments.");
         for (size_t n :
@@ -230,29 +230,29 @@ TEST(ReaderMatrixTest, FoldersRecipientsBodiesAndAttachmentsReadAlike) {
         MessageContent fwd = MakeMessage("Forwarded message", "The original is attached.");
         Attachment inner;
         // Named after the message it holds, as mail clients name such attachments.
-        inner.props.set(PropertyValue::StringUtf8(0x3001001F, "Original"));
+        inner.props.Set(PropertyValue::StringUtf8(0x3001001F, "Original"));
         inner.embedded = std::make_shared<MessageContent>(MakeMessage("Original", "inner body"));
         inner.embedded->attachments.push_back(MakeAttachment("inner.txt", {'h', 'i'}));
         fwd.attachments.push_back(inner);
         add(fwd);
 
-        store->commit();
+        store->Commit();
         expected = want.write(*store);
-        store->close();
+        store->Close();
     }
     ExpectSound(file);
     // Our own reader keeps the embedded message's own attachment (no reader dump shows it).
     {
         auto store = MessageStore::Open(file, true);
-        const Nid cases = *store->findSubfolder(store->ipmSubtree(), "Fälle");
+        const Nid cases = *store->FindSubfolder(store->IpmSubtree(), "Fälle");
         size_t checked = 0;
-        for (Nid m : store->messages(cases)) {
-            const MessageContent c = store->readMessage(m);
+        for (Nid m : store->Messages(cases)) {
+            const MessageContent c = store->ReadMessage(m);
             if (Utf8(c, 0x0037001F) != "Forwarded message") continue;
             ASSERT_EQ(c.attachments.size(), 1u);
             ASSERT_TRUE(c.attachments[0].embedded);
             ASSERT_EQ(c.attachments[0].embedded->attachments.size(), 1u);
-            EXPECT_EQ(c.attachments[0].embedded->attachments[0].props.find(0x37010102)->bytes(),
+            EXPECT_EQ(c.attachments[0].embedded->attachments[0].props.Find(0x37010102)->Bytes(),
                       (std::vector<uint8_t>{'h', 'i'}));
             ++checked;
         }

@@ -29,39 +29,39 @@ VerifyReport Damaged(const std::function<void(ndb::PstFile&, const Written&)>& f
     Written w;
     {
         auto store = MessageStore::Create(file, "Damaged");
-        w.folder = store->createFolder(store->ipmSubtree(), "Folder");
+        w.folder = store->CreateFolder(store->IpmSubtree(), "Folder");
         MessageContent m = testing::MakeMessage("subject", "body");
         m.attachments.push_back(testing::MakeAttachment("a.bin", {1, 2, 3}));
-        w.message = store->addMessage(w.folder, m);
-        store->close();
+        w.message = store->AddMessage(w.folder, m);
+        store->Close();
     }
-    const VerifyReport sound = pst::verify(file);
+    const VerifyReport sound = pst::Verify(file);
     for (const auto& e : sound.errors) ADD_FAILURE() << "before the damage: " << e;
     {
         auto db = ndb::PstFile::Open(file, ndb::PstFile::Mode::ReadWrite);
         fault(*db, w);
-        db->commit();
+        db->Commit();
     }
-    return pst::verify(file);
+    return pst::Verify(file);
 }
 
 // The node's (or one of its subnodes') heap, first block changed by `edit` and rewritten.
 ndb::Bid EditedHeap(ndb::PstFile& db, ndb::Bid data,
                     const std::function<void(std::vector<uint8_t>&)>& edit) {
-    auto leaves = db.dataBlocks(data);
+    auto leaves = db.DataBlocks(data);
     EXPECT_EQ(leaves.size(), 1u);
-    auto raw = db.readBlock(leaves[0]);
+    auto raw = db.ReadBlock(leaves[0]);
     edit(raw);
-    return db.writeBlock(raw);
+    return db.WriteBlock(raw);
 }
 
 void EditSubnode(ndb::PstFile& db, Nid node, Nid subnode,
                  const std::function<void(ndb::SubnodeMap&, ndb::SubnodeEntry&)>& edit) {
-    auto entry = *db.findNode(node);
-    ndb::SubnodeMap sub = db.readSubnodes(entry.sub);
+    auto entry = *db.FindNode(node);
+    ndb::SubnodeMap sub = db.ReadSubnodes(entry.sub);
     edit(sub, sub.at(subnode));
-    entry.sub = db.writeSubnodes(sub);
-    db.putNode(entry);
+    entry.sub = db.WriteSubnodes(sub);
+    db.PutNode(entry);
 }
 
 bool Names(const VerifyReport& report, const std::string& where, const std::string& what) {
@@ -80,11 +80,11 @@ TEST(StrictVerifierTest, NamesHeapFaultsWithTheirNode) {
     Nid folder = 0;
     auto report = Damaged([&](ndb::PstFile& db, const Written& w) {
         folder = w.folder;
-        auto entry = *db.findNode(w.folder);
+        auto entry = *db.FindNode(w.folder);
         entry.data = EditedHeap(db, entry.data, [](std::vector<uint8_t>& raw) {
             raw[2] = 0xEE;  // bSig
         });
-        db.putNode(entry);
+        db.PutNode(entry);
     });
     EXPECT_TRUE(Names(report, "node " + ndb::Hex(folder), "bSig 0xEE")) << All(report);
 }
@@ -110,20 +110,20 @@ TEST(StrictVerifierTest, NamesRowsThatDisagreeWithTheirObjects) {
     Nid message = 0;
     auto report = Damaged([&](ndb::PstFile& db, const Written& w) {
         message = w.message;
-        auto entry = *db.findNode(nid::ContentsOf(w.folder));
-        ndb::SubnodeMap sub = db.readSubnodes(entry.sub);
+        auto entry = *db.FindNode(nid::ContentsOf(w.folder));
+        ndb::SubnodeMap sub = db.ReadSubnodes(entry.sub);
         ltp::TableContext tc(db, sub, entry.data);
-        tc.updateRow(w.message, {PropertyValue::StringUtf8(0x0037001F, "another subject")});
-        entry.data = tc.write();
-        entry.sub = db.writeSubnodes(sub);
-        db.putNode(entry);
+        tc.UpdateRow(w.message, {PropertyValue::StringUtf8(0x0037001F, "another subject")});
+        entry.data = tc.Write();
+        entry.sub = db.WriteSubnodes(sub);
+        db.PutNode(entry);
 
         EditSubnode(db, w.message, nid::kMessageAttachments,
                     [&](ndb::SubnodeMap& msub, ndb::SubnodeEntry& e) {
                         ltp::TableContext at(db, msub, e.data);
-                        at.updateRow(at.rowIdAt(0),
+                        at.UpdateRow(at.RowIdAt(0),
                                      {PropertyValue::StringUtf8(0x3704001F, "renamed.bin")});
-                        e.data = at.write();
+                        e.data = at.Write();
                     });
     });
     EXPECT_TRUE(Names(report, "message " + ndb::Hex(message) + " contents row",
@@ -154,10 +154,10 @@ TEST(StrictVerifierTest, AttachmentBytesThatLookLikeAHeapAreNotCheckedAsOne) {
         data[1] = 0x31;
         data[2] = 0xEC;  // the heap signature byte
         m.attachments.push_back(testing::MakeAttachment("a.bin", data));
-        store->addMessage(store->ipmSubtree(), m);
-        store->close();
+        store->AddMessage(store->IpmSubtree(), m);
+        store->Close();
     }
-    const VerifyReport report = pst::verify(file);
+    const VerifyReport report = pst::Verify(file);
     for (const auto& e : report.errors) ADD_FAILURE() << e;
 }
 
@@ -168,7 +168,7 @@ TEST(StrictVerifierTest, UnicodeFilesMadeByOutlookAreSound) {
     for (const auto& e : std::filesystem::directory_iterator(dir)) {
         if (e.path().extension() != ".pst" || !IsUnicodeFile(e.path())) continue;
         ++files;
-        const VerifyReport report = pst::verify(e.path());
+        const VerifyReport report = pst::Verify(e.path());
         for (const auto& err : report.errors) ADD_FAILURE() << e.path().filename() << ": " << err;
     }
     EXPECT_GT(files, 0u);

@@ -23,10 +23,10 @@ TEST(OwnFileAppend, KilledAppendLeavesTheLastCommit) {
     const auto file = dir / "own.pst";
     {
         auto store = MessageStore::Create(file, "Own");
-        store->validateIpmTree();
-        const Nid inbox = *store->defaultFolder(DefaultFolder::kInbox);
-        for (int i = 0; i < 30; ++i) store->addMessage(inbox, AppendedMessage("old", i));
-        store->close();
+        store->ValidateIpmTree();
+        const Nid inbox = *store->GetDefaultFolder(DefaultFolder::kInbox);
+        for (int i = 0; i < 30; ++i) store->AddMessage(inbox, AppendedMessage("old", i));
+        store->Close();
     }
     size_t committed = 0;  // messages in "Appended" as of the last commit we know of
     bool sawGrownTail = false;
@@ -39,15 +39,15 @@ TEST(OwnFileAppend, KilledAppendLeavesTheLastCommit) {
             close(fds[0]);
             try {
                 auto store = MessageStore::Open(file);
-                store->setAutoCommitInterval(0);
-                const Nid inbox = *store->defaultFolder(DefaultFolder::kInbox);
-                const Nid folder = store->findSubfolder(inbox, "Appended").value_or(0)
-                                       ? *store->findSubfolder(inbox, "Appended")
-                                       : store->createFolder(inbox, "Appended");
+                store->SetAutoCommitInterval(0);
+                const Nid inbox = *store->GetDefaultFolder(DefaultFolder::kInbox);
+                const Nid folder = store->FindSubfolder(inbox, "Appended").value_or(0)
+                                       ? *store->FindSubfolder(inbox, "Appended")
+                                       : store->CreateFolder(inbox, "Appended");
                 for (int i = 0; i < 100000; ++i) {
-                    store->addMessage(folder, AppendedMessage("round" + std::to_string(round), i));
+                    store->AddMessage(folder, AppendedMessage("round" + std::to_string(round), i));
                     if (i % 25 == 24) {
-                        store->commit();
+                        store->Commit();
                         const int32_t done = i + 1;
                         if (write(fds[1], &done, sizeof done) != sizeof done) _exit(3);
                     }
@@ -73,19 +73,19 @@ TEST(OwnFileAppend, KilledAppendLeavesTheLastCommit) {
         for (const auto& e : report.errors) ADD_FAILURE() << "round " << round << ": " << e;
         {
             auto f = ndb::PstFile::Open(file, ndb::PstFile::Mode::ReadOnly);
-            sawGrownTail |= std::filesystem::file_size(file) > f->fileSize();
+            sawGrownTail |= std::filesystem::file_size(file) > f->FileSize();
         }
         auto store = MessageStore::Open(file, true);
-        const Nid inbox = *store->defaultFolder(DefaultFolder::kInbox);
+        const Nid inbox = *store->GetDefaultFolder(DefaultFolder::kInbox);
         const auto old = Subjects(*store, inbox);
         ASSERT_EQ(old.size(), 30u);
         EXPECT_EQ(old[29], "old message 29");
-        const auto appended = store->findSubfolder(inbox, "Appended");
+        const auto appended = store->FindSubfolder(inbox, "Appended");
         const size_t now = appended ? Subjects(*store, *appended).size() : 0;
         EXPECT_TRUE(now == committed + size_t(done) || now == committed + size_t(done) + 25)
             << "round " << round << ": " << now << " messages, " << committed << " + " << done;
         if (appended) {
-            EXPECT_EQ(store->folderInfo(*appended).contentCount, now);
+            EXPECT_EQ(store->GetFolderInfo(*appended).contentCount, now);
         }
         committed = now;
     }
@@ -96,8 +96,8 @@ TEST(OwnFileAppend, KilledAppendLeavesTheLastCommit) {
     Append(file, "after", 10, "Appended");
     ExpectVerified(file);
     auto store = MessageStore::Open(file, true);
-    const Nid inbox = *store->defaultFolder(DefaultFolder::kInbox);
-    EXPECT_EQ(store->folderInfo(*store->findSubfolder(inbox, "Appended")).contentCount,
+    const Nid inbox = *store->GetDefaultFolder(DefaultFolder::kInbox);
+    EXPECT_EQ(store->GetFolderInfo(*store->FindSubfolder(inbox, "Appended")).contentCount,
               committed + 10);
 }
 

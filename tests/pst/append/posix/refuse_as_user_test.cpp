@@ -15,7 +15,7 @@ TEST(AppendRefusal, ReadOnlyFileRefusedToAnUnprivilegedUser) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
     TempDir dir;
     const auto path = dir / "own.pst";
-    MessageStore::Create(path, "Own")->close();
+    MessageStore::Create(path, "Own")->Close();
     std::filesystem::permissions(path, std::filesystem::perms::owner_read |
                                            std::filesystem::perms::group_read |
                                            std::filesystem::perms::others_read);

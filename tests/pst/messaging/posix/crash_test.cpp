@@ -27,19 +27,19 @@ constexpr int kBatch = 7;
     try {
         auto store = std::filesystem::exists(file) ? MessageStore::Open(file)
                                                    : MessageStore::Create(file, "Crash");
-        store->setAutoCommitInterval(0);
-        auto folder = store->findSubfolder(store->ipmSubtree(), "Crash");
-        if (!folder) folder = store->createFolder(store->ipmSubtree(), "Crash");
-        store->commit();
-        uint32_t total = store->folderInfo(*folder).contentCount;
+        store->SetAutoCommitInterval(0);
+        auto folder = store->FindSubfolder(store->IpmSubtree(), "Crash");
+        if (!folder) folder = store->CreateFolder(store->IpmSubtree(), "Crash");
+        store->Commit();
+        uint32_t total = store->GetFolderInfo(*folder).contentCount;
         for (;;) {
             MessageContent m = MakeMessage("crash " + std::to_string(total), "body");
             if (total % 3 == 0)
                 m.attachments.push_back(
                     MakeAttachment("a.bin", Pattern(3000 + total % 5000, total)));
-            store->addMessage(*folder, m);
+            store->AddMessage(*folder, m);
             if (++total % kBatch == 0) {
-                store->commit();
+                store->Commit();
                 if (write(out, &total, sizeof total) != sizeof total) _exit(3);
             }
         }
@@ -91,16 +91,16 @@ TEST(CrashTest, KilledWriterLeavesEveryCommittedMessage) {
             for (const auto& e : VerifyStore(*asLeft).errors) ADD_FAILURE() << e;
         }
         auto store = MessageStore::Open(file);
-        const Nid folder = *store->findSubfolder(store->ipmSubtree(), "Crash");
-        const auto ids = store->messages(folder);
+        const Nid folder = *store->FindSubfolder(store->IpmSubtree(), "Crash");
+        const auto ids = store->Messages(folder);
         EXPECT_TRUE(ids.size() == reported || ids.size() == reported + kBatch)
             << "round " << round << ": " << ids.size() << " messages, " << reported
             << " reported committed";
-        EXPECT_EQ(store->folderInfo(folder).contentCount, ids.size());
+        EXPECT_EQ(store->GetFolderInfo(folder).contentCount, ids.size());
         for (size_t i = 0; i < ids.size(); ++i)
-            ASSERT_EQ(store->readMessage(ids[i]).props.find(0x0037001F)->asUtf8(),
+            ASSERT_EQ(store->ReadMessage(ids[i]).props.Find(0x0037001F)->AsUtf8(),
                       "crash " + std::to_string(i));
-        store->close();
+        store->Close();
         testing::ExpectVerified(file);
         if (HasFailure()) return;
     }

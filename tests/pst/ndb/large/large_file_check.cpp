@@ -40,10 +40,10 @@ TEST(LargeFile, StreamsPastFourGiBReadBack) {
                 const size_t size = i + 1 < leavesPerStream
                                         ? kMaxBlockData
                                         : kStreamBytes - (leavesPerStream - 1) * kMaxBlockData;
-                leaves.push_back(f->writeBlock(LeafContent(s, i, size)));
+                leaves.push_back(f->WriteBlock(LeafContent(s, i, size)));
             }
-            f->putNode({MakeNid(kNidTypeLtp, s + 1), f->writeDataTree(leaves), 0, 0});
-            f->commit();
+            f->PutNode({MakeNid(kNidTypeLtp, s + 1), f->WriteDataTree(leaves), 0, 0});
+            f->Commit();
         }
     }
     const uint64_t size = std::filesystem::file_size(path);
@@ -51,20 +51,20 @@ TEST(LargeFile, StreamsPastFourGiBReadBack) {
     EXPECT_GT(size, uint64_t{1} << 32);
 
     auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
-    EXPECT_EQ(f->fileSize(), size);
+    EXPECT_EQ(f->FileSize(), size);
     bool sawBlockPast4GiB = false;
     for (uint32_t s = 0; s < 3; ++s) {
-        const auto node = f->findNode(MakeNid(kNidTypeLtp, s + 1));
+        const auto node = f->FindNode(MakeNid(kNidTypeLtp, s + 1));
         ASSERT_TRUE(node);
-        EXPECT_EQ(f->streamSize(node->data), kStreamBytes);
-        const auto leaves = f->dataBlocks(node->data);
+        EXPECT_EQ(f->StreamSize(node->data), kStreamBytes);
+        const auto leaves = f->DataBlocks(node->data);
         ASSERT_EQ(leaves.size(), leavesPerStream);
         for (uint64_t i : {uint64_t{0}, uint64_t{1020}, uint64_t{1021}, leavesPerStream / 2,
                            leavesPerStream - 2, leavesPerStream - 1}) {
-            const auto bytes = f->readBlock(leaves[i]);
+            const auto bytes = f->ReadBlock(leaves[i]);
             ASSERT_GE(bytes.size(), 12u);
             EXPECT_EQ(bytes, LeafContent(s, i, bytes.size())) << "stream " << s << " leaf " << i;
-            sawBlockPast4GiB |= f->findBlock(leaves[i])->ib > (uint64_t{1} << 32);
+            sawBlockPast4GiB |= f->FindBlock(leaves[i])->ib > (uint64_t{1} << 32);
         }
     }
     EXPECT_TRUE(sawBlockPast4GiB);
@@ -89,11 +89,11 @@ TEST(LargeFile, HundredThousandNodesThroughput) {
     const auto started = Clock::now();
     auto lap = started;
     for (int i = 1; i <= 100000; ++i) {
-        const Bid data = f->writeBlock(block);
-        f->putNode(
-            {f->allocateNid(kNidTypeNormalMessage), data, 0, MakeNid(kNidTypeNormalFolder, 1)});
+        const Bid data = f->WriteBlock(block);
+        f->PutNode(
+            {f->AllocateNid(kNidTypeNormalMessage), data, 0, MakeNid(kNidTypeNormalFolder, 1)});
         if (i % 1000 == 0) {
-            f->commit();
+            f->Commit();
             const auto now = Clock::now();
             perThousand.push_back(std::chrono::duration<double>(now - lap).count());
             lap = now;

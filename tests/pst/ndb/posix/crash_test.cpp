@@ -36,14 +36,14 @@ void ApplyCommit(PstFile& f, uint32_t c) {
         if (j == 3) {
             SubnodeMap map;
             for (uint32_t k = 0; k < 3; ++k) {
-                map[MakeNid(kNidTypeLtp, k + 1)] = {f.writeStream(Pattern(30, c * 1000 + k)), 0};
+                map[MakeNid(kNidTypeLtp, k + 1)] = {f.WriteStream(Pattern(30, c * 1000 + k)), 0};
             }
-            sub = f.writeSubnodes(map);
+            sub = f.WriteSubnodes(map);
         }
-        f.putNode({NodeOf(c, j), f.writeStream(Pattern(SizeOf(j), c * 100 + j)), sub, 0});
+        f.PutNode({NodeOf(c, j), f.WriteStream(Pattern(SizeOf(j), c * 100 + j)), sub, 0});
     }
-    if (c >= 2) f.putNode({NodeOf(c - 1, 0), f.writeStream(Pattern(77, c * 100 + 99)), 0, 0});
-    if (c >= 3) f.removeNode(NodeOf(c - 2, 1));
+    if (c >= 2) f.PutNode({NodeOf(c - 1, 0), f.WriteStream(Pattern(77, c * 100 + 99)), 0, 0});
+    if (c >= 3) f.RemoveNode(NodeOf(c - 2, 1));
 }
 
 std::map<Nid, std::vector<uint8_t>> ExpectedAfter(uint32_t commits) {
@@ -58,15 +58,15 @@ std::map<Nid, std::vector<uint8_t>> ExpectedAfter(uint32_t commits) {
 
 std::map<Nid, std::vector<uint8_t>> ActualState(PstFile& f) {
     std::map<Nid, std::vector<uint8_t>> state;
-    f.forEachNode([&](const NodeEntry& n) {
-        state[n.nid] = f.readStream(n.data);
+    f.ForEachNode([&](const NodeEntry& n) {
+        state[n.nid] = f.ReadStream(n.data);
         if (n.sub != 0) {
-            const SubnodeMap map = f.readSubnodes(n.sub);
+            const SubnodeMap map = f.ReadSubnodes(n.sub);
             EXPECT_EQ(map.size(), 3u);
             const uint32_t c = NidIndexOf(n.nid) / 100;
             uint32_t k = 0;
             for (const auto& [nid, e] : map)
-                EXPECT_EQ(f.readStream(e.data), Pattern(30, c * 1000 + k++));
+                EXPECT_EQ(f.ReadStream(e.data), Pattern(30, c * 1000 + k++));
         }
     });
     return state;
@@ -80,7 +80,7 @@ std::map<Nid, std::vector<uint8_t>> ActualState(PstFile& f) {
             ApplyCommit(*f, c);
             const int32_t begin = static_cast<int32_t>(c);
             if (write(out, &begin, sizeof begin) != sizeof begin) _exit(3);
-            f->commit();
+            f->Commit();
             const int32_t done = -begin;
             if (write(out, &done, sizeof done) != sizeof done) _exit(3);
         }
@@ -129,16 +129,16 @@ TEST(CrashSafety, KilledWritersLeaveTheLastCommit) {
         {
             auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
             seen = ActualState(*f);
-            tails += std::filesystem::file_size(path) > f->fileSize() ? 1 : 0;
+            tails += std::filesystem::file_size(path) > f->FileSize() ? 1 : 0;
         }
         {
             auto f = PstFile::Open(path, PstFile::Mode::ReadWrite);
-            recoveries += f->recoveredMaps() ? 1 : 0;
+            recoveries += f->RecoveredMaps() ? 1 : 0;
         }
         const auto errors = VerifyFile(path);
         ASSERT_TRUE(errors.empty()) << "round " << round << ": " << errors.front();
         EXPECT_EQ(std::filesystem::file_size(path),
-                  PstFile::Open(path, PstFile::Mode::ReadOnly)->fileSize());
+                  PstFile::Open(path, PstFile::Mode::ReadOnly)->FileSize());
         // The header write of the last begun commit may have reached the disk before the kill.
         if (seen == ExpectedAfter(lastDone)) {
             committed = lastDone;
@@ -162,7 +162,7 @@ TEST(CrashSafety, WriterKilledAfterGrowingLeavesAVerifiableFile) {
     {
         auto f = PstFile::Create(path);
         ApplyCommit(*f, 1);
-        f->commit();
+        f->Commit();
     }
     const uint64_t committedSize = std::filesystem::file_size(path);
     const pid_t pid = fork();
@@ -171,8 +171,8 @@ TEST(CrashSafety, WriterKilledAfterGrowingLeavesAVerifiableFile) {
         try {
             auto f = PstFile::Open(path, PstFile::Mode::ReadWrite);
             for (uint32_t i = 0; i < 800; ++i) {
-                f->putNode({MakeNid(kNidTypeNormalMessage, 9000 + i),
-                            f->writeStream(Pattern(8000, i)), 0, 0});
+                f->PutNode({MakeNid(kNidTypeNormalMessage, 9000 + i),
+                            f->WriteStream(Pattern(8000, i)), 0, 0});
             }
             _exit(0);  // before the destructor: the process dies with the transaction open
         } catch (...) {
@@ -199,12 +199,12 @@ TEST(CrashSafety, WriterKilledAfterGrowingLeavesAVerifiableFile) {
     }
     {
         auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
-        EXPECT_EQ(f->fileSize(), committedSize);
+        EXPECT_EQ(f->FileSize(), committedSize);
         EXPECT_TRUE(ActualState(*f) == ExpectedAfter(1));
     }
     {
         auto f = PstFile::Open(path, PstFile::Mode::ReadWrite);
-        EXPECT_TRUE(f->recoveredMaps());
+        EXPECT_TRUE(f->RecoveredMaps());
     }
     EXPECT_EQ(std::filesystem::file_size(path), committedSize);
     const auto after = VerifyFileReport(path);

@@ -21,8 +21,8 @@ TEST(WriteCombining, KillWithGatheredBlocksLeavesTheLastCommit) {
     const Nid kept = MakeNid(kNidTypeNormalMessage, 40);
     {
         auto f = PstFile::Create(path);
-        f->putNode({kept, f->writeStream(Pattern(20000, 1)), 0, 0});
-        f->commit();
+        f->PutNode({kept, f->WriteStream(Pattern(20000, 1)), 0, 0});
+        f->Commit();
     }
     const uint64_t committedSize = std::filesystem::file_size(path);
     const pid_t pid = fork();
@@ -30,10 +30,10 @@ TEST(WriteCombining, KillWithGatheredBlocksLeavesTheLastCommit) {
     if (pid == 0) {
         try {
             auto f = PstFile::Open(path, PstFile::Mode::ReadWrite);
-            f->putNode({kept, f->writeStream(Pattern(300, 2)), 0, 0});
+            f->PutNode({kept, f->WriteStream(Pattern(300, 2)), 0, 0});
             for (uint32_t i = 0; i < 20; ++i) {
-                f->putNode({MakeNid(kNidTypeNormalMessage, 50 + i),
-                            f->writeStream(Pattern(3000, 10 + i)), 0, 0});
+                f->PutNode({MakeNid(kNidTypeNormalMessage, 50 + i),
+                            f->WriteStream(Pattern(3000, 10 + i)), 0, 0});
             }
             raise(SIGKILL);
         } catch (...) {
@@ -49,13 +49,13 @@ TEST(WriteCombining, KillWithGatheredBlocksLeavesTheLastCommit) {
     {
         auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
         std::vector<Nid> nodes;
-        f->forEachNode([&](const NodeEntry& n) { nodes.push_back(n.nid); });
+        f->ForEachNode([&](const NodeEntry& n) { nodes.push_back(n.nid); });
         EXPECT_EQ(nodes, std::vector<Nid>{kept});
-        EXPECT_EQ(f->readStream(f->findNode(kept)->data), Pattern(20000, 1));
+        EXPECT_EQ(f->ReadStream(f->FindNode(kept)->data), Pattern(20000, 1));
     }
     {
         auto f = PstFile::Open(path, PstFile::Mode::ReadWrite);
-        EXPECT_TRUE(f->recoveredMaps());
+        EXPECT_TRUE(f->RecoveredMaps());
     }
     EXPECT_TRUE(VerifyFile(path).empty());
 }
