@@ -56,25 +56,32 @@ struct BenchJob : engine::ConversionJob {
 uint64_t MakeMailbox(const stdfs::path& root, int folders, int messages) {
     std::mt19937 rng(42);
     uint64_t bytes = 0;
-    std::string line = "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod.\r\n";
+    std::string line =
+        "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod.\r\n";
     for (int m = 0; m < messages; ++m) {
         int f = m % folders;
         stdfs::path dir = root / ("folder" + std::to_string(f / 20)) / ("sub" + std::to_string(f));
         stdfs::create_directories(dir);
         std::string text;
         for (size_t n = 2000 + rng() % 58000; text.size() < n;) text += line;
-        std::string msg = "From: Sender " + std::to_string(m) + " <s" + std::to_string(m) +
-                          "@example.org>\r\nTo: Bob <bob@example.net>, Carol <carol@example.net>\r\n"
-                          "Subject: Message number " + std::to_string(m) +
-                          "\r\nDate: Tue, 03 Nov 2026 10:00:00 +0000\r\nMessage-ID: <m" +
-                          std::to_string(m) + "@example.org>\r\nMIME-Version: 1.0\r\n";
+        std::string msg =
+            "From: Sender " + std::to_string(m) + " <s" + std::to_string(m) +
+            "@example.org>\r\nTo: Bob <bob@example.net>, Carol <carol@example.net>\r\n"
+            "Subject: Message number " +
+            std::to_string(m) + "\r\nDate: Tue, 03 Nov 2026 10:00:00 +0000\r\nMessage-ID: <m" +
+            std::to_string(m) + "@example.org>\r\nMIME-Version: 1.0\r\n";
         if (m % 5 == 0) {
             std::string att;
-            for (size_t n = 20000 + rng() % 180000; att.size() < n;) att += "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVo0MTIzNDU2Nzg5MDEyMzQ1Njc4\r\n";
-            msg += "Content-Type: multipart/mixed; boundary=\"xx\"\r\n\r\n--xx\r\nContent-Type: text/plain\r\n\r\n" +
-                   text + "\r\n--xx\r\nContent-Type: application/pdf; name=\"r.pdf\"\r\n"
-                   "Content-Disposition: attachment; filename=\"r.pdf\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
-                   att + "--xx--\r\n";
+            for (size_t n = 20000 + rng() % 180000; att.size() < n;)
+                att += "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVo0MTIzNDU2Nzg5MDEyMzQ1Njc4\r\n";
+            msg +=
+                "Content-Type: multipart/mixed; boundary=\"xx\"\r\n\r\n--xx\r\nContent-Type: "
+                "text/plain\r\n\r\n" +
+                text +
+                "\r\n--xx\r\nContent-Type: application/pdf; name=\"r.pdf\"\r\n"
+                "Content-Disposition: attachment; filename=\"r.pdf\"\r\nContent-Transfer-Encoding: "
+                "base64\r\n\r\n" +
+                att + "--xx--\r\n";
         } else {
             msg += "Content-Type: text/plain; charset=us-ascii\r\n\r\n" + text;
         }
@@ -121,8 +128,8 @@ Stage InChild(const std::function<void()>& work) {
 }
 
 void Report(const char* stage, const Stage& r, int messages, uint64_t bytes) {
-    std::printf("%-28s %7.2f s  %8.0f msg/s  %7.1f MB/s  peak RSS %4ld MiB  CPU %6.2f s\n",
-                stage, r.first, messages / r.first, bytes / 1e6 / r.first, r.second, r.cpu);
+    std::printf("%-28s %7.2f s  %8.0f msg/s  %7.1f MB/s  peak RSS %4ld MiB  CPU %6.2f s\n", stage,
+                r.first, messages / r.first, bytes / 1e6 / r.first, r.second, r.cpu);
 }
 
 }  // namespace
@@ -202,7 +209,8 @@ int main(int argc, char** argv) {
         job::frmMigateAll window(job, shell, factory);
         window.Show();
         window.CmdStartConversion_Click();
-        if (window.report.Converted() != messages) std::fprintf(stderr, "converted only %d\n", window.report.Converted());
+        if (window.report.Converted() != messages)
+            std::fprintf(stderr, "converted only %d\n", window.report.Converted());
     });
     Report("whole conversion", convert, messages, bytes);
 
@@ -210,8 +218,9 @@ int main(int argc, char** argv) {
     std::printf("shares of the conversion: scan %.0f%%, message reading %.0f%%, store %.0f%%\n",
                 100 * scan.first / convert.first, 100 * parse.first / convert.first,
                 100 * store / convert.first);
-    std::printf("conversion at %.0f%% of the parse-and-decode pass's throughput; data file %.1f MB\n",
-                100 * gmime.first / convert.first, stdfs::file_size(pst) / 1e6);
+    std::printf(
+        "conversion at %.0f%% of the parse-and-decode pass's throughput; data file %.1f MB\n",
+        100 * gmime.first / convert.first, stdfs::file_size(pst) / 1e6);
     stdfs::remove_all(work);
     return 0;
 }

@@ -14,7 +14,7 @@
 namespace {
 
 class TimedShell : public ui::Shell {
-public:
+  public:
     explicit TimedShell(std::chrono::nanoseconds cost) : cost_(cost) {}
     void Yield() override {
         ++yields;
@@ -31,7 +31,7 @@ public:
     }
     long yields = 0;
 
-private:
+  private:
     std::chrono::nanoseconds cost_;
 };
 
@@ -54,7 +54,8 @@ void Run(const std::string& root, std::chrono::nanoseconds cost, const char* lab
     std::string folder = root;
     auto start = std::chrono::steady_clock::now();
     job::BuildMessageQueue(folder, "*.*", fileCounter, folderCounter, scan, quiet, shell);
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     std::cout << label << ": " << (fileCounter - 1) << " files, " << scan.folders.Count()
@@ -66,7 +67,8 @@ void Run(const std::string& root, std::chrono::nanoseconds cost, const char* lab
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::filesystem::path root = argc > 1 ? argv[1] : std::filesystem::temp_directory_path() / "eml2pst-scan-bench";
+    std::filesystem::path root =
+        argc > 1 ? argv[1] : std::filesystem::temp_directory_path() / "eml2pst-scan-bench";
     bool made = !std::filesystem::exists(root);
     if (made) MakeTree(root, 2000, 100000);
     Run(root.string(), std::chrono::nanoseconds(0), "yields free   ");

@@ -16,7 +16,8 @@ std::vector<CliJob::Row> SubfoldersOf(const std::string& root) {
         if (r.FileName == "." || r.FileName == "..") continue;
         if (r.Attributes & fs::kAttrDirectory) rows.push_back({r.FileName, base + r.FileName});
     } while (fs::FindNextEntry(r));
-    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    std::sort(rows.begin(), rows.end(),
+              [](const auto& a, const auto& b) { return a.name < b.name; });
     return rows;
 }
 

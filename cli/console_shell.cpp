@@ -6,8 +6,12 @@
 
 namespace cli {
 
-void ConsoleShell::CatchInterrupt() { fs::CatchInterrupt(); }
-bool ConsoleShell::Interrupted() { return fs::Interrupted(); }
+void ConsoleShell::CatchInterrupt() {
+    fs::CatchInterrupt();
+}
+bool ConsoleShell::Interrupted() {
+    return fs::Interrupted();
+}
 
 void ConsoleShell::Yield() {
     if (fs::Interrupted() && !interruptHandled_ && onInterrupt) {
@@ -26,8 +30,8 @@ void ConsoleProgress::ScanProgress(int queued) {
 }
 
 void ConsoleProgress::FolderScanned(int index, int count, const std::string& source, int files) {
-    folder_ = count > 1 ? "folder " + std::to_string(index) + " of " + std::to_string(count) + ": "
-                        : "";
+    folder_ =
+        count > 1 ? "folder " + std::to_string(index) + " of " + std::to_string(count) + ": " : "";
     source_ = source;
     if (quiet_) return;
     EndLine();
@@ -51,7 +55,9 @@ void ConsoleProgress::FolderFinished(engine::FolderOutcome outcome, const std::s
     std::cerr << "eml2pst: " << source_ << " not converted: " << error << "\n";
 }
 
-void ConsoleProgress::RunFinished(const engine::RunReport&, engine::RunOutcome) { EndLine(); }
+void ConsoleProgress::RunFinished(const engine::RunReport&, engine::RunOutcome) {
+    EndLine();
+}
 
 void ConsoleProgress::Draw(const std::string& line, bool force) {
     auto now = std::chrono::steady_clock::now();

@@ -14,7 +14,7 @@ namespace cli {
 // the save dialog answers with the output file named on the command line, and the window's
 // boxes are left unshown: what they say comes from the run's events and its summary.
 class ConsoleShell : public ui::Shell {
-public:
+  public:
     void Yield() override;
     ui::MsgBoxResult MessageBox(const std::string& text, const std::string& title,
                                 ui::MsgBoxStyle style) override;
@@ -30,14 +30,14 @@ public:
     static void CatchInterrupt();
     static bool Interrupted();
 
-private:
+  private:
     bool interruptHandled_ = false;
 };
 
 // Draws a run's progress on `out`: a bar redrawn in place on a terminal, a line per source
 // folder otherwise; nothing when `quiet`. A data file that fails is told on stderr in any case.
 class ConsoleProgress : public engine::RunObserver {
-public:
+  public:
     ConsoleProgress(std::ostream& out, bool terminal, bool quiet)
         : out_(out), terminal_(terminal && !quiet), quiet_(quiet) {}
 
@@ -47,7 +47,7 @@ public:
     void FolderFinished(engine::FolderOutcome outcome, const std::string& error) override;
     void RunFinished(const engine::RunReport& report, engine::RunOutcome outcome) override;
 
-private:
+  private:
     void Draw(const std::string& line, bool force);
     void EndLine();
 

@@ -57,12 +57,18 @@ int Convert(const std::vector<std::string>& args) {
     bool quiet = false, strict = false;
     std::vector<std::string> positional;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--mailboxes") job.single = false;
-        else if (args[i] == "--quiet") quiet = true;
-        else if (args[i] == "--strict") strict = true;
-        else if (args[i] == "--json" && i + 1 < args.size()) jsonTarget = args[++i];
-        else if (args[i].rfind("--", 0) == 0) return Usage("unknown option " + args[i]);
-        else positional.push_back(args[i]);
+        if (args[i] == "--mailboxes")
+            job.single = false;
+        else if (args[i] == "--quiet")
+            quiet = true;
+        else if (args[i] == "--strict")
+            strict = true;
+        else if (args[i] == "--json" && i + 1 < args.size())
+            jsonTarget = args[++i];
+        else if (args[i].rfind("--", 0) == 0)
+            return Usage("unknown option " + args[i]);
+        else
+            positional.push_back(args[i]);
     }
     if (positional.size() != 2) return Usage("convert takes a source and a target");
     if (!fs::FolderExists(positional[0])) return Usage("no such folder: " + positional[0]);
@@ -91,7 +97,8 @@ int Convert(const std::vector<std::string>& args) {
     auto start = std::chrono::steady_clock::now();
     window.Show();
     window.CmdStartConversion_Click();
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     const engine::RunReport& report = window.report;
     if (!jsonTarget.empty()) {
@@ -139,9 +146,10 @@ int Verify(const std::string& path, bool json) {
         return cannotOpen(store::DescribeFailure(e, path, store::FileStep::kOpening));
     }
     if (json) {
-        std::cout << "{\"file\": " << cli::JsonString(path) << ", \"readable\": true, \"sound\": "
-                  << (report.Ok() ? "true" : "false") << ", \"folders\": " << report.folders
-                  << ", \"messages\": " << report.messages << ", \"problems\": [";
+        std::cout << "{\"file\": " << cli::JsonString(path)
+                  << ", \"readable\": true, \"sound\": " << (report.Ok() ? "true" : "false")
+                  << ", \"folders\": " << report.folders << ", \"messages\": " << report.messages
+                  << ", \"problems\": [";
         for (size_t i = 0; i < report.errors.size(); ++i)
             std::cout << (i ? ", " : "") << cli::JsonString(report.errors[i]);
         std::cout << "]}\n";
@@ -180,9 +188,8 @@ int List(const std::string& path, bool json) {
         auto top = s->GetFolderInfo(s->IpmSubtree());
         if (json) {
             std::cout << "{\"file\": " << cli::JsonString(path)
-                      << ", \"store\": " << cli::JsonString(s->DisplayName())
-                      << ", \"top\": " << FolderJson(*s, s->IpmSubtree(), top.name, top.contentCount)
-                      << "}\n";
+                      << ", \"store\": " << cli::JsonString(s->DisplayName()) << ", \"top\": "
+                      << FolderJson(*s, s->IpmSubtree(), top.name, top.contentCount) << "}\n";
         } else {
             std::cout << s->DisplayName() << "\n  " << top.name << "  (" << top.contentCount
                       << ")\n";

@@ -14,22 +14,32 @@ constexpr size_t kNamedInSummary = 10;
 
 const char* OutcomeName(engine::FolderOutcome o) {
     switch (o) {
-        case engine::FolderOutcome::Converted: return "converted";
-        case engine::FolderOutcome::Skipped: return "skipped";
-        case engine::FolderOutcome::Stopped: return "stopped";
-        case engine::FolderOutcome::Cancelled: return "cancelled";
-        case engine::FolderOutcome::StoreFailed: return "store failed";
-        case engine::FolderOutcome::NothingToConvert: return "nothing to convert";
+        case engine::FolderOutcome::Converted:
+            return "converted";
+        case engine::FolderOutcome::Skipped:
+            return "skipped";
+        case engine::FolderOutcome::Stopped:
+            return "stopped";
+        case engine::FolderOutcome::Cancelled:
+            return "cancelled";
+        case engine::FolderOutcome::StoreFailed:
+            return "store failed";
+        case engine::FolderOutcome::NothingToConvert:
+            return "nothing to convert";
     }
     return "";
 }
 
 const char* OutcomeName(engine::RunOutcome o) {
     switch (o) {
-        case engine::RunOutcome::AllConverted: return "all converted";
-        case engine::RunOutcome::ConvertedWithFailures: return "converted with failures";
-        case engine::RunOutcome::Stopped: return "stopped";
-        case engine::RunOutcome::NothingToConvert: return "nothing to convert";
+        case engine::RunOutcome::AllConverted:
+            return "all converted";
+        case engine::RunOutcome::ConvertedWithFailures:
+            return "converted with failures";
+        case engine::RunOutcome::Stopped:
+            return "stopped";
+        case engine::RunOutcome::NothingToConvert:
+            return "nothing to convert";
     }
     return "";
 }
@@ -56,11 +66,21 @@ std::string JsonString(const std::string& s) {
     std::string out = "\"";
     for (unsigned char c : s) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char buf[8];
@@ -92,20 +112,23 @@ std::string JsonSummary(const engine::RunReport& report, double seconds) {
         const auto& f = report.folders[i];
         j += i ? ",\n    {" : "\n    {";
         j += "\"source\": " + JsonString(f.source) + ", \"pst\": " + JsonString(f.pstPath) +
-             ", \"queued\": " + std::to_string(f.queued) + ", \"messageFiles\": " +
-             std::to_string(f.messageFiles) + ", \"converted\": " + std::to_string(f.converted) +
-             ", \"warned\": " + std::to_string(f.warned) + ", \"foldersCreated\": " +
-             std::to_string(f.foldersCreated) + ", \"outcome\": \"" + OutcomeName(f.outcome) +
-             "\", \"skipped\": " + (f.skipped ? "true" : "false");
+             ", \"queued\": " + std::to_string(f.queued) +
+             ", \"messageFiles\": " + std::to_string(f.messageFiles) +
+             ", \"converted\": " + std::to_string(f.converted) +
+             ", \"warned\": " + std::to_string(f.warned) +
+             ", \"foldersCreated\": " + std::to_string(f.foldersCreated) + ", \"outcome\": \"" +
+             OutcomeName(f.outcome) + "\", \"skipped\": " + (f.skipped ? "true" : "false");
         if (f.storeFailed) j += ", \"storeError\": " + JsonString(f.storeError);
         j += ", \"failed\": [";
-        for (int k = 0; k < f.failed && failureIndex < report.failures.size(); ++k, ++failureIndex) {
+        for (int k = 0; k < f.failed && failureIndex < report.failures.size();
+             ++k, ++failureIndex) {
             const auto& fail = report.failures[failureIndex];
             j += (k ? ", " : "") + std::string("{\"file\": ") + JsonString(fail.file) +
                  ", \"reason\": " + JsonString(fail.reason) + "}";
         }
         j += "], \"warnings\": [";
-        for (int k = 0; k < f.warned && warningIndex < report.warnings.size(); ++k, ++warningIndex) {
+        for (int k = 0; k < f.warned && warningIndex < report.warnings.size();
+             ++k, ++warningIndex) {
             const auto& w = report.warnings[warningIndex];
             j += (k ? ", " : "") + std::string("{\"file\": ") + JsonString(w.file) +
                  ", \"warnings\": [";
@@ -165,7 +188,8 @@ std::string TextSummary(const engine::RunReport& report, const std::string& sour
         if (f.pstPath.empty() || f.storeFailed) continue;  // named below with the cause
         std::error_code ec;
         auto size = std::filesystem::file_size(fs::PathFromUtf8(f.pstPath), ec);
-        s += Counts("data file", f.pstPath + (ec ? " (not written)" : " (" + ReadableSize(size) + ")"));
+        s += Counts("data file",
+                    f.pstPath + (ec ? " (not written)" : " (" + ReadableSize(size) + ")"));
     }
     s += Counts("time", Fixed(seconds, 2) + " s" +
                             (seconds > 0 && converted > 0
@@ -183,7 +207,8 @@ std::string TextSummary(const engine::RunReport& report, const std::string& sour
         s += "Converted only in part (" + std::to_string(report.warnings.size()) + "):\n";
         for (size_t i = 0; i < report.warnings.size() && i < kNamedInSummary; ++i) {
             std::string what;
-            for (const auto& w : report.warnings[i].warnings) what += (what.empty() ? "" : "; ") + w;
+            for (const auto& w : report.warnings[i].warnings)
+                what += (what.empty() ? "" : "; ") + w;
             s += "  " + report.warnings[i].file + ": " + what + "\n";
         }
         if (report.warnings.size() > kNamedInSummary)

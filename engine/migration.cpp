@@ -20,10 +20,12 @@ constexpr uint32_t kPrMessageFlags = 0x0E070003;
 // Files announced to the reading thread at a time: each new batch costs the overlap of one
 // message, and the batch's paths are all it keeps.
 constexpr size_t kReadAheadBatch = 1024;
-constexpr const char* kSpecialNames[] = {"Calendar", "Contacts",  "Emailed Contacts", "Tasks",
+constexpr const char* kSpecialNames[] = {"Calendar", "Contacts", "Emailed Contacts", "Tasks",
                                          "Sent",     "Notebook", "Conversations"};
 
-std::tm LocalNow() { return fs::LocalTime(std::time(nullptr)); }
+std::tm LocalNow() {
+    return fs::LocalTime(std::time(nullptr));
+}
 
 std::string DescriptionOf(const std::exception& e) {
     if (auto* com = dynamic_cast<const store::ComError*>(&e)) return com->Description();
@@ -53,7 +55,9 @@ bool Migration::IsMessageFile(const std::string& path) {
            fs::EqualsNoCase(name, "eml~1");
 }
 
-RunReport::FolderResult& Migration::Result() { return window_.report.folders.back(); }
+RunReport::FolderResult& Migration::Result() {
+    return window_.report.folders.back();
+}
 
 void Migration::Ignored(const std::string& what, const std::string& reason) {
     window_.report.ignored.push_back({what, reason});
@@ -138,8 +142,10 @@ void Migration::StartMigration(const std::string& folderName, const std::string&
         return;
     }
     EndConversion();
-    if (Result().storeFailed) Finished(FolderOutcome::StoreFailed);
-    else Finished(outcome == Outcome::Skipped ? FolderOutcome::Skipped : FolderOutcome::Converted);
+    if (Result().storeFailed)
+        Finished(FolderOutcome::StoreFailed);
+    else
+        Finished(outcome == Outcome::Skipped ? FolderOutcome::Skipped : FolderOutcome::Converted);
 }
 
 void Migration::SessionFailure(const std::string& cause) {
@@ -198,8 +204,10 @@ void Migration::CreateFolders() {
 std::vector<std::string> Migration::MappedPieces(std::string relative) const {
     std::vector<std::string> pieces = SplitStorePath(relative);
     if (!pieces.empty()) {
-        if (pieces[0] == "Inbox") pieces[0] = run_.InboxName;
-        else if (pieces[0] == "Sent") pieces[0] = run_.SentName;
+        if (pieces[0] == "Inbox")
+            pieces[0] = run_.InboxName;
+        else if (pieces[0] == "Sent")
+            pieces[0] = run_.SentName;
     }
     return pieces;
 }
@@ -254,8 +262,9 @@ void Migration::CreateFolderEntry(std::string e) {
     std::string leaf = mapped.back();
     mapped.pop_back();
     std::shared_ptr<store::Folder> parent =
-        mapped.empty() ? run_.session->GetStores().GetStoreFromID(run_.StoreEntryId)->IPMRootFolder()
-                       : ResolveOrCreate(mapped);
+        mapped.empty()
+            ? run_.session->GetStores().GetStoreFromID(run_.StoreEntryId)->IPMRootFolder()
+            : ResolveOrCreate(mapped);
     store::Folders& children = parent->SubFolders();
     for (int i = 1, n = children.Count(); i <= n; ++i) {
         shell_.Yield();

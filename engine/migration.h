@@ -15,7 +15,7 @@ namespace engine {
 // and the end of the conversion, told to the window's watchers as it goes and recorded in its
 // report.
 class Migration {
-public:
+  public:
     using Clock = std::function<std::tm()>;  // local time now
 
     Migration(StatusWindow& window, const ConversionJob& job, ui::Shell& shell,
@@ -29,7 +29,7 @@ public:
     // Whether a queued file is a message file, by its name.
     static bool IsMessageFile(const std::string& path);
 
-private:
+  private:
     enum class Outcome { Finished, Skipped, Stopped };
 
     void SessionFailure(const std::string& cause);

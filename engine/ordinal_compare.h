@@ -10,6 +10,8 @@ namespace engine {
 // any file name still has a fixed place.
 int CompareOrdinal(std::string_view a, std::string_view b);
 
-inline bool SortsBefore(std::string_view a, std::string_view b) { return CompareOrdinal(a, b) < 0; }
+inline bool SortsBefore(std::string_view a, std::string_view b) {
+    return CompareOrdinal(a, b) < 0;
+}
 
 }  // namespace engine

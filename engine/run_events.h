@@ -34,7 +34,7 @@ enum class RunOutcome { AllConverted, ConvertedWithFailures, Stopped, NothingToC
 // default, so a watcher overrides only what it shows. Events arrive on the thread that runs the
 // conversion.
 class RunObserver {
-public:
+  public:
     virtual ~RunObserver() = default;
     // The scan of a source folder has queued `queued` files so far.
     virtual void ScanProgress(int queued) { (void)queued; }
@@ -71,7 +71,7 @@ public:
 
 // Hands each event to every watcher added, in the order they were added.
 class RunEvents : public RunObserver {
-public:
+  public:
     void Add(RunObserver& observer) { observers_.push_back(&observer); }
 
     void ScanProgress(int queued) override {
@@ -105,7 +105,7 @@ public:
         for (auto* o : observers_) o->RunFinished(report, outcome);
     }
 
-private:
+  private:
     std::vector<RunObserver*> observers_;
 };
 

@@ -83,7 +83,7 @@ struct RunState {
 // The status window as the conversion sees it: its request flags, the scan it converts, its run
 // state and report, and the watchers of the run. The job layer's window model derives from it.
 class StatusWindow {
-public:
+  public:
     virtual ~StatusWindow() = default;
 
     // Closes the window. Its model stays valid; IsOpen() then answers false.
@@ -101,7 +101,7 @@ public:
 
 // The job as the wizard pages (or the command line) hold it, read at the moment it is needed.
 class ConversionJob {
-public:
+  public:
     virtual ~ConversionJob() = default;
     virtual bool SingleMode() const = 0;
     virtual std::string SourceFolder() const = 0;  // single mode

@@ -20,6 +20,8 @@ std::vector<std::string> SplitStorePath(std::string_view path);  // empty pieces
 std::string JoinStorePath(const std::vector<std::string>& pieces);
 
 // Spaces (only) cut from both ends.
-inline std::string Trim(std::string_view text) { return std::string(fs::Trim(text, " ")); }
+inline std::string Trim(std::string_view text) {
+    return std::string(fs::Trim(text, " "));
+}
 
 }  // namespace engine

@@ -22,7 +22,7 @@ class ScriptDriver;
 // change reaches the screen at the next SyncAll (after every handler and in every yield); a
 // widget event calls the model's handler.
 class Frontend {
-public:
+  public:
     // `script`: the test hook's script file, or empty for a person at the screen.
     Frontend(const std::string& helpFolder, const std::string& script);
     ~Frontend();
@@ -48,7 +48,7 @@ public:
     // The native top-level window of a page by its prefix ("start", "single", ...).
     wxWindow* TopLevel(const std::string& page) const;
 
-private:
+  private:
     GuiShell shell_;
     store::PstSessionFactory factory_;
     wizard::Wizard wizard_;

@@ -9,7 +9,7 @@ class Frontend;
 // The shell on wxWidgets. With the test hook active, dialogs are answered from its script
 // instead of being shown, and help links are logged instead of opened.
 class GuiShell : public ui::Shell {
-public:
+  public:
     explicit GuiShell(Frontend& frontend) : frontend_(frontend) {}
 
     // Brings the windows in line with their models, then one pass of pending events.
@@ -26,7 +26,7 @@ public:
     void ShowModal(ui::Window& window, ui::Window* owner) override;
     void EndProcess() override;
 
-private:
+  private:
     Frontend& frontend_;
 };
 

@@ -73,7 +73,7 @@ T* Place(T* control, const wxRect& r, const wxFont& font) {
 // A panel that paints the header and footer bands (white with a silver border) and other
 // rectangles of the design behind its controls.
 class BandPanel : public wxPanel {
-public:
+  public:
     struct Band {
         wxRect rect;
         wxColour fill;
@@ -81,7 +81,7 @@ public:
     explicit BandPanel(wxWindow* parent);
     void AddBand(const wxRect& r, const wxColour& fill = kBandFill) { bands_.push_back({r, fill}); }
 
-private:
+  private:
     void OnPaint(wxPaintEvent&);
     std::vector<Band> bands_;
 };

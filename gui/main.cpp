@@ -12,7 +12,7 @@
 namespace {
 
 class WizardApp : public wxApp {
-public:
+  public:
     bool OnInit() override {
         // Paths and texts are UTF-8 whatever the C locale says.
         wxString exeDir = wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetPath();
@@ -30,7 +30,7 @@ public:
         return wxApp::OnExit();
     }
 
-private:
+  private:
     std::unique_ptr<gui::Frontend> frontend_;
 };
 

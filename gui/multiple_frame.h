@@ -13,7 +13,7 @@ class Frontend;
 
 // The multiple-folder page's window: modeless, kept while hidden.
 class MultipleFrame : public wxFrame {
-public:
+  public:
     MultipleFrame(Frontend& frontend, wizard::frmMultiple& model);
     ~MultipleFrame() override;
     void Sync();
@@ -23,7 +23,7 @@ public:
     std::string TipOverCell(long row, int column);
     std::string CellText(long row, int column) const;
 
-private:
+  private:
     void After();
     void SyncList();
     void OnChecked(long row, bool checked);

@@ -36,7 +36,7 @@ class Frontend;
 // Every dialog, link and message box is written to EML2PST_WIZARD_LOG (or stderr). A failed
 // expectation or an unknown instruction ends the program with status 4.
 class ScriptDriver : public wxTimer {
-public:
+  public:
     ScriptDriver(Frontend& frontend, const std::string& path);
 
     void Begin();
@@ -48,7 +48,7 @@ public:
 
     void Notify() override;
 
-private:
+  private:
     struct Step {
         int line;
         std::string verb;

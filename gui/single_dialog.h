@@ -10,12 +10,12 @@ class Frontend;
 
 // The single-folder page's window, modal over the start page.
 class SingleDialog : public wxDialog {
-public:
+  public:
     SingleDialog(Frontend& frontend, wizard::frmSingle& model, wxWindow* owner);
     ~SingleDialog() override;
     void Sync();
 
-private:
+  private:
     void After();
     Frontend& frontend_;
     wizard::frmSingle& m_;

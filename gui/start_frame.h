@@ -10,12 +10,12 @@ class Frontend;
 
 // The start page's window.
 class StartFrame : public wxFrame {
-public:
+  public:
     StartFrame(Frontend& frontend, wizard::frmStart& model);
     ~StartFrame() override;
     void Sync();
 
-private:
+  private:
     void After();  // every handler ends here: the models changed, the screen follows
     Frontend& frontend_;
     wizard::frmStart& m_;

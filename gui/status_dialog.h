@@ -11,12 +11,12 @@ class Frontend;
 
 // The status window's face, bound to the job's window model.
 class StatusDialog : public wxDialog {
-public:
+  public:
     StatusDialog(Frontend& frontend, wizard::StatusPage& page, wxWindow* owner);
     ~StatusDialog() override;
     void Sync();
 
-private:
+  private:
     void After();
     Frontend& frontend_;
     wizard::StatusPage& page_;

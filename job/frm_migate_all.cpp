@@ -11,7 +11,9 @@ namespace {
 constexpr size_t kFailuresNamed = 5;
 
 // Rounded to the nearest whole number, halves to even.
-long RoundHalfEven(float value) { return std::lrint(value); }
+long RoundHalfEven(float value) {
+    return std::lrint(value);
+}
 
 // The window as designed: what every opening shows.
 StatusControls DesignControls() {
@@ -62,7 +64,9 @@ void frmMigateAll::Form_Load() {
     controls.CmdSkip.Enabled = false;
 }
 
-void frmMigateAll::CmdSkip_Click() { SkipRequested = true; }
+void frmMigateAll::CmdSkip_Click() {
+    SkipRequested = true;
+}
 
 void frmMigateAll::CmdStopMigration_Click() {
     if (SkipRequested) Unload();
@@ -162,11 +166,13 @@ void frmMigateAll::RunMultiple() {
 
 std::vector<std::string> frmMigateAll::CompletionLines(bool single) const {
     std::vector<std::string> lines;
-    const std::string open = single ? "Open Converted PST file in Outlook to View Converted Messages."
-                                    : "Open Converted PST file(s) in Outlook to View Individual files.";
+    const std::string open =
+        single ? "Open Converted PST file in Outlook to View Converted Messages."
+               : "Open Converted PST file(s) in Outlook to View Individual files.";
     if (report.Complete()) {
-        lines = {single ? "EML Messages Converted Successfully." : "All Folders Converted Successfully.",
-                 open};
+        lines = {
+            single ? "EML Messages Converted Successfully." : "All Folders Converted Successfully.",
+            open};
     } else {
         // Success is claimed only when every queued message file was converted.
         lines = {report.Headline()};
@@ -178,7 +184,8 @@ std::vector<std::string> frmMigateAll::CompletionLines(bool single) const {
     lines.push_back(std::to_string(report.Converted()) + " message file(s) converted, " +
                     std::to_string(failed) + " failed.");
     for (size_t i = 0; i < report.failures.size() && i < kFailuresNamed; ++i)
-        lines.push_back("Failed: " + report.failures[i].file + " (" + report.failures[i].reason + ")");
+        lines.push_back("Failed: " + report.failures[i].file + " (" + report.failures[i].reason +
+                        ")");
     if (report.failures.size() > kFailuresNamed)
         lines.push_back("... and " + std::to_string(report.failures.size() - kFailuresNamed) +
                         " more.");
@@ -233,10 +240,18 @@ void frmMigateAll::StepChanged(engine::RunStep step, const std::string& detail) 
             text = "Outlook Session Created...";
             controls.CmdStartConversion.Enabled = false;
             break;
-        case engine::RunStep::ReadingFolders: text = "Reading Folder(s)..."; break;
-        case engine::RunStep::FolderRead: text = "Reading Folder(s)... " + detail; break;
-        case engine::RunStep::CreatingFolders: text = "Creating Outlook Folders..."; break;
-        case engine::RunStep::FolderCreated: text = "Creating Outlook Folders... " + detail; break;
+        case engine::RunStep::ReadingFolders:
+            text = "Reading Folder(s)...";
+            break;
+        case engine::RunStep::FolderRead:
+            text = "Reading Folder(s)... " + detail;
+            break;
+        case engine::RunStep::CreatingFolders:
+            text = "Creating Outlook Folders...";
+            break;
+        case engine::RunStep::FolderCreated:
+            text = "Creating Outlook Folders... " + detail;
+            break;
         case engine::RunStep::ConvertingMessage:
             text = "Converting Messages... from (" + detail + ")";
             break;
@@ -263,8 +278,11 @@ void frmMigateAll::FolderFinished(engine::FolderOutcome outcome, const std::stri
             controls.lblProgress.Caption = "Stopped... at " + controls.lblProgress.Caption;
             controls.lblCount1.Caption = "Stopped...";
             break;
-        case engine::FolderOutcome::Converted: controls.CmdStartConversion.Enabled = true; break;
-        default: break;
+        case engine::FolderOutcome::Converted:
+            controls.CmdStartConversion.Enabled = true;
+            break;
+        default:
+            break;
     }
 }
 

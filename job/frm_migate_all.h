@@ -29,7 +29,7 @@ struct StatusControls {
 // driver behind "Sta&rt Conversion" and the Skip and Stop handlers. It watches its own runs and
 // shows their events in its controls.
 class frmMigateAll : public engine::StatusWindow, private engine::RunObserver {
-public:
+  public:
     frmMigateAll(engine::ConversionJob& job, ui::Shell& shell, store::SessionFactory& factory,
                  engine::Migration::Clock clock = {});
 
@@ -60,7 +60,7 @@ public:
     // The completion box texts for the last run (also what the command line prints).
     std::vector<std::string> CompletionLines(bool single) const;
 
-private:
+  private:
     void ScanProgress(int queued) override;
     void FolderScanned(int index, int count, const std::string& source, int files) override;
     void FolderStarted(const std::string& source, const std::string& pstPath) override;

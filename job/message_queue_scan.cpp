@@ -9,10 +9,12 @@
 namespace job {
 namespace {
 
-bool IsDots(const std::string& n) { return n == "." || n == ".."; }
+bool IsDots(const std::string& n) {
+    return n == "." || n == "..";
+}
 
 struct Visit {
-    std::string folder;                  // ends with the separator
+    std::string folder;                   // ends with the separator
     std::vector<std::string> subfolders;  // names found in the subfolder pass, in listing order
     size_t next = 0;
     std::optional<fs::FileIdentity> identity;
@@ -79,7 +81,8 @@ void BuildMessageQueue(std::string& folder, const std::string& pattern, int32_t&
     std::vector<Visit> walk;
     auto enter = [&](std::string path, std::optional<fs::FileIdentity> id) {
         Visit v{std::move(path), {}, 0, id};
-        v.subfolders = ListFolder(v.folder, pattern, fileCounter, folderCounter, result, observer, shell);
+        v.subfolders =
+            ListFolder(v.folder, pattern, fileCounter, folderCounter, result, observer, shell);
         if (!v.subfolders.empty()) shell.Yield();
         walk.push_back(std::move(v));
     };

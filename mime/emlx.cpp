@@ -80,8 +80,8 @@ std::string FindPartialPayload(const std::string& emlxPath, const std::string& p
     sfs::path message = fs::PathFromUtf8(emlxPath);
     std::string number = fs::Utf8FromPath(message.filename());
     number = number.substr(0, number.find('.'));
-    sfs::path dir = message.parent_path().parent_path() / "Attachments" /
-                    fs::PathFromUtf8(number) / fs::PathFromUtf8(partPath);
+    sfs::path dir = message.parent_path().parent_path() / "Attachments" / fs::PathFromUtf8(number) /
+                    fs::PathFromUtf8(partPath);
     if (looked) *looked = fs::Utf8FromPath(dir);
     if (sfs::is_directory(dir, ec)) {
         for (const auto& entry : sfs::directory_iterator(dir, ec)) {

@@ -26,8 +26,7 @@ size_t DecodeEntity(std::string_view html, size_t i, std::string& out) {
         char* end = nullptr;
         unsigned long cp = std::strtoul(digits.c_str(), &end, hex ? 16 : 10);
         if (*end) return 0;
-        fs::AppendUtf8(out, char32_t(cp > 0x10FFFF ? 0xFFFD : cp),
-                       fs::Utf8Policy::kReplaceInvalid);
+        fs::AppendUtf8(out, char32_t(cp > 0x10FFFF ? 0xFFFD : cp), fs::Utf8Policy::kReplaceInvalid);
         return semi - i + 1;
     }
     static const struct {
@@ -176,7 +175,8 @@ std::string ReplaceHtmlMetaCharset(std::string_view html, std::string_view chars
         // Same-length edits are not guaranteed, so rebuild from the original offsets.
         out = out.substr(0, m->begin) + std::string(charset) + out.substr(m->end);
         int64_t delta = int64_t(charset.size()) - int64_t(m->end - m->begin);
-        head = fs::LowerAscii(std::string_view(out).substr(0, 4096 + size_t(std::max<int64_t>(delta, 0))));
+        head = fs::LowerAscii(
+            std::string_view(out).substr(0, 4096 + size_t(std::max<int64_t>(delta, 0))));
         pos = size_t(int64_t(m->tagEnd) + delta);
     }
     return out;

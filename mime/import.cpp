@@ -30,8 +30,8 @@ struct ByteArrayFree {
 
 // Buffers for small files, reused from one file to the next.
 pst::KeptPool<GByteArray>& Kept() {
-    static auto* kept = new pst::KeptPool<GByteArray>(
-        [] { return g_byte_array_new(); }, [](GByteArray* a) { g_byte_array_unref(a); });
+    static auto* kept = new pst::KeptPool<GByteArray>([] { return g_byte_array_new(); },
+                                                      [](GByteArray* a) { g_byte_array_unref(a); });
     return *kept;
 }
 

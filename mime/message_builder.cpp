@@ -65,9 +65,10 @@ class Builder {
         std::string rootType = root ? MimeTypeOf(root) : "";
         std::string rootName =
             root && GMIME_IS_PART(root) ? TextOf(g_mime_part_get_filename(GMIME_PART(root))) : "";
-        bool opaque =
-            rootType == "application/pkcs7-mime" || rootType == "application/x-pkcs7-mime" ||
-            (rootType == "application/octet-stream" && fs::LowerAscii(ExtensionOf(rootName)) == ".p7m");
+        bool opaque = rootType == "application/pkcs7-mime" ||
+                      rootType == "application/x-pkcs7-mime" ||
+                      (rootType == "application/octet-stream" &&
+                       fs::LowerAscii(ExtensionOf(rootName)) == ".p7m");
         std::string messageClass = "IPM.Note";
         if (root && rootType == "multipart/signed" && GMIME_IS_MULTIPART(root)) {
             messageClass = "IPM.Note.SMIME.MultipartSigned";
@@ -398,7 +399,8 @@ class Builder {
         if (htmlUtf8_.empty()) return false;
         if (htmlLower_.empty()) htmlLower_ = fs::LowerAscii(htmlUtf8_);
         const std::string& html = htmlLower_;
-        if (!cid.empty() && html.find("cid:" + fs::LowerAscii(cid)) != std::string::npos) return true;
+        if (!cid.empty() && html.find("cid:" + fs::LowerAscii(cid)) != std::string::npos)
+            return true;
         return !location.empty() && html.find(fs::LowerAscii(location)) != std::string::npos;
     }
 

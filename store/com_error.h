@@ -9,13 +9,13 @@ namespace store {
 // A failed call of the store's object model: a number and a description, as the engine reads
 // them after a failing step.
 class ComError : public std::runtime_error {
-public:
+  public:
     ComError(int32_t number, std::string description)
         : std::runtime_error(description), number_(number), description_(std::move(description)) {}
     int32_t Number() const { return number_; }
     const std::string& Description() const { return description_; }
 
-private:
+  private:
     int32_t number_;
     std::string description_;
 };

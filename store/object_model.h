@@ -23,7 +23,7 @@ constexpr int kImportRfc822 = 1024;
 using EntryId = std::vector<uint8_t>;
 
 class Folders {
-public:
+  public:
     virtual ~Folders() = default;
     virtual int Count() = 0;
     // 1-based, as the collection enumerates.
@@ -32,13 +32,13 @@ public:
 };
 
 class Items {
-public:
+  public:
     virtual ~Items() = default;
     virtual std::shared_ptr<Mail> Add(int kind) = 0;
 };
 
 class Folder {
-public:
+  public:
     virtual ~Folder() = default;
     virtual std::string Name() = 0;
     virtual Folders& SubFolders() = 0;  // the object model's "Folders"
@@ -47,14 +47,14 @@ public:
 
 // The underlying message object that property writes go to.
 class MapiObject {
-public:
+  public:
     virtual ~MapiObject() = default;
     virtual void SetProperty(uint32_t tag, int32_t value) = 0;
     virtual int32_t GetInt32(uint32_t tag, int32_t fallback) = 0;
 };
 
 class Mail {
-public:
+  public:
     virtual ~Mail() = default;
     // Fills the message from a message file read as an Internet message.
     virtual void Import(const std::string& path, int format) = 0;
@@ -66,7 +66,7 @@ public:
 };
 
 class Store {
-public:
+  public:
     virtual ~Store() = default;
     virtual EntryId EntryID() = 0;
     virtual void ValidateIPMTree() = 0;
@@ -75,13 +75,13 @@ public:
 };
 
 class Stores {
-public:
+  public:
     virtual ~Stores() = default;
     virtual std::shared_ptr<Store> GetStoreFromID(const EntryId& id) = 0;
 };
 
 class Session {
-public:
+  public:
     virtual ~Session() = default;
     // Creates the data file at `path` when it is absent (or empty), opens it, and names its
     // store `displayName` when it is new.
@@ -100,14 +100,14 @@ public:
 };
 
 class MapiUtils {
-public:
+  public:
     virtual ~MapiUtils() = default;
     virtual void HrSetOneProp(MapiObject& object, uint32_t tag, int32_t value, bool save) = 0;
 };
 
 // Makes the outside objects; tests inject one that fails at a chosen call.
 class SessionFactory {
-public:
+  public:
     virtual ~SessionFactory() = default;
     virtual std::shared_ptr<Session> CreateSession() = 0;
     virtual std::shared_ptr<MapiUtils> CreateMapiUtils() = 0;

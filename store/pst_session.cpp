@@ -56,7 +56,7 @@ auto Guarded(const Context& ctx, F&& f) -> decltype(f()) {
 class PstFolder;
 
 class PstFolders : public Folders {
-public:
+  public:
     PstFolders(std::shared_ptr<Context> ctx, Nid nid) : ctx_(std::move(ctx)), nid_(nid) {}
     int Count() override {
         return Guarded(*ctx_, [&] { return int(ctx_->Store().SubfolderNids(nid_).size()); });
@@ -64,13 +64,13 @@ public:
     std::shared_ptr<Folder> Item(int index) override;
     std::shared_ptr<Folder> Add(const std::string& name, int kind) override;
 
-private:
+  private:
     std::shared_ptr<Context> ctx_;
     Nid nid_;
 };
 
 class PstMessageObject : public MapiObject {
-public:
+  public:
     explicit PstMessageObject(pst::messaging::MessageContent& content) : content_(content) {}
     void SetProperty(uint32_t tag, int32_t value) override {
         content_.props.Set(pst::PropertyValue::Int32(tag, value));
@@ -80,12 +80,12 @@ public:
         return v ? v->AsInt32() : fallback;
     }
 
-private:
+  private:
     pst::messaging::MessageContent& content_;
 };
 
 class PstMail : public Mail {
-public:
+  public:
     PstMail(std::shared_ptr<Context> ctx, Nid folder)
         : ctx_(std::move(ctx)), folder_(folder), object_(content_) {}
     void Import(const std::string& path, int) override {
@@ -108,7 +108,7 @@ public:
         if (ctx_->readAhead) ctx_->readAhead->recycle(std::move(content_));
     }
 
-private:
+  private:
     std::shared_ptr<Context> ctx_;
     Nid folder_;
     pst::messaging::MessageContent content_;
@@ -118,17 +118,17 @@ private:
 };
 
 class PstItems : public Items {
-public:
+  public:
     PstItems(std::shared_ptr<Context> ctx, Nid nid) : ctx_(std::move(ctx)), nid_(nid) {}
     std::shared_ptr<Mail> Add(int) override { return std::make_shared<PstMail>(ctx_, nid_); }
 
-private:
+  private:
     std::shared_ptr<Context> ctx_;
     Nid nid_;
 };
 
 class PstFolder : public Folder {
-public:
+  public:
     PstFolder(std::shared_ptr<Context> ctx, Nid nid)
         : ctx_(ctx), nid_(nid), folders_(ctx, nid), items_(ctx, nid) {}
     std::string Name() override {
@@ -138,7 +138,7 @@ public:
     Items& MailItems() override { return items_; }
     Nid nid() const { return nid_; }
 
-private:
+  private:
     std::shared_ptr<Context> ctx_;
     Nid nid_;
     PstFolders folders_;
@@ -162,7 +162,7 @@ std::shared_ptr<Folder> PstFolders::Add(const std::string& name, int) {
 }
 
 class PstStore : public Store {
-public:
+  public:
     explicit PstStore(std::shared_ptr<Context> ctx) : ctx_(std::move(ctx)) {}
     EntryId EntryID() override {
         return Guarded(*ctx_, [&] { return ctx_->Store().EntryId(ctx_->Store().IpmSubtree()); });
@@ -172,27 +172,31 @@ public:
     }
     std::shared_ptr<Folder> GetDefaultFolder(int kind) override {
         return Guarded(*ctx_, [&]() -> std::shared_ptr<Folder> {
-            DefaultFolder which = kind == kFolderSentMail ? DefaultFolder::kSentItems
-                                  : kind == kFolderInbox  ? DefaultFolder::kInbox
-                                                          : throw ComError(kErrNotFound, "Unknown default folder kind.");
+            DefaultFolder which =
+                kind == kFolderSentMail ? DefaultFolder::kSentItems
+                : kind == kFolderInbox
+                    ? DefaultFolder::kInbox
+                    : throw ComError(kErrNotFound, "Unknown default folder kind.");
             auto nid = ctx_->Store().GetDefaultFolder(which);
             if (!nid) throw ComError(kErrNotFound, "The store has no such default folder.");
             return std::make_shared<PstFolder>(ctx_, *nid);
         });
     }
     std::shared_ptr<Folder> IPMRootFolder() override {
-        return Guarded(*ctx_, [&] { return std::make_shared<PstFolder>(ctx_, ctx_->Store().IpmSubtree()); });
+        return Guarded(
+            *ctx_, [&] { return std::make_shared<PstFolder>(ctx_, ctx_->Store().IpmSubtree()); });
     }
 
-private:
+  private:
     std::shared_ptr<Context> ctx_;
 };
 
 class PstSession : public Session, public Stores {
-public:
+  public:
     std::shared_ptr<Store> LogonPstStore(const std::string& path, int,
                                          const std::string& displayName) override {
-        if (ctx_->store) throw ComError(kErrCallFailed, "A data file is open in this session already.");
+        if (ctx_->store)
+            throw ComError(kErrCallFailed, "A data file is open in this session already.");
         const auto file = fs::PathFromUtf8(path);
         std::error_code ec;
         const bool existed = std::filesystem::exists(file, ec);
@@ -223,7 +227,8 @@ public:
         return Guarded(*ctx_, [&]() -> std::shared_ptr<Folder> {
             MessageStore& s = ctx_->Store();
             if (path.rfind("\\\\", 0) != 0)
-                throw ComError(kErrNotFound, "A folder path starts with \\\\ and the store's name.");
+                throw ComError(kErrNotFound,
+                               "A folder path starts with \\\\ and the store's name.");
             std::vector<std::string> pieces;
             size_t pos = 2;
             while (pos <= path.size()) {
@@ -243,7 +248,8 @@ public:
                 // The store's name index (letter case ignored), not a scan of the children
                 // reading each one's properties: this runs for every message.
                 std::optional<Nid> next = s.FindSubfolder(nid, NameFromPath(pieces[i]));
-                if (!next) throw ComError(kErrNotFound, "Folder \"" + pieces[i] + "\" does not exist");
+                if (!next)
+                    throw ComError(kErrNotFound, "Folder \"" + pieces[i] + "\" does not exist");
                 nid = *next;
             }
             return std::make_shared<PstFolder>(ctx_, nid);
@@ -263,13 +269,13 @@ public:
         Guarded(*ctx_, [&] { closing->Close(); });
     }
 
-private:
+  private:
     std::shared_ptr<Context> ctx_ = std::make_shared<Context>();
     std::shared_ptr<PstStore> store_;
 };
 
 class PstMapiUtils : public MapiUtils {
-public:
+  public:
     void HrSetOneProp(MapiObject& object, uint32_t tag, int32_t value, bool) override {
         object.SetProperty(tag, value);
     }
@@ -277,7 +283,9 @@ public:
 
 }  // namespace
 
-std::shared_ptr<Session> PstSessionFactory::CreateSession() { return std::make_shared<PstSession>(); }
+std::shared_ptr<Session> PstSessionFactory::CreateSession() {
+    return std::make_shared<PstSession>();
+}
 std::shared_ptr<MapiUtils> PstSessionFactory::CreateMapiUtils() {
     return std::make_shared<PstMapiUtils>();
 }

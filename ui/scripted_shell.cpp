@@ -25,7 +25,7 @@ MsgBoxResult ScriptedShell::MessageBox(const std::string& text, const std::strin
 }
 
 std::optional<std::string> ScriptedShell::SaveFileDialog(const std::string& filter,
-                                                        const std::string& proposedName) {
+                                                         const std::string& proposedName) {
     saveDialogs_.push_back({filter, proposedName});
     if (saveAnswers_.empty()) return std::nullopt;
     auto answer = std::move(saveAnswers_.front());

@@ -16,7 +16,7 @@ namespace ui {
 // A shell for tests: counts yields, runs an action at a chosen yield (the way a click lands
 // while long work yields), records message boxes and answers them from a script.
 class ScriptedShell : public Shell {
-public:
+  public:
     struct ShownBox {
         std::string text;
         std::string title;
@@ -71,7 +71,7 @@ public:
     const std::vector<ShownBox>& boxes() const { return boxes_; }
     const std::vector<ShownSaveDialog>& saveDialogs() const { return saveDialogs_; }
 
-private:
+  private:
     long yields_ = 0;
     std::map<long, std::function<void()>> actions_;
     std::function<void()> every_;

@@ -30,7 +30,7 @@ struct FolderEntry {
 struct Window;
 
 class Shell {
-public:
+  public:
     virtual ~Shell() = default;
 
     // One pass over the pending window events; handlers of other controls may run inside it.
@@ -76,7 +76,8 @@ public:
              !ec && it != end; it.increment(ec)) {
             std::error_code typeError;
             if (it->is_directory(typeError))
-                out.push_back({fs::Utf8FromPath(it->path().filename()), fs::Utf8FromPath(it->path())});
+                out.push_back(
+                    {fs::Utf8FromPath(it->path().filename()), fs::Utf8FromPath(it->path())});
         }
         return out;
     }

@@ -27,7 +27,7 @@ inline constexpr uint32_t kRowColorTwo = ui::Rgb(255, 255, 192);
 // The multiple-folder page: a root folder's subfolders as checkable rows, the output folder,
 // then the status window over this page.
 class frmMultiple : public ui::Window {
-public:
+  public:
     explicit frmMultiple(Wizard& app);
 
     ui::Label lblTitle;
@@ -55,7 +55,7 @@ public:
     // Closed from its frame: the page goes away and the start page comes back.
     void Form_Unload();
 
-private:
+  private:
     Wizard& app_;
 };
 

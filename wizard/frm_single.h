@@ -8,7 +8,7 @@ class Wizard;
 
 // The single-folder page: one source folder, then the status window.
 class frmSingle : public ui::Window {
-public:
+  public:
     explicit frmSingle(Wizard& app);
 
     ui::Label lblTitle;
@@ -28,7 +28,7 @@ public:
 
     bool Closed() const { return closed_; }
 
-private:
+  private:
     Wizard& app_;
     bool closed_ = false;
 };

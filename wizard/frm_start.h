@@ -9,7 +9,7 @@ class Wizard;
 // The start page: the choice between one folder and many, the help links and the only way
 // out of the program (the exit question).
 class frmStart : public ui::Window {
-public:
+  public:
     explicit frmStart(Wizard& app);
 
     ui::Label lblTitle;
@@ -36,7 +36,7 @@ public:
 
     bool SingleSelected() const { return OptSingle.Value; }
 
-private:
+  private:
     void Select(bool single);
     Wizard& app_;
 };

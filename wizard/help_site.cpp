@@ -22,8 +22,7 @@ std::string FileUrl(const std::string& path) {
     for (size_t i = 0; i < p.size(); ++i) {
         const unsigned char c = p[i];
         bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                     c == '-' || c == '_' || c == '.' || c == '~' || c == '/' ||
-                     (drive && i == 1);
+                     c == '-' || c == '_' || c == '.' || c == '~' || c == '/' || (drive && i == 1);
         if (plain) {
             url += char(c);
         } else {
@@ -59,8 +58,7 @@ std::string HelpSite::Address(const std::string& helpPath) const {
 std::string HelpSite::Locate(const std::initializer_list<std::string>& candidates) {
     for (const auto& c : candidates) {
         std::error_code ec;
-        if (!c.empty() &&
-            std::filesystem::is_regular_file(fs::PathFromUtf8(c) / "index.html", ec))
+        if (!c.empty() && std::filesystem::is_regular_file(fs::PathFromUtf8(c) / "index.html", ec))
             return fs::Utf8FromPath(std::filesystem::weakly_canonical(fs::PathFromUtf8(c), ec));
     }
     return {};

@@ -16,7 +16,7 @@ inline constexpr const char* kHelpSelectRootFolder = "/h/eml-to-pst/#select-root
 
 // The local help manual: a folder of HTML pages with index.html at its top.
 class HelpSite {
-public:
+  public:
     HelpSite() = default;
     // `folder`: where the manual's pages are; empty means no manual (links open nothing).
     explicit HelpSite(std::string folder) : folder_(std::move(folder)) {}
@@ -30,7 +30,7 @@ public:
     // The first of `candidates` that holds index.html, or empty.
     static std::string Locate(const std::initializer_list<std::string>& candidates);
 
-private:
+  private:
     std::string folder_;
 };
 

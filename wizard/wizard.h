@@ -18,7 +18,7 @@ namespace wizard {
 // The status window as a top-level window of the wizard: the job's window model, visible
 // while it is open.
 class StatusPage : public ui::Window {
-public:
+  public:
     StatusPage(engine::ConversionJob& job, ui::Shell& shell, store::SessionFactory& factory);
     job::frmMigateAll form;
 };
@@ -26,7 +26,7 @@ public:
 // The application: the pages, the routing between them, and the job as the pages hold it.
 // Pages are created on first use, kept while hidden and discarded when closed from their frame.
 class Wizard : public engine::ConversionJob {
-public:
+  public:
     Wizard(ui::Shell& shell, store::SessionFactory& factory, HelpSite help = {});
     ~Wizard() override;
 
@@ -59,7 +59,7 @@ public:
     std::string RowPath(int row) const override;
     void MarkRowStarted(int row) override;
 
-private:
+  private:
     const ui::ListItem* Row(int row) const;
 
     ui::Shell& shell_;

@@ -10,7 +10,9 @@ namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 
-extern "C" void OnInterrupt(int) { interrupted = 1; }
+extern "C" void OnInterrupt(int) {
+    interrupted = 1;
+}
 
 }  // namespace
 
@@ -20,13 +22,21 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 
 void UseUtf8Console() {}
 
-bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+bool IsTerminal(std::FILE* stream) {
+    return ::isatty(::fileno(stream)) != 0;
+}
 
-void CatchInterrupt() { std::signal(SIGINT, OnInterrupt); }
+void CatchInterrupt() {
+    std::signal(SIGINT, OnInterrupt);
+}
 
-bool Interrupted() { return interrupted != 0; }
+bool Interrupted() {
+    return interrupted != 0;
+}
 
-void EndProcessNow(int status) { std::_Exit(status); }
+void EndProcessNow(int status) {
+    std::_Exit(status);
+}
 
 std::tm LocalTime(std::time_t when) {
     std::tm local{};

@@ -1,6 +1,8 @@
 // Directory searches over opendir/readdir with Windows' view of the results: the patterns
 // "*" and "*.*" match every name, "." and ".." come first, folders carry 0x10 and names that
 // start with a dot carry the hidden bit.
+#include "fs/mod_files.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +11,6 @@
 #include <map>
 #include <memory>
 
-#include "fs/mod_files.h"
 #include "fs/path_forms.h"
 #include "fs/platform_probe.h"
 #include "fs/posix/long_path.h"
@@ -41,8 +42,12 @@ bool Matches(std::string_view pattern, std::string_view name) {
     return p == pattern.size();
 }
 
-bool IsWildcard(std::string_view s) { return s.find_first_of("*?") != std::string_view::npos; }
-bool IsDots(std::string_view n) { return n == "." || n == ".."; }
+bool IsWildcard(std::string_view s) {
+    return s.find_first_of("*?") != std::string_view::npos;
+}
+bool IsDots(std::string_view n) {
+    return n == "." || n == "..";
+}
 
 uint32_t AttributesFrom(const struct stat& st, std::string_view name, bool isLink) {
     uint32_t a = 0;
@@ -64,7 +69,8 @@ uint32_t AttributesAt(int dirfd, const std::string& name, std::string_view shown
     if (fstatat(dirfd, name.c_str(), &lst, AT_SYMLINK_NOFOLLOW) != 0) return kInvalidAttributes;
     bool isLink = S_ISLNK(lst.st_mode);
     struct stat st {};
-    if (isLink && fstatat(dirfd, name.c_str(), &st, 0) == 0) return AttributesFrom(st, shownName, true);
+    if (isLink && fstatat(dirfd, name.c_str(), &st, 0) == 0)
+        return AttributesFrom(st, shownName, true);
     return AttributesFrom(lst, shownName, isLink);
 }
 
@@ -79,7 +85,7 @@ struct Search {
     DIR* dir = nullptr;
     int dirfd = -1;
     std::string match;
-    int dotsLeft = 0;        // "." and ".." still to hand out
+    int dotsLeft = 0;         // "." and ".." still to hand out
     bool singleDone = false;  // a search for one path has handed out its entry
     ~Search() {
         if (dir) closedir(dir);

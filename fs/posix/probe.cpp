@@ -9,7 +9,9 @@ ProbeState& ModuleState() {
 
 // POSIX names are bytes and every call takes any length: there is no narrow family to fall
 // back to, so the probe always settles on the "wide" path.
-bool DetectOSVersion() { return true; }
+bool DetectOSVersion() {
+    return true;
+}
 
 void ProbePlatform() {
     ProbeState& s = ModuleState();
@@ -17,6 +19,8 @@ void ProbePlatform() {
     s.UseWideApi = DetectOSVersion();
 }
 
-bool UseWideApi() { return ModuleState().UseWideApi; }
+bool UseWideApi() {
+    return ModuleState().UseWideApi;
+}
 
 }  // namespace fs

@@ -3,6 +3,8 @@
 namespace fs {
 
 // Desktops differ here; the toolkit already knows how to reach the user's browser.
-bool OpenWithSystem(const std::string&) { return false; }
+bool OpenWithSystem(const std::string&) {
+    return false;
+}
 
 }  // namespace fs

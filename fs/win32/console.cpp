@@ -51,9 +51,13 @@ bool IsTerminal(std::FILE* stream) {
     return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != 0;
 }
 
-void CatchInterrupt() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+void CatchInterrupt() {
+    ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
 
-bool Interrupted() { return interrupted; }
+bool Interrupted() {
+    return interrupted;
+}
 
 void EndProcessNow(int status) {
     ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(status));

@@ -15,7 +15,7 @@ namespace pst::ltp {
 // are heap items of at most 3580 bytes. Every change rewrites only the items on one
 // root-to-leaf path, so its cost grows with the depth, not the record count.
 class BTree {
-public:
+  public:
     // Allocates an empty tree's header item and returns its HID.
     static Hid Create(Heap& heap, uint8_t cbKey, uint8_t cbEnt);
     // The tree whose header is the item `header` of `heap` (which must outlive it).
@@ -44,7 +44,7 @@ public:
     void PutUint(uint64_t key, uint64_t data);
     bool EraseUint(uint64_t key);
 
-private:
+  private:
     struct Split {
         std::vector<uint8_t> key;
         Hid hid = 0;

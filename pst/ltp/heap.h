@@ -42,7 +42,7 @@ enum ClientSig : uint8_t {
 // change does not grow with the heap. As in Outlook's files, every block but the last is
 // stored padded to a full 8176 bytes.
 class Heap {
-public:
+  public:
     // A new heap of one block holding no items.
     explicit Heap(uint8_t clientSig);
     // The heap stored in the data stream `data` (a block or a data tree).
@@ -73,7 +73,7 @@ public:
     // blocks). Unchanged blocks keep their BIDs. The heap stays usable afterwards.
     ndb::Bid Write(ndb::NodeDatabase& db);
 
-private:
+  private:
     struct Block {
         ndb::Bid bid = 0;  // stored block, 0 when new
         bool loaded = false;

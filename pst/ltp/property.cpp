@@ -96,14 +96,17 @@ size_t DecodeUtf8(std::string_view in, uint8_t* out) {
         auto b0 = uint8_t(in[i]);
         uint32_t cp = 0xFFFD;
         size_t len = 1;
-        auto cont = [&](size_t k) { return i + k < in.size() && (uint8_t(in[i + k]) & 0xC0) == 0x80; };
+        auto cont = [&](size_t k) {
+            return i + k < in.size() && (uint8_t(in[i + k]) & 0xC0) == 0x80;
+        };
         if (b0 < 0x80) {
             cp = b0;
         } else if (b0 >= 0xC2 && b0 < 0xE0 && cont(1)) {
             cp = ((b0 & 0x1F) << 6) | (uint8_t(in[i + 1]) & 0x3F);
             len = 2;
         } else if (b0 >= 0xE0 && b0 < 0xF0 && cont(1) && cont(2)) {
-            cp = ((b0 & 0x0F) << 12) | ((uint8_t(in[i + 1]) & 0x3F) << 6) | (uint8_t(in[i + 2]) & 0x3F);
+            cp = ((b0 & 0x0F) << 12) | ((uint8_t(in[i + 1]) & 0x3F) << 6) |
+                 (uint8_t(in[i + 2]) & 0x3F);
             len = 3;
             if (cp < 0x800) cp = 0xFFFD;
         } else if (b0 >= 0xF0 && b0 < 0xF5 && cont(1) && cont(2) && cont(3)) {
@@ -174,13 +177,21 @@ std::vector<uint8_t> MultiValued(const std::vector<std::vector<uint8_t>>& values
 
 }  // namespace
 
-PropertyValue PropertyValue::Int16(uint32_t tag, int16_t v) { return {tag, LittleEndian(v)}; }
-PropertyValue PropertyValue::Int32(uint32_t tag, int32_t v) { return {tag, LittleEndian(v)}; }
-PropertyValue PropertyValue::Int64(uint32_t tag, int64_t v) { return {tag, LittleEndian(v)}; }
+PropertyValue PropertyValue::Int16(uint32_t tag, int16_t v) {
+    return {tag, LittleEndian(v)};
+}
+PropertyValue PropertyValue::Int32(uint32_t tag, int32_t v) {
+    return {tag, LittleEndian(v)};
+}
+PropertyValue PropertyValue::Int64(uint32_t tag, int64_t v) {
+    return {tag, LittleEndian(v)};
+}
 PropertyValue PropertyValue::Bool(uint32_t tag, bool v) {
     return {tag, LittleEndian<uint8_t>(v ? 1 : 0)};
 }
-PropertyValue PropertyValue::Double(uint32_t tag, double v) { return {tag, LittleEndian(v)}; }
+PropertyValue PropertyValue::Double(uint32_t tag, double v) {
+    return {tag, LittleEndian(v)};
+}
 PropertyValue PropertyValue::Time(uint32_t tag, uint64_t filetime) {
     return {tag, LittleEndian(filetime)};
 }
@@ -223,10 +234,18 @@ PropertyValue PropertyValue::Stream(uint32_t tag, uint64_t size, ByteProducer pr
     return v;
 }
 
-int32_t PropertyValue::AsInt32() const { return int32_t(ReadLittleEndian(bytes_, 4)); }
-int64_t PropertyValue::AsInt64() const { return int64_t(ReadLittleEndian(bytes_, 8)); }
-bool PropertyValue::AsBool() const { return ReadLittleEndian(bytes_, 1) != 0; }
-uint64_t PropertyValue::AsTime() const { return ReadLittleEndian(bytes_, 8); }
+int32_t PropertyValue::AsInt32() const {
+    return int32_t(ReadLittleEndian(bytes_, 4));
+}
+int64_t PropertyValue::AsInt64() const {
+    return int64_t(ReadLittleEndian(bytes_, 8));
+}
+bool PropertyValue::AsBool() const {
+    return ReadLittleEndian(bytes_, 1) != 0;
+}
+uint64_t PropertyValue::AsTime() const {
+    return ReadLittleEndian(bytes_, 8);
+}
 std::u16string PropertyValue::AsString() const {
     std::u16string s(bytes_.size() / 2, u'\0');
     if constexpr (std::endian::native == std::endian::little) {
@@ -236,7 +255,9 @@ std::u16string PropertyValue::AsString() const {
     for (size_t i = 0; i < s.size(); ++i) s[i] = char16_t(bytes_[2 * i] | (bytes_[2 * i + 1] << 8));
     return s;
 }
-std::string PropertyValue::AsUtf8() const { return Utf16ToUtf8(AsString()); }
+std::string PropertyValue::AsUtf8() const {
+    return Utf16ToUtf8(AsString());
+}
 
 std::u16string Utf8ToUtf16(std::string_view in) {
     std::u16string out(in.size(), u'\0');

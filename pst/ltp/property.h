@@ -33,9 +33,15 @@ enum PropType : uint16_t {
     kPtypMultipleBinary = 0x1102,
 };
 
-constexpr uint32_t MakeTag(uint16_t id, uint16_t type) { return (uint32_t(id) << 16) | type; }
-constexpr uint16_t PropIdOf(uint32_t tag) { return uint16_t(tag >> 16); }
-constexpr uint16_t PropTypeOf(uint32_t tag) { return uint16_t(tag & 0xFFFF); }
+constexpr uint32_t MakeTag(uint16_t id, uint16_t type) {
+    return (uint32_t(id) << 16) | type;
+}
+constexpr uint16_t PropIdOf(uint32_t tag) {
+    return uint16_t(tag >> 16);
+}
+constexpr uint16_t PropTypeOf(uint32_t tag) {
+    return uint16_t(tag & 0xFFFF);
+}
 
 // A producer of a long byte stream that is never held in memory at once: it calls `sink` with
 // successive chunks. It may be called more than once and must give the same bytes each time.
@@ -45,7 +51,7 @@ using ByteProducer = std::function<void(const std::function<void(std::span<const
 // UTF-16LE without terminator, multi-valued types as the property context stores them.
 // Large binary values may instead come from a producer (attachment data).
 class PropertyValue {
-public:
+  public:
     PropertyValue() = default;
     PropertyValue(uint32_t tag, std::vector<uint8_t> bytes) : tag_(tag), bytes_(std::move(bytes)) {}
 
@@ -56,7 +62,8 @@ public:
     static PropertyValue Double(uint32_t tag, double v);
     static PropertyValue Time(uint32_t tag, uint64_t filetime);  // 100 ns since 1601-01-01 UTC
     static PropertyValue String(uint32_t tag, std::u16string_view text);
-    static PropertyValue StringUtf8(uint32_t tag, std::string_view utf8);  // invalid bytes -> U+FFFD
+    static PropertyValue StringUtf8(uint32_t tag,
+                                    std::string_view utf8);  // invalid bytes -> U+FFFD
     static PropertyValue Binary(uint32_t tag, std::span<const uint8_t> data);
     static PropertyValue Guid(uint32_t tag, std::span<const uint8_t, 16> guid);
     static PropertyValue MultiString(uint32_t tag, const std::vector<std::u16string>& values);
@@ -78,7 +85,7 @@ public:
     std::u16string AsString() const;
     std::string AsUtf8() const;
 
-private:
+  private:
     uint32_t tag_ = 0;
     std::vector<uint8_t> bytes_;
     uint64_t streamSize_ = 0;

@@ -23,7 +23,7 @@ namespace pst::ltp {
 // the node before the next commit (blocks nothing refers to at commit are dropped). The object
 // stays usable across commits.
 class PropertyContext {
-public:
+  public:
     // A new PC without properties.
     PropertyContext(ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes);
     // The PC stored in the data stream `data`.
@@ -55,7 +55,7 @@ public:
 
     const Heap& GetHeap() const { return heap_; }
 
-private:
+  private:
     struct Record {
         uint16_t type = 0;
         uint32_t value = 0;  // inline value, HID or HNID

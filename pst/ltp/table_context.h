@@ -32,7 +32,7 @@ struct TcColumn {
 // append touches the last row block, the RowIndex path and the heap block taking the row's
 // variable-size values, whatever the table's size. RowVer cells are 0 unless a value is given.
 class TableContext {
-public:
+  public:
     static constexpr uint32_t kRowIdTag = 0x67F20003;
     static constexpr uint32_t kRowVerTag = 0x67F30003;
     static constexpr ndb::Nid kRowMatrixNid = 0x3F;
@@ -80,7 +80,7 @@ public:
 
     const Heap& GetHeap() const { return heap_; }
 
-private:
+  private:
     struct Page {
         ndb::Bid bid = 0;
         bool loaded = false;

@@ -39,7 +39,9 @@ bool IsVariableBase(uint16_t base) {
 }
 
 // Server id, restriction and rule action values: opaque bytes to this layer.
-bool IsOpaque(uint16_t type) { return type == 0x00FB || type == 0x00FD || type == 0x00FE; }
+bool IsOpaque(uint16_t type) {
+    return type == 0x00FB || type == 0x00FD || type == 0x00FE;
+}
 
 }  // namespace
 

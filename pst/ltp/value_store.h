@@ -28,7 +28,7 @@ void CheckValueBytes(uint32_t tag, std::span<const uint8_t> bytes);
 // type 0x1F in `subnodes` holding the bytes as a data stream. The caller owns the subnode map
 // and writes it back.
 class ValueStore {
-public:
+  public:
     ValueStore(Heap& heap, ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes)
         : heap_(heap), db_(db), subnodes_(subnodes) {}
 
@@ -45,7 +45,7 @@ public:
     // never take 0x3F, which a table keeps for its row matrix.
     ndb::Nid NewValueNid() const;
 
-private:
+  private:
     uint32_t StoreStream(const PropertyValue& value);
     const ndb::SubnodeEntry& Entry(uint32_t nid) const;
 
@@ -56,13 +56,13 @@ private:
 
 // Reads a data stream one block at a time, so large values never sit in memory whole.
 class StreamReader {
-public:
+  public:
     StreamReader(const ndb::NodeDatabase& db, ndb::Bid data);
     uint64_t size() const { return size_; }
     // The next block's bytes; false at the end.
     bool Next(std::vector<uint8_t>& chunk);
 
-private:
+  private:
     const ndb::NodeDatabase& db_;
     std::vector<ndb::Bid> blocks_;
     size_t index_ = 0;

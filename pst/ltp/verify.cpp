@@ -46,7 +46,7 @@ int CompareKeys(std::span<const uint8_t> a, std::span<const uint8_t> b) {
 }
 
 class Verifier {
-public:
+  public:
     Verifier(const ndb::NodeDatabase& db, const ndb::SubnodeMap& subnodes)
         : db_(db), subnodes_(subnodes) {}
 
@@ -64,7 +64,7 @@ public:
         return findings_;
     }
 
-private:
+  private:
     void Fail(const std::string& what) { findings_.push_back(what); }
 
     // Raw block layout: headers, page maps, item bounds, fill levels of absent blocks.

@@ -11,7 +11,6 @@
 #include "pst/messaging/table_templates.h"
 #include "pst/messaging/well_known.h"
 #include "pst/ndb/errors.h"
-#include "pst/ndb/errors.h"
 #include "pst/ndb/file_handle.h"
 #include "pst/ndb/pst_file.h"
 #include "pst/ndb/verify.h"

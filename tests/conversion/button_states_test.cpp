@@ -25,7 +25,8 @@ TEST_F(ConversionTest, ButtonsFollowTheRunFromOpeningToCompletion) {
     bool sawScanning = false, sawConverting = false;
     shell.EveryYield([&] {
         Buttons b = Of(window->controls);
-        if (window->run.MessageIndex == 0 && b == Buttons{false, false, false, true}) sawScanning = true;
+        if (window->run.MessageIndex == 0 && b == Buttons{false, false, false, true})
+            sawScanning = true;
         if (window->run.MessageIndex >= 1 && b.skip && b.stopVisible && b.stopEnabled && !b.start)
             sawConverting = true;
     });
@@ -96,7 +97,8 @@ TEST_F(ConversionTest, EveryEndingSaysWhatHappenedAndLeavesTheWindowReadyForTheN
              atThird = [](auto& w) { w.Unload(); };
          }},
         {"cancelled save dialog", box, "Nothing was converted.", [] {}},
-        {"no message files", fs::Utf8FromPath(src.path() / "empty"), "Nothing was converted.", [] {}},
+        {"no message files", fs::Utf8FromPath(src.path() / "empty"), "Nothing was converted.",
+         [] {}},
         {"data file not made", box, "Nothing was converted.",
          [&] { shell.AnswerSave(Pst("missing/x.pst")); }},
     };

@@ -46,8 +46,8 @@ struct TestJob : engine::ConversionJob {
 inline std::string Message(const std::string& subject, const std::string& extra = "") {
     return "From: Ann <ann@example.org>\r\nTo: bob@example.net\r\nSubject: " + subject +
            "\r\nDate: Mon, 02 Nov 2026 09:15:00 +0000\r\nMessage-ID: <" + subject +
-           "@example.org>\r\n" + extra + "MIME-Version: 1.0\r\nContent-Type: text/plain\r\n\r\nBody of " +
-           subject + "\r\n";
+           "@example.org>\r\n" + extra +
+           "MIME-Version: 1.0\r\nContent-Type: text/plain\r\n\r\nBody of " + subject + "\r\n";
 }
 
 inline std::string Emlx(const std::string& message) {
@@ -87,7 +87,7 @@ inline Tree ReadTree(const std::string& pstPath) {
 }
 
 class ConversionTest : public ::testing::Test {
-protected:
+  protected:
     ConversionTest() {
         clock = [] {
             std::tm t{};

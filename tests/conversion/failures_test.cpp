@@ -7,7 +7,7 @@ using Subjects = std::vector<std::string>;
 
 // The real store, failing at one chosen call of the store object.
 class FailingStore : public store::Store {
-public:
+  public:
     FailingStore(std::shared_ptr<store::Store> real, std::string failAt)
         : real_(std::move(real)), failAt_(std::move(failAt)) {}
     store::EntryId EntryID() override { return real_->EntryID(); }
@@ -20,13 +20,13 @@ public:
     }
     std::shared_ptr<store::Folder> IPMRootFolder() override { return real_->IPMRootFolder(); }
 
-private:
+  private:
     std::shared_ptr<store::Store> real_;
     std::string failAt_;
 };
 
 class FailingSession : public store::Session {
-public:
+  public:
     FailingSession(std::shared_ptr<store::Session> real, std::string failAt, int* logoffs)
         : real_(std::move(real)), failAt_(std::move(failAt)), logoffs_(logoffs) {}
     std::shared_ptr<store::Store> LogonPstStore(const std::string& path, int format,
@@ -45,21 +45,22 @@ public:
         real_->Logoff();
     }
 
-private:
+  private:
     std::shared_ptr<store::Session> real_;
     std::string failAt_;
     int* logoffs_;
 };
 
 class FailingFactory : public store::PstSessionFactory {
-public:
+  public:
     explicit FailingFactory(std::string failAt) : failAt_(std::move(failAt)) {}
     std::shared_ptr<store::Session> CreateSession() override {
-        return std::make_shared<FailingSession>(PstSessionFactory::CreateSession(), failAt_, &logoffs);
+        return std::make_shared<FailingSession>(PstSessionFactory::CreateSession(), failAt_,
+                                                &logoffs);
     }
     int logoffs = 0;
 
-private:
+  private:
     std::string failAt_;
 };
 
@@ -126,9 +127,10 @@ namespace {
 
 // A store whose folder lookups below the top always fail and whose folder creation fails too.
 class NoFoldersSession : public store::Session {
-public:
+  public:
     explicit NoFoldersSession(std::shared_ptr<store::Session> real) : real_(std::move(real)) {}
-    std::shared_ptr<store::Store> LogonPstStore(const std::string& p, int f, const std::string& n) override {
+    std::shared_ptr<store::Store> LogonPstStore(const std::string& p, int f,
+                                                const std::string& n) override {
         name_ = n;
         return real_->LogonPstStore(p, f, n);
     }
@@ -138,16 +140,19 @@ public:
     store::Stores& GetStores() override { return real_->GetStores(); }
     std::shared_ptr<store::Folder> GetFolderFromPath(const std::string& path) override {
         ++lookups;
-        if (path != "\\\\" + name_) throw store::ComError(store::kErrNotFound, "Folder \"x\" does not exist");
+        if (path != "\\\\" + name_)
+            throw store::ComError(store::kErrNotFound, "Folder \"x\" does not exist");
         return std::make_shared<Unwritable>(real_->GetFolderFromPath(path));
     }
     void Logoff() override { real_->Logoff(); }
     int lookups = 0;
 
-private:
+  private:
     struct NoAdd : store::Folders {
         int Count() override { return 0; }
-        std::shared_ptr<store::Folder> Item(int) override { throw store::ComError(store::kErrNotFound, "none"); }
+        std::shared_ptr<store::Folder> Item(int) override {
+            throw store::ComError(store::kErrNotFound, "none");
+        }
         std::shared_ptr<store::Folder> Add(const std::string&, int) override {
             throw store::ComError(store::kErrCallFailed, "cannot create folders");
         }
@@ -165,7 +170,7 @@ private:
 };
 
 class NoFoldersFactory : public store::PstSessionFactory {
-public:
+  public:
     std::shared_ptr<store::Session> CreateSession() override {
         session = std::make_shared<NoFoldersSession>(PstSessionFactory::CreateSession());
         return session;
@@ -190,7 +195,8 @@ TEST_F(ConversionTest, MissingParentsAreTriedOncePerLevelThenGivenUp) {
 }
 
 TEST_F(ConversionTest, FolderNumbersInTheCaptionCountEveryRow) {
-    for (int i = 1; i <= 6; ++i) src.file("m" + std::to_string(i) + "/a.eml", Message("r" + std::to_string(i)));
+    for (int i = 1; i <= 6; ++i)
+        src.file("m" + std::to_string(i) + "/a.eml", Message("r" + std::to_string(i)));
     job.single = false;
     job.output = out.str();
     for (int i = 1; i <= 6; ++i)
@@ -202,7 +208,8 @@ TEST_F(ConversionTest, FolderNumbersInTheCaptionCountEveryRow) {
             captions.push_back(window->controls.Caption);
     });
     Window().CmdStartConversion_Click();
-    EXPECT_NE(std::find(captions.begin(), captions.end(), "Converting 2 of 6 Folders"), captions.end());
+    EXPECT_NE(std::find(captions.begin(), captions.end(), "Converting 2 of 6 Folders"),
+              captions.end());
     EXPECT_EQ(window->controls.Caption, "Converting 5 of 6 Folders");
     EXPECT_TRUE(std::filesystem::exists(out / "m2.pst"));
     EXPECT_FALSE(std::filesystem::exists(out / "m3.pst"));

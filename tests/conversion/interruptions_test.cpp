@@ -6,10 +6,11 @@ namespace {
 using Subjects = std::vector<std::string>;
 
 class InterruptionTest : public ConversionTest {
-protected:
+  protected:
     // Five messages a.eml .. e.eml in one folder.
     void FiveMessages() {
-        for (char c = 'a'; c <= 'e'; ++c) src.file(std::string(1, c) + ".eml", Message(std::string(1, c)));
+        for (char c = 'a'; c <= 'e'; ++c)
+            src.file(std::string(1, c) + ".eml", Message(std::string(1, c)));
         job.source = src.str();
         shell.AnswerSave(Pst("run.pst"));
     }
@@ -160,7 +161,8 @@ TEST_F(InterruptionTest, StartDuringARunStartsNothing) {
                 {true, "Two", fs::Utf8FromPath(src.path() / "Two")}};
     int clicks = 0;
     shell.EveryYield([&] {
-        if (window && window->Running() && window->controls.CmdStartConversion.Enabled && clicks < 3) {
+        if (window && window->Running() && window->controls.CmdStartConversion.Enabled &&
+            clicks < 3) {
             ++clicks;
             window->CmdStartConversion_Click();
         }

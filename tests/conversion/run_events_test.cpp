@@ -14,7 +14,9 @@ struct EventLog : engine::RunObserver {
         lines.push_back("scanned " + std::to_string(i) + "/" + std::to_string(n) + ": " +
                         std::to_string(files));
     }
-    void FolderStarted(const std::string&, const std::string&) override { lines.push_back("started"); }
+    void FolderStarted(const std::string&, const std::string&) override {
+        lines.push_back("started");
+    }
     void FileDone(int, int) override { ++done; }
     void FileFailed(const std::string& file, const std::string&) override {
         lines.push_back("failed " + engine::FileNameOf(file));
@@ -31,8 +33,12 @@ struct EventLog : engine::RunObserver {
 };
 
 using Lines = std::vector<std::string>;
-std::string Folder(engine::FolderOutcome o) { return "folder " + std::to_string(int(o)); }
-std::string RunLine(engine::RunOutcome o) { return "run " + std::to_string(int(o)); }
+std::string Folder(engine::FolderOutcome o) {
+    return "folder " + std::to_string(int(o));
+}
+std::string RunLine(engine::RunOutcome o) {
+    return "run " + std::to_string(int(o));
+}
 
 TEST_F(ConversionTest, AFailureAndAPartlyReadMessageAreToldReportedAndSummarised) {
     src.file("good.eml", Message("good"));
@@ -47,7 +53,8 @@ TEST_F(ConversionTest, AFailureAndAPartlyReadMessageAreToldReportedAndSummarised
     EXPECT_EQ(log.done, 3);
     Lines sorted(log.lines.begin() + 2, log.lines.end() - 2);
     std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(Lines(log.lines.begin(), log.lines.begin() + 2), (Lines{"scanned 1/1: 3", "started"}));
+    EXPECT_EQ(Lines(log.lines.begin(), log.lines.begin() + 2),
+              (Lines{"scanned 1/1: 3", "started"}));
     EXPECT_EQ(sorted, (Lines{"failed empty.eml", "warned nocount.emlx"}));
     EXPECT_EQ(Lines(log.lines.end() - 2, log.lines.end()),
               (Lines{Folder(engine::FolderOutcome::Converted),
@@ -59,10 +66,13 @@ TEST_F(ConversionTest, AFailureAndAPartlyReadMessageAreToldReportedAndSummarised
     EXPECT_NE(report.warnings[0].warnings.at(0).find("no byte-count line"), std::string::npos);
     EXPECT_EQ(ReadTree(Pst("events.pst"))[""].size(), 2u);
     std::string text = cli::TextSummary(report, src.str(), 1.0);
-    EXPECT_EQ(text.rfind("Converted with failures. 2 of 3 message files converted, 1 failed.", 0), 0u)
+    EXPECT_EQ(text.rfind("Converted with failures. 2 of 3 message files converted, 1 failed.", 0),
+              0u)
         << text;
-    EXPECT_NE(text.find("Converted only in part (1):\n  " + fs::Utf8FromPath(src.path() / "nocount.emlx")),
-              std::string::npos) << text;
+    EXPECT_NE(text.find("Converted only in part (1):\n  " +
+                        fs::Utf8FromPath(src.path() / "nocount.emlx")),
+              std::string::npos)
+        << text;
     EXPECT_NE(shell.boxes().back().text.find("\r\nConverted only in part: " +
                                              fs::Utf8FromPath(src.path() / "nocount.emlx")),
               std::string::npos);
@@ -96,11 +106,12 @@ TEST_F(ConversionTest, ASkippedFolderAndAStoppedRunAreToldAsSuch) {
                                 "scanned 2/2: 5", "started", Folder(engine::FolderOutcome::Stopped),
                                 RunLine(engine::RunOutcome::Stopped)}));
     EXPECT_EQ(window->report.Converted(), 6);  // the third of each folder was under way
-    EXPECT_EQ(cli::TextSummary(window->report, src.str(), 1.0)
-                  .rfind("Conversion stopped. 6 of 10 message files converted; what was converted before "
-                         "the stop is kept.",
-                         0),
-              0u);
+    EXPECT_EQ(
+        cli::TextSummary(window->report, src.str(), 1.0)
+            .rfind("Conversion stopped. 6 of 10 message files converted; what was converted before "
+                   "the stop is kept.",
+                   0),
+        0u);
 }
 
 }  // namespace

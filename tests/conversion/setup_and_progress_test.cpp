@@ -104,7 +104,9 @@ TEST_F(ConversionTest, OnlyMessageFilesAreImportedButEveryFileCountsForProgress)
     for (const auto& f : frames) {
         if (f == " Details ") continue;
         int k = 0;
-        ASSERT_EQ(std::sscanf(f.c_str(), "Reading Messages && Email Metadata - (%d of 5) File(s)", &k), 1) << f;
+        ASSERT_EQ(
+            std::sscanf(f.c_str(), "Reading Messages && Email Metadata - (%d of 5) File(s)", &k), 1)
+            << f;
         EXPECT_GT(k, last);
         last = k;
     }

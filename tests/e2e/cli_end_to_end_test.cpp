@@ -51,12 +51,15 @@ TEST_F(EndToEnd, TheSummarySaysWhatHappenedAndTheExitStatusAgrees) {
     Result r = RunCommand(cli + " convert " + Quote(Source("box")) + " " + Quote(pst));
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("All 2 message files converted, 1 of them only in part."),
-              std::string::npos) << r.out;
+              std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("data file:        " + pst + " ("), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("[Completed]"), std::string::npos) << r.out;
     std::filesystem::remove(pst);
-    EXPECT_EQ(RunCommand(cli + " convert --quiet --strict " + Quote(Source("box")) + " " +
-                         Quote(pst)).status, 1);
+    EXPECT_EQ(
+        RunCommand(cli + " convert --quiet --strict " + Quote(Source("box")) + " " + Quote(pst))
+            .status,
+        1);
 
     // Files, but none of them a message file: no data file, a clear word, a failure status.
     src.file("notes/readme.txt", "not mail");

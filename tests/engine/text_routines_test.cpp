@@ -50,7 +50,8 @@ TEST(SortTextRange, SortsOnlyTheGivenRangeAndAgreesWithAReferenceSort) {
     EXPECT_EQ(partial, (List{"z", "a", "b", "c", "0"}));
 
     std::mt19937 rng(7);
-    const std::vector<std::string> pieces = {"\\", "A", "a", " ", "\xC3\xA9", "\xF0\x9F\x98\x80", "B"};
+    const std::vector<std::string> pieces = {"\\", "A", "a", " ", "\xC3\xA9", "\xF0\x9F\x98\x80",
+                                             "B"};
     for (int round = 0; round < 50; ++round) {
         List list(size_t(rng() % 200));
         for (auto& s : list)

@@ -1,6 +1,7 @@
+#include "fs/text.h"
+
 #include <gtest/gtest.h>
 
-#include "fs/text.h"
 #include "fs/utf8.h"
 
 namespace fs {
@@ -33,9 +34,13 @@ TEST(Utf8Encoder, WritesEveryLengthAndAppliesThePolicyToNonCharacters) {
 }
 
 TEST(Utf8Encoder, JoinsSurrogatePairsAndKeepsLoneOnes) {
-    EXPECT_EQ(Utf8FromUtf16(u"a\U0001F600b"), "a\xF0\x9F\x98\x80" "b");
+    EXPECT_EQ(Utf8FromUtf16(u"a\U0001F600b"),
+              "a\xF0\x9F\x98\x80"
+              "b");
     // High alone, low first, high at the end.
-    EXPECT_EQ(Utf8FromUtf16(std::u16string{u'a', char16_t(0xD83D), u'b'}), "a\xED\xA0\xBD" "b");
+    EXPECT_EQ(Utf8FromUtf16(std::u16string{u'a', char16_t(0xD83D), u'b'}),
+              "a\xED\xA0\xBD"
+              "b");
     EXPECT_EQ(Utf8FromUtf16(std::u16string{char16_t(0xDE00), char16_t(0xD83D)}),
               "\xED\xB8\x80\xED\xA0\xBD");
 }

@@ -156,8 +156,9 @@ TEST(ImportMessage, CharsetsInHeadersAndBodies) {
               "MySurvey.com:  You have \u00E9\U0001F600 91123105");
     EXPECT_EQ(Utf8(split.content.props, t::kSenderName), "MySurvey.com & Carol Ada");
     EXPECT_EQ(Utf8(split.content.props, t::kDisplayTo), "\u00DCber");
-    EXPECT_NE(Utf8(split.content.props, t::kTransportMessageHeaders).find("=?UTF-8?B?TXlTdXJ2ZXk=?="),
-              std::string::npos);
+    EXPECT_NE(
+        Utf8(split.content.props, t::kTransportMessageHeaders).find("=?UTF-8?B?TXlTdXJ2ZXk=?="),
+        std::string::npos);
 
     // Body labelled ISO-8859-1 holding windows-1252 quotes.
     auto mislabelled = ImportText(dir,

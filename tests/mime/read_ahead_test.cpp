@@ -1,8 +1,9 @@
 // Reading ahead on a second thread: results reach the caller in list order whatever it takes
 // or passes over, and stopping early neither hangs nor leaks.
+#include "mime/read_ahead.h"
+
 #include <gtest/gtest.h>
 
-#include "mime/read_ahead.h"
 #include "test_support.h"
 
 namespace mime {

@@ -1,13 +1,13 @@
 #include "tests/mime_readers/round_trip_views.h"
 
-#include "mime/encoded_words.h"
-
 #include <fcntl.h>
 #include <gmime/gmime.h>
 
 #include <algorithm>
 #include <cctype>
 #include <memory>
+
+#include "mime/encoded_words.h"
 
 namespace mime::roundtrip {
 namespace {

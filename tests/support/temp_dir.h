@@ -12,7 +12,7 @@ namespace testsupport {
 // A fresh folder under the system's temporary folder, removed with everything in it. Names
 // given to it and the text it hands back are UTF-8, whatever the platform's narrow encoding.
 class TempDir {
-public:
+  public:
     TempDir() {
         std::random_device rd;
         path_ = std::filesystem::temp_directory_path() /
@@ -36,7 +36,8 @@ public:
     std::string str() const { return fs::Utf8FromPath(path_); }
 
     // Creates a file (and its folders) relative to the temp folder.
-    std::filesystem::path file(const std::string& relative, const std::string& content = "x") const {
+    std::filesystem::path file(const std::string& relative,
+                               const std::string& content = "x") const {
         auto p = *this / relative;
         std::filesystem::create_directories(p.parent_path());
         std::ofstream(p, std::ios::binary) << content;
@@ -48,7 +49,7 @@ public:
         return p;
     }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

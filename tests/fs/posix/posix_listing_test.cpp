@@ -1,10 +1,9 @@
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <fstream>
 #include <map>
@@ -18,7 +17,8 @@ namespace {
 
 using testsupport::TempDir;
 
-std::map<std::string, uint32_t> ListAll(const std::string& pattern, std::vector<std::string>* order = nullptr) {
+std::map<std::string, uint32_t> ListAll(const std::string& pattern,
+                                        std::vector<std::string>* order = nullptr) {
     std::map<std::string, uint32_t> seen;
     FileFindRecord r;
     if (FindFirstEntry(pattern, r) == kInvalidHandle) return seen;
@@ -46,7 +46,8 @@ TEST(PosixListing, PassesDotsFirstAndEveryEntryWithWindowsAttributes) {
         EXPECT_TRUE(seen["."] & kAttrDirectory);
         EXPECT_TRUE(seen["sub"] & kAttrDirectory);
         EXPECT_FALSE(seen["sub"] & kAttrHidden);
-        EXPECT_EQ(seen[".hiddendir"] & (kAttrDirectory | kAttrHidden), kAttrDirectory | kAttrHidden);
+        EXPECT_EQ(seen[".hiddendir"] & (kAttrDirectory | kAttrHidden),
+                  kAttrDirectory | kAttrHidden);
         EXPECT_EQ(seen[".hidden"] & (kAttrDirectory | kAttrHidden), kAttrHidden);
         EXPECT_FALSE(seen["noextension"] & kAttrDirectory);
     }
@@ -120,7 +121,8 @@ TEST(PosixListing, FolderLinksCarryTheFolderAndReparseBits) {
     ASSERT_EQ(symlink((t.str() + "/target").c_str(), (t.str() + "/link").c_str()), 0);
     ASSERT_EQ(symlink((t.str() + "/gone").c_str(), (t.str() + "/dangling").c_str()), 0);
     auto seen = ListAll(t.str() + "/*");
-    EXPECT_EQ(seen["link"] & (kAttrDirectory | kAttrReparsePoint), kAttrDirectory | kAttrReparsePoint);
+    EXPECT_EQ(seen["link"] & (kAttrDirectory | kAttrReparsePoint),
+              kAttrDirectory | kAttrReparsePoint);
     EXPECT_EQ(seen["dangling"] & (kAttrDirectory | kAttrReparsePoint), kAttrReparsePoint);
     EXPECT_EQ(IdentityOf(t.str() + "/link"), IdentityOf(t.str() + "/target"));
 }

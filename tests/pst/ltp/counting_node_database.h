@@ -6,7 +6,7 @@ namespace pst::ltp::testing {
 
 // Passes every call to another database and counts the writes, for cost tests on real files.
 class CountingNodeDatabase : public ndb::NodeDatabase {
-public:
+  public:
     explicit CountingNodeDatabase(ndb::NodeDatabase& inner) : inner_(inner) {}
 
     size_t blocksWritten = 0;  // data blocks
@@ -50,7 +50,7 @@ public:
 
     void reset() { blocksWritten = treesWritten = blocksRead = 0; }
 
-private:
+  private:
     ndb::NodeDatabase& inner_;
 };
 

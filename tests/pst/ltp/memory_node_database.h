@@ -14,7 +14,7 @@ namespace pst::ltp::testing {
 // internal bit on tree blocks, data trees as XBLOCK/XXBLOCK leaf lists, streams split into full
 // 8176-byte blocks. It counts what is written, for cost tests.
 class MemoryNodeDatabase : public ndb::NodeDatabase {
-public:
+  public:
     struct Counts {
         size_t dataBlocks = 0;  // writeBlock calls and blocks made by writeStream
         size_t dataBytes = 0;
@@ -120,7 +120,7 @@ public:
     }
     size_t blockReads() const { return blockReads_; }
 
-private:
+  private:
     ndb::Bid next(bool internal) {
         nextBid_ += 4;
         return nextBid_ | (internal ? 2 : 0);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "tests/support/temp_dir.h"
 #include <algorithm>
 #include <array>
 #include <filesystem>
@@ -12,6 +11,7 @@
 
 #include "pst/ltp/byte_io.h"
 #include "pst/ltp/property.h"
+#include "tests/support/temp_dir.h"
 
 namespace pst::ltp::testing {
 

@@ -23,7 +23,8 @@ TEST(TextConversion, NonAsciiAtEveryOffsetOfTheFastPath) {
     for (const auto& [utf8, utf16] : pieces) {
         for (size_t lead = 0; lead < 40; ++lead) {
             const std::string in = std::string(lead, 'a') + utf8 + std::string(40, 'z');
-            const std::u16string want = std::u16string(lead, u'a') + utf16 + std::u16string(40, u'z');
+            const std::u16string want =
+                std::u16string(lead, u'a') + utf16 + std::u16string(40, u'z');
             EXPECT_EQ(Utf8ToUtf16(in), want) << lead;
             const auto v = PropertyValue::StringUtf8(0x1000001F, in);
             EXPECT_EQ(v.Bytes().size(), want.size() * 2) << lead;
@@ -37,8 +38,8 @@ TEST(TextConversion, NonAsciiAtEveryOffsetOfTheFastPath) {
 TEST(TextConversion, InvalidBytesBecomeReplacementCharacters) {
     // A stray continuation byte, a lead byte cut short by ASCII, an overlong form (its three
     // bytes), a lead byte at the very end: each is one U+FFFD and nothing around it is lost.
-    const std::string in = std::string("abcdefgh\x80") + "ijklmnop\xC3" + "q" + "\xE0\x80\xAF" +
-                           "rstuvwxy\xF0";
+    const std::string in =
+        std::string("abcdefgh\x80") + "ijklmnop\xC3" + "q" + "\xE0\x80\xAF" + "rstuvwxy\xF0";
     const std::u16string want = u"abcdefgh\uFFFDijklmnop\uFFFDq\uFFFDrstuvwxy\uFFFD";
     EXPECT_EQ(Utf8ToUtf16(in), want);
     EXPECT_EQ(PropertyValue::StringUtf8(0x0037001F, in).AsString(), want);

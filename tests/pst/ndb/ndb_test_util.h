@@ -1,6 +1,5 @@
 #pragma once
 
-#include "tests/support/temp_dir.h"
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,6 +8,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "tests/support/temp_dir.h"
 
 namespace pst::ndb::testing {
 

@@ -1,5 +1,7 @@
 // Writes gathered in a window and written past the page cache must leave the file exactly as
 // plain positioned writes would, whatever the order of writes, reads, flushes and growth.
+#include "pst/ndb/write_window.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include "fs/file.h"
 #include "fs/utf8_path.h"
 #include "pst/ndb/file_handle.h"
-#include "pst/ndb/write_window.h"
 #include "tests/pst/ndb/ndb_test_util.h"
 
 namespace pst::ndb {

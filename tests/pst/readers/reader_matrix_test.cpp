@@ -2,13 +2,13 @@
 // each must see the folder tree, the messages, their senders, recipients, bodies and
 // attachment bytes that went in. reader_check.py holds each dump against what was written.
 
-#include "tests/support/json_string.h"
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
 #include "pst/verify.h"
 #include "tests/pst/messaging/store_fixture.h"
+#include "tests/support/json_string.h"
 
 namespace pst::messaging {
 namespace {

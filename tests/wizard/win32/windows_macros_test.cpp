@@ -1,7 +1,9 @@
 // windows.h comes first here, as it does in any file that talks to Windows directly: its
 // MessageBox and Yield macros must not rename the shell's methods in such a file, or a shell
 // implemented there and one called from elsewhere no longer meet at link time.
+// clang-format off
 #include <windows.h>
+// clang-format on
 
 #include <gtest/gtest.h>
 
@@ -10,7 +12,7 @@
 namespace {
 
 class CountingShell : public ui::ScriptedShell {
-public:
+  public:
     void Yield() override {
         ++yields;
         ScriptedShell::Yield();
