@@ -117,7 +117,7 @@ std::string JsonSummary(const engine::RunReport& report, double seconds) {
              ", \"converted\": " + std::to_string(f.converted) +
              ", \"warned\": " + std::to_string(f.warned) +
              ", \"foldersCreated\": " + std::to_string(f.foldersCreated) + ", \"outcome\": \"" +
-             OutcomeName(f.outcome) + "\", \"skipped\": " + (f.skipped ? "true" : "false");
+             OutcomeName(f.outcome) + "\", \"skipped\": " + (f.Skipped() ? "true" : "false");
         if (f.storeFailed) j += ", \"storeError\": " + JsonString(f.storeError);
         j += ", \"failed\": [";
         for (int k = 0; k < f.failed && failureIndex < report.failures.size();

@@ -66,8 +66,6 @@ void Migration::Ignored(const std::string& what, const std::string& reason) {
 
 void Migration::Finished(FolderOutcome outcome) {
     Result().outcome = outcome;
-    Result().skipped = outcome == FolderOutcome::Skipped || outcome == FolderOutcome::Stopped ||
-                       outcome == FolderOutcome::Cancelled;
     events_.FolderFinished(outcome, Result().storeError);
 }
 

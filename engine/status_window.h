@@ -31,7 +31,11 @@ struct RunReport {
         int failed = 0;
         int foldersCreated = 0;
         FolderOutcome outcome = FolderOutcome::Converted;
-        bool skipped = false;  // skipped, stopped or no data file chosen
+        // Skipped, stopped or no data file chosen.
+        bool Skipped() const {
+            return outcome == FolderOutcome::Skipped || outcome == FolderOutcome::Stopped ||
+                   outcome == FolderOutcome::Cancelled;
+        }
         bool storeFailed = false;
         std::string storeError;
     };
