@@ -44,9 +44,9 @@ Migration::Migration(StatusWindow& window, const ConversionJob& job, ui::Shell& 
       run_(window.run),
       events_(window.events) {}
 
-std::vector<std::string> Migration::SessionFailureLines() {
+std::vector<std::string> Migration::SessionFailureLines(const ConversionJob& job) {
     return {"Outlook Session Creation Error !", "The data file could not be created or opened.",
-            "docs/help/store-errors.html"};
+            job.HelpLocation(kStoreErrorsPage)};
 }
 
 bool Migration::IsMessageFile(const std::string& path) {
@@ -150,7 +150,7 @@ void Migration::SessionFailure(const std::string& cause) {
     Result().storeFailed = true;
     Result().storeError = cause;
     std::string text;
-    for (const auto& line : SessionFailureLines()) text += line + "\r\n";
+    for (const auto& line : SessionFailureLines(job_)) text += line + "\r\n";
     text += "Cause: " + cause;
     shell_.MessageBox(text, "Outlook Error", ui::MsgBoxStyle::InformationOk);
     // Release the file at once instead of keeping it locked for the rest of the run.

@@ -11,6 +11,9 @@
 
 namespace engine {
 
+// The help manual's page on failures of the data file.
+inline constexpr const char* kStoreErrorsPage = "store-errors.html";
+
 // The conversion of one source folder into one data file: set-up, folder phase, message phase
 // and the end of the conversion, told to the window's watchers as it goes and recorded in its
 // report.
@@ -24,7 +27,7 @@ class Migration {
     void StartMigration(const std::string& folderName, const std::string& sourcePath);
 
     // Texts of the "Outlook Error" box; the last line names the manual page on store errors.
-    static std::vector<std::string> SessionFailureLines();
+    static std::vector<std::string> SessionFailureLines(const ConversionJob& job);
 
     // Whether a queued file is a message file, by its name.
     static bool IsMessageFile(const std::string& path);

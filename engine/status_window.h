@@ -118,6 +118,8 @@ class ConversionJob {
     virtual void MarkRowStarted(int row) = 0;
     // Whether a folder whose files include no message file still gets its (empty) data file.
     virtual bool ConvertsFoldersWithoutMessages() const { return true; }
+    // Where the user reads about a page of the help manual (e.g. "store-errors.html").
+    virtual std::string HelpLocation(const std::string& page) const { return "docs/help/" + page; }
 };
 
 }  // namespace engine

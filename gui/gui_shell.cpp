@@ -56,8 +56,10 @@ ui::MsgBoxResult GuiShell::MessageBox(const std::string& text, const std::string
 std::optional<std::string> GuiShell::SaveFileDialog(const std::string& filter,
                                                     const std::string& proposedName) {
     frontend_.SyncAll();
-    if (auto* script = frontend_.script()) return script->AnswerSave(filter, proposedName);
-    wxFileDialog dialog(frontend_.ActiveWindow(), "Save the PST File As", wxEmptyString,
+    // The working folder of a program started from a menu is rarely the user's, nor writable.
+    const std::string folder = SpecialFolderPath(ui::SpecialFolder::Documents);
+    if (auto* script = frontend_.script()) return script->AnswerSave(filter, proposedName, folder);
+    wxFileDialog dialog(frontend_.ActiveWindow(), "Save the PST File As", Wx(folder),
                         Wx(proposedName), Wx(filter), wxFD_SAVE);
     if (dialog.ShowModal() != wxID_OK) return std::nullopt;
     return Utf8(dialog.GetPath());
@@ -73,20 +75,28 @@ std::optional<std::string> GuiShell::BrowseForFolder(const std::string& prompt,
     return Utf8(dialog.GetPath());
 }
 
-void GuiShell::OpenUrl(const std::string& url) {
-    if (url.empty()) return;
-    if (auto* script = frontend_.script()) {
-        script->Log("url " + url);
-        return;
-    }
-    if (!fs::OpenWithSystem(url)) wxLaunchDefaultBrowser(Wx(url));
+bool GuiShell::OpenUrl(const std::string& url) {
+    if (url.empty()) return false;
+    if (auto* script = frontend_.script()) return script->OpenUrl(url);
+    if (fs::OpenWithSystem(url)) return true;
+    // The toolkit's launcher turns a file:// URL into a path and loses its #anchor: it is
+    // only the last resort, and its own error box is kept quiet (the caller shows one).
+    wxLogNull quiet;
+    return wxLaunchDefaultBrowser(Wx(url));
 }
 
 std::string GuiShell::SpecialFolderPath(ui::SpecialFolder folder) {
-    std::string desktop = Utf8(wxStandardPaths::Get().GetUserDir(wxStandardPaths::Dir_Desktop));
-    while (desktop.size() > 1 && desktop.back() == '/') desktop.pop_back();
-    if (!desktop.empty() && wxDirExists(Wx(desktop))) return desktop;
-    return Shell::SpecialFolderPath(folder);
+    const auto which = folder == ui::SpecialFolder::Documents ? wxStandardPaths::Dir_Documents
+                                                              : wxStandardPaths::Dir_Desktop;
+    std::string path = Utf8(wxStandardPaths::Get().GetUserDir(which));
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
+    // Without the desktop's settings file the toolkit answers the home folder itself, even
+    // when a Desktop folder is there: the base looks for the folder first.
+    std::string home = Utf8(wxGetHomeDir());
+    while (home.size() > 1 && (home.back() == '/' || home.back() == '\\')) home.pop_back();
+    if (!path.empty() && path != home && wxDirExists(Wx(path))) return path;
+    std::string fallback = Shell::SpecialFolderPath(folder);
+    return fallback.empty() ? home : fallback;
 }
 
 void GuiShell::ShowModal(ui::Window& window, ui::Window* owner) {

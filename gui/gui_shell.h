@@ -20,8 +20,8 @@ class GuiShell : public ui::Shell {
                                               const std::string& proposedName) override;
     std::optional<std::string> BrowseForFolder(const std::string& prompt,
                                                const std::string& initial) override;
-    void OpenUrl(const std::string& url) override;
-    // The desktop as the user's XDG settings name it (it may be localised), else the default.
+    bool OpenUrl(const std::string& url) override;
+    // The folder as the user's settings name it (it may be localised), else the default.
     std::string SpecialFolderPath(ui::SpecialFolder folder) override;
     void ShowModal(ui::Window& window, ui::Window* owner) override;
     void EndProcess() override;

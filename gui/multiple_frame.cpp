@@ -89,6 +89,16 @@ MultipleFrame::MultipleFrame(Frontend& frontend, wizard::frmMultiple& model)
     lv_->Bind(wxEVT_LIST_ITEM_CHECKED, [this](wxListEvent& ev) { OnChecked(ev.GetIndex(), true); });
     lv_->Bind(wxEVT_LIST_ITEM_UNCHECKED,
               [this](wxListEvent& ev) { OnChecked(ev.GetIndex(), false); });
+    // Space ticks or clears the selected row, as the list view does on Windows; handled here
+    // on every platform so that the native list does not toggle it a second time.
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& ev) {
+        auto* from = dynamic_cast<wxWindow*>(ev.GetEventObject());
+        const bool inList = from && (from == lv_ || from->GetParent() == lv_);
+        long row = lv_->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+        if (ev.GetKeyCode() != WXK_SPACE || !inList || row < 0) return ev.Skip();
+        m_.ToggleCheck(size_t(row));
+        After();
+    });
     // The tooltips follow the mouse where the rows are drawn.
     for (wxWindow* area : RowAreas()) area->Bind(wxEVT_MOTION, &MultipleFrame::OnListMotion, this);
     Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) {
@@ -122,6 +132,13 @@ void MultipleFrame::OnChecked(long row, bool checked) {
     if (updating_ || row < 0 || size_t(row) >= m_.lv.Items.size()) return;
     m_.lv.Items[size_t(row)].Checked = checked;
     After();
+}
+
+bool MultipleFrame::SelectRow(long row) {
+    if (row < 0 || row >= lv_->GetItemCount()) return false;
+    lv_->SetItemState(row, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED,
+                      wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+    return true;
 }
 
 bool MultipleFrame::CheckRow(long row) {

@@ -19,6 +19,11 @@ class MultipleFrame : public wxFrame {
     void Sync();
     // Ticks a row (0-based) as a click on its box does; false when there is no such row.
     bool CheckRow(long row);
+    // Selects a row (0-based); false when there is no such row.
+    bool SelectRow(long row);
+    bool RowChecked(long row) const {
+        return row >= 0 && row < lv_->GetItemCount() && lv_->IsItemChecked(row);
+    }
     // Moves the mouse (by a synthetic event) over a cell and answers the tooltip shown there.
     std::string TipOverCell(long row, int column);
     std::string CellText(long row, int column) const;

@@ -99,12 +99,18 @@ ui::MsgBoxResult ScriptDriver::AnswerBox(const std::string& text, const std::str
 }
 
 std::optional<std::string> ScriptDriver::AnswerSave(const std::string& filter,
-                                                    const std::string& name) {
+                                                    const std::string& name,
+                                                    const std::string& folder) {
     std::string answer = saves_.empty() ? "-" : saves_.front();
     if (!saves_.empty()) saves_.pop_front();
-    Log("save [" + filter + "] proposed " + name + " -> " + answer);
+    Log("save [" + filter + "] proposed " + name + " in " + folder + " -> " + answer);
     if (answer == "-") return std::nullopt;
     return answer;
+}
+
+bool ScriptDriver::OpenUrl(const std::string& url) {
+    Log("url " + url + (browser_ ? "" : " (no browser)"));
+    return browser_;
 }
 
 std::optional<std::string> ScriptDriver::AnswerFolder(const std::string& prompt) {
@@ -170,6 +176,43 @@ void ScriptDriver::Run(const Step& step) {
         if (!page->CheckRow(std::atoi(step.arg.c_str()) - 1)) Fail(step, "no such row");
         return;
     }
+    if (step.verb == "select") {
+        auto* page = dynamic_cast<MultipleFrame*>(frontend_.TopLevel("multiple"));
+        if (!page) Fail(step, "the multiple page is not open");
+        if (!page->SelectRow(std::atoi(step.arg.c_str()) - 1)) Fail(step, "no such row");
+        return;
+    }
+    if (step.verb == "expect-checked") {
+        auto* page = dynamic_cast<MultipleFrame*>(frontend_.TopLevel("multiple"));
+        if (!page) Fail(step, "the multiple page is not open");
+        std::istringstream in(step.arg);
+        long row = 0;
+        std::string want;
+        in >> row >> want;
+        std::string have = page->RowChecked(row - 1) ? "yes" : "no";
+        if (have != want) Fail(step, "row " + std::to_string(row) + " checked: " + have);
+        return;
+    }
+    if (step.verb == "browser") {
+        browser_ = step.arg != "none";
+        return;
+    }
+    if (step.verb == "key") {
+        // As the toolkit delivers a key: to the top-level window first, from the focused control.
+        size_t space = step.arg.find(' ');
+        std::string name = step.arg.substr(0, space);
+        std::string key = space == std::string::npos ? "" : step.arg.substr(space + 1);
+        wxWindow* w = frontend_.Named(name);
+        if (!w) Fail(step, "no control " + name);
+        const int code = key == "space" ? WXK_SPACE : key == "escape" ? WXK_ESCAPE : 0;
+        if (!code) Fail(step, "unknown key " + key);
+        w->SetFocus();
+        wxKeyEvent ev(wxEVT_CHAR_HOOK);
+        ev.m_keyCode = code;
+        ev.SetEventObject(w);
+        wxGetTopLevelParent(w)->HandleWindowEvent(ev);
+        return;
+    }
     if (step.verb == "expect-tip") {
         // expect-tip ROW COLUMN TEXT (0-based column, "-" for no tooltip)
         auto* page = dynamic_cast<MultipleFrame*>(frontend_.TopLevel("multiple"));
@@ -197,6 +240,7 @@ void ScriptDriver::Run(const Step& step) {
         std::string name = step.arg.substr(0, space);
         std::string want = space == std::string::npos ? "" : step.arg.substr(space + 1);
         wxWindow* w = frontend_.Named(name);
+        if (!w && want == "hidden") return;  // a window that is gone shows nothing
         if (!w) Fail(step, "no control " + name);
         std::string have;
         if (step.verb == "expect-text") {

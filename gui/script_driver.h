@@ -24,12 +24,16 @@ class Frontend;
 // Answers are queued when the script reaches them, so they go before the step that asks.
 //   click NAME                  presses a button, option or check box ("start.next")
 //   check ROW                   ticks row ROW (1-based) of the multiple page's list
-//   expect NAME enabled|disabled|shown|hidden
+//   select ROW                  selects that row
+//   expect-checked ROW yes|no   whether that row is ticked
+//   expect NAME enabled|disabled|shown|hidden   (a closed window's controls are hidden)
 //   expect-text NAME TEXT       the control's text or label is TEXT
 //   expect-tip ROW COLUMN TEXT  the multiple page's list shows TEXT as the cell's tooltip
 //                               ("-": none, "=": the cell's own text)
 //   wait-box TITLE              holds until a message box titled TITLE has been answered
 //   wait-for NAME               holds until the control is shown and enabled
+//   key NAME space|escape       presses the key with the focus on the control
+//   browser none|default        whether help links find a browser (default: they do)
 //   sleep MS                    holds for MS milliseconds (windows get painted meanwhile)
 //   shot NAME                   saves the screen to EML2PST_WIZARD_SHOTS/NAME.png
 //   close PAGE                  closes a page from its frame (start, single, multiple, status)
@@ -42,7 +46,10 @@ class ScriptDriver : public wxTimer {
     void Begin();
     ui::MsgBoxResult AnswerBox(const std::string& text, const std::string& title,
                                ui::MsgBoxStyle style);
-    std::optional<std::string> AnswerSave(const std::string& filter, const std::string& name);
+    std::optional<std::string> AnswerSave(const std::string& filter, const std::string& name,
+                                          const std::string& folder);
+    // Logs the address; a browser "opens" it unless the script said `browser none`.
+    bool OpenUrl(const std::string& url);
     std::optional<std::string> AnswerFolder(const std::string& prompt);
     void Log(const std::string& line);
 
@@ -65,6 +72,7 @@ class ScriptDriver : public wxTimer {
     std::deque<std::string> folders_, saves_, answers_;
     std::vector<std::string> answeredTitles_;
     std::ofstream logFile_;
+    bool browser_ = true;
     int64_t holdUntil_ = 0;  // wxGetLocalTimeMillis of the end of a sleep
 };
 

@@ -55,8 +55,13 @@ SingleDialog::SingleDialog(Frontend& frontend, wizard::frmSingle& model, wxWindo
         After();
     });
     // Escape closes the page as its frame does.
-    Bind(
-        wxEVT_BUTTON, [this](wxCommandEvent&) { Close(); }, wxID_CANCEL);
+    // Esc closes the page as its title bar's close box does (no button carries the cancel id).
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& ev) {
+        if (ev.GetKeyCode() == WXK_ESCAPE)
+            Close();
+        else
+            ev.Skip();
+    });
 
     frontend_.Name("single.select", select_);
     frontend_.Name("single.next", next_);

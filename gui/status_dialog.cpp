@@ -72,8 +72,13 @@ StatusDialog::StatusDialog(Frontend& frontend, wizard::StatusPage& page, wxWindo
         page_.form.Form_QueryUnload();
         After();
     });
-    Bind(
-        wxEVT_BUTTON, [this](wxCommandEvent&) { Close(); }, wxID_CANCEL);
+    // Esc closes the window as its title bar's close box does, confirmations included.
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& ev) {
+        if (ev.GetKeyCode() == WXK_ESCAPE)
+            Close();
+        else
+            ev.Skip();
+    });
 
     frontend_.Name("status.start", start_);
     frontend_.Name("status.stop", stop_);

@@ -34,7 +34,10 @@ class ScriptedShell : public Shell {
                                               const std::string& proposedName) override;
     std::optional<std::string> BrowseForFolder(const std::string& prompt,
                                                const std::string& initial = "") override;
-    void OpenUrl(const std::string& url) override { urls_.push_back(url); }
+    bool OpenUrl(const std::string& url) override {
+        urls_.push_back(url);
+        return opensUrls;
+    }
     std::string SpecialFolderPath(SpecialFolder) override { return desktop; }
     std::vector<FolderEntry> ListSubfolders(const std::string& path) override;
     void ShowModal(Window& window, Window* owner) override;
@@ -61,6 +64,8 @@ class ScriptedShell : public Shell {
     // window returns at once, as if closed straight away.
     std::function<void(Window&)> whileModal;
     std::string desktop = "/home/user/Desktop";
+    // Whether a browser takes the addresses handed to OpenUrl.
+    bool opensUrls = true;
 
     long yields() const { return yields_; }
     const std::vector<std::string>& folderPrompts() const { return folderPrompts_; }

@@ -19,7 +19,7 @@ namespace ui {
 
 enum class MsgBoxStyle { InformationOk, QuestionYesNo, YesNo };
 enum class MsgBoxResult { Ok, Yes, No };
-enum class SpecialFolder { Desktop };
+enum class SpecialFolder { Desktop, Documents };
 
 // One immediate subfolder of a listed folder.
 struct FolderEntry {
@@ -54,17 +54,24 @@ class Shell {
         return std::nullopt;
     }
 
-    // Opens an address in the default browser; failures are not reported.
-    virtual void OpenUrl(const std::string& /*url*/) {}
+    // Opens an address in the default browser. False when no browser could be started; the
+    // caller tells the user where the page is.
+    virtual bool OpenUrl(const std::string& /*url*/) { return false; }
 
-    // The current user's desktop folder, without a trailing separator.
-    virtual std::string SpecialFolderPath(SpecialFolder) {
+    // The current user's desktop or documents folder, without a trailing separator: the
+    // folder under the home folder when it exists (documents fall back to the desktop), else
+    // the home folder itself.
+    virtual std::string SpecialFolderPath(SpecialFolder which) {
         const char* home = std::getenv("HOME");
         if (!home || !*home) return {};
         std::error_code ec;
-        std::string desktop = std::string(home) + "/Desktop";
-        return std::filesystem::is_directory(fs::PathFromUtf8(desktop), ec) ? desktop
-                                                                            : std::string(home);
+        const auto existing = [&](const char* name) {
+            std::string path = std::string(home) + "/" + name;
+            return std::filesystem::is_directory(fs::PathFromUtf8(path), ec) ? path : std::string();
+        };
+        std::string found = which == SpecialFolder::Documents ? existing("Documents") : "";
+        if (found.empty()) found = existing("Desktop");
+        return found.empty() ? std::string(home) : found;
     }
 
     // The immediate subfolders of `path` in the order the file system gives them; a folder that

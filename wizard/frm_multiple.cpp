@@ -105,6 +105,10 @@ void frmMultiple::lblSelectRootFolder_Click() {
     app_.OpenHelp(kHelpSelectRootFolder);
 }
 
+void frmMultiple::ToggleCheck(size_t row) {
+    if (row < lv.Items.size()) lv.Items[row].Checked = !lv.Items[row].Checked;
+}
+
 void frmMultiple::Form_Unload() {
     app_.CloseMultiple();
 }

@@ -52,6 +52,8 @@ class frmMultiple : public ui::Window {
     void cmdBack_Click();
     void CmdNext_Click();
     void lblSelectRootFolder_Click();
+    // Space on a row: its check mark flips; the select-all box is left as it is.
+    void ToggleCheck(size_t row);
     // Closed from its frame: the page goes away and the start page comes back.
     void Form_Unload();
 

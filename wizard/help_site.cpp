@@ -34,8 +34,7 @@ std::string FileUrl(const std::string& path) {
     return url;
 }
 
-std::string HelpSite::Address(const std::string& helpPath) const {
-    if (folder_.empty() || helpPath.empty()) return {};
+std::pair<std::string, std::string> HelpSite::Resolve(const std::string& helpPath) const {
     std::string fragment;
     std::string path = helpPath;
     if (auto hash = path.find('#'); hash != std::string::npos) {
@@ -52,7 +51,19 @@ std::string HelpSite::Address(const std::string& helpPath) const {
     std::string folder = folder_;
     while (folder.size() > 1 && (folder.back() == '/' || folder.back() == fs::kPathSeparator))
         folder.pop_back();
-    return FileUrl(folder + "/" + page) + fragment;
+    return {folder + fs::kPathSeparator + page, fragment};
+}
+
+std::string HelpSite::Address(const std::string& helpPath) const {
+    if (folder_.empty() || helpPath.empty()) return {};
+    auto [file, fragment] = Resolve(helpPath);
+    return FileUrl(file) + fragment;
+}
+
+std::string HelpSite::PagePath(const std::string& helpPath) const {
+    if (folder_.empty() || helpPath.empty()) return {};
+    auto [file, fragment] = Resolve(helpPath);
+    return file + fragment;
 }
 
 std::string HelpSite::Locate(const std::initializer_list<std::string>& candidates) {

@@ -24,6 +24,8 @@ class HelpSite {
     // The address of a help path: a file:// URL of the manual page, fragment kept; empty when
     // there is no manual.
     std::string Address(const std::string& helpPath) const;
+    // The same page as a local path, fragment kept: what the user can open by hand.
+    std::string PagePath(const std::string& helpPath) const;
 
     const std::string& folder() const { return folder_; }
 
@@ -31,6 +33,8 @@ class HelpSite {
     static std::string Locate(const std::initializer_list<std::string>& candidates);
 
   private:
+    // The page's file and the fragment ("#name" or empty) of a help path.
+    std::pair<std::string, std::string> Resolve(const std::string& helpPath) const;
     std::string folder_;
 };
 

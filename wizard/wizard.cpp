@@ -61,7 +61,21 @@ void Wizard::RunStatusWindow(ui::Window* owner) {
 
 void Wizard::OpenHelp(const std::string& helpPath) {
     std::string address = help_.Address(helpPath);
-    if (!address.empty()) shell_.OpenUrl(address);
+    if (address.empty()) {
+        shell_.MessageBox("The help manual was not found beside the program.", "Help",
+                          ui::MsgBoxStyle::InformationOk);
+    } else if (!shell_.OpenUrl(address)) {
+        shell_.MessageBox(
+            "No web browser could be started to show the help.\r\n"
+            "Open this page in a web browser:\r\n" +
+                help_.PagePath(helpPath),
+            "Help", ui::MsgBoxStyle::InformationOk);
+    }
+}
+
+std::string Wizard::HelpLocation(const std::string& page) const {
+    std::string address = help_.Address("/h/" + page);
+    return address.empty() ? ConversionJob::HelpLocation(page) : address;
 }
 
 bool Wizard::SingleMode() const {

@@ -58,6 +58,7 @@ class Wizard : public engine::ConversionJob {
     std::string RowText(int row) const override;
     std::string RowPath(int row) const override;
     void MarkRowStarted(int row) override;
+    std::string HelpLocation(const std::string& page) const override;
 
   private:
     const ui::ListItem* Row(int row) const;

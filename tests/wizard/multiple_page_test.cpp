@@ -119,8 +119,17 @@ TEST_F(MultiplePage, SelectAllCaptionFollowsTheWalkWithAndWithoutRows) {
     EXPECT_EQ(page->chkSelectAll.Caption, "Check All");
     EXPECT_FALSE(page->lv.Items[0].Checked || page->lv.Items[1].Checked);
 
-    // A new listing clears a checked box, and its caption comes back.
+    // Space on a row flips that row only; the box and its caption stay as they are.
     ToggleAll(true);
+    page->ToggleCheck(1);
+    EXPECT_TRUE(page->lv.Items[0].Checked);
+    EXPECT_FALSE(page->lv.Items[1].Checked);
+    EXPECT_EQ(page->chkSelectAll.Caption, "Uncheck All");
+    page->ToggleCheck(1);
+    page->ToggleCheck(7);  // no such row: nothing happens
+    EXPECT_TRUE(page->lv.Items[1].Checked);
+
+    // A new listing clears a checked box, and its caption comes back.
     List("/other", {{"c", "/other/c"}});
     ASSERT_EQ(page->lv.Items.size(), 1u);
     EXPECT_FALSE(page->chkSelectAll.Value);
@@ -181,7 +190,7 @@ TEST_F(MultiplePage, NextWithoutACheckedRowExplainsAndOpensNothing) {
     EXPECT_EQ(shell.boxes()[1].style, ui::MsgBoxStyle::InformationOk);
     EXPECT_TRUE(shell.modals().empty());
 
-    page->lv.Items[1].Checked = true;  // only the last row
+    page->ToggleCheck(1);  // only the last row, ticked from the keyboard
     page->CmdNext_Click();
     ASSERT_EQ(shell.modals().size(), 1u);
     EXPECT_EQ(shell.modals()[0].first, app.status());

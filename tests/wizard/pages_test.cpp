@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "engine/migration.h"
 #include "fs/path_forms.h"
 #include "store/pst_session.h"
 #include "tests/support/temp_dir.h"
@@ -82,11 +83,26 @@ TEST_F(StartPage, HelpLinksOpenTheLocalManualAtTheirSections) {
                   "file:///C:/Programs/help/index.html#select-folder");
     }
 
-    // Without a manual the links open nothing rather than a broken address.
+    // No browser: one box names the page to open by hand. No manual: a box says so, and no
+    // broken address goes to the browser.
+    shell.opensUrls = false;
+    app.start().lblSingleHelp_Click();
+    ASSERT_EQ(shell.boxes().size(), 1u);
+    EXPECT_EQ(shell.boxes()[0].title, "Help");
+    EXPECT_NE(shell.boxes()[0].text.find("\r\n/opt/help" + std::string(1, fs::kPathSeparator) +
+                                         "index.html#single-folder"),
+              std::string::npos)
+        << shell.boxes()[0].text;
     ui::ScriptedShell bare;
     Wizard noHelp(bare, factory);
     noHelp.start().CmdHelp_Click();
     EXPECT_TRUE(bare.urls().empty());
+    ASSERT_EQ(bare.boxes().size(), 1u);
+
+    // The store failure box names the manual's page by its full location.
+    EXPECT_EQ(engine::Migration::SessionFailureLines(app).back(),
+              "file:///opt/help/store-errors.html");
+    EXPECT_EQ(engine::Migration::SessionFailureLines(noHelp).back(), "docs/help/store-errors.html");
 }
 
 TEST(HelpSite, AddressesEncodeBlanksAndNonAsciiAndNameOtherPages) {
