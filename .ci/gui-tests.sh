@@ -77,6 +77,12 @@ play() {
         sed 's/^/  | /' "$log" "$log.out" >&2
         return 1
     fi
+    # The toolkit must not complain about the windows' layout.
+    if grep -q "CRITICAL" "$log.out"; then
+        echo "gui-tests: the toolkit reported critical warnings ($script)" >&2
+        grep "CRITICAL" "$log.out" | sed 's/^/  | /' >&2
+        return 1
+    fi
     # The Windows build ends its lines with CR LF.
     if ! tr -d '\r' <"$log" | grep -qx exit; then
         echo "gui-tests: the script did not reach the end ($script)" >&2

@@ -7,6 +7,9 @@
 #include <wx/utils.h>
 #include <wx/wx.h>
 
+// After wx/msgdlg.h, which it needs.
+#include <wx/generic/msgdlgg.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,25 +27,59 @@ void GuiShell::Yield() {
     wxTheApp->Yield(true);
 }
 
+namespace {
+
+long BoxFlags(ui::MsgBoxStyle style) {
+    switch (style) {
+        case ui::MsgBoxStyle::QuestionYesNo:
+            return wxYES_NO | wxICON_QUESTION;
+        case ui::MsgBoxStyle::YesNo:
+            return wxYES_NO | wxICON_NONE;
+        case ui::MsgBoxStyle::InformationOk:
+        default:
+            return wxOK | wxICON_INFORMATION;
+    }
+}
+
+// GTK's message dialog shows no icon; the toolkit's own dialog draws the one asked for.
+#ifdef __WXMSW__
+using MessageDialog = wxMessageDialog;
+#else
+using MessageDialog = wxGenericMessageDialog;
+
+// The same dialog with its contents laid out without a modal loop, for a picture of it.
+struct PicturedBox : wxGenericMessageDialog {
+    using wxGenericMessageDialog::wxGenericMessageDialog;
+    void Lay() { DoCreateMsgdialog(); }
+};
+#endif
+
+}  // namespace
+
 ui::MsgBoxResult GuiShell::MessageBox(const std::string& text, const std::string& title,
                                       ui::MsgBoxStyle style) {
     frontend_.SyncAll();
-    if (auto* script = frontend_.script()) return script->AnswerBox(text, title, style);
     wxString message = Wx(text);
     message.Replace("\r\n", "\n");
-    long flags = 0;
-    switch (style) {
-        case ui::MsgBoxStyle::InformationOk:
-            flags = wxOK | wxICON_INFORMATION;
-            break;
-        case ui::MsgBoxStyle::QuestionYesNo:
-            flags = wxYES_NO | wxICON_QUESTION;
-            break;
-        case ui::MsgBoxStyle::YesNo:
-            flags = wxYES_NO | wxICON_NONE;
-            break;
+    const long flags = BoxFlags(style) | wxCENTRE;
+    if (auto* script = frontend_.script()) {
+#ifndef __WXMSW__
+        // A picture of the box as the user would see it, then the script's answer.
+        if (script->TakesShots()) {
+            auto* box = new PicturedBox(frontend_.ActiveWindow(), message, Wx(title), flags);
+            box->Lay();
+            box->Show();
+            for (int i = 0; i < 15; ++i) {  // mapped and painted before the picture
+                wxTheApp->Yield(true);
+                wxMilliSleep(20);
+            }
+            script->Shot(script->Name() + "-box-" + title);
+            box->Destroy();
+        }
+#endif
+        return script->AnswerBox(text, title, style);
     }
-    wxMessageDialog box(frontend_.ActiveWindow(), message, Wx(title), flags | wxCENTRE);
+    MessageDialog box(frontend_.ActiveWindow(), message, Wx(title), flags);
     switch (box.ShowModal()) {
         case wxID_YES:
             return ui::MsgBoxResult::Yes;

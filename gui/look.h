@@ -64,7 +64,9 @@ T* Place(T* control, const wxRect& r, const wxFont& font) {
         wxSize need = control->GetBestSize();
         placed.y += (placed.height - need.y) / 2;
         placed.height = need.y;
-        placed.width = std::max(placed.width, need.x);
+        // GTK measures a caption in a font just set a few pixels narrow (the font's style is
+        // applied later) and then complains that the box is too small for it: a little slack.
+        placed.width = std::max(placed.width, need.x + control->FromDIP(4));
     }
     control->SetSize(placed);
     return control;
@@ -85,6 +87,33 @@ class BandPanel : public wxPanel {
     void OnPaint(wxPaintEvent&);
     std::vector<Band> bands_;
 };
+
+// A progress bar drawn at the height it is given. GTK's own bar draws a thin line whatever
+// its height; the native Windows bar is used there.
+class DrawnGauge : public wxWindow {
+  public:
+    DrawnGauge(wxWindow* parent, int range);
+    void SetRange(int range);
+    void SetValue(int value);
+    int GetRange() const { return range_; }
+    int GetValue() const { return value_; }
+
+  private:
+    void OnPaint(wxPaintEvent&);
+    int range_;
+    int value_ = 0;
+};
+#ifdef __WXMSW__
+using ProgressBar = wxGauge;
+#else
+using ProgressBar = DrawnGauge;
+#endif
+ProgressBar* MakeProgressBar(wxWindow* parent, int range);
+
+// `text` as `label` can show it: a word wider than the label (a long path) loses its middle to
+// an ellipsis, then a wrapping label wraps at `wrapWidth`. The shown text, and whether it
+// differs from `text` (the caller then offers the whole text as a tooltip).
+std::pair<wxString, bool> FitText(wxWindow* label, const wxString& text, int wrapWidth);
 
 // A clickable help link " [ ? ]": blue, pointing hand, tooltip.
 wxWindow* MakeHelpLink(wxWindow* parent, const std::string& caption, const std::string& tip,

@@ -61,6 +61,7 @@ std::string Escape(std::string text) {
 ScriptDriver::ScriptDriver(Frontend& frontend, const std::string& path) : frontend_(frontend) {
     if (const char* log = std::getenv("EML2PST_WIZARD_LOG"); log && *log)
         logFile_.open(fs::PathFromUtf8(log), std::ios::app);
+    name_ = fs::Utf8FromPath(fs::PathFromUtf8(path).stem());
     std::ifstream in(fs::PathFromUtf8(path));
     if (!in) {
         std::cerr << "eml2pst-wizard: cannot read the script " << path << "\n";
@@ -287,9 +288,17 @@ void ScriptDriver::Click(const Step& step, const std::string& name) {
     }
 }
 
-void ScriptDriver::Shot(const std::string& name) {
+bool ScriptDriver::TakesShots() const {
     const char* dir = std::getenv("EML2PST_WIZARD_SHOTS");
-    if (!dir || !*dir) return;
+    return dir && *dir;
+}
+
+void ScriptDriver::Shot(const std::string& shotName) {
+    if (!TakesShots()) return;
+    const char* dir = std::getenv("EML2PST_WIZARD_SHOTS");
+    std::string name;
+    for (char c : shotName) name += (c == ' ' || c == '/' || c == '\\') ? '-' : c;
+    if (int n = ++shots_[name]; n > 1) name += "-" + std::to_string(n);
     frontend_.SyncAll();
     for (wxWindow* top : wxTopLevelWindows)
         if (top->IsShown()) top->Update();

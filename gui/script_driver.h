@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,6 +53,12 @@ class ScriptDriver : public wxTimer {
     bool OpenUrl(const std::string& url);
     std::optional<std::string> AnswerFolder(const std::string& prompt);
     void Log(const std::string& line);
+    // Whether pictures are saved (EML2PST_WIZARD_SHOTS names a folder).
+    bool TakesShots() const;
+    // The script file's name without its folder and extension ("single").
+    const std::string& Name() const { return name_; }
+    // Saves the screen as NAME.png in that folder; a name is used once (NAME-2, NAME-3 after).
+    void Shot(const std::string& name);
 
     void Notify() override;
 
@@ -65,14 +72,15 @@ class ScriptDriver : public wxTimer {
     bool Queue(const Step& step);
     [[noreturn]] void Fail(const Step& step, const std::string& why);
     void Click(const Step& step, const std::string& name);
-    void Shot(const std::string& name);
 
     Frontend& frontend_;
     std::deque<Step> steps_;
     std::deque<std::string> folders_, saves_, answers_;
     std::vector<std::string> answeredTitles_;
     std::ofstream logFile_;
+    std::string name_;
     bool browser_ = true;
+    std::map<std::string, int> shots_;
     int64_t holdUntil_ = 0;  // wxGetLocalTimeMillis of the end of a sleep
 };
 

@@ -103,7 +103,7 @@ void StartFrame::Sync() {
             radio->SetFont(Tahoma(9, bold));
             // A bold caption is wider: grow with it, never shrink below the design.
             wxSize size = radio->GetSize();
-            radio->SetSize(wxSize(std::max(size.x, radio->GetBestSize().x), size.y));
+            radio->SetSize(wxSize(std::max(size.x, radio->GetBestSize().x + FromDIP(4)), size.y));
         }
     }
     next_->Enable(m_.CmdNext.Enabled);

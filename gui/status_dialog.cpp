@@ -6,14 +6,6 @@
 namespace gui {
 namespace {
 
-// The engine's lines are plain text: an '&' in a path is shown, not taken for an access key.
-void SetText(wxControl* w, const std::string& text, int wrapWidth = -1) {
-    wxString label = Wx(text);
-    if (w->GetLabelText() == label) return;
-    w->SetLabelText(label);
-    if (auto* st = dynamic_cast<wxStaticTextBase*>(w); st && wrapWidth > 0) st->Wrap(wrapWidth);
-}
-
 void SetState(wxWindow* w, const ui::Control& c) {
     if (w->IsThisEnabled() != c.Enabled) w->Enable(c.Enabled);
     if (w->IsShown() != c.Visible) w->Show(c.Visible);
@@ -41,8 +33,8 @@ StatusDialog::StatusDialog(Frontend& frontend, wizard::StatusPage& page, wxWindo
     Place(frame_, Twips(this, 120, 1440, 8415, 1215), Tahoma(9));
     current_ = MakeLabel(p, c_.LblCurrentDBX.Caption, Twips(this, 315, 1725, 7815, 735), Tahoma(9),
                          kGrey, back, true);
-    bar_ = new wxGauge(p, wxID_ANY, 100, wxDefaultPosition, wxDefaultSize, wxGA_HORIZONTAL);
-    Place(bar_, Twips(this, 120, 960, 8415, 255), Tahoma(9));
+    bar_ = MakeProgressBar(p, 100);
+    bar_->SetSize(Twips(this, 120, 960, 8415, 255));
 
     // Keyboard order: Start (or Stop in its place), then Skip.
     start_ = Place(new wxButton(p, wxID_ANY, Wx(c_.CmdStartConversion.Caption)),
@@ -91,6 +83,22 @@ StatusDialog::StatusDialog(Frontend& frontend, wizard::StatusPage& page, wxWindo
     else
         CentreOnScreen();
     start_->SetFocus();
+}
+
+// The engine's lines are plain text: an '&' in a path is shown, not taken for an access key.
+// A path too long for the label loses its middle; the whole text is then the tooltip.
+void StatusDialog::SetText(wxControl* w, const std::string& text, int wrapWidth) {
+    wxString full = Wx(text);
+    wxString& given = given_[w];
+    if (given == full && !full.empty()) return;
+    given = full;
+    auto [shown, shortened] = FitText(w, full, wrapWidth);
+    w->SetLabelText(shown);
+    if (auto* st = dynamic_cast<wxStaticTextBase*>(w); st && wrapWidth > 0) st->Wrap(wrapWidth);
+    if (shortened)
+        w->SetToolTip(full);
+    else
+        w->UnsetToolTip();
 }
 
 StatusDialog::~StatusDialog() {

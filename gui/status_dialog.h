@@ -3,6 +3,9 @@
 #include <wx/gauge.h>
 #include <wx/wx.h>
 
+#include <map>
+
+#include "gui/look.h"
 #include "wizard/wizard.h"
 
 namespace gui {
@@ -18,17 +21,19 @@ class StatusDialog : public wxDialog {
 
   private:
     void After();
+    void SetText(wxControl* w, const std::string& text, int wrapWidth = -1);
     Frontend& frontend_;
     wizard::StatusPage& page_;
     job::StatusControls& c_;
     wxControl* count_;
     wxButton* skip_;
     wxControl* progress_;
-    wxGauge* bar_;
+    ProgressBar* bar_;
     wxStaticBox* frame_;
     wxControl* current_;
     wxButton* start_;
     wxButton* stop_;
+    std::map<wxWindow*, wxString> given_;  // each label's text before fitting
 };
 
 }  // namespace gui
