@@ -211,7 +211,7 @@ std::vector<std::string> Migration::MappedPieces(std::string relative) const {
 }
 
 std::string Migration::FolderPath(const std::vector<std::string>& pieces) const {
-    std::string path = "\\\\" + run_.StoreDisplayName;
+    std::string path = "\\\\" + ToStorePathPiece(run_.StoreDisplayName);
     for (const auto& p : pieces) path += "\\" + p;
     return path;
 }

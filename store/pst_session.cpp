@@ -240,7 +240,8 @@ class PstSession : public Session, public Stores {
             while (pieces.size() > 1 && pieces.back().empty()) pieces.pop_back();
             // The store answers to the name given at log-on and to its own, which differ when an
             // existing file was opened.
-            if (pieces.empty() || (pieces[0] != ctx_->logonName && pieces[0] != s.DisplayName()))
+            const std::string storeName = pieces.empty() ? "" : NameFromPath(pieces[0]);
+            if (pieces.empty() || (storeName != ctx_->logonName && storeName != s.DisplayName()))
                 throw ComError(kErrNotFound, "Folder \"" + (pieces.empty() ? "" : pieces[0]) +
                                                  "\" does not exist");
             Nid nid = s.IpmSubtree();
