@@ -26,7 +26,8 @@ constexpr int kExitOk = 0;
 constexpr int kExitSomeFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoStore = 3;
-constexpr int kExitInterrupted = 130;
+// 128 + the signal's number: 130 Ctrl-C, 143 SIGTERM, 129 SIGHUP.
+constexpr int kExitInterruptedBase = 128;
 
 constexpr const char* kUsage =
     "usage:\n"
@@ -43,7 +44,8 @@ constexpr const char* kUsage =
     "(or - for stdout); --strict count messages converted only in part as failures.\n"
     "Exit status of convert: 0 every message file converted, 1 some failed, a folder could not\n"
     "be converted, no message file was found, or (with --strict) some were converted only in\n"
-    "part, 2 usage error, 3 no data file could be created or opened, 130 interrupted.\n";
+    "part, 2 usage error, 3 no data file could be created or opened, 130 interrupted (143 on\n"
+    "SIGTERM, 129 on SIGHUP).\n";
 
 int Usage(const std::string& problem = "") {
     if (!problem.empty()) std::cerr << "eml2pst: " << problem << "\n";
@@ -115,7 +117,7 @@ int Convert(const std::vector<std::string>& args) {
         std::cerr << "eml2pst: " << cli::TextSummary(report, source, seconds);
     else if (!quiet)
         progressOut << cli::TextSummary(report, source, seconds);
-    if (cli::ConsoleShell::Interrupted()) return kExitInterrupted;
+    if (cli::ConsoleShell::Interrupted()) return kExitInterruptedBase + fs::InterruptSignal();
     if (outcome == engine::RunOutcome::NothingToConvert) return kExitSomeFailed;
     size_t attempted = 0, storeFailed = 0;
     for (const auto& f : report.folders) {
