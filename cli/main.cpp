@@ -76,6 +76,7 @@ int Convert(const std::vector<std::string>& args) {
     if (!fs::FolderExists(positional[0])) return Usage("no such folder: " + positional[0]);
 
     cli::ConsoleShell shell;
+    std::string rootError;  // why the root of the mailboxes could not be listed
     if (job.single) {
         job.source = positional[0];
         while (job.source.size() > 1 && job.source.back() == '/') job.source.pop_back();
@@ -83,7 +84,7 @@ int Convert(const std::vector<std::string>& args) {
     } else {
         job.output = positional[1];
         if (!fs::FolderExists(job.output)) return Usage("no such output folder: " + job.output);
-        job.rows = cli::SubfoldersOf(positional[0]);
+        job.rows = cli::SubfoldersOf(positional[0], rootError);
     }
 
     store::PstSessionFactory factory;
@@ -102,7 +103,13 @@ int Convert(const std::vector<std::string>& args) {
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    const engine::RunReport& report = window.report;
+    engine::RunReport& report = window.report;
+    if (!rootError.empty()) {
+        report.folders.push_back({});
+        report.folders.back().source = positional[0];
+        report.folders.back().outcome = engine::FolderOutcome::NothingToConvert;
+        report.folders.back().unreadFolders.push_back({positional[0], rootError});
+    }
     if (!jsonTarget.empty()) {
         std::string json = cli::JsonSummary(report, seconds);
         if (jsonTarget == "-") {
@@ -119,15 +126,18 @@ int Convert(const std::vector<std::string>& args) {
         progressOut << cli::TextSummary(report, source, seconds);
     if (cli::ConsoleShell::Interrupted()) return kExitInterruptedBase + fs::InterruptSignal();
     if (outcome == engine::RunOutcome::NothingToConvert) return kExitSomeFailed;
-    size_t attempted = 0, storeFailed = 0;
+    size_t attempted = 0, storeFailed = 0, notOpened = 0;
     for (const auto& f : report.folders) {
         if (f.pstPath.empty()) continue;
         ++attempted;
         storeFailed += f.storeFailed;
+        notOpened += !f.storeOpened;
     }
-    if (attempted > 0 && storeFailed == attempted) return kExitNoStore;
+    // A data file that was opened and then failed to be written still holds what was committed.
+    if (attempted > 0 && notOpened == attempted) return kExitNoStore;
     if (strict && report.Warned() > 0) return kExitSomeFailed;
-    return report.Failed() > 0 || storeFailed > 0 ? kExitSomeFailed : kExitOk;
+    const bool unread = !report.UnreadFolders().empty();
+    return report.Failed() > 0 || storeFailed > 0 || unread ? kExitSomeFailed : kExitOk;
 }
 
 int Verify(const std::string& path, bool json) {
@@ -216,7 +226,9 @@ int Scan(const std::string& folder) {
     for (const auto& e : scan.messages) std::cout << e.key << "\t" << e.value << "\n";
     std::cout << (fileCounter - 1) << " files and " << scan.folders.Count()
               << " folders queued under " << walked << "\n";
-    return kExitOk;
+    for (const auto& u : scan.unreadFolders)
+        std::cerr << "eml2pst: cannot read " << u.file << ": " << u.reason << "\n";
+    return scan.unreadFolders.empty() ? kExitOk : kExitSomeFailed;
 }
 
 }  // namespace
