@@ -196,7 +196,8 @@ std::string TextSummary(const engine::RunReport& report, const std::string& sour
     s += Counts("failed", std::to_string(failed));
     s += Counts("folders created", std::to_string(created));
     for (const auto& f : report.folders) {
-        if (f.pstPath.empty() || f.storeFailed) continue;  // named below with the cause
+        // One that could not be created or opened is named below with the cause.
+        if (f.pstPath.empty() || !f.storeOpened) continue;
         std::error_code ec;
         auto size = std::filesystem::file_size(fs::PathFromUtf8(f.pstPath), ec);
         s += Counts("data file",
@@ -229,7 +230,9 @@ std::string TextSummary(const engine::RunReport& report, const std::string& sour
                  " more (all of them in --json)\n";
     }
     for (const auto& f : report.folders)
-        if (f.storeFailed) s += "Not converted: " + f.source + " (" + f.storeError + ")\n";
+        if (f.storeFailed)
+            s += (f.storeOpened ? "Not converted to the end: " : "Not converted: ") + f.source +
+                 " (" + f.storeError + ")\n";
     if (!unread.empty()) {
         s += "Could not be read (" + std::to_string(unread.size()) + "):\n";
         for (size_t i = 0; i < unread.size() && i < kNamedInSummary; ++i)

@@ -120,12 +120,12 @@ class PstMail : public Mail {
         if (saved_) return;
         Guarded(*ctx_, [&] { ctx_->Store().AddMessage(folder_, content_); });
         saved_ = true;
+        // Stored content is freed by the thread that read it, whose memory it is.
+        if (ctx_->readAhead) ctx_->readAhead->recycle(std::move(content_));
         // Committed here rather than inside the store, so that a failed commit is told apart
         // from a message that could not be written.
         if (ctx_->Store().MessagesSinceCommit() >= MessageStore::kDefaultAutoCommitInterval)
             ctx_->CommitOrFault();
-        // Stored content is freed by the thread that read it, whose memory it is.
-        if (ctx_->readAhead) ctx_->readAhead->recycle(std::move(content_));
     }
 
   private:
