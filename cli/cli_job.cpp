@@ -7,11 +7,14 @@
 
 namespace cli {
 
-std::vector<CliJob::Row> SubfoldersOf(const std::string& root) {
+std::vector<CliJob::Row> SubfoldersOf(const std::string& root, std::string& error) {
     std::vector<CliJob::Row> rows;
     std::string base = fs::WithTrailingBackslash(root);
     fs::FileFindRecord r;
-    if (fs::FindFirstEntry(base + "*", r) == fs::kInvalidHandle) return rows;
+    if (fs::FindFirstEntry(base + "*", r) == fs::kInvalidHandle) {
+        error = r.Error;
+        return rows;
+    }
     do {
         if (r.FileName == "." || r.FileName == "..") continue;
         if (r.Attributes & fs::kAttrDirectory) rows.push_back({r.FileName, base + r.FileName});

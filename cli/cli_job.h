@@ -31,7 +31,8 @@ struct CliJob : engine::ConversionJob {
     bool ConvertsFoldersWithoutMessages() const override { return false; }
 };
 
-// The immediate subfolders of `root`, sorted by name.
-std::vector<CliJob::Row> SubfoldersOf(const std::string& root);
+// The immediate subfolders of `root`, sorted by name. When `root` cannot be listed, none, with
+// the cause in `error`.
+std::vector<CliJob::Row> SubfoldersOf(const std::string& root, std::string& error);
 
 }  // namespace cli

@@ -26,7 +26,8 @@ constexpr int kExitOk = 0;
 constexpr int kExitSomeFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoStore = 3;
-constexpr int kExitInterrupted = 130;
+// 128 + the signal's number: 130 Ctrl-C, 143 SIGTERM, 129 SIGHUP.
+constexpr int kExitInterruptedBase = 128;
 
 constexpr const char* kUsage =
     "usage:\n"
@@ -43,7 +44,8 @@ constexpr const char* kUsage =
     "(or - for stdout); --strict count messages converted only in part as failures.\n"
     "Exit status of convert: 0 every message file converted, 1 some failed, a folder could not\n"
     "be converted, no message file was found, or (with --strict) some were converted only in\n"
-    "part, 2 usage error, 3 no data file could be created or opened, 130 interrupted.\n";
+    "part, 2 usage error, 3 no data file could be created or opened, 130 interrupted (143 on\n"
+    "SIGTERM, 129 on SIGHUP).\n";
 
 int Usage(const std::string& problem = "") {
     if (!problem.empty()) std::cerr << "eml2pst: " << problem << "\n";
@@ -74,6 +76,7 @@ int Convert(const std::vector<std::string>& args) {
     if (!fs::FolderExists(positional[0])) return Usage("no such folder: " + positional[0]);
 
     cli::ConsoleShell shell;
+    std::string rootError;  // why the root of the mailboxes could not be listed
     if (job.single) {
         job.source = positional[0];
         while (job.source.size() > 1 && job.source.back() == '/') job.source.pop_back();
@@ -81,7 +84,7 @@ int Convert(const std::vector<std::string>& args) {
     } else {
         job.output = positional[1];
         if (!fs::FolderExists(job.output)) return Usage("no such output folder: " + job.output);
-        job.rows = cli::SubfoldersOf(positional[0]);
+        job.rows = cli::SubfoldersOf(positional[0], rootError);
     }
 
     store::PstSessionFactory factory;
@@ -100,7 +103,13 @@ int Convert(const std::vector<std::string>& args) {
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    const engine::RunReport& report = window.report;
+    engine::RunReport& report = window.report;
+    if (!rootError.empty()) {
+        report.folders.push_back({});
+        report.folders.back().source = positional[0];
+        report.folders.back().outcome = engine::FolderOutcome::NothingToConvert;
+        report.folders.back().unreadFolders.push_back({positional[0], rootError});
+    }
     if (!jsonTarget.empty()) {
         std::string json = cli::JsonSummary(report, seconds);
         if (jsonTarget == "-") {
@@ -115,17 +124,20 @@ int Convert(const std::vector<std::string>& args) {
         std::cerr << "eml2pst: " << cli::TextSummary(report, source, seconds);
     else if (!quiet)
         progressOut << cli::TextSummary(report, source, seconds);
-    if (cli::ConsoleShell::Interrupted()) return kExitInterrupted;
+    if (cli::ConsoleShell::Interrupted()) return kExitInterruptedBase + fs::InterruptSignal();
     if (outcome == engine::RunOutcome::NothingToConvert) return kExitSomeFailed;
-    size_t attempted = 0, storeFailed = 0;
+    size_t attempted = 0, storeFailed = 0, notOpened = 0;
     for (const auto& f : report.folders) {
         if (f.pstPath.empty()) continue;
         ++attempted;
         storeFailed += f.storeFailed;
+        notOpened += !f.storeOpened;
     }
-    if (attempted > 0 && storeFailed == attempted) return kExitNoStore;
+    // A data file that was opened and then failed to be written still holds what was committed.
+    if (attempted > 0 && notOpened == attempted) return kExitNoStore;
     if (strict && report.Warned() > 0) return kExitSomeFailed;
-    return report.Failed() > 0 || storeFailed > 0 ? kExitSomeFailed : kExitOk;
+    const bool unread = !report.UnreadFolders().empty();
+    return report.Failed() > 0 || storeFailed > 0 || unread ? kExitSomeFailed : kExitOk;
 }
 
 int Verify(const std::string& path, bool json) {
@@ -214,7 +226,9 @@ int Scan(const std::string& folder) {
     for (const auto& e : scan.messages) std::cout << e.key << "\t" << e.value << "\n";
     std::cout << (fileCounter - 1) << " files and " << scan.folders.Count()
               << " folders queued under " << walked << "\n";
-    return kExitOk;
+    for (const auto& u : scan.unreadFolders)
+        std::cerr << "eml2pst: cannot read " << u.file << ": " << u.reason << "\n";
+    return scan.unreadFolders.empty() ? kExitOk : kExitSomeFailed;
 }
 
 }  // namespace

@@ -111,14 +111,21 @@ std::string JsonSummary(const engine::RunReport& report, double seconds) {
     for (size_t i = 0; i < report.folders.size(); ++i) {
         const auto& f = report.folders[i];
         j += i ? ",\n    {" : "\n    {";
-        j += "\"source\": " + JsonString(f.source) + ", \"pst\": " + JsonString(f.pstPath) +
-             ", \"queued\": " + std::to_string(f.queued) +
+        j += "\"source\": " + JsonString(f.source);
+        if (!f.linkedFrom.empty()) j += ", \"linkedFrom\": " + JsonString(f.linkedFrom);
+        j += ", \"pst\": " + JsonString(f.pstPath) + ", \"queued\": " + std::to_string(f.queued) +
              ", \"messageFiles\": " + std::to_string(f.messageFiles) +
              ", \"converted\": " + std::to_string(f.converted) +
              ", \"warned\": " + std::to_string(f.warned) +
              ", \"foldersCreated\": " + std::to_string(f.foldersCreated) + ", \"outcome\": \"" +
              OutcomeName(f.outcome) + "\", \"skipped\": " + (f.Skipped() ? "true" : "false");
         if (f.storeFailed) j += ", \"storeError\": " + JsonString(f.storeError);
+        j += ", \"unreadFolders\": [";
+        for (size_t k = 0; k < f.unreadFolders.size(); ++k)
+            j += (k ? ", " : "") + std::string("{\"folder\": ") +
+                 JsonString(f.unreadFolders[k].file) +
+                 ", \"reason\": " + JsonString(f.unreadFolders[k].reason) + "}";
+        j += "]";
         j += ", \"failed\": [";
         for (int k = 0; k < f.failed && failureIndex < report.failures.size();
              ++k, ++failureIndex) {
@@ -147,6 +154,7 @@ std::string JsonSummary(const engine::RunReport& report, double seconds) {
          ",\n  \"warned\": " + std::to_string(report.Warned()) +
          ",\n  \"failed\": " + std::to_string(report.Failed()) +
          ",\n  \"foldersNotConverted\": " + std::to_string(report.FoldersNotConverted().size()) +
+         ",\n  \"foldersNotRead\": " + std::to_string(report.UnreadFolders().size()) +
          ",\n  \"seconds\": " + Fixed(seconds, 3) + "\n}\n";
     return j;
 }
@@ -161,6 +169,7 @@ std::string TextSummary(const engine::RunReport& report, const std::string& sour
     }
     const int converted = report.Converted(), failed = report.Failed(), warned = report.Warned();
     const auto notConverted = report.FoldersNotConverted();
+    const auto unread = report.UnreadFolders();
 
     std::string s;
     if (report.Outcome() == engine::RunOutcome::NothingToConvert)
@@ -174,6 +183,8 @@ std::string TextSummary(const engine::RunReport& report, const std::string& sour
         if (failed) s += ", " + std::to_string(failed) + " failed";
         if (!notConverted.empty())
             s += ", " + Plural(int(notConverted.size()), "folder", "folders") + " not converted";
+        if (!unread.empty())
+            s += ", " + Plural(int(unread.size()), "folder", "folders") + " could not be read";
         if (report.Outcome() == engine::RunOutcome::Stopped)
             s += "; what was converted before the stop is kept";
         s += ".\n";
@@ -185,12 +196,15 @@ std::string TextSummary(const engine::RunReport& report, const std::string& sour
     s += Counts("failed", std::to_string(failed));
     s += Counts("folders created", std::to_string(created));
     for (const auto& f : report.folders) {
-        if (f.pstPath.empty() || f.storeFailed) continue;  // named below with the cause
+        // One that could not be created or opened is named below with the cause.
+        if (f.pstPath.empty() || !f.storeOpened) continue;
         std::error_code ec;
         auto size = std::filesystem::file_size(fs::PathFromUtf8(f.pstPath), ec);
         s += Counts("data file",
                     f.pstPath + (ec ? " (not written)" : " (" + ReadableSize(size) + ")"));
     }
+    for (const auto& f : report.folders)
+        if (!f.linkedFrom.empty()) s += Counts("source", f.source + " linked from " + f.linkedFrom);
     s += Counts("time", Fixed(seconds, 2) + " s" +
                             (seconds > 0 && converted > 0
                                  ? ", " + Fixed(converted / seconds, 0) + " messages/s"
@@ -216,7 +230,17 @@ std::string TextSummary(const engine::RunReport& report, const std::string& sour
                  " more (all of them in --json)\n";
     }
     for (const auto& f : report.folders)
-        if (f.storeFailed) s += "Not converted: " + f.source + " (" + f.storeError + ")\n";
+        if (f.storeFailed)
+            s += (f.storeOpened ? "Not converted to the end: " : "Not converted: ") + f.source +
+                 " (" + f.storeError + ")\n";
+    if (!unread.empty()) {
+        s += "Could not be read (" + std::to_string(unread.size()) + "):\n";
+        for (size_t i = 0; i < unread.size() && i < kNamedInSummary; ++i)
+            s += "  " + unread[i].file + ": " + unread[i].reason + "\n";
+        if (unread.size() > kNamedInSummary)
+            s += "  ... and " + std::to_string(unread.size() - kNamedInSummary) +
+                 " more (all of them in --json)\n";
+    }
     return s;
 }
 

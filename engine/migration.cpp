@@ -72,7 +72,9 @@ void Migration::Finished(FolderOutcome outcome) {
 void Migration::StartMigration(const std::string& folderName, const std::string& sourcePath) {
     window_.report.folders.push_back({});
     Result().source = sourcePath;
+    Result().linkedFrom = fs::LinkTarget(sourcePath).value_or("");
     Result().queued = window_.QueuedCount;
+    Result().unreadFolders = window_.scan.unreadFolders;
     for (const auto& entry : window_.scan.messages)
         if (IsMessageFile(std::string(entry.value))) Result().messageFiles++;
     run_.RunStamp = FormatRunStamp(clock_());
@@ -129,6 +131,8 @@ void Migration::StartMigration(const std::string& folderName, const std::string&
         SessionFailure(DescriptionOf(e));
         return;
     }
+    Result().storeOpened = true;
+    uncommitted_.clear();
 
     CreateFolders();
     Outcome outcome = ImportMessages();
@@ -211,7 +215,7 @@ std::vector<std::string> Migration::MappedPieces(std::string relative) const {
 }
 
 std::string Migration::FolderPath(const std::vector<std::string>& pieces) const {
-    std::string path = "\\\\" + run_.StoreDisplayName;
+    std::string path = "\\\\" + ToStorePathPiece(run_.StoreDisplayName);
     for (const auto& p : pieces) path += "\\" + p;
     return path;
 }
@@ -308,6 +312,8 @@ Migration::Outcome Migration::ImportMessages() {
         const std::string file(queue.Value(i));
         if (IsMessageFile(file)) ImportOne(file, utils.get());
         UpdateProgress();
+        // A data file that could not be written takes nothing more.
+        if (Result().storeFailed) return Outcome::Finished;
         // Closing the window while it converts acts as a confirmed stop.
         if (!window_.IsOpen()) return Outcome::Stopped;
         if (PollSkip()) return Outcome::Skipped;
@@ -369,16 +375,43 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
     shell_.Yield();
     try {
         mail->Save();
+    } catch (const store::ComError& e) {
+        fail(e.Description());
+        // A failed commit took the messages saved before it along, and the file takes no more.
+        if (e.Number() == store::kErrWriteFault) {
+            LoseUncommitted(e.Description());
+            Result().storeFailed = true;
+            Result().storeError = e.Description();
+        }
+        return;
     } catch (const std::exception& e) {
         fail(DescriptionOf(e));
         return;
     }
-    Result().converted++;
-    if (std::vector<std::string> warnings = mail->Warnings(); !warnings.empty()) {
+    uncommitted_.push_back({file, mail->Warnings()});
+    ConfirmCommitted();
+}
+
+void Migration::ConfirmCommitted() {
+    if (!run_.session || run_.session->UncommittedMessages() > 0) return;
+    for (RunReport::Warning& saved : uncommitted_) {
+        Result().converted++;
+        if (saved.warnings.empty()) continue;
         Result().warned++;
-        events_.FileWarned(file, warnings);
-        window_.report.warnings.push_back({file, std::move(warnings)});
+        events_.FileWarned(saved.file, saved.warnings);
+        window_.report.warnings.push_back(std::move(saved));
     }
+    uncommitted_.clear();
+}
+
+void Migration::LoseUncommitted(const std::string& cause) {
+    for (const RunReport::Warning& saved : uncommitted_) {
+        const std::string reason = "not written to the data file: " + cause;
+        Result().failed++;
+        window_.report.failures.push_back({saved.file, reason});
+        events_.FileFailed(saved.file, reason);
+    }
+    uncommitted_.clear();
 }
 
 void Migration::UpdateProgress() {
@@ -418,8 +451,9 @@ void Migration::CloseStore() {
     if (run_.session) {
         try {
             run_.session->Logoff();
+            ConfirmCommitted();
         } catch (const std::exception& e) {
-            // Messages counted as converted did not reach the file after all.
+            LoseUncommitted(DescriptionOf(e));
             Result().storeFailed = true;
             Result().storeError = DescriptionOf(e);
         }

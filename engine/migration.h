@@ -43,6 +43,11 @@ class Migration {
     void CreateFolderEntry(std::string entry);
     Outcome ImportMessages();
     void ImportOne(const std::string& file, store::MapiUtils* utils);
+    // Counts the messages saved since the last look as converted once the session says they
+    // are on the disk.
+    void ConfirmCommitted();
+    // The messages saved but not yet committed fail with the cause of the failed commit.
+    void LoseUncommitted(const std::string& cause);
     void UpdateProgress();
     bool PollSkip();
     bool PollStop();
@@ -68,6 +73,8 @@ class Migration {
     // The store folder of the source folder being imported, by its store path.
     std::shared_ptr<store::Folder> importFolder_;
     std::string importFolderKey_;
+    // Saved message files not yet known to be on the disk, with what they lack.
+    std::vector<RunReport::Warning> uncommitted_;
 };
 
 }  // namespace engine

@@ -25,7 +25,7 @@ RunOutcome RunReport::Outcome() const {
     for (const auto& f : folders) {
         if (f.outcome == FolderOutcome::Stopped || f.outcome == FolderOutcome::Cancelled)
             return RunOutcome::Stopped;
-        failures |= f.failed > 0 || f.storeFailed;
+        failures |= f.failed > 0 || f.storeFailed || !f.unreadFolders.empty();
         anything |= f.outcome != FolderOutcome::NothingToConvert;
     }
     if (failures) return RunOutcome::ConvertedWithFailures;
@@ -37,6 +37,7 @@ bool RunReport::Complete() const {
     for (const auto& f : folders) {
         if (f.outcome != FolderOutcome::Converted && f.outcome != FolderOutcome::NothingToConvert)
             return false;
+        if (!f.unreadFolders.empty()) return false;
         messageFiles += f.messageFiles;
     }
     return messageFiles > 0 && Failed() == 0 && Converted() == messageFiles;
@@ -46,8 +47,17 @@ std::string RunReport::Headline() const {
     if (Complete()) return "";
     if (Converted() == 0) return "Nothing was converted.";
     if (Outcome() == RunOutcome::Stopped) return "Conversion stopped.";
-    if (Outcome() == RunOutcome::ConvertedWithFailures) return "Converted with failures.";
+    if (Outcome() == RunOutcome::ConvertedWithFailures)
+        return Failed() == 0 && FoldersNotConverted().empty() ? "Some folders could not be read."
+                                                              : "Converted with failures.";
     return "Some folders were skipped.";
+}
+
+std::vector<RunReport::Failure> RunReport::UnreadFolders() const {
+    std::vector<Failure> out;
+    for (const auto& f : folders)
+        out.insert(out.end(), f.unreadFolders.begin(), f.unreadFolders.end());
+    return out;
 }
 
 std::vector<std::string> RunReport::FoldersNotConverted() const {

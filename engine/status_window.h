@@ -23,6 +23,7 @@ struct RunReport {
     };
     struct FolderResult {
         std::string source;
+        std::string linkedFrom;  // where the source leads when it is a link; empty otherwise
         std::string pstPath;
         int queued = 0;        // files found, message files or not
         int messageFiles = 0;  // of those, the ones taken for messages by their names
@@ -36,8 +37,12 @@ struct RunReport {
             return outcome == FolderOutcome::Skipped || outcome == FolderOutcome::Stopped ||
                    outcome == FolderOutcome::Cancelled;
         }
+        bool storeOpened = false;  // the data file was created or opened and set up
         bool storeFailed = false;
         std::string storeError;
+        // Folders of the source (the source itself included) that could not be listed, with
+        // the cause: their files were not found, let alone converted.
+        std::vector<Failure> unreadFolders;
     };
     std::vector<FolderResult> folders;
     std::vector<Failure> failures;  // every failed message file, in order
@@ -48,24 +53,29 @@ struct RunReport {
     int Failed() const;
     int Warned() const;
     std::vector<std::string> FoldersNotConverted() const;
+    // Every folder that could not be listed, in the order met.
+    std::vector<Failure> UnreadFolders() const;
     RunOutcome Outcome() const;
     // Whether every message file of every folder taken up was converted (and there was one).
     bool Complete() const;
     // What happened when the run is not complete: "Conversion stopped.", "Nothing was
-    // converted.", "Converted with failures." or "Some folders were skipped.";
-    // empty when it is.
+    // converted.", "Converted with failures.", "Some folders could not be read." or "Some
+    // folders were skipped."; empty when it is.
     std::string Headline() const;
     void Clear() { *this = RunReport(); }
 };
 
 // What the scan of one source folder queued: full paths of its files under keys "K<n>" and of
-// its subfolders under keys "Z<n>", in the order of the walk.
+// its subfolders under keys "Z<n>", in the order of the walk; and the folders it could not
+// list, with the cause.
 struct ScanResult {
     KeyedQueue messages;
     KeyedQueue folders;
+    std::vector<RunReport::Failure> unreadFolders;
     void Clear() {
         messages.Clear();
         folders.Clear();
+        unreadFolders.clear();
     }
 };
 

@@ -17,6 +17,18 @@ std::string ToStorePath(std::string_view in) {
     return out;
 }
 
+std::string ToStorePathPiece(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (char c : name) {
+        if (c == '\\')
+            out += "\xEF\x81\x9C";  // U+F05C
+        else
+            out.push_back(c);
+    }
+    return out;
+}
+
 std::string RemoveAll(std::string text, std::string_view what) {
     if (what.empty()) return text;
     std::string out;

@@ -12,6 +12,9 @@ namespace engine {
 // POSIX) travels inside a store path with U+F05C in its place, so it still names one folder;
 // the store turns it back into "\".
 std::string ToStorePath(std::string_view platformRelative);
+// A name (a store's display name, a mailbox's name) as one piece of a store path: any "\" in
+// it travels as U+F05C, on every platform.
+std::string ToStorePathPiece(std::string_view name);
 
 // Every occurrence of `what` removed from `text`.
 std::string RemoveAll(std::string text, std::string_view what);

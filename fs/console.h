@@ -19,12 +19,16 @@ void UseUtf8Console();
 // Whether the stream is an interactive console or terminal (not a file, pipe or null device).
 bool IsTerminal(std::FILE* stream);
 
-// From now on Ctrl-C (on Windows also Ctrl-Break and closing the console window) only sets a
-// flag that Interrupted() reports; the program stops in its own time and keeps its work. On
-// Windows, closing the console waits for the program to end (the system allows a few
-// seconds) rather than killing it at once.
+// From now on Ctrl-C, and the requests to end that a service manager or a closing terminal
+// send (SIGTERM, SIGHUP; on Windows Ctrl-Break, closing the console window, logging off and
+// shutting down), only set a flag that Interrupted() reports; the program stops in its own
+// time and keeps its work. On Windows, closing the console waits for the program to end (the
+// system allows a few seconds) rather than killing it at once.
 void CatchInterrupt();
 bool Interrupted();
+// The signal that asked to stop, by its POSIX number (2 for Ctrl-C, 15 SIGTERM, 1 SIGHUP; on
+// Windows closing the console counts as 1, logging off and shutting down as 15); 0 before any.
+int InterruptSignal();
 
 std::tm LocalTime(std::time_t when);
 

@@ -1,7 +1,11 @@
 // The existence tests, built on the searches and the attribute test alone, so that every
 // backend answers them the same way.
+#include <filesystem>
+#include <system_error>
+
 #include "fs/mod_files.h"
 #include "fs/path_forms.h"
+#include "fs/utf8_path.h"
 
 namespace fs {
 
@@ -25,6 +29,23 @@ bool FolderExists(const std::string& path) {
         return true;
     }
     return FileExists(s + "nul");
+}
+
+std::optional<std::string> LinkTarget(const std::string& path) {
+    std::string own = path;
+    // A trailing separator would make the test look through the link.
+    while (own.size() > 1 && own.back() == kPathSeparator) own.pop_back();
+    const uint32_t a = GetPathAttributes(own);
+    if (a == kInvalidAttributes || (a & kAttrReparsePoint) == 0) return std::nullopt;
+    std::error_code ec;
+    const auto linked = PathFromUtf8(own);
+    const auto target = std::filesystem::canonical(linked, ec);
+    if (ec) return std::nullopt;
+    // A reparse point that leads to itself (a cloud folder's placeholder, say) is no link.
+    const auto self =
+        std::filesystem::weakly_canonical(linked.parent_path(), ec) / linked.filename();
+    if (!ec && self == target) return std::nullopt;
+    return Utf8FromPath(target);
 }
 
 }  // namespace fs

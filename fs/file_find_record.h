@@ -14,6 +14,9 @@ struct FileFindRecord {
     intptr_t FindHandle = 0;  // the open search; -1 or 0 when none is open
     std::string FileName;     // the current entry's own name, cut at its first NUL
     uint32_t Attributes = 0;  // attribute bits as Windows reports them; 0x10 marks a folder
+    // Why the last FindFirstEntry opened no search, in the system's words; empty when it
+    // opened one or when nothing matched.
+    std::string Error;
 };
 
 constexpr int16_t kTrue = -1;

@@ -28,6 +28,10 @@ uint32_t GetPathAttributes(const std::string& path);
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 
+// Where `path` leads when it is itself a link (a symbolic link; on Windows also a junction):
+// the full path of what it names, links resolved. Nothing when it is no link or leads nowhere.
+std::optional<std::string> LinkTarget(const std::string& path);
+
 // The identity of the file or folder a path leads to (links followed): device and inode on
 // POSIX, volume serial number and file index on Windows. Used to notice a walk that would
 // enter a folder it is already inside.

@@ -138,6 +138,7 @@ void frmMigateAll::NothingToConvert(const std::string& source) {
     report.folders.push_back({});
     report.folders.back().source = source;
     report.folders.back().queued = QueuedCount;
+    report.folders.back().unreadFolders = scan.unreadFolders;
     report.folders.back().outcome = engine::FolderOutcome::NothingToConvert;
     events.FolderFinished(engine::FolderOutcome::NothingToConvert, "");
 }
@@ -198,6 +199,12 @@ std::vector<std::string> frmMigateAll::CompletionLines(bool single) const {
     for (const auto& f : report.folders)
         if (f.storeFailed)
             lines.push_back("Not converted: " + f.source + " (" + f.storeError + ")");
+    const auto unread = report.UnreadFolders();
+    for (size_t i = 0; i < unread.size() && i < kFailuresNamed; ++i)
+        lines.push_back("Could not be read: " + unread[i].file + " (" + unread[i].reason + ")");
+    if (unread.size() > kFailuresNamed)
+        lines.push_back("... and " + std::to_string(unread.size() - kFailuresNamed) +
+                        " more folders could not be read.");
     return lines;
 }
 

@@ -41,6 +41,12 @@ std::vector<std::string> ListFolder(const std::string& folder, const std::string
                 ++folderCounter;
             }
         } while (fs::FindNextEntry(record));
+    } else if (!record.Error.empty()) {
+        // Its files cannot be found either: the run must say so rather than pass it as empty.
+        std::string shown = folder;
+        if (shown.size() > 1) shown.pop_back();  // the separator the walk added
+        result.unreadFolders.push_back({shown, record.Error});
+        return names;
     }
 
     fs::FileFindRecord files;

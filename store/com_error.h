@@ -26,5 +26,8 @@ constexpr int32_t kErrCollision = int32_t(0x80040604);       // a folder name al
 constexpr int32_t kErrCannotOpen = int32_t(0x80040116);      // the data file cannot be opened
 constexpr int32_t kErrInvalidMessage = int32_t(0x80040119);  // a file that is no message
 constexpr int32_t kErrCallFailed = int32_t(0x80004005);      // any other failure
+// The data file could not be written at a commit: what was saved since the last commit is
+// lost, and the session takes no more writes.
+constexpr int32_t kErrWriteFault = int32_t(0x8003001D);
 
 }  // namespace store

@@ -94,6 +94,10 @@ class Session {
     virtual std::shared_ptr<Folder> GetFolderFromPath(const std::string& path) = 0;
     // Commits and closes the store and releases the file.
     virtual void Logoff() = 0;
+    // Messages saved since the last commit: they are on the disk only once a commit has
+    // written them (at the latest at Logoff). A commit that fails throws ComError with
+    // kErrWriteFault from the Save or Logoff that made it; those messages are then lost.
+    virtual int UncommittedMessages() { return 0; }
     // The message files about to be imported, in order: a session may read them ahead while
     // it stores the ones before. Only a hint; imports of other files work as ever.
     virtual void ExpectImports(std::vector<std::string> paths) { (void)paths; }

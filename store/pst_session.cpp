@@ -32,10 +32,26 @@ struct Context {
     std::string path;  // as given at log-on, for the descriptions of failures
     std::string logonName;
     std::unique_ptr<mime::ReadAhead> readAhead;
+    // Why the last commit failed; the store is not written again once it is set.
+    std::string writeFault;
 
     MessageStore& Store() {
+        if (!writeFault.empty()) throw ComError(kErrWriteFault, writeFault);
         if (!store) throw ComError(kErrCallFailed, "The data file is closed.");
         return *store;
+    }
+
+    // Commits, or marks the store as not to be written again and throws. After a failed
+    // commit the file holds its last committed state; the structures in memory may be
+    // half-written, so they are never committed later.
+    void CommitOrFault() {
+        MessageStore& s = Store();
+        try {
+            s.Commit();
+        } catch (const std::exception& e) {
+            writeFault = DescribeFailure(e, path, FileStep::kUsing);
+            throw ComError(kErrWriteFault, writeFault);
+        }
     }
 };
 
@@ -106,6 +122,10 @@ class PstMail : public Mail {
         saved_ = true;
         // Stored content is freed by the thread that read it, whose memory it is.
         if (ctx_->readAhead) ctx_->readAhead->recycle(std::move(content_));
+        // Committed here rather than inside the store, so that a failed commit is told apart
+        // from a message that could not be written.
+        if (ctx_->Store().MessagesSinceCommit() >= MessageStore::kDefaultAutoCommitInterval)
+            ctx_->CommitOrFault();
     }
 
   private:
@@ -201,17 +221,26 @@ class PstSession : public Session, public Stores {
         std::error_code ec;
         const bool existed = std::filesystem::exists(file, ec);
         const auto size = std::filesystem::file_size(file, ec);
+        // A new data file is made, or an empty one written in place, only where the name itself
+        // is the file: through a link it would land on (or fill) whatever the link names.
+        std::error_code linkEc;
+        if ((ec || size == 0) && std::filesystem::is_symlink(file, linkEc))
+            throw ComError(kErrCannotOpen, path +
+                                               " is a link to a file that is not a data file; no "
+                                               "data file is written through it.");
         try {
             // An empty file is a new one that was never written; it is written in place, so a
             // read-only or locked empty file is refused like any other.
             ctx_->store = ec || size == 0 ? MessageStore::Create(file, displayName)
                                           : MessageStore::Open(file);
+            ctx_->store->SetAutoCommitInterval(0);
         } catch (const std::exception& e) {
             const FileStep step = existed ? FileStep::kOpening : FileStep::kCreating;
             throw ComError(kErrCannotOpen, DescribeFailure(e, path, step));
         }
         ctx_->path = path;
         ctx_->logonName = displayName;
+        ctx_->writeFault.clear();
         store_ = std::make_shared<PstStore>(ctx_);
         return store_;
     }
@@ -240,7 +269,8 @@ class PstSession : public Session, public Stores {
             while (pieces.size() > 1 && pieces.back().empty()) pieces.pop_back();
             // The store answers to the name given at log-on and to its own, which differ when an
             // existing file was opened.
-            if (pieces.empty() || (pieces[0] != ctx_->logonName && pieces[0] != s.DisplayName()))
+            const std::string storeName = pieces.empty() ? "" : NameFromPath(pieces[0]);
+            if (pieces.empty() || (storeName != ctx_->logonName && storeName != s.DisplayName()))
                 throw ComError(kErrNotFound, "Folder \"" + (pieces.empty() ? "" : pieces[0]) +
                                                  "\" does not exist");
             Nid nid = s.IpmSubtree();
@@ -264,9 +294,25 @@ class PstSession : public Session, public Stores {
     void Logoff() override {
         ctx_->readAhead.reset();
         if (!ctx_->store) return;
-        std::unique_ptr<MessageStore> closing = std::move(ctx_->store);
         store_.reset();
+        if (!ctx_->writeFault.empty()) {
+            // Dropped without a commit: the file stays as of its last good one.
+            ctx_->store.reset();
+            throw ComError(kErrWriteFault, ctx_->writeFault);
+        }
+        try {
+            ctx_->CommitOrFault();
+        } catch (...) {
+            ctx_->store.reset();
+            throw;
+        }
+        std::unique_ptr<MessageStore> closing = std::move(ctx_->store);
         Guarded(*ctx_, [&] { closing->Close(); });
+    }
+
+    int UncommittedMessages() override {
+        return ctx_->store && ctx_->writeFault.empty() ? int(ctx_->store->MessagesSinceCommit())
+                                                       : 0;
     }
 
   private:

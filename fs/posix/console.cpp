@@ -10,8 +10,9 @@ namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 
-extern "C" void OnInterrupt(int) {
-    interrupted = 1;
+extern "C" void OnInterrupt(int number) {
+    // The first request names the exit status; a second one of another kind changes nothing.
+    if (interrupted == 0) interrupted = number;
 }
 
 }  // namespace
@@ -27,11 +28,15 @@ bool IsTerminal(std::FILE* stream) {
 }
 
 void CatchInterrupt() {
-    std::signal(SIGINT, OnInterrupt);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) std::signal(number, OnInterrupt);
 }
 
 bool Interrupted() {
     return interrupted != 0;
+}
+
+int InterruptSignal() {
+    return interrupted;
 }
 
 void EndProcessNow(int status) {

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <memory>
 
@@ -132,7 +134,8 @@ void EnsureProbe() {
     if (!ModuleState().probeDone) ProbePlatform();
 }
 
-intptr_t FailOpen(FileFindRecord& record) {
+intptr_t FailOpen(FileFindRecord& record, int err = 0) {
+    if (err != 0) record.Error = std::strerror(err);
     record.Found = kFalse;
     record.FindHandle = kInvalidHandle;
     return kInvalidHandle;
@@ -142,6 +145,7 @@ intptr_t FailOpen(FileFindRecord& record) {
 
 intptr_t FindFirstEntry(const std::string& pattern, FileFindRecord& record) {
     record.SearchPattern = pattern;
+    record.Error.clear();
     if (StartsWithNoCase(pattern, "ftp://")) {
         record.Found = kFalse;
         return kInvalidHandle;
@@ -156,11 +160,12 @@ intptr_t FindFirstEntry(const std::string& pattern, FileFindRecord& record) {
     auto search = std::make_unique<Search>();
     if (IsWildcard(last)) {
         int fd = posix::OpenDirectory(folder);
-        if (fd < 0) return FailOpen(record);
+        if (fd < 0) return FailOpen(record, errno);
         search->dir = fdopendir(fd);
         if (!search->dir) {
+            const int err = errno;
             close(fd);
-            return FailOpen(record);
+            return FailOpen(record, err);
         }
         search->dirfd = dirfd(search->dir);
         search->match = last;

@@ -14,10 +14,16 @@
 namespace fs {
 namespace {
 
-std::atomic<bool> interrupted{false};
+// The POSIX number of the signal the event stands for; 0 before any.
+std::atomic<int> interrupted{0};
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
-    interrupted = true;
+    constexpr int kSigHup = 1, kSigInt = 2, kSigTerm = 15;
+    const int number = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? kSigInt
+                       : event == CTRL_CLOSE_EVENT                        ? kSigHup
+                                                                          : kSigTerm;
+    int none = 0;
+    interrupted.compare_exchange_strong(none, number);
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
     // Closing the window, logging off, shutting down: the process ends when this handler
     // returns, so wait here while the program stops and commits; the system ends the wait
@@ -56,6 +62,10 @@ void CatchInterrupt() {
 }
 
 bool Interrupted() {
+    return interrupted != 0;
+}
+
+int InterruptSignal() {
     return interrupted;
 }
 

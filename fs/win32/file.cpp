@@ -21,6 +21,7 @@ namespace {
 
 using Kind = FileError::Kind;
 using win32::SystemApi;
+using win32::SystemText;
 
 // Other openers may read and write (the lock, not the share mode, keeps writers apart); the
 // unbuffered second handle of a writer needs the write share too.
@@ -35,23 +36,6 @@ constexpr size_t kMaxTransfer = size_t{1} << 30;
 
 // 100 ns intervals from 1601-01-01 to 1970-01-01.
 constexpr int64_t kUnixEpochAsFileTime = 116444736000000000;
-
-std::string SystemText(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::string text;
-    if (length > 0 && buffer) {
-        text =
-            win32::Utf8FromWide(std::u16string_view(reinterpret_cast<char16_t*>(buffer), length));
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-            text.pop_back();
-    }
-    if (buffer) LocalFree(buffer);
-    if (text.empty()) text = "system error " + std::to_string(code);
-    return text;
-}
 
 FileError ErrorFrom(DWORD code) {
     Kind kind = Kind::Other;

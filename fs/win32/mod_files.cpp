@@ -53,6 +53,7 @@ intptr_t FromHandle(HANDLE h) {
 
 intptr_t FindFirstEntry(const std::string& pattern, FileFindRecord& record) {
     record.SearchPattern = pattern;
+    record.Error.clear();
     if (StartsWithNoCase(pattern, "ftp://")) {
         record.Found = kFalse;
         return kInvalidHandle;
@@ -72,6 +73,10 @@ intptr_t FindFirstEntry(const std::string& pattern, FileFindRecord& record) {
         if (h != INVALID_HANDLE_VALUE) Load(record, data);
     }
     if (h == INVALID_HANDLE_VALUE) {
+        // No match is no failure: a drive's root lists no "." and may hold nothing.
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_NO_MORE_FILES)
+            record.Error = win32::SystemText(code);
         record.Found = kFalse;
         record.FindHandle = kInvalidHandle;
         return kInvalidHandle;

@@ -93,4 +93,20 @@ std::u16string WideFromAnsi(std::string_view ansi) {
     return out;
 }
 
+std::string SystemText(unsigned long code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text;
+    if (length > 0 && buffer) {
+        text = Utf8FromWide(std::u16string_view(reinterpret_cast<char16_t*>(buffer), length));
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+            text.pop_back();
+    }
+    if (buffer) LocalFree(buffer);
+    if (text.empty()) text = "system error " + std::to_string(code);
+    return text;
+}
+
 }  // namespace fs::win32

@@ -21,4 +21,7 @@ std::string Utf8FromWide(std::u16string_view wide);
 std::string AnsiFromWide(std::u16string_view wide);
 std::u16string WideFromAnsi(std::string_view ansi);
 
+// The system's own text for an error code, in UTF-8 ("system error N" when it has none).
+std::string SystemText(unsigned long code);
+
 }  // namespace fs::win32

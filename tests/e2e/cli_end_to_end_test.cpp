@@ -1,5 +1,5 @@
 // The command line on generated mailboxes, checked with PST readers nobody here wrote. Ctrl-C
-// is in posix/ctrl_c_test.cpp.
+// and the other stop requests are in posix/stop_signals_test.cpp.
 #include <gtest/gtest.h>
 
 #include <filesystem>

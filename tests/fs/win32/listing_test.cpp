@@ -96,6 +96,11 @@ TEST_F(Listing, FailedOpenKeepsThePreviousEntryAndANewSearchCanStartAfterAClose)
     EXPECT_EQ(record.FindHandle, kInvalidHandle);
     EXPECT_EQ(record.FileName, "a.eml");
     EXPECT_EQ(record.SearchPattern, tree_.path() + "missing\\*");
+    // A folder that cannot be listed is told in the system's words; a pattern that matches
+    // nothing is no failure.
+    EXPECT_FALSE(record.Error.empty());
+    EXPECT_EQ(FindFirstEntry(tree_.path() + "*.none", record), kInvalidHandle);
+    EXPECT_EQ(record.Error, "");
 
     EXPECT_NE(FindFirstEntry(tree_.path() + "*", record), kInvalidHandle);
     EXPECT_TRUE(CloseFind(record));
