@@ -34,7 +34,12 @@ long BoxFlags(ui::MsgBoxStyle style) {
         case ui::MsgBoxStyle::QuestionYesNo:
             return wxYES_NO | wxICON_QUESTION;
         case ui::MsgBoxStyle::YesNo:
+#ifdef __WXMSW__
             return wxYES_NO | wxICON_NONE;
+#else
+            // The toolkit's own dialog draws an error sign for wxICON_NONE: no flag, no icon.
+            return wxYES_NO;
+#endif
         case ui::MsgBoxStyle::InformationOk:
         default:
             return wxOK | wxICON_INFORMATION;

@@ -198,7 +198,8 @@ std::vector<std::string> frmMigateAll::CompletionLines(bool single) const {
                         " more converted in part.");
     for (const auto& f : report.folders)
         if (f.storeFailed)
-            lines.push_back("Not converted: " + f.source + " (" + f.storeError + ")");
+            lines.push_back((f.storeOpened ? "Not converted to the end: " : "Not converted: ") +
+                            f.source + " (" + f.storeError + ")");
     const auto unread = report.UnreadFolders();
     for (size_t i = 0; i < unread.size() && i < kFailuresNamed; ++i)
         lines.push_back("Could not be read: " + unread[i].file + " (" + unread[i].reason + ")");
