@@ -18,6 +18,7 @@ struct CliJob : engine::ConversionJob {
     std::string source;
     std::string output;
     std::vector<Row> rows;
+    bool keepDuplicates = false;  // --duplicates=keep
 
     bool SingleMode() const override { return single; }
     std::string SourceFolder() const override { return source; }
@@ -27,6 +28,7 @@ struct CliJob : engine::ConversionJob {
     std::string RowText(int row) const override { return rows[size_t(row - 1)].name; }
     std::string RowPath(int row) const override { return rows[size_t(row - 1)].path; }
     void MarkRowStarted(int) override {}
+    bool KeepsDuplicates() const override { return keepDuplicates; }
     // A folder without message files gets no data file here.
     bool ConvertsFoldersWithoutMessages() const override { return false; }
 };

@@ -31,9 +31,11 @@ constexpr int kExitInterruptedBase = 128;
 
 constexpr const char* kUsage =
     "usage:\n"
-    "  eml2pst convert [--quiet] [--strict] [--json FILE|-] SOURCE_DIR OUTPUT.pst\n"
+    "  eml2pst convert [--quiet] [--strict] [--duplicates=keep] [--json FILE|-] SOURCE_DIR\n"
+    "          OUTPUT.pst\n"
     "      convert a folder of .eml/.emlx files (and its subfolders) into one data file\n"
-    "  eml2pst convert --mailboxes [--quiet] [--strict] [--json FILE|-] ROOT_DIR OUTPUT_DIR\n"
+    "  eml2pst convert --mailboxes [--quiet] [--strict] [--duplicates=keep] [--json FILE|-]\n"
+    "          ROOT_DIR OUTPUT_DIR\n"
     "      convert every immediate subfolder of ROOT_DIR into OUTPUT_DIR/<name>.pst\n"
     "  eml2pst verify [--json] FILE.pst  check a data file strictly (exit 0 sound, 1 faults,\n"
     "                                    3 unreadable)\n"
@@ -41,7 +43,9 @@ constexpr const char* kUsage =
     "  eml2pst scan FOLDER               what a conversion of FOLDER would queue\n"
     "  eml2pst --help | --version\n"
     "Options of convert: --quiet no progress and no summary; --json the summary as JSON into FILE\n"
-    "(or - for stdout); --strict count messages converted only in part as failures.\n"
+    "(or - for stdout); --strict count messages converted only in part as failures;\n"
+    "--duplicates=keep store a message file again although its folder in the data file already\n"
+    "holds one read from the same bytes (by default it is counted as already there).\n"
     "Exit status of convert: 0 every message file converted, 1 some failed, a folder could not\n"
     "be converted, no message file was found, or (with --strict) some were converted only in\n"
     "part, 2 usage error, 3 no data file could be created or opened, 130 interrupted (143 on\n"
@@ -65,6 +69,8 @@ int Convert(const std::vector<std::string>& args) {
             quiet = true;
         else if (args[i] == "--strict")
             strict = true;
+        else if (args[i] == "--duplicates=keep" || args[i] == "--duplicates=skip")
+            job.keepDuplicates = args[i] == "--duplicates=keep";
         else if (args[i] == "--json" && i + 1 < args.size())
             jsonTarget = args[++i];
         else if (args[i].rfind("--", 0) == 0)

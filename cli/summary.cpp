@@ -117,6 +117,7 @@ std::string JsonSummary(const engine::RunReport& report, double seconds) {
              ", \"messageFiles\": " + std::to_string(f.messageFiles) +
              ", \"converted\": " + std::to_string(f.converted) +
              ", \"warned\": " + std::to_string(f.warned) +
+             ", \"alreadyStored\": " + std::to_string(f.alreadyStored) +
              ", \"foldersCreated\": " + std::to_string(f.foldersCreated) + ", \"outcome\": \"" +
              OutcomeName(f.outcome) + "\", \"skipped\": " + (f.Skipped() ? "true" : "false");
         if (f.storeFailed) j += ", \"storeError\": " + JsonString(f.storeError);
@@ -152,6 +153,7 @@ std::string JsonSummary(const engine::RunReport& report, double seconds) {
     j += "],\n  \"outcome\": \"" + std::string(OutcomeName(report.Outcome())) +
          "\",\n  \"converted\": " + std::to_string(report.Converted()) +
          ",\n  \"warned\": " + std::to_string(report.Warned()) +
+         ",\n  \"alreadyStored\": " + std::to_string(report.AlreadyStored()) +
          ",\n  \"failed\": " + std::to_string(report.Failed()) +
          ",\n  \"foldersNotConverted\": " + std::to_string(report.FoldersNotConverted().size()) +
          ",\n  \"foldersNotRead\": " + std::to_string(report.UnreadFolders().size()) +
@@ -174,12 +176,19 @@ std::string TextSummary(const engine::RunReport& report, const std::string& sour
     std::string s;
     if (report.Outcome() == engine::RunOutcome::NothingToConvert)
         return "no message files under " + source + "\n";
-    if (report.Complete()) {
+    const int already = report.AlreadyStored();
+    if (report.Complete() && already > 0) {
+        s = "All " + Plural(messageFiles, "message file", "message files") +
+            " are in the data file: " + std::to_string(converted) + " converted, " +
+            std::to_string(already) + " already there";
+        s += warned ? ", " + std::to_string(warned) + " converted only in part.\n" : ".\n";
+    } else if (report.Complete()) {
         s = "All " + Plural(converted, "message file", "message files") + " converted";
         s += warned ? ", " + std::to_string(warned) + " of them only in part.\n" : ".\n";
     } else {
         s = report.Headline() + " " + std::to_string(converted) + " of " +
             Plural(messageFiles, "message file", "message files") + " converted";
+        if (already) s += ", " + std::to_string(already) + " already in the data file";
         if (failed) s += ", " + std::to_string(failed) + " failed";
         if (!notConverted.empty())
             s += ", " + Plural(int(notConverted.size()), "folder", "folders") + " not converted";
@@ -192,6 +201,7 @@ std::string TextSummary(const engine::RunReport& report, const std::string& sour
     s += Counts("files found", std::to_string(found) + " (" +
                                    Plural(messageFiles, "message file", "message files") + ")");
     s += Counts("converted", std::to_string(converted));
+    if (already) s += Counts("already in the data file", std::to_string(already));
     s += Counts("with warnings", std::to_string(warned));
     s += Counts("failed", std::to_string(failed));
     s += Counts("folders created", std::to_string(created));

@@ -69,6 +69,18 @@ void Migration::Finished(FolderOutcome outcome) {
     events_.FolderFinished(outcome, Result().storeError);
 }
 
+void Migration::LoadStoredDigests() {
+    storedDigests_.clear();
+    if (job_.KeepsDuplicates()) return;
+    try {
+        for (auto& digest : importFolder_->SourceDigests())
+            storedDigests_.insert(std::move(digest));
+    } catch (const std::exception& e) {
+        Ignored(run_.PstPath,
+                "messages already in the data file are not looked for: " + DescriptionOf(e));
+    }
+}
+
 void Migration::StartMigration(const std::string& folderName, const std::string& sourcePath) {
     window_.report.folders.push_back({});
     Result().source = sourcePath;
@@ -351,6 +363,7 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
                 importFolder_ = ResolveOrCreate(pieces);
             }
             importFolderKey_ = r;
+            LoadStoredDigests();
         }
         mail = importFolder_->MailItems().Add(store::kMailItem);
     } catch (const std::exception& e) {
@@ -362,6 +375,13 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
         mail->Import(file, store::kImportRfc822);
     } catch (const std::exception& e) {
         fail(DescriptionOf(e));  // an unreadable file or no message at all: nothing is saved
+        return;
+    }
+    // The same bytes in the same folder again (a repeated or resumed run): not stored twice.
+    const std::string digest = job_.KeepsDuplicates() ? std::string() : mail->SourceDigest();
+    if (!digest.empty() && storedDigests_.count(digest)) {
+        Result().alreadyStored++;
+        events_.FileAlreadyStored(file);
         return;
     }
     if (utils) {
@@ -388,6 +408,7 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
         fail(DescriptionOf(e));
         return;
     }
+    if (!digest.empty()) storedDigests_.insert(digest);
     uncommitted_.push_back({file, mail->Warnings()});
     ConfirmCommitted();
 }

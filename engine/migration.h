@@ -3,6 +3,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/status_window.h"
@@ -42,6 +43,8 @@ class Migration {
     void CreateFolders();
     void CreateFolderEntry(std::string entry);
     Outcome ImportMessages();
+    // Reads which source digests the import folder already holds.
+    void LoadStoredDigests();
     void ImportOne(const std::string& file, store::MapiUtils* utils);
     // Counts the messages saved since the last look as converted once the session says they
     // are on the disk.
@@ -72,6 +75,8 @@ class Migration {
     RunEvents& events_;
     // The store folder of the source folder being imported, by its store path.
     std::shared_ptr<store::Folder> importFolder_;
+    // The source digests the import folder holds, unless duplicates are kept.
+    std::unordered_set<std::string> storedDigests_;
     std::string importFolderKey_;
     // Saved message files not yet known to be on the disk, with what they lack.
     std::vector<RunReport::Warning> uncommitted_;

@@ -56,6 +56,8 @@ class RunObserver {
     virtual void FileWarned(const std::string& file, const std::vector<std::string>& warnings) {
         (void)file, (void)warnings;
     }
+    // Not stored: the data file's folder already holds a message read from the same bytes.
+    virtual void FileAlreadyStored(const std::string& file) { (void)file; }
     // A step went on without something that failed: what and why.
     virtual void ErrorIgnored(const std::string& what, const std::string& reason) {
         (void)what, (void)reason;
@@ -94,6 +96,9 @@ class RunEvents : public RunObserver {
     }
     void FileWarned(const std::string& file, const std::vector<std::string>& warnings) override {
         for (auto* o : observers_) o->FileWarned(file, warnings);
+    }
+    void FileAlreadyStored(const std::string& file) override {
+        for (auto* o : observers_) o->FileAlreadyStored(file);
     }
     void ErrorIgnored(const std::string& what, const std::string& reason) override {
         for (auto* o : observers_) o->ErrorIgnored(what, reason);

@@ -20,6 +20,12 @@ int RunReport::Warned() const {
     return n;
 }
 
+int RunReport::AlreadyStored() const {
+    int n = 0;
+    for (const auto& f : folders) n += f.alreadyStored;
+    return n;
+}
+
 RunOutcome RunReport::Outcome() const {
     bool failures = false, anything = false;
     for (const auto& f : folders) {
@@ -40,12 +46,13 @@ bool RunReport::Complete() const {
         if (!f.unreadFolders.empty()) return false;
         messageFiles += f.messageFiles;
     }
-    return messageFiles > 0 && Failed() == 0 && Converted() == messageFiles;
+    // A message file the data file already held counts as converted: it is there.
+    return messageFiles > 0 && Failed() == 0 && Converted() + AlreadyStored() == messageFiles;
 }
 
 std::string RunReport::Headline() const {
     if (Complete()) return "";
-    if (Converted() == 0) return "Nothing was converted.";
+    if (Converted() + AlreadyStored() == 0) return "Nothing was converted.";
     if (Outcome() == RunOutcome::Stopped) return "Conversion stopped.";
     if (Outcome() == RunOutcome::ConvertedWithFailures)
         return Failed() == 0 && FoldersNotConverted().empty() ? "Some folders could not be read."

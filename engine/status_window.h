@@ -30,6 +30,8 @@ struct RunReport {
         int converted = 0;     // stored, with or without warnings
         int warned = 0;        // stored only in part
         int failed = 0;
+        // Message files the target folder already held (the same bytes): not stored again.
+        int alreadyStored = 0;
         int foldersCreated = 0;
         FolderOutcome outcome = FolderOutcome::Converted;
         // Skipped, stopped or no data file chosen.
@@ -52,6 +54,7 @@ struct RunReport {
     int Converted() const;
     int Failed() const;
     int Warned() const;
+    int AlreadyStored() const;
     std::vector<std::string> FoldersNotConverted() const;
     // Every folder that could not be listed, in the order met.
     std::vector<Failure> UnreadFolders() const;
@@ -126,6 +129,8 @@ class ConversionJob {
     virtual std::string RowPath(int row) const = 0;
     // Marks a row the driver begins: green text and one more display state.
     virtual void MarkRowStarted(int row) = 0;
+    // Whether a message file whose bytes the target folder already holds is stored again.
+    virtual bool KeepsDuplicates() const { return false; }
     // Whether a folder whose files include no message file still gets its (empty) data file.
     virtual bool ConvertsFoldersWithoutMessages() const { return true; }
     // Where the user reads about a page of the help manual (e.g. "store-errors.html").

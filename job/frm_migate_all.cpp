@@ -180,10 +180,14 @@ std::vector<std::string> frmMigateAll::CompletionLines(bool single) const {
         if (report.Converted() > 0) lines.push_back(open);
     }
     const int failed = report.Failed();
-    if (report.Complete() && report.warnings.empty()) return lines;
+    const int already = report.AlreadyStored();
+    if (report.Complete() && report.warnings.empty() && already == 0) return lines;
     lines.push_back("");
     lines.push_back(std::to_string(report.Converted()) + " message file(s) converted, " +
                     std::to_string(failed) + " failed.");
+    if (already > 0)
+        lines.push_back(std::to_string(already) +
+                        " message file(s) already in the data file, not added again.");
     for (size_t i = 0; i < report.failures.size() && i < kFailuresNamed; ++i)
         lines.push_back("Failed: " + report.failures[i].file + " (" + report.failures[i].reason +
                         ")");

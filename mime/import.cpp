@@ -69,6 +69,29 @@ class FileBytes {
     }
     uint64_t size() const { return whole_->len; }  // after ReadWhole
 
+    // SHA-256 of the file's first `size` bytes: from memory, or read through in pieces.
+    bool Digest(uint64_t size, std::array<uint8_t, 32>& out) {
+        GChecksum* sum = g_checksum_new(G_CHECKSUM_SHA256);
+        bool ok = true;
+        if (whole_) {
+            g_checksum_update(sum, whole_->data, gssize(whole_->len));
+        } else {
+            std::vector<uint8_t> piece(size_t(1) << 20);
+            for (uint64_t at = 0; ok && at < size;) {
+                size_t got = 0;
+                ok = Read(at, size_t(std::min<uint64_t>(piece.size(), size - at)), piece.data(),
+                          got);
+                if (ok && got == 0) break;  // cut meanwhile: the bytes that are there
+                g_checksum_update(sum, piece.data(), gssize(got));
+                at += got;
+            }
+        }
+        gsize len = out.size();
+        g_checksum_get_digest(sum, out.data(), &len);
+        g_checksum_free(sum);
+        return ok;
+    }
+
     // Bytes [offset, offset + n) or fewer at the end of the file: a view into the file held in
     // memory, or into `scratch`.
     bool View(uint64_t offset, size_t n, std::string& scratch, std::string_view& out) {
@@ -284,6 +307,11 @@ ImportResult ImportMessageFile(const std::string& path, const ImportOptions& opt
                 result.error = "not a message: the file is empty";
                 return result;
             }
+        }
+
+        if (!file.Digest(fileSize, result.sourceDigest)) {
+            result.error = "cannot read " + path + ": " + file.error();
+            return result;
         }
 
         TopLevel top;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ struct ImportResult {
     std::string error;  // why the file could not be imported (when !ok)
     pst::messaging::MessageContent content;
     std::vector<std::string> warnings;  // what was imported only in part
+    // SHA-256 of the file's bytes, all of them (an .emlx's count line and property list too):
+    // the identity a data file keeps to recognise a message file it already holds.
+    std::array<uint8_t, 32> sourceDigest{};
 };
 
 // Reads one message file (.eml, .emlx, .partial.emlx, or any RFC 5322 file) into message

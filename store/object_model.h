@@ -43,6 +43,9 @@ class Folder {
     virtual std::string Name() = 0;
     virtual Folders& SubFolders() = 0;  // the object model's "Folders"
     virtual Items& MailItems() = 0;     // the object model's "Items"
+    // The source digests (see Mail::SourceDigest) of the messages this folder holds; messages
+    // stored without one are left out.
+    virtual std::vector<std::string> SourceDigests() { return {}; }
 };
 
 // The underlying message object that property writes go to.
@@ -61,6 +64,9 @@ class Mail {
     // What the last import could take only in part (a missing part of a split file, a part that
     // could not be decoded); empty when the message is whole.
     virtual std::vector<std::string> Warnings() const { return {}; }
+    // The digest of the message file's bytes the last import read (32 bytes of SHA-256, stored
+    // with the message when it is saved); empty when this object model keeps none.
+    virtual std::string SourceDigest() const { return {}; }
     virtual MapiObject& MAPIOBJECT() = 0;
     virtual void Save() = 0;
 };

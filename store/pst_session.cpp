@@ -113,8 +113,13 @@ class PstMail : public Mail {
         if (!result.ok) throw ComError(kErrInvalidMessage, result.error);
         content_ = std::move(result.content);
         warnings_ = std::move(result.warnings);
+        digest_.assign(result.sourceDigest.begin(), result.sourceDigest.end());
+        content_.props.named.push_back(
+            {SourceDigestName(),
+             pst::PropertyValue::Binary(pst::kPtypBinary, result.sourceDigest)});
     }
     std::vector<std::string> Warnings() const override { return warnings_; }
+    std::string SourceDigest() const override { return digest_; }
     MapiObject& MAPIOBJECT() override { return object_; }
     void Save() override {
         if (saved_) return;
@@ -134,6 +139,7 @@ class PstMail : public Mail {
     pst::messaging::MessageContent content_;
     PstMessageObject object_;
     std::vector<std::string> warnings_;
+    std::string digest_;
     bool saved_ = false;
 };
 
@@ -156,6 +162,14 @@ class PstFolder : public Folder {
     }
     Folders& SubFolders() override { return folders_; }
     Items& MailItems() override { return items_; }
+    std::vector<std::string> SourceDigests() override {
+        return Guarded(*ctx_, [&] {
+            std::vector<std::string> out;
+            for (auto& bytes : ctx_->Store().NamedBinaries(nid_, SourceDigestName()))
+                out.emplace_back(bytes.begin(), bytes.end());
+            return out;
+        });
+    }
     Nid nid() const { return nid_; }
 
   private:
@@ -328,6 +342,13 @@ class PstMapiUtils : public MapiUtils {
 };
 
 }  // namespace
+
+const pst::messaging::PropertyName& SourceDigestName() {
+    static const pst::messaging::PropertyName name{{0x52, 0x3A, 0x1F, 0x6D, 0x4E, 0x8C, 0x7A, 0x4B,
+                                                    0x9E, 0x21, 0x5F, 0x0C, 0x2D, 0x7B, 0x9A, 0x13},
+                                                   std::u16string(u"SourceFileSha256")};
+    return name;
+}
 
 std::shared_ptr<Session> PstSessionFactory::CreateSession() {
     return std::make_shared<PstSession>();

@@ -58,6 +58,28 @@ MessageContent MessageStore::ReadMessage(Nid message) const {
     return ReadMessageNode(node->data, node->sub);
 }
 
+std::vector<std::vector<uint8_t>> MessageStore::NamedBinaries(Nid folder,
+                                                              const PropertyName& name) const {
+    std::vector<std::vector<uint8_t>> out;
+    const auto id = names_.Find(name);
+    if (!id) return out;  // a name no message of this file was ever given
+    for (Nid message : Messages(folder)) {
+        auto node = db_->FindNode(message);
+        if (!node) continue;
+        // A short binary value lives in the heap: the subnodes are not needed to read it.
+        ndb::SubnodeMap none;
+        ltp::PropertyContext pc(*db_, none, node->data);
+        std::optional<PropertyValue> value;
+        try {
+            value = pc.Get(*id);
+        } catch (const std::exception&) {
+            continue;  // held in a subnode: too long to be a value this reader is asked for
+        }
+        if (value && (value->Tag() & 0xFFFF) == kPtypBinary) out.push_back(value->Bytes());
+    }
+    return out;
+}
+
 MessageContent MessageStore::ReadMessageNode(ndb::Bid data, ndb::Bid sub) const {
     ndb::NodeDatabase& db = *db_;
     ndb::SubnodeMap subnodes = db.ReadSubnodes(sub);

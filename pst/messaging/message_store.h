@@ -104,6 +104,10 @@ class MessageStore {
     // A stored message with its recipients and attachments (embedded messages too); named
     // properties come back in `named`, attachment data always as bytes.
     MessageContent ReadMessage(Nid message) const;
+    // The binary values the messages of `folder` hold for the named property `name`, one per
+    // message that has it; read from each message's own properties only (no recipients, no
+    // attachments), so the cost is a few blocks per message.
+    std::vector<std::vector<uint8_t>> NamedBinaries(Nid folder, const PropertyName& name) const;
 
     // --- transactions ---
     // Writes the open tables and commits the node database.
