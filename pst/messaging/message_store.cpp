@@ -8,6 +8,7 @@
 #include "pst/messaging/errors.h"
 #include "pst/messaging/folder_name.h"
 #include "pst/messaging/store_folder.h"
+#include "pst/messaging/store_verifier.h"
 #include "pst/messaging/table_templates.h"
 #include "pst/messaging/well_known.h"
 #include "pst/ndb/errors.h"
@@ -61,16 +62,24 @@ std::vector<PropertyValue> RowValues(const ltp::TableContext& table,
 
 // Nothing is written to a file that is not a sound Unicode store. Cheap refusals first: a
 // read-only or locked file, then the header (foreign, ANSI, truncated); then the node-database
-// walk, which finds damaged pages and blocks (bad CRCs) anywhere in the file. A file left by an
-// interrupted commit passes, and opening it for writing repairs its maps.
+// walk, which finds damaged pages and blocks (bad CRCs) anywhere in the file; then the rules of
+// the heaps, tables and store on everything an add reads or rewrites (store, name-to-id map,
+// templates, folders and their tables). All before the first write, so a refused file is left
+// as it was. A file left by an interrupted commit passes, and opening it for writing repairs
+// its maps.
 void RequireSoundForWriting(const std::filesystem::path& path) {
     { ndb::FileHandle probe(path, ndb::FileHandle::Access::ReadWrite); }
+    auto refuse = [&path](const std::vector<std::string>& errors) {
+        std::string message = fs::Utf8FromPath(path) + ": " + errors[0];
+        if (errors.size() > 1) message += " (and " + std::to_string(errors.size() - 1) + " more)";
+        throw ndb::NdbError(message + "; nothing was written to it", ndb::NdbError::Cause::Damaged);
+    };
     ndb::PstFile::Open(path, ndb::PstFile::Mode::ReadOnly);
     const auto errors = ndb::VerifyFile(path);
-    if (errors.empty()) return;
-    std::string message = fs::Utf8FromPath(path) + ": " + errors[0];
-    if (errors.size() > 1) message += " (and " + std::to_string(errors.size() - 1) + " more)";
-    throw ndb::NdbError(message + "; nothing was written to it", ndb::NdbError::Cause::Damaged);
+    if (!errors.empty()) refuse(errors);
+    const auto file = ndb::PstFile::Open(path, ndb::PstFile::Mode::ReadOnly);
+    const StoreReport store = VerifyStoreForAdding(*file);
+    if (!store.errors.empty()) refuse(store.errors);
 }
 
 }  // namespace
