@@ -185,10 +185,13 @@ class Verifier {
                 CheckMapPage(kPtypeFPMap, next + kPageSize, "FPMap copy");
             }
             if (badMapPages_ > kMaxBadMapPages) {
-                Error("header: ibFileEof " + Hex(header_.ibFileEof) + " claims " +
-                      std::to_string(intervals_) + " allocation intervals, but the map pages " +
-                      "are missing from interval " + std::to_string(k) +
-                      " on; not checked further");
+                // The cause, ahead of the pages it explains.
+                report_.errors.insert(report_.errors.begin(),
+                                      "header: ibFileEof " + Hex(header_.ibFileEof) + " claims " +
+                                          std::to_string(intervals_) +
+                                          " allocation intervals, but the map pages " +
+                                          "are missing from interval " + std::to_string(k) +
+                                          " on; not checked further");
                 return false;
             }
         }

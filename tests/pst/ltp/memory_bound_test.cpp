@@ -122,8 +122,8 @@ TEST(LtpMemoryBound, HeaderClaimingATerabyteCostsNeitherMemoryNorTime) {
     ndb::VerifyReport report;
     const int64_t verifying = PeakGrowth([&] { report = ndb::VerifyFileReport(path); });
     ASSERT_FALSE(report.errors.empty());
-    EXPECT_NE(report.errors.back().find("map pages are missing"), std::string::npos)
-        << report.errors.back();
+    EXPECT_NE(report.errors.front().find("map pages are missing"), std::string::npos)
+        << report.errors.front();
     std::string refusal;
     const int64_t opening = PeakGrowth([&] {
         try {
