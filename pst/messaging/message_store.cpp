@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <random>
+#include <set>
 
 #include "fs/utf8_path.h"
 #include "pst/messaging/errors.h"
@@ -407,18 +408,26 @@ FolderInfo MessageStore::GetFolderInfo(Nid nid) const {
     return info;
 }
 
+// A hierarchy row counts as a subfolder only once, and only when the folder it names has this
+// folder as its parent: a damaged file whose rows lead back up the tree (or to the folder
+// itself) is then still listed as a tree, and walking it ends.
 std::vector<Nid> MessageStore::SubfolderNids(Nid nid) const {
     auto& table = Hierarchy(GetFolder(nid));
     std::vector<Nid> out;
     out.reserve(table.RowCount());
-    for (size_t i = 0; i < table.RowCount(); ++i) out.push_back(table.RowIdAt(i));
+    std::set<Nid> seen;
+    for (size_t i = 0; i < table.RowCount(); ++i) {
+        const Nid child = table.RowIdAt(i);
+        if (child == nid || !seen.insert(child).second) continue;
+        auto node = db_->FindNode(child);
+        if (node && node->parent == nid) out.push_back(child);
+    }
     return out;
 }
 
 std::vector<FolderInfo> MessageStore::Subfolders(Nid nid) const {
-    auto& table = Hierarchy(GetFolder(nid));
     std::vector<FolderInfo> out;
-    for (size_t i = 0; i < table.RowCount(); ++i) out.push_back(GetFolderInfo(table.RowIdAt(i)));
+    for (Nid child : SubfolderNids(nid)) out.push_back(GetFolderInfo(child));
     return out;
 }
 

@@ -140,6 +140,30 @@ TEST(StoreVerifierTest, CatchesAParentCycle) {
     EXPECT_TRUE(Mentions(report, "whose parent is"));
 }
 
+// A hierarchy row leading back up the tree: reported, and listing still ends.
+TEST(StoreVerifierTest, CatchesAHierarchyRowNamingAnAncestor) {
+    TempDir dir;
+    const auto file = dir / "loop.pst";
+    Nid folder = 0;
+    {
+        auto store = MessageStore::Create(file, "Loop");
+        folder = store->CreateFolder(store->IpmSubtree(), "Folder");
+        store->Close();
+    }
+    {
+        auto db = ndb::PstFile::Open(file, ndb::PstFile::Mode::ReadWrite);
+        EditTable(*db, nid::HierarchyOf(folder),
+                  [](ltp::TableContext& tc) { tc.AppendRow(nid::kIpmSubtree, {}); });
+        db->Commit();
+    }
+    const auto report = VerifyStoreFile(file);
+    EXPECT_TRUE(Mentions(report, "hierarchy row names 0x8022, whose parent is 0x122"));
+    auto store = MessageStore::Open(file, true);
+    const auto tree = store->FolderTree(store->IpmSubtree());
+    ASSERT_EQ(tree.size(), 2u);  // Deleted Items and Folder, nothing below them
+    EXPECT_EQ(tree[1].first, "Folder");
+}
+
 // A table whose heap claims another kind of content: readers that go by the signature cannot
 // open it, whatever the rest of the heap says.
 TEST(StoreVerifierTest, CatchesATableWithTheWrongClientSignature) {
