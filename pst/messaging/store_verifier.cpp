@@ -361,6 +361,10 @@ class Checker {
             auto object = apc.Get(PropIdOf(tag::kAttachDataObject));
             if (!object || object->Tag() != tag::kAttachDataObject) continue;
             const auto& b = object->Bytes();
+            if (b.size() < 4) {
+                Error(name + ": attachment " + Hex(a) + " holds an object without a subnode NID");
+                continue;
+            }
             const ndb::Nid embedded =
                 ndb::Nid(b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24);
             auto m = asub.find(embedded);
@@ -378,6 +382,8 @@ class Checker {
     // The heap client signature a node kind demands; nothing for kinds that vary.
     static std::optional<uint8_t> ClientSigOf(ndb::Nid nid) {
         switch (ndb::NidTypeOf(nid)) {
+            case ndb::kNidTypeReceiveFolderTable:
+            case ndb::kNidTypeOutgoingQueueTable:
             case ndb::kNidTypeHierarchyTable:
             case ndb::kNidTypeContentsTable:
             case ndb::kNidTypeAssocContentsTable:
@@ -399,24 +405,7 @@ class Checker {
 
     // Node kinds whose data is always a heap: a damaged heap header must be reported, not
     // taken for a plain stream.
-    static bool MustHoldHeap(ndb::Nid nid) {
-        switch (ndb::NidTypeOf(nid)) {
-            case ndb::kNidTypeNormalFolder:
-            case ndb::kNidTypeSearchFolder:
-            case ndb::kNidTypeNormalMessage:
-            case ndb::kNidTypeAssocMessage:
-            case ndb::kNidTypeAttachment:
-            case ndb::kNidTypeHierarchyTable:
-            case ndb::kNidTypeContentsTable:
-            case ndb::kNidTypeAssocContentsTable:
-            case ndb::kNidTypeSearchContentsTable:
-            case ndb::kNidTypeAttachmentTable:
-            case ndb::kNidTypeRecipientTable:
-                return true;
-            default:
-                return nid == nid::kMessageStore || nid == nid::kNameToIdMap;
-        }
-    }
+    static bool MustHoldHeap(ndb::Nid nid) { return ClientSigOf(nid).has_value(); }
 
     // The heap, BTH, PC and TC rules on a node's data and, recursively, on every subnode
     // that holds a heap (recipient and attachment tables, attachment objects, embedded
