@@ -461,6 +461,7 @@ class Verifier {
             for (size_t i = next; i < extents_.size() && extents_[i].from < end; ++i) {
                 const Ib from = std::max(extents_[i].from, base);
                 const Ib to = std::min(extents_[i].to, end);
+                if (to <= from) continue;  // ends before this interval (sorted by start only)
                 for (uint64_t s = (from - base) / kSlotSize;
                      s < (to - base + kSlotSize - 1) / kSlotSize; ++s)
                     used[s / 8] = static_cast<uint8_t>(used[s / 8] | (0x80u >> (s % 8)));

@@ -103,9 +103,13 @@ TEST(LtpMemoryBound, HeaderClaimingATerabyteCostsNeitherMemoryNorTime) {
         db->PutNode({ndb::MakeNid(ndb::kNidTypeNormalMessage, 1), db->WriteBlock({}), 0, 0});
         db->Commit();
     }
-    const uint64_t intervals = ((uint64_t{1} << 40) - ndb::kFirstAMapOffset) / ndb::kAMapInterval;
-    const uint64_t claimed = ndb::FileEofFor(intervals);
-    {
+    // 1 TB; where no file that large can be made (Wine reserves the space), 4 GB: what the maps
+    // of that would take is still 16 times the bound below.
+    uint64_t claimed = 0;
+    for (int bits : {40, 32}) {
+        const uint64_t intervals =
+            ((uint64_t{1} << bits) - ndb::kFirstAMapOffset) / ndb::kAMapInterval;
+        claimed = ndb::FileEofFor(intervals);
         std::fstream io(path, std::ios::in | std::ios::out | std::ios::binary);
         std::array<uint8_t, ndb::kHeaderSize> raw{};
         io.read(reinterpret_cast<char*>(raw.data()), std::streamsize(raw.size()));
@@ -115,8 +119,12 @@ TEST(LtpMemoryBound, HeaderClaimingATerabyteCostsNeitherMemoryNorTime) {
         ndb::Put32(&raw[524], ndb::HeaderFullCrc(raw.data()));
         io.seekp(0);
         io.write(reinterpret_cast<const char*>(raw.data()), std::streamsize(raw.size()));
+        io.close();
+        std::error_code ec;
+        std::filesystem::resize_file(path, claimed, ec);
+        if (!ec) break;
     }
-    std::filesystem::resize_file(path, claimed);
+    ASSERT_EQ(std::filesystem::file_size(path), claimed);
 
     const auto start = std::chrono::steady_clock::now();
     ndb::VerifyReport report;
@@ -135,12 +143,12 @@ TEST(LtpMemoryBound, HeaderClaimingATerabyteCostsNeitherMemoryNorTime) {
     EXPECT_NE(refusal.find("allocation maps are missing"), std::string::npos) << refusal;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(verifying, 16 << 20) << "bytes";
-    EXPECT_LT(opening, 16 << 20) << "bytes";
+    EXPECT_LT(verifying, 1 << 20) << "bytes";
+    EXPECT_LT(opening, 1 << 20) << "bytes";
     EXPECT_LT(seconds, 5.0);
     EXPECT_EQ(std::filesystem::file_size(path), claimed);
-    std::cout << "1 TB claim: verify " << verifying << " bytes, open " << opening << " bytes, "
-              << seconds << " s\n";
+    std::cout << claimed << " bytes claimed: verify " << verifying << " bytes, open " << opening
+              << " bytes, " << seconds << " s\n";
 }
 
 }  // namespace
