@@ -125,14 +125,17 @@ void PstFile::LoadMaps() {
 // refused before anything is sized from the claim.
 void PstFile::RequireMapPages(uint64_t intervals) const {
     uint64_t bad = 0;
+    uint64_t firstBad = 0;
     for (uint64_t k = 0; k < intervals; ++k) {
         PageImage page{};
         file_.ReadAt(AMapOffset(k), page);
         if (CheckPage(page, kPtypeAMap, 0, AMapOffset(k)).empty()) continue;
-        if (++bad > kMaxBadAMaps) {
+        if (bad++ == 0) firstBad = k;
+        if (bad > kMaxBadAMaps) {
             throw NdbError(Path() + ": the header claims " + std::to_string(header_.ibFileEof) +
                                " bytes, but the allocation maps are missing from interval " +
-                               std::to_string(k) + " of " + std::to_string(intervals) + " on",
+                               std::to_string(firstBad) + " of " + std::to_string(intervals) +
+                               " on",
                            NdbError::Cause::Damaged);
         }
     }

@@ -175,6 +175,7 @@ class Verifier {
     }
 
     bool CheckMapPages() {
+        std::optional<uint64_t> firstBad;
         for (uint64_t k = 0; k < intervals_; ++k) {
             Ib next = AMapOffset(k);
             CheckMapPage(kPtypeAMap, next, "AMap");
@@ -184,13 +185,14 @@ class Verifier {
                 CheckMapPage(kPtypeFPMap, next += kPageSize, "FPMap");
                 CheckMapPage(kPtypeFPMap, next + kPageSize, "FPMap copy");
             }
+            if (badMapPages_ > 0 && !firstBad) firstBad = k;
             if (badMapPages_ > kMaxBadMapPages) {
                 // The cause, ahead of the pages it explains.
                 report_.errors.insert(report_.errors.begin(),
                                       "header: ibFileEof " + Hex(header_.ibFileEof) + " claims " +
                                           std::to_string(intervals_) +
                                           " allocation intervals, but the map pages " +
-                                          "are missing from interval " + std::to_string(k) +
+                                          "are missing from interval " + std::to_string(*firstBad) +
                                           " on; not checked further");
                 return false;
             }
