@@ -50,11 +50,17 @@ class Verifier {
     Verifier(const ndb::NodeDatabase& db, const ndb::SubnodeMap& subnodes)
         : db_(db), subnodes_(subnodes) {}
 
-    std::vector<std::string> Run(ndb::Bid data) {
+    std::vector<std::string> Run(ndb::Bid data, std::optional<uint8_t> expected) {
         try {
             if (!CheckBlocks(data)) return findings_;
             heap_.emplace(db_, data);
             uint8_t sig = heap_->ClientSig();
+            if (expected && sig != *expected) {
+                // Checked as what it must be: a table whose heap claims to hold something
+                // else is unreadable to every reader that goes by the signature.
+                Fail("HN: bClientSig " + Hex(sig) + ", expected " + Hex(*expected));
+                sig = *expected;
+            }
             if (sig == kClientSigPc) CheckPc();
             if (sig == kClientSigTc) CheckTc();
             if (sig == kClientSigBth) CheckBth(heap_->UserRoot(), 0, 0, "BTH");
@@ -157,7 +163,13 @@ class Verifier {
             if (levels != 0) Fail(what + ": empty but bIdxLevels " + std::to_string(levels));
             return out;
         }
+        std::set<Hid> walked;
         std::function<std::vector<uint8_t>(Hid, int)> walk = [&](Hid node, int level) {
+            // An index item reached twice (a cycle, or shared by two parents) is walked once.
+            if (!walked.insert(node).second) {
+                Fail(what + ": item " + Hex(node) + " is reached twice");
+                return std::vector<uint8_t>{};
+            }
             auto item = heap_->Read(node);
             size_t rs = cbKey + (level == 0 ? cbEnt : 4);
             if (item.empty() || item.size() % rs != 0) {
@@ -388,8 +400,9 @@ std::optional<uint8_t> HeapClientSig(const ndb::NodeDatabase& db, ndb::Bid data)
 }
 
 std::vector<std::string> VerifyHeapNode(const ndb::NodeDatabase& db, ndb::Bid data,
-                                        const ndb::SubnodeMap& subnodes) {
-    return Verifier(db, subnodes).Run(data);
+                                        const ndb::SubnodeMap& subnodes,
+                                        std::optional<uint8_t> clientSig) {
+    return Verifier(db, subnodes).Run(data, clientSig);
 }
 
 }  // namespace pst::ltp

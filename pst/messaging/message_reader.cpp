@@ -55,7 +55,7 @@ MessageContent MessageStore::ReadMessage(Nid message) const {
         throw MessagingError("NID " + ndb::Hex(message) + " is not a message");
     auto node = db_->FindNode(message);
     if (!node) throw MessagingError("message " + ndb::Hex(message) + " does not exist");
-    return ReadMessageNode(node->data, node->sub);
+    return ReadMessageNode(node->data, node->sub, 0);
 }
 
 std::vector<std::vector<uint8_t>> MessageStore::NamedBinaries(Nid folder,
@@ -80,7 +80,12 @@ std::vector<std::vector<uint8_t>> MessageStore::NamedBinaries(Nid folder,
     return out;
 }
 
-MessageContent MessageStore::ReadMessageNode(ndb::Bid data, ndb::Bid sub) const {
+MessageContent MessageStore::ReadMessageNode(ndb::Bid data, ndb::Bid sub, int depth) const {
+    // Deeper nesting than any client makes is taken for subnodes that contain themselves.
+    constexpr int kMaxEmbedding = 32;
+    if (depth > kMaxEmbedding)
+        throw MessagingError("messages embedded deeper than " + std::to_string(kMaxEmbedding) +
+                             " levels");
     ndb::NodeDatabase& db = *db_;
     ndb::SubnodeMap subnodes = db.ReadSubnodes(sub);
     MessageContent m;
@@ -120,13 +125,14 @@ MessageContent MessageStore::ReadMessageNode(ndb::Bid data, ndb::Bid sub) const 
                 continue;
             }
             const auto& b = it->Bytes();
+            if (b.size() < 4) throw MessagingError("attached object without a subnode NID");
             const Nid embeddedNid = Nid(b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24);
             auto e = asub.find(embeddedNid);
             if (e == asub.end())
                 throw MessagingError("embedded message " + ndb::Hex(embeddedNid) +
                                      " is not among the attachment's subnodes");
-            a.embedded =
-                std::make_shared<MessageContent>(ReadMessageNode(e->second.data, e->second.sub));
+            a.embedded = std::make_shared<MessageContent>(
+                ReadMessageNode(e->second.data, e->second.sub, depth + 1));
             it = values.erase(it);
         }
         a.props = ToPropertySet(std::move(values), names_);

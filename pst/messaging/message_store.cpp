@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <chrono>
 #include <random>
+#include <set>
 
 #include "fs/utf8_path.h"
 #include "pst/messaging/errors.h"
 #include "pst/messaging/folder_name.h"
 #include "pst/messaging/store_folder.h"
+#include "pst/messaging/store_verifier.h"
 #include "pst/messaging/table_templates.h"
 #include "pst/messaging/well_known.h"
 #include "pst/ndb/errors.h"
@@ -61,16 +63,24 @@ std::vector<PropertyValue> RowValues(const ltp::TableContext& table,
 
 // Nothing is written to a file that is not a sound Unicode store. Cheap refusals first: a
 // read-only or locked file, then the header (foreign, ANSI, truncated); then the node-database
-// walk, which finds damaged pages and blocks (bad CRCs) anywhere in the file. A file left by an
-// interrupted commit passes, and opening it for writing repairs its maps.
+// walk, which finds damaged pages and blocks (bad CRCs) anywhere in the file; then the rules of
+// the heaps, tables and store on everything an add reads or rewrites (store, name-to-id map,
+// templates, folders and their tables). All before the first write, so a refused file is left
+// as it was. A file left by an interrupted commit passes, and opening it for writing repairs
+// its maps.
 void RequireSoundForWriting(const std::filesystem::path& path) {
     { ndb::FileHandle probe(path, ndb::FileHandle::Access::ReadWrite); }
+    auto refuse = [&path](const std::vector<std::string>& errors) {
+        std::string message = fs::Utf8FromPath(path) + ": " + errors[0];
+        if (errors.size() > 1) message += " (and " + std::to_string(errors.size() - 1) + " more)";
+        throw ndb::NdbError(message + "; nothing was written to it", ndb::NdbError::Cause::Damaged);
+    };
     ndb::PstFile::Open(path, ndb::PstFile::Mode::ReadOnly);
     const auto errors = ndb::VerifyFile(path);
-    if (errors.empty()) return;
-    std::string message = fs::Utf8FromPath(path) + ": " + errors[0];
-    if (errors.size() > 1) message += " (and " + std::to_string(errors.size() - 1) + " more)";
-    throw ndb::NdbError(message + "; nothing was written to it", ndb::NdbError::Cause::Damaged);
+    if (!errors.empty()) refuse(errors);
+    const auto file = ndb::PstFile::Open(path, ndb::PstFile::Mode::ReadOnly);
+    const StoreReport store = VerifyStoreForAdding(*file);
+    if (!store.errors.empty()) refuse(store.errors);
 }
 
 }  // namespace
@@ -398,18 +408,26 @@ FolderInfo MessageStore::GetFolderInfo(Nid nid) const {
     return info;
 }
 
+// A hierarchy row counts as a subfolder only once, and only when the folder it names has this
+// folder as its parent: a damaged file whose rows lead back up the tree (or to the folder
+// itself) is then still listed as a tree, and walking it ends.
 std::vector<Nid> MessageStore::SubfolderNids(Nid nid) const {
     auto& table = Hierarchy(GetFolder(nid));
     std::vector<Nid> out;
     out.reserve(table.RowCount());
-    for (size_t i = 0; i < table.RowCount(); ++i) out.push_back(table.RowIdAt(i));
+    std::set<Nid> seen;
+    for (size_t i = 0; i < table.RowCount(); ++i) {
+        const Nid child = table.RowIdAt(i);
+        if (child == nid || !seen.insert(child).second) continue;
+        auto node = db_->FindNode(child);
+        if (node && node->parent == nid) out.push_back(child);
+    }
     return out;
 }
 
 std::vector<FolderInfo> MessageStore::Subfolders(Nid nid) const {
-    auto& table = Hierarchy(GetFolder(nid));
     std::vector<FolderInfo> out;
-    for (size_t i = 0; i < table.RowCount(); ++i) out.push_back(GetFolderInfo(table.RowIdAt(i)));
+    for (Nid child : SubfolderNids(nid)) out.push_back(GetFolderInfo(child));
     return out;
 }
 

@@ -146,7 +146,7 @@ class MessageStore {
     // `pcValues` receives the PC's values without streamed ones, for the contents row.
     ndb::NodeEntry WriteMessage(Nid nid, const MessageContent& message,
                                 std::vector<PropertyValue>& pcValues);
-    MessageContent ReadMessageNode(ndb::Bid data, ndb::Bid sub) const;
+    MessageContent ReadMessageNode(ndb::Bid data, ndb::Bid sub, int depth) const;
 
     std::unique_ptr<ndb::NodeDatabase> db_;
     StoreUid uid_{};

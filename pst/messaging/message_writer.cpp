@@ -231,19 +231,26 @@ Nid MessageStore::AddMessage(Nid folderNid, const MessageContent& message) {
     if (ndb::NidTypeOf(folderNid) != ndb::kNidTypeNormalFolder)
         throw MessagingError("messages can only be added to normal folders");
     Folder& f = GetFolder(folderNid);
+    // Everything the message's rows go into is read before its node exists, so a table that
+    // cannot be read fails the message without leaving a node that no row names.
+    auto& table = Contents(f);
+    if (f.parent != f.nid && f.parent != 0) Hierarchy(GetFolder(f.parent));
     const Nid nid = db_->AllocateNid(ndb::kNidTypeNormalMessage);
     std::vector<PropertyValue> values;
     ndb::NodeEntry entry = WriteMessage(nid, message, values);
     entry.parent = folderNid;
-    db_->PutNode(entry);
-
-    auto& table = Contents(f);
     std::vector<PropertyValue> row;
     for (const auto& v : values)
         if (table.HasColumn(v.Tag()) && v.Tag() != ltp::TableContext::kRowIdTag &&
             v.Tag() != ltp::TableContext::kRowVerTag)
             row.push_back(v);
-    table.AppendRow(nid, row);
+    db_->PutNode(entry);
+    try {
+        table.AppendRow(nid, row);
+    } catch (...) {
+        db_->RemoveNode(nid);  // its blocks go with the node at the next commit
+        throw;
+    }
     f.contentsDirty = true;
 
     bool read = true;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <set>
 
+#include "pst/ltp/heap.h"
 #include "pst/ltp/property_context.h"
 #include "pst/ltp/table_context.h"
 #include "pst/ltp/verify.h"
@@ -26,8 +27,15 @@ class Checker {
     explicit Checker(const ndb::PstFile& file)
         : file_(file), db_(const_cast<ndb::PstFile&>(file)) {}
 
-    StoreReport Run() {
-        file_.ForEachNode([this](const ndb::NodeEntry& e) { nodes_[e.nid] = e; });
+    // `withMessages` false leaves out the messages (their nodes and rows): what adding to the
+    // store reads and rewrites is checked, without the cost of the whole file.
+    StoreReport Run(bool withMessages) {
+        try {
+            file_.ForEachNode([this](const ndb::NodeEntry& e) { nodes_[e.nid] = e; });
+        } catch (const std::exception& e) {
+            Error(std::string("node B-tree: ") + e.what());
+            return std::move(report_);
+        }
         CheckMandatoryNodes();
         CheckTemplates();
         CheckStore();
@@ -35,12 +43,22 @@ class Checker {
         for (const auto& [nid, e] : nodes_) {
             const uint32_t type = ndb::NidTypeOf(nid);
             if (type == ndb::kNidTypeNormalFolder) Guard(nid, [&] { CheckFolder(e); });
-            if (type == ndb::kNidTypeNormalMessage) Guard(nid, [&] { CheckMessage(e); });
+            if (type == ndb::kNidTypeNormalMessage && withMessages)
+                Guard(nid, [&] { CheckMessage(e); });
         }
+        CheckFolderChains();
         for (ndb::Nid queue : {nid::kSearchManagementQueue, nid::kSpamSearchUpdateQueue})
             if (auto it = nodes_.find(queue); it != nodes_.end()) CheckQueue(it->second);
-        for (const auto& [nid, e] : nodes_)
-            Guard(nid, [&] { CheckHeaps(nid, e.data, e.sub, "node " + Hex(nid), 0); });
+        for (const auto& [nid, e] : nodes_) {
+            const uint32_t type = ndb::NidTypeOf(nid);
+            if (!withMessages &&
+                (type == ndb::kNidTypeNormalMessage || type == ndb::kNidTypeAssocMessage))
+                continue;
+            Guard(nid, [&] {
+                std::set<ndb::Bid> walked, path;
+                CheckHeaps(nid, e.data, e.sub, "node " + Hex(nid), 0, walked, path);
+            });
+        }
         return std::move(report_);
     }
 
@@ -200,6 +218,18 @@ class Checker {
             if (sub && sub->AsBool() != (h->tc->RowCount() > 0))
                 Error(name + ": has-subfolders is " + (sub->AsBool() ? "true" : "false") +
                       " with " + std::to_string(h->tc->RowCount()) + " hierarchy rows");
+            // Each row is a child: readers descend through these rows, so a row naming
+            // anything else leads them astray (or round in circles).
+            for (size_t i = 0; i < h->tc->RowCount(); ++i) {
+                const ndb::Nid child = h->tc->RowIdAt(i);
+                const ndb::NodeEntry* c = Node(child);
+                const uint32_t type = ndb::NidTypeOf(child);
+                if (!c || (type != ndb::kNidTypeNormalFolder && type != ndb::kNidTypeSearchFolder))
+                    Error(name + ": hierarchy row names " + Hex(child) + ", which is not a folder");
+                else if (c->parent != e.nid)
+                    Error(name + ": hierarchy row names " + Hex(child) + ", whose parent is " +
+                          Hex(c->parent));
+            }
         }
         if (Tc* c = Table(nid::ContentsOf(e.nid))) {
             uint32_t unread = 0;
@@ -249,9 +279,39 @@ class Checker {
             Error(name + ": " + std::to_string(rows) + " rows in the parent's hierarchy table");
     }
 
+    // Every folder's parents lead up to the root folder. Folders whose chain comes round to
+    // itself are unreachable from the root, and a reader that follows parents never ends.
+    void CheckFolderChains() {
+        std::set<ndb::Nid> good{nid::kRootFolder}, bad;
+        for (const auto& [start, e] : nodes_) {
+            if (ndb::NidTypeOf(start) != ndb::kNidTypeNormalFolder) continue;
+            std::vector<ndb::Nid> chain;
+            std::set<ndb::Nid> seen;
+            ndb::Nid cur = start;
+            bool reaches = false;
+            while (true) {
+                if (good.count(cur)) {
+                    reaches = true;
+                    break;
+                }
+                if (bad.count(cur)) break;
+                if (!seen.insert(cur).second) {
+                    Error("folder " + Hex(start) + ": its parent chain runs in a cycle through " +
+                          Hex(cur));
+                    break;
+                }
+                chain.push_back(cur);
+                const ndb::NodeEntry* n = Node(cur);
+                if (!n || ndb::NidTypeOf(cur) != ndb::kNidTypeNormalFolder) break;  // reported
+                cur = n->parent;
+            }
+            (reaches ? good : bad).insert(chain.begin(), chain.end());
+        }
+    }
+
     void CheckMessage(const ndb::NodeEntry& e) {
         ++report_.messages;
-        CheckMessageNode(e.nid, e.data, e.sub, "message " + Hex(e.nid));
+        CheckMessageNode(e.nid, e.data, e.sub, "message " + Hex(e.nid), 0);
         Tc* c = Table(nid::ContentsOf(e.parent));
         auto row = c ? c->tc->FindRow(e.nid) : std::nullopt;
         if (!row) {
@@ -263,7 +323,13 @@ class Checker {
                         "message " + Hex(e.nid) + " contents row in " + Hex(e.parent));
     }
 
-    void CheckMessageNode(ndb::Nid nid, ndb::Bid data, ndb::Bid subBid, const std::string& name) {
+    void CheckMessageNode(ndb::Nid nid, ndb::Bid data, ndb::Bid subBid, const std::string& name,
+                          int depth) {
+        if (depth > kMaxDepth) {
+            Error(name + ": messages embedded deeper than " + std::to_string(kMaxDepth) +
+                  " levels");
+            return;
+        }
         ndb::SubnodeMap sub = db_.ReadSubnodes(subBid);
         ltp::PropertyContext pc(db_, sub, data);
         // The status is left out: Outlook keeps it in the contents row only.
@@ -295,6 +361,10 @@ class Checker {
             auto object = apc.Get(PropIdOf(tag::kAttachDataObject));
             if (!object || object->Tag() != tag::kAttachDataObject) continue;
             const auto& b = object->Bytes();
+            if (b.size() < 4) {
+                Error(name + ": attachment " + Hex(a) + " holds an object without a subnode NID");
+                continue;
+            }
             const ndb::Nid embedded =
                 ndb::Nid(b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24);
             auto m = asub.find(embedded);
@@ -304,56 +374,73 @@ class Checker {
                 continue;
             }
             CheckMessageNode(embedded, m->second.data, m->second.sub,
-                             name + " / embedded " + Hex(embedded));
+                             name + " / embedded " + Hex(embedded), depth + 1);
         }
         (void)nid;
     }
 
-    // Node kinds whose data is always a heap: a damaged heap header must be reported, not
-    // taken for a plain stream.
-    static bool MustHoldHeap(ndb::Nid nid) {
+    // The heap client signature a node kind demands; nothing for kinds that vary.
+    static std::optional<uint8_t> ClientSigOf(ndb::Nid nid) {
         switch (ndb::NidTypeOf(nid)) {
-            case ndb::kNidTypeNormalFolder:
-            case ndb::kNidTypeSearchFolder:
-            case ndb::kNidTypeNormalMessage:
-            case ndb::kNidTypeAssocMessage:
-            case ndb::kNidTypeAttachment:
+            case ndb::kNidTypeReceiveFolderTable:
+            case ndb::kNidTypeOutgoingQueueTable:
             case ndb::kNidTypeHierarchyTable:
             case ndb::kNidTypeContentsTable:
             case ndb::kNidTypeAssocContentsTable:
             case ndb::kNidTypeSearchContentsTable:
             case ndb::kNidTypeAttachmentTable:
             case ndb::kNidTypeRecipientTable:
-                return true;
+                return ltp::kClientSigTc;
+            case ndb::kNidTypeNormalFolder:
+            case ndb::kNidTypeSearchFolder:
+            case ndb::kNidTypeNormalMessage:
+            case ndb::kNidTypeAssocMessage:
+            case ndb::kNidTypeAttachment:
+                return ltp::kClientSigPc;
             default:
-                return nid == nid::kMessageStore || nid == nid::kNameToIdMap;
+                if (nid == nid::kMessageStore || nid == nid::kNameToIdMap) return ltp::kClientSigPc;
+                return std::nullopt;
         }
     }
+
+    // Node kinds whose data is always a heap: a damaged heap header must be reported, not
+    // taken for a plain stream.
+    static bool MustHoldHeap(ndb::Nid nid) { return ClientSigOf(nid).has_value(); }
 
     // The heap, BTH, PC and TC rules on a node's data and, recursively, on every subnode
     // that holds a heap (recipient and attachment tables, attachment objects, embedded
     // messages). Streams that are not heaps (queues, attachment bytes) are left alone.
+    // `walked` holds the subnode trees of this node checked so far, `path` those being checked
+    // above this one: a tree met again is checked once, and a tree inside itself is a fault.
     void CheckHeaps(ndb::Nid nid, ndb::Bid data, ndb::Bid subBid, const std::string& where,
-                    int depth) {
-        if (depth > 8) {
-            Error(where + ": subnodes nested deeper than 8 levels");
+                    int depth, std::set<ndb::Bid>& walked, std::set<ndb::Bid>& path) {
+        if (depth > kMaxDepth) {
+            Error(where + ": subnodes nested deeper than " + std::to_string(kMaxDepth) + " levels");
             return;
         }
+        if (subBid != 0 && path.count(ndb::BidKey(subBid))) {
+            Error(where + ": subnode tree " + Hex(subBid) + " contains itself");
+            return;
+        }
+        const bool subDone = subBid != 0 && !walked.insert(ndb::BidKey(subBid)).second;
         const ndb::SubnodeMap sub = db_.ReadSubnodes(subBid);
         // Raw LTP subnodes (values too large for a heap, row matrices) hold plain bytes that
         // may look like a heap header by chance.
         const bool rawData = ndb::NidTypeOf(nid) == ndb::kNidTypeLtp;
         if (data && !rawData && (MustHoldHeap(nid) || ltp::HeapClientSig(db_, data)))
-            for (const auto& fault : ltp::VerifyHeapNode(db_, data, sub))
+            for (const auto& fault : ltp::VerifyHeapNode(db_, data, sub, ClientSigOf(nid)))
                 Error(where + ": " + fault);
+        if (subDone) return;
+        if (subBid != 0) path.insert(ndb::BidKey(subBid));
         for (const auto& [snid, entry] : sub) {
             const std::string inner = where + " subnode " + Hex(snid);
             try {
-                CheckHeaps(snid, entry.data, entry.sub, inner, depth + 1);
+                CheckHeaps(snid, entry.data, entry.sub, inner, depth + 1, walked, path);
             } catch (const std::exception& ex) {
                 Error(inner + ": " + ex.what());
             }
         }
+        if (subBid != 0) path.erase(ndb::BidKey(subBid));
     }
 
     // A table row repeats values of the object it stands for; where both hold a property
@@ -377,6 +464,7 @@ class Checker {
         if (e.parent > size) Error("queue " + Hex(e.nid) + ": head offset beyond the queue");
     }
 
+    static constexpr int kMaxDepth = 8;
     const ndb::PstFile& file_;
     ndb::PstFile& db_;
     StoreUid uid_{};
@@ -388,7 +476,11 @@ class Checker {
 }  // namespace
 
 StoreReport VerifyStore(const ndb::PstFile& file) {
-    return Checker(file).Run();
+    return Checker(file).Run(true);
+}
+
+StoreReport VerifyStoreForAdding(const ndb::PstFile& file) {
+    return Checker(file).Run(false);
 }
 
 StoreReport VerifyStoreFile(const std::filesystem::path& path) {

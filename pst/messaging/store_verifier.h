@@ -23,6 +23,11 @@ struct StoreReport {
 // Reports what it finds instead of stopping at the first fault.
 StoreReport VerifyStore(const ndb::PstFile& file);
 
+// The same rules on what adding messages and folders reads and rewrites: the store, the
+// name-to-id map, templates, every folder with its tables and place in the tree. Messages
+// already stored are left out, so the cost follows the folders, not the file's size.
+StoreReport VerifyStoreForAdding(const ndb::PstFile& file);
+
 // The node-database checks, then (when the file opens) VerifyStore(); NDB faults come first,
 // prefixed "ndb: ".
 StoreReport VerifyStoreFile(const std::filesystem::path& path);

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -152,12 +153,16 @@ class BTree {
     }
 
     // Every entry in key order. Pages not loaded yet are read without being kept.
-    void ForEach(const std::function<void(const Entry&)>& fn) { Visit(*root_, fn, nullptr); }
+    void ForEach(const std::function<void(const Entry&)>& fn) {
+        std::set<Ib> seen;
+        Visit(*root_, fn, nullptr, seen);
+    }
     // Every page's location (the root's too, when it has one) and every entry.
     void ForEachPage(const std::function<void(const Bref&, uint8_t level)>& pageFn,
                      const std::function<void(const Entry&)>& fn) {
         if (!root_->dirty) pageFn(root_->bref, root_->level);
-        Visit(*root_, fn, &pageFn);
+        std::set<Ib> seen;
+        Visit(*root_, fn, &pageFn, seen);
     }
 
   private:
@@ -356,20 +361,27 @@ class BTree {
         return n.bref;
     }
 
+    // `seen` holds the committed pages visited: a page that two parents share would make the
+    // walk grow with every level it is shared at.
     void Visit(Node& n, const std::function<void(const Entry&)>& fn,
-               const std::function<void(const Bref&, uint8_t)>* pageFn) {
+               const std::function<void(const Bref&, uint8_t)>* pageFn, std::set<Ib>& seen) {
         if (n.level == 0) {
             for (const auto& e : n.entries) fn(e);
             return;
         }
         for (auto& c : n.children) {
+            if ((!c.node || !c.node->dirty) && !seen.insert(c.bref.ib).second) {
+                throw NdbError("B-tree page " + Hex(c.bref.bid) + " at " + Hex(c.bref.ib) +
+                                   " is reached twice",
+                               NdbError::Cause::Damaged);
+            }
             if (c.node) {
                 if (pageFn && !c.node->dirty) (*pageFn)(c.bref, c.node->level);
-                Visit(*c.node, fn, pageFn);
+                Visit(*c.node, fn, pageFn, seen);
             } else {
                 auto temp = ReadNode(c.bref, n.level - 1);
                 if (pageFn) (*pageFn)(c.bref, temp->level);
-                Visit(*temp, fn, pageFn);
+                Visit(*temp, fn, pageFn, seen);
             }
         }
     }

@@ -41,6 +41,10 @@ std::string CheckPage(const PageImage& page, PageType type, uint64_t expectedBid
         if (bid != ib) return where + ": map page BID " + Hex(bid) + " is not its offset";
         if (Get16(t + 2) != 0) return where + ": map page signature is not 0";
     } else {
+        // B-tree pages are always reached through a BREF, and BID 0 names nothing.
+        if ((type == kPtypeNbt || type == kPtypeBbt) && (expectedBid == 0 || bid == 0)) {
+            return where + ": B-tree page referenced with BID 0";
+        }
         if (expectedBid != 0 && bid != expectedBid) {
             return where + ": BID " + Hex(bid) + ", expected " + Hex(expectedBid);
         }

@@ -16,7 +16,7 @@ using PageImage = std::array<uint8_t, kPageSize>;
 void SealPage(PageImage& page, PageType type, uint64_t bid, Ib ib);
 
 // Checks a page's trailer; returns an empty string when sound, else what is wrong.
-// `expectedBid` 0 skips the BID comparison.
+// `expectedBid` 0 skips the BID comparison, except for B-tree pages, where it is a fault.
 std::string CheckPage(const PageImage& page, PageType type, uint64_t expectedBid, Ib ib);
 
 // Map pages as a new file holds them.

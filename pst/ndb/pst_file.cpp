@@ -10,6 +10,9 @@ namespace pst::ndb {
 namespace {
 
 constexpr uint64_t kMaxDataTreeBytes = 0xFFFFFFFFull;  // lcbTotal is 32 bits
+// AMap pages that may be unreadable before the header's ibFileEof is taken as a false claim:
+// an interrupted commit tears at most the few it was rewriting.
+constexpr uint64_t kMaxBadAMaps = 8;
 
 }  // namespace
 
@@ -117,8 +120,30 @@ void PstFile::LoadMaps() {
     committedIntervals_ = n;
 }
 
+// Every interval up to ibFileEof was given its map pages when the file grew to it. A header
+// that claims more file than was written (a sparse tail, a damaged ibFileEof) has none there:
+// refused before anything is sized from the claim.
+void PstFile::RequireMapPages(uint64_t intervals) const {
+    uint64_t bad = 0;
+    uint64_t firstBad = 0;
+    for (uint64_t k = 0; k < intervals; ++k) {
+        PageImage page{};
+        file_.ReadAt(AMapOffset(k), page);
+        if (CheckPage(page, kPtypeAMap, 0, AMapOffset(k)).empty()) continue;
+        if (bad++ == 0) firstBad = k;
+        if (bad > kMaxBadAMaps) {
+            throw NdbError(Path() + ": the header claims " + std::to_string(header_.ibFileEof) +
+                               " bytes, but the allocation maps are missing from interval " +
+                               std::to_string(firstBad) + " of " + std::to_string(intervals) +
+                               " on",
+                           NdbError::Cause::Damaged);
+        }
+    }
+}
+
 void PstFile::RebuildMaps() {
     const uint64_t n = AMapIndexOf(header_.ibFileEof);
+    RequireMapPages(n);
     amap_.Reset(n);
     auto mark = [this](Ib ib, uint64_t size, const char* what) {
         if (ib % kSlotSize != 0 || !amap_.MarkUsed(ib, size)) {
@@ -326,8 +351,10 @@ uint64_t PstFile::StreamSize(Bid data) const {
 std::vector<uint8_t> PstFile::ReadStream(Bid data) const {
     std::vector<uint8_t> out;
     const uint64_t expected = StreamSize(data);
-    out.reserve(expected);
-    for (Bid leaf : DataBlocks(data)) {
+    const std::vector<Bid> leaves = DataBlocks(data);
+    // The total is only a claim until the leaves are read.
+    out.reserve(std::min<uint64_t>(expected, leaves.size() * kMaxBlockData));
+    for (Bid leaf : leaves) {
         if (IsInternalBid(leaf)) {
             throw NdbError(
                 Path() + ": data tree " + Hex(data) + " has an internal leaf " + Hex(leaf),

@@ -86,6 +86,7 @@ class PstFile final : public NodeDatabase {
     void LoadTrees();
     void LoadMaps();
     void RebuildMaps();
+    void RequireMapPages(uint64_t intervals) const;
     void WriteMapPages(uint64_t k, bool fresh);
 
     void RequireWritable(const char* operation) const;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "pst/ndb/block.h"
 #include "pst/ndb/btree.h"
@@ -17,6 +18,10 @@ namespace pst::ndb {
 namespace {
 
 constexpr size_t kMaxMessages = 200;
+// Map pages that may fail before the rest are taken as missing: an interrupted commit tears at
+// most the few it was rewriting, while a header that claims more file than was ever written
+// has none past the real end.
+constexpr size_t kMaxBadMapPages = 8;
 
 class Verifier {
   public:
@@ -41,18 +46,22 @@ class Verifier {
         CheckHeader(raw);
         if (size_ < header_.ibFileEof) return;
         intervals_ = AMapIndexOf(header_.ibFileEof);
-        used_.assign(header_.ibFileEof / kSlotSize, false);
-        CheckMapPages();
+        // Nothing below is sized from the header: what is kept grows with the pages and blocks
+        // the trees reach, so a header that claims a huge file costs no memory.
+        if (!CheckMapPages()) return Finish();
         CheckDList();
         Walk<NbtTraits>(header_.nbt, -1, 0, std::nullopt,
                         [this](const NodeEntry& e) { nodes_.push_back(e); });
-        Walk<BbtTraits>(header_.bbt, -1, 0, std::nullopt,
-                        [this](const BbtEntry& e) { blocks_.emplace(BidKey(e.bid), e); });
+        Walk<BbtTraits>(header_.bbt, -1, 0, std::nullopt, [this](const BbtEntry& e) {
+            if (!blocks_.emplace(BidKey(e.bid), e).second)
+                Error("BBT: block " + Hex(e.bid) + " is listed twice");
+        });
         report_.nodes = nodes_.size();
         report_.blocks = blocks_.size();
         CheckBlocks();
         CheckNodes();
         CheckRefCounts();
+        CheckOverlaps();
         CheckAllocation();
         Finish();
     }
@@ -130,36 +139,43 @@ class Verifier {
         return page;
     }
 
-    void MarkUsed(Ib ib, uint64_t bytes, const std::string& what) {
-        for (uint64_t s = ib / kSlotSize; s < (ib + bytes) / kSlotSize && s < used_.size(); ++s) {
-            if (used_[s]) {
-                Error(what + " at " + Hex(ib) + " overlaps other data at " + Hex(s * kSlotSize));
-                return;
-            }
-            used_[s] = true;
-        }
+    // Space a page or block takes; overlaps are found once all are known (CheckOverlaps).
+    struct Extent {
+        Ib from = 0;
+        Ib to = 0;
+        const char* what = "";
+        uint64_t id = 0;  // BID, or 0 for map pages
+        bool operator<(const Extent& o) const { return from < o.from; }
+    };
+    void MarkUsed(Ib ib, uint64_t bytes, const char* what, uint64_t id) {
+        extents_.push_back({ib, ib + bytes, what, id});
+    }
+    static std::string Name(const Extent& e) {
+        return std::string(e.what) + (e.id ? " " + Hex(e.id) : std::string()) + " at " +
+               Hex(e.from);
     }
 
-    void CheckMapPage(PageType type, Ib ib, const char* name) {
+    // False when the map pages stop before the end the header claims.
+    bool CheckMapPage(PageType type, Ib ib, const char* name) {
         auto page = ReadPage(ib);
-        if (!page) return;
+        if (!page) return false;
         const std::string problem = CheckPage(*page, type, 0, ib);
-        if (!problem.empty()) {
-            // A commit rewrites the AMaps in place after flagging them invalid; killed in the
-            // middle, a page may be torn. The next writer rebuilds them from the trees.
-            if (type == kPtypeAMap && header_.fAMapValid == kAMapInvalid) {
-                Warning(std::string(name) + " being rewritten when the commit stopped: " + problem);
-            } else {
-                Error(std::string(name) + ": " + problem);
-            }
+        MarkUsed(ib, kPageSize, name, 0);
+        if (problem.empty()) return true;
+        ++badMapPages_;
+        // A commit rewrites the AMaps in place after flagging them invalid; killed in the
+        // middle, a page may be torn. The next writer rebuilds them from the trees.
+        if (type == kPtypeAMap && header_.fAMapValid == kAMapInvalid) {
+            Warning(std::string(name) + " being rewritten when the commit stopped: " + problem);
+        } else {
+            Error(std::string(name) + ": " + problem);
         }
-        MarkUsed(ib, kPageSize, name);
-        if (type == kPtypeAMap) {
-            amapBits_.insert(amapBits_.end(), page->begin(), page->begin() + kAMapBitmapBytes);
-        }
+        if (type == kPtypeAMap) amapsOk_ = false;
+        return false;
     }
 
-    void CheckMapPages() {
+    bool CheckMapPages() {
+        std::optional<uint64_t> firstBad;
         for (uint64_t k = 0; k < intervals_; ++k) {
             Ib next = AMapOffset(k);
             CheckMapPage(kPtypeAMap, next, "AMap");
@@ -169,7 +185,19 @@ class Verifier {
                 CheckMapPage(kPtypeFPMap, next += kPageSize, "FPMap");
                 CheckMapPage(kPtypeFPMap, next + kPageSize, "FPMap copy");
             }
+            if (badMapPages_ > 0 && !firstBad) firstBad = k;
+            if (badMapPages_ > kMaxBadMapPages) {
+                // The cause, ahead of the pages it explains.
+                report_.errors.insert(report_.errors.begin(),
+                                      "header: ibFileEof " + Hex(header_.ibFileEof) + " claims " +
+                                          std::to_string(intervals_) +
+                                          " allocation intervals, but the map pages " +
+                                          "are missing from interval " + std::to_string(*firstBad) +
+                                          " on; not checked further");
+                return false;
+            }
         }
+        return true;
     }
 
     void CheckDList() {
@@ -194,11 +222,17 @@ class Verifier {
     void Walk(const Bref& ref, int level, uint64_t low, std::optional<uint64_t> high,
               const std::function<void(const typename Traits::Entry&)>& onEntry) {
         const std::string tree = Traits::kType == kPtypeNbt ? "NBT" : "BBT";
+        // A page reached twice (a cycle, or two parents sharing a child) is walked once:
+        // otherwise shared pages multiply the walk at every level.
+        if (!walkedPages_.insert(ref.ib).second) {
+            return Error(tree + " page " + Hex(ref.bid) + " at " + Hex(ref.ib) +
+                         " is reached twice from the tree");
+        }
         auto page = ReadPage(ref.ib);
         if (!page) return;
         const std::string problem = CheckPage(*page, Traits::kType, ref.bid, ref.ib);
         if (!problem.empty()) return Error(tree + " " + problem);
-        MarkUsed(ref.ib, kPageSize, tree + " page");
+        MarkUsed(ref.ib, kPageSize, Traits::kType == kPtypeNbt ? "NBT page" : "BBT page", ref.bid);
         ++report_.pages;
         maxPageBid_ = std::max(maxPageBid_, ref.bid);
         const BtPageInfo info = ReadBtPageInfo(*page);
@@ -292,10 +326,11 @@ class Verifier {
     void CheckBlocks() {
         for (const auto& [key, e] : blocks_) {
             const std::string where = "block " + Hex(e.bid);
+            if (key == 0) Error("BBT: an entry has BID 0");
             if (e.bid & 1) Error(where + ": reserved bit 0 is set");
             if (key >= header_.bidNextB)
                 Error(where + " is not below bidNextB " + Hex(header_.bidNextB));
-            MarkUsed(e.ib, BlockDiskSize(e.cb), where);
+            MarkUsed(e.ib, BlockDiskSize(e.cb), "block", e.bid);
             auto bytes = ReadBlock(e);
             if (!bytes || !IsInternalBid(e.bid)) continue;
             try {
@@ -366,6 +401,7 @@ class Verifier {
     void CheckNodes() {
         for (const auto& n : nodes_) {
             const std::string where = "node " + Hex(n.nid);
+            if (n.nid == 0) Error("NBT: an entry has NID 0");
             Reference(n.data, where);
             Reference(n.sub, where);
             if (n.sub != 0 && !IsInternalBid(n.sub))
@@ -392,24 +428,59 @@ class Verifier {
         }
     }
 
+    void CheckOverlaps() {
+        std::sort(extents_.begin(), extents_.end());
+        size_t reported = 0;
+        Ib reach = 0;
+        const Extent* reacher = nullptr;
+        for (const Extent& e : extents_) {
+            if (reacher && e.from < reach && reported++ < 10)
+                Error(Name(e) + " overlaps other data (" + Name(*reacher) + ")");
+            if (e.to > reach) {
+                reach = e.to;
+                reacher = &e;
+            }
+        }
+        if (reported > 10) Error(std::to_string(reported) + " overlaps in all");
+    }
+
+    // The AMap bits against the space the trees reach, one interval at a time.
     void CheckAllocation() {
         if (header_.fAMapValid == kAMapInvalid) {
             Warning("allocation maps are flagged invalid (interrupted commit); not compared");
             return;
         }
-        if (amapBits_.size() != intervals_ * kAMapBitmapBytes) return;  // reported already
+        if (!amapsOk_) return;  // reported already
         uint64_t freeSlots = 0;
         size_t unmarked = 0;
         size_t stray = 0;
-        for (uint64_t s = kFirstAMapOffset / kSlotSize; s < used_.size(); ++s) {
-            const uint64_t rel = s - kFirstAMapOffset / kSlotSize;
-            const bool marked = (amapBits_[rel / 8] & (0x80u >> (rel % 8))) != 0;
-            if (!marked) ++freeSlots;
-            if (used_[s] && !marked && unmarked++ < 10) {
-                Error("AMap: " + Hex(s * kSlotSize) + " is in use but not marked");
+        size_t next = 0;  // first extent that may reach into the interval
+        for (uint64_t k = 0; k < intervals_; ++k) {
+            const Ib base = AMapOffset(k);
+            const Ib end = base + kAMapInterval;
+            std::array<uint8_t, kAMapBitmapBytes> used{};
+            while (next < extents_.size() && extents_[next].to <= base) ++next;
+            for (size_t i = next; i < extents_.size() && extents_[i].from < end; ++i) {
+                const Ib from = std::max(extents_[i].from, base);
+                const Ib to = std::min(extents_[i].to, end);
+                if (to <= from) continue;  // ends before this interval (sorted by start only)
+                for (uint64_t s = (from - base) / kSlotSize;
+                     s < (to - base + kSlotSize - 1) / kSlotSize; ++s)
+                    used[s / 8] = static_cast<uint8_t>(used[s / 8] | (0x80u >> (s % 8)));
             }
-            if (!used_[s] && marked && stray++ < 10) {
-                Error("AMap: " + Hex(s * kSlotSize) + " is marked but holds nothing");
+            PageImage page{};
+            file_.ReadAt(base, page);
+            for (uint64_t s = 0; s < kSlotsPerAMap; ++s) {
+                const uint8_t bit = static_cast<uint8_t>(0x80u >> (s % 8));
+                const bool marked = (page[s / 8] & bit) != 0;
+                const bool inUse = (used[s / 8] & bit) != 0;
+                if (!marked) ++freeSlots;
+                if (inUse && !marked && unmarked++ < 10) {
+                    Error("AMap: " + Hex(base + s * kSlotSize) + " is in use but not marked");
+                }
+                if (!inUse && marked && stray++ < 10) {
+                    Error("AMap: " + Hex(base + s * kSlotSize) + " is marked but holds nothing");
+                }
             }
         }
         if (unmarked > 10)
@@ -427,8 +498,10 @@ class Verifier {
     uint64_t size_ = 0;
     Header header_;
     uint64_t intervals_ = 0;
-    std::vector<bool> used_;
-    std::vector<uint8_t> amapBits_;
+    std::vector<Extent> extents_;
+    std::set<Ib> walkedPages_;
+    size_t badMapPages_ = 0;
+    bool amapsOk_ = true;
     std::vector<NodeEntry> nodes_;
     std::map<Bid, BbtEntry> blocks_;
     std::map<Bid, uint64_t> refs_;

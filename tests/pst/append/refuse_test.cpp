@@ -3,6 +3,7 @@
 // The refusal by the system to an unprivileged user is in posix/refuse_as_user_test.cpp.
 
 #include "pst/messaging/errors.h"
+#include "pst/messaging/well_known.h"
 #include "pst/ndb/errors.h"
 #include "pst/ndb/pst_file.h"
 #include "store/pst_session.h"
@@ -73,6 +74,42 @@ TEST(AppendRefusal, ForeignDamagedAndAnsiFiles) {
 
     if (!std::filesystem::exists(SharedDir())) GTEST_SKIP() << "no shared corpus";
     ExpectRefused(WritableCopy("pstsdk_sample2.pst", dir), "ANSI");
+}
+
+// Damage the node database does not see: a table's heap signature, a folder that is its own
+// parent's parent. Refused before the default folders (missing from a new store) are created,
+// so the file does not gain them.
+TEST(AppendRefusal, StoresTheVerifierCallsFaulty) {
+    TempDir dir;
+    Nid folder = 0;
+    auto make = [&](const std::string& name) {
+        const auto path = dir / name;
+        auto store = MessageStore::Create(path, "Bare");
+        folder = store->CreateFolder(store->IpmSubtree(), "Folder");
+        store->Close();
+        return path;
+    };
+    const auto signature = make("signature.pst");
+    {
+        auto db = ndb::PstFile::Open(signature, ndb::PstFile::Mode::ReadWrite);
+        auto node = *db->FindNode(nid::HierarchyOf(nid::kIpmSubtree));
+        auto bytes = db->ReadBlock(node.data);
+        bytes[3] = 0xBC;  // a property context's
+        node.data = db->WriteBlock(bytes);
+        db->PutNode(node);
+        db->Commit();
+    }
+    ExpectRefused(signature, "client signature 0xBC");
+
+    const auto cycle = make("cycle.pst");
+    {
+        auto db = ndb::PstFile::Open(cycle, ndb::PstFile::Mode::ReadWrite);
+        auto node = *db->FindNode(folder);
+        node.parent = folder;
+        db->PutNode(node);
+        db->Commit();
+    }
+    ExpectRefused(cycle, "cycle");
 }
 
 TEST(AppendRefusal, ReadOnlyAndLockedFiles) {

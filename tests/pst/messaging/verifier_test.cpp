@@ -125,5 +125,88 @@ TEST(StoreVerifierTest, CatchesMissingMandatoryNodesAndRecipientTables) {
     EXPECT_TRUE(Mentions(report, "no recipient table"));
 }
 
+// Folders whose parents lead round in a circle never reach the root: readers that follow
+// parents or hierarchy rows do not end.
+TEST(StoreVerifierTest, CatchesAParentCycle) {
+    auto report = Damaged([](ndb::PstFile& db, const Fixture& fx) {
+        auto folder = *db.FindNode(fx.folder);
+        auto deleted = *db.FindNode(nid::kDeletedItems);
+        folder.parent = nid::kDeletedItems;
+        deleted.parent = fx.folder;
+        db.PutNode(folder);
+        db.PutNode(deleted);
+    });
+    EXPECT_TRUE(Mentions(report, "parent chain runs in a cycle"));
+    EXPECT_TRUE(Mentions(report, "whose parent is"));
+}
+
+// A hierarchy row leading back up the tree: reported, and listing still ends.
+TEST(StoreVerifierTest, CatchesAHierarchyRowNamingAnAncestor) {
+    TempDir dir;
+    const auto file = dir / "loop.pst";
+    Nid folder = 0;
+    {
+        auto store = MessageStore::Create(file, "Loop");
+        folder = store->CreateFolder(store->IpmSubtree(), "Folder");
+        store->Close();
+    }
+    {
+        auto db = ndb::PstFile::Open(file, ndb::PstFile::Mode::ReadWrite);
+        EditTable(*db, nid::HierarchyOf(folder),
+                  [](ltp::TableContext& tc) { tc.AppendRow(nid::kIpmSubtree, {}); });
+        db->Commit();
+    }
+    const auto report = VerifyStoreFile(file);
+    EXPECT_TRUE(Mentions(report, "hierarchy row names 0x8022, whose parent is 0x122"));
+    auto store = MessageStore::Open(file, true);
+    const auto tree = store->FolderTree(store->IpmSubtree());
+    ASSERT_EQ(tree.size(), 2u);  // Deleted Items and Folder, nothing below them
+    EXPECT_EQ(tree[1].first, "Folder");
+}
+
+// A table whose heap claims another kind of content: readers that go by the signature cannot
+// open it, whatever the rest of the heap says.
+TEST(StoreVerifierTest, CatchesATableWithTheWrongClientSignature) {
+    auto report = Damaged([](ndb::PstFile& db, const Fixture& fx) {
+        auto node = *db.FindNode(nid::ContentsOf(fx.folder));
+        auto bytes = db.ReadBlock(node.data);
+        bytes[3] = 0x6C;
+        node.data = db.WriteBlock(bytes);
+        db.PutNode(node);
+    });
+    EXPECT_TRUE(Mentions(report, "bClientSig 0x6C, expected 0x7C"));
+}
+
+// A message whose folder's table cannot be read fails before its node is written: nothing is
+// left that no contents row names.
+TEST(StoreVerifierTest, AFailedMessageLeavesNoNode) {
+    TempDir dir;
+    const auto file = dir / "orphan.pst";
+    Nid folder = 0;
+    {
+        auto store = MessageStore::Create(file, "Orphan");
+        folder = store->CreateFolder(store->IpmSubtree(), "Folder");
+        store->Close();
+    }
+    {
+        auto db = ndb::PstFile::Open(file, ndb::PstFile::Mode::ReadWrite);
+        auto node = *db->FindNode(nid::ContentsOf(folder));
+        auto bytes = db->ReadBlock(node.data);
+        bytes[3] = 0x6C;
+        node.data = db->WriteBlock(bytes);
+        db->PutNode(node);
+        db->Commit();
+    }
+    // Opened past the checks an add makes first, as a fault found only while adding would be.
+    auto store = MessageStore::OpenOn(ndb::PstFile::Open(file, ndb::PstFile::Mode::ReadWrite));
+    EXPECT_ANY_THROW(store->AddMessage(folder, testing::MakeMessage("lost", "body")));
+    store->Commit();
+    size_t messages = 0;
+    dynamic_cast<const ndb::PstFile&>(store->Database()).ForEachNode([&](const ndb::NodeEntry& e) {
+        if (ndb::NidTypeOf(e.nid) == ndb::kNidTypeNormalMessage) ++messages;
+    });
+    EXPECT_EQ(messages, 0u);
+}
+
 }  // namespace
 }  // namespace pst::messaging

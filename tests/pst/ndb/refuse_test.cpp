@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "pst/ndb/bytes.h"
 #include "pst/ndb/errors.h"
 #include "pst/ndb/header.h"
+#include "pst/ndb/page.h"
 #include "pst/ndb/pst_file.h"
 #include "pst/ndb/verify.h"
 #include "tests/pst/ndb/ndb_test_util.h"
@@ -90,6 +93,46 @@ TEST(Refuse, DamagedOrForeignHeaders) {
     raw.resize(200000);
     WriteAll(path, raw);
     ExpectRefused(path, "truncated");
+
+    // A root reference with BID 0 (the page itself still sealed with its own BID).
+    for (size_t field : {216, 232}) {
+        raw = good;
+        Put64(&raw[field], 0);
+        ResealHeader(raw);
+        WriteAll(path, raw);
+        ExpectRefused(path, "BID 0");
+    }
+}
+
+// A B-tree page two parent entries lead to: the verifier names it instead of walking it once per
+// path (which multiplies at every level such sharing repeats), and listing refuses it.
+TEST(Refuse, BTreePageReachedTwice) {
+    ScratchDir dir;
+    const auto path = dir / "shared.pst";
+    {
+        auto f = PstFile::Create(path);
+        for (uint32_t i = 1; i <= 40; ++i)
+            f->PutNode({MakeNid(kNidTypeNormalMessage, i), f->WriteBlock(Pattern(10, i)), 0, 0});
+        f->Commit();
+        ASSERT_EQ(f->NbtLevels(), 1);
+    }
+    auto raw = ReadAll(path);
+    const Ib root = Get64(&raw[224]);
+    PageImage page{};
+    std::copy_n(raw.begin() + ptrdiff_t(root), kPageSize, page.begin());
+    ASSERT_GE(ReadBtPageInfo(page).cEnt, 2);
+    // Entry 1 keeps its key and takes entry 0's child (BID and offset).
+    std::copy_n(page.begin() + 8, 16, page.begin() + kBtEntrySize + 8);
+    SealPage(page, kPtypeNbt, Get64(&raw[216]), root);
+    std::copy(page.begin(), page.end(), raw.begin() + ptrdiff_t(root));
+    WriteAll(path, raw);
+
+    const auto errors = VerifyFile(path);
+    EXPECT_TRUE(std::any_of(errors.begin(), errors.end(), [](const std::string& e) {
+        return e.find("reached twice") != std::string::npos;
+    }));
+    auto f = PstFile::Open(path, PstFile::Mode::ReadOnly);
+    EXPECT_THROW(f->ForEachNode([](const NodeEntry&) {}), NdbError);
 }
 
 TEST(Refuse, DamagedBlockIsReportedNotReturned) {
