@@ -147,12 +147,17 @@ class HeaderReader {
             g_free(raw);
         }
         if (!p.Find(tag::kConversationIndex)) {
-            // 0x01, the top five bytes of the FILETIME big-endian, then a fresh GUID.
-            uint64_t ft = UnixToFiletime(submitTime_);
-            std::vector<uint8_t> index{0x01};
-            for (int i = 7; i >= 3; --i) index.push_back(uint8_t(ft >> (8 * i)));
-            auto guid = RandomBytes(16);
-            index.insert(index.end(), guid.begin(), guid.end());
+            const uint64_t ft = UnixToFiletime(submitTime_);
+            auto index = DerivedConversationIndex(TextOf(Header("References")),
+                                                  TextOf(Header("In-Reply-To")),
+                                                  TextOf(Header("Message-ID")), ft);
+            if (index.empty()) {
+                // No message ID to name the thread: a conversation of its own.
+                index.push_back(0x01);
+                for (int i = 7; i >= 3; --i) index.push_back(uint8_t(ft >> (8 * i)));
+                auto guid = RandomBytes(16);
+                index.insert(index.end(), guid.begin(), guid.end());
+            }
             p.Set(PropertyValue::Binary(tag::kConversationIndex, index));
         }
 

@@ -2,6 +2,7 @@
 
 #include <gmime/gmime.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 
@@ -17,7 +18,54 @@ bool IsBlank(char16_t c) {
     return c == u' ' || c == u'\t';
 }
 
+// The <...> message IDs in a References or In-Reply-To value, in order.
+std::vector<std::string_view> MessageIds(std::string_view value) {
+    std::vector<std::string_view> ids;
+    for (size_t at = value.find('<'); at != std::string_view::npos; at = value.find('<', at)) {
+        const size_t end = value.find('>', at);
+        if (end == std::string_view::npos) break;
+        ids.push_back(value.substr(at, end + 1 - at));
+        at = end + 1;
+    }
+    return ids;
+}
+
 }  // namespace
+
+std::vector<uint8_t> DerivedConversationIndex(std::string_view references,
+                                              std::string_view inReplyTo,
+                                              std::string_view messageId, uint64_t filetime) {
+    const auto referenced = MessageIds(references);
+    const auto repliedTo = MessageIds(inReplyTo);
+    std::string root;
+    size_t replyLevels = 0;
+    if (!referenced.empty()) {
+        root = RemoveWhitespace(referenced.front());
+        replyLevels = referenced.size();
+    } else if (!repliedTo.empty()) {
+        root = RemoveWhitespace(repliedTo.front());
+        replyLevels = 1;
+    } else {
+        root = RemoveWhitespace(messageId);
+        if (!root.empty() && root.front() != '<') root = "<" + root + ">";
+    }
+    if (root.empty()) return {};
+
+    std::vector<uint8_t> index{0x01};
+    for (int i = 7; i >= 3; --i) index.push_back(uint8_t(filetime >> (8 * i)));
+    GChecksum* md5 = g_checksum_new(G_CHECKSUM_MD5);
+    g_checksum_update(md5, reinterpret_cast<const guchar*>(root.data()), gssize(root.size()));
+    uint8_t digest[16];
+    gsize length = sizeof digest;
+    g_checksum_get_digest(md5, digest, &length);
+    g_checksum_free(md5);
+    index.insert(index.end(), digest, digest + 16);
+    // A child block: time difference to the header (none: the header holds this message's own
+    // time), then a random nibble and a sequence nibble.
+    for (size_t i = 0; i < std::min<size_t>(replyLevels, 64); ++i)
+        index.insert(index.end(), {0, 0, 0, 0, uint8_t(digest[i % 16] & 0xF0)});
+    return index;
+}
 
 SubjectParts SplitSubject(std::u16string_view subject) {
     for (size_t n = 1; n <= 3 && n < subject.size(); ++n) {

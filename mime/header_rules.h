@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mime {
 
@@ -34,6 +35,16 @@ std::optional<int64_t> ReceivedDate(std::string_view receivedValue);
 constexpr uint64_t UnixToFiletime(int64_t unixSeconds) {
     return uint64_t(unixSeconds + 11644473600LL) * 10000000ULL;
 }
+
+// A conversation index (22-byte header, a 5-byte child block per reply level) for a message
+// without a Thread-Index header. The thread is named by its first message ID (References'
+// first, else In-Reply-To's, else the message's own), whose MD5 hash is the conversation GUID,
+// so every message of a thread shares it even when the first message is missing. The header
+// takes the message's own time; the first message's is not known to a reply. Empty when no
+// message ID is given.
+std::vector<uint8_t> DerivedConversationIndex(std::string_view references,
+                                              std::string_view inReplyTo,
+                                              std::string_view messageId, uint64_t filetime);
 
 // Header block with every line end as CRLF, ending with one empty line (CRLF CRLF), without a
 // leading mbox "From " line.

@@ -282,6 +282,11 @@ void Heap::SetFillLevel(size_t blockIndex) {
     }
 }
 
+uint64_t Heap::StreamSize() const {
+    const size_t last = blocks_.size() - 1;
+    return uint64_t(last) * ndb::kMaxBlockData + BlockSize(last, Load(last), 0, 0);
+}
+
 ndb::Bid Heap::Write(ndb::NodeDatabase& db) {
     // A block that stopped being the last one is stored again, padded.
     for (size_t i = 0; i + 1 < blocks_.size(); ++i) {

@@ -68,6 +68,8 @@ class Heap {
     // Live items over all blocks (reads every block).
     size_t ItemCount() const;
     bool Modified() const;
+    // The bytes of the data stream Write() gives for the heap as it is now.
+    uint64_t StreamSize() const;
 
     // Writes changed blocks and returns the data stream (a block, or a data tree over the
     // blocks). Unchanged blocks keep their BIDs. The heap stays usable afterwards.

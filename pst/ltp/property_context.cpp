@@ -48,14 +48,19 @@ PropertyContext::PropertyContext(ndb::NodeDatabase& db, ndb::SubnodeMap& subnode
     }
 }
 
-ndb::Bid PropertyContext::Write(ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes,
-                                std::span<const PropertyValue> values) {
-    PropertyContext pc(db, subnodes);
+PropertyContext::PropertyContext(ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes,
+                                 std::span<const PropertyValue> values)
+    : PropertyContext(db, subnodes) {
     // Records first, so the BTH leaf follows its header as in Outlook's PCs; Set() then fills
     // each placeholder in place.
     const std::vector<uint8_t> placeholder(kPcDataSize, 0);
-    for (const auto& v : values) pc.bth_.Put(Key(v.Id()), placeholder);
-    for (const auto& v : values) pc.Set(v);
+    for (const auto& v : values) bth_.Put(Key(v.Id()), placeholder);
+    for (const auto& v : values) Set(v);
+}
+
+ndb::Bid PropertyContext::Write(ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes,
+                                std::span<const PropertyValue> values) {
+    PropertyContext pc(db, subnodes, values);
     return pc.Write();
 }
 

@@ -28,6 +28,9 @@ class PropertyContext {
     PropertyContext(ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes);
     // The PC stored in the data stream `data`.
     PropertyContext(ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes, ndb::Bid data);
+    // A new PC holding `values`, not yet written.
+    PropertyContext(ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes,
+                    std::span<const PropertyValue> values);
     PropertyContext(const PropertyContext&) = delete;
     PropertyContext& operator=(const PropertyContext&) = delete;
 
@@ -49,6 +52,10 @@ class PropertyContext {
     void Set(const PropertyValue& value);
     // Removes a property; false when absent.
     bool Remove(uint16_t id);
+
+    // The bytes of the data stream Write() gives for the PC as it is now (values held in
+    // subnodes not included).
+    uint64_t DataSize() const { return heap_.StreamSize(); }
 
     // Writes the changed heap blocks and returns the data stream.
     ndb::Bid Write();

@@ -31,6 +31,15 @@ PropertySet ToPropertySet(std::vector<PropertyValue> values, const NameIdMap& na
     return set;
 }
 
+// The subject as sent: the stored form's prefix marker (U+0001, prefix length + 1) taken off.
+void UnmarkSubject(PropertySet& set) {
+    const PropertyValue* subject = set.Find(tag::kSubject);
+    if (!subject) return;
+    std::u16string text = subject->AsString();
+    if (text.size() < 2 || text[0] != u'\x01') return;
+    set.Set(PropertyValue::String(tag::kSubject, text.substr(2)));
+}
+
 }  // namespace
 
 std::vector<Nid> MessageStore::Messages(Nid folderNid) const {
@@ -92,6 +101,7 @@ MessageContent MessageStore::ReadMessageNode(ndb::Bid data, ndb::Bid sub, int de
     {
         ltp::PropertyContext pc(db, subnodes, data);
         m.props = ToPropertySet(pc.GetAll(), names_);
+        UnmarkSubject(m.props);
     }
     auto recipients = subnodes.find(nid::kMessageRecipients);
     if (recipients == subnodes.end())

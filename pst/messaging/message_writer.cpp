@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <random>
+#include <set>
 
 #include "pst/ltp/property_context.h"
 #include "pst/ltp/table_context.h"
@@ -78,6 +79,45 @@ uint64_t ValuesSize(const std::vector<PropertyValue>& values) {
     return n;
 }
 
+// Outlook's stored form of a subject: U+0001 and the prefix length + 1 in front of the text, so
+// readers find the prefix ("RE: ") and the normalized subject without a prefix property.
+void MarkSubject(std::vector<PropertyValue>& values) {
+    size_t prefixLength = 0;
+    std::u16string prefix;
+    if (auto* p = Find(values, tag::kSubjectPrefix)) prefix = p->AsString();
+    std::erase_if(values,
+                  [](const PropertyValue& v) { return v.Id() == PropIdOf(tag::kSubjectPrefix); });
+    PropertyValue* subject = Find(values, tag::kSubject);
+    if (!subject) return;
+    std::u16string text = subject->AsString();
+    if (text.size() >= 2 && text[0] == u'\x01') return;  // already in the stored form
+    if (text.starts_with(prefix)) prefixLength = prefix.size();
+    std::u16string marked{u'\x01', char16_t(prefixLength + 1)};
+    *subject = PropertyValue::String(tag::kSubject, marked + text);
+}
+
+// A conversation index whose header carries the conversation's GUID.
+bool IsTrackedIndex(const PropertyValue* index) {
+    return index && !index->IsStream() && index->size() >= 22 && index->Bytes()[0] == 0x01;
+}
+
+// Outlook's preview of a message: the plain body's first 255 characters as they stand.
+std::u16string BodyPrefix(const std::u16string& body) {
+    size_t n = std::min<size_t>(body.size(), 255);
+    if (n < body.size() && n > 0 && body[n - 1] >= 0xD800 && body[n - 1] < 0xDC00) --n;
+    return body.substr(0, n);
+}
+
+uint64_t StreamBytes(const ndb::NodeDatabase& db, const ndb::SubnodeMap& subnodes) {
+    uint64_t n = 0;
+    for (const auto& [subNid, entry] : subnodes) n += db.StreamSize(entry.data);
+    return n;
+}
+
+int32_t ClampSize(uint64_t size) {
+    return int32_t(std::min<uint64_t>(size, 0x7FFFFFFF));
+}
+
 uint64_t FileTimeNow() {
     using namespace std::chrono;
     const auto unix100ns =
@@ -119,7 +159,10 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
     ndb::NodeDatabase& db = *db_;
     ndb::SubnodeMap subnodes;
     std::vector<PropertyValue> values = Resolve(message.props, names_, true);
-    uint64_t size = ValuesSize(values);
+    MarkSubject(values);
+    // Every byte the node's subnodes hold, their own subnodes included: with the PC's bytes,
+    // the message size as Outlook states it.
+    uint64_t subnodeBytes = 0;
 
     // Recipients: the table is their only storage, so every property they have is a column.
     std::vector<std::vector<PropertyValue>> recipients;
@@ -134,7 +177,6 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
                 throw MessagingError("recipient rows cannot set the table's row id or version");
             recipientColumns.push_back(v.Tag());
         }
-        size += ValuesSize(row);
         recipients.push_back(std::move(row));
     }
     {
@@ -146,6 +188,7 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
         for (size_t i = 0; i < recipients.size(); ++i) table.AppendRow(uint32_t(i), recipients[i]);
         const ndb::Bid data = table.Write();
         subnodes[nid::kMessageRecipients] = {data, db.WriteSubnodes(sub)};
+        subnodeBytes += db.StreamSize(data) + StreamBytes(db, sub);
     }
 
     // Attachments: one PC each, and the attachment table listing them.
@@ -157,37 +200,44 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
             const Nid attachNid = ndb::MakeNid(ndb::kNidTypeAttachment, uint32_t(0x401 + i));
             ndb::SubnodeMap attachSub;
             auto attach = Resolve(a.props, names_, true);
+            // An attachment's size is the sum of its properties' sizes, an embedded message
+            // counted at its own size; the size property counts itself.
+            uint64_t embeddedSize = 0;
+            Nid embeddedNid = 0;
             if (a.embedded) {
                 // The embedded message is a complete message node inside the attachment's
                 // subnodes, named by a message NID unique in the file.
-                const Nid embeddedNid = db.AllocateNid(ndb::kNidTypeNormalMessage);
+                embeddedNid = db.AllocateNid(ndb::kNidTypeNormalMessage);
                 std::vector<PropertyValue> embeddedValues;
                 const ndb::NodeEntry e = WriteMessage(embeddedNid, *a.embedded, embeddedValues);
                 attachSub[embeddedNid] = {e.data, e.sub};
-                uint32_t embeddedSize = 0;
                 if (auto* s = Find(embeddedValues, tag::kMessageSize))
                     embeddedSize = uint32_t(s->AsInt32());
                 std::erase_if(attach, [](const PropertyValue& v) {
                     return v.Id() == PropIdOf(tag::kAttachDataBinary);
                 });
+                Set(attach, PropertyValue::Int32(tag::kAttachMethod, kAttachEmbeddedMessage));
+            } else {
+                SetDefault(attach, PropertyValue::Int32(tag::kAttachMethod, kAttachByValue));
+            }
+            SetDefault(attach, PropertyValue::Int32(tag::kRenderingPosition, -1));
+            Set(attach, PropertyValue::Int32(tag::kAttachSize, 0));
+            const uint64_t attachSize = ValuesSize(attach) + embeddedSize;
+            Set(attach, PropertyValue::Int32(tag::kAttachSize, ClampSize(attachSize)));
+            if (a.embedded) {
                 std::vector<uint8_t> object(8);
                 for (int k = 0; k < 4; ++k) {
                     object[k] = uint8_t(embeddedNid >> (8 * k));
-                    object[4 + k] = uint8_t(embeddedSize >> (8 * k));
+                    object[4 + k] = uint8_t(uint32_t(embeddedSize) >> (8 * k));
                 }
+                // The object value itself is counted at the embedded message's size above.
                 attach.emplace_back(tag::kAttachDataObject, std::move(object));
-                Set(attach, PropertyValue::Int32(tag::kAttachMethod, kAttachEmbeddedMessage));
-                SetDefault(attach,
-                           PropertyValue::Int32(tag::kAttachSize,
-                                                int32_t(ValuesSize(attach) + embeddedSize)));
-            } else {
-                SetDefault(attach, PropertyValue::Int32(tag::kAttachMethod, kAttachByValue));
-                SetDefault(attach,
-                           PropertyValue::Int32(tag::kAttachSize, int32_t(ValuesSize(attach))));
             }
-            SetDefault(attach, PropertyValue::Int32(tag::kRenderingPosition, -1));
-            size += uint32_t(Find(attach, tag::kAttachSize)->AsInt32());
-            const ndb::Bid data = ltp::PropertyContext::Write(db, attachSub, attach);
+            ltp::PropertyContext pc(db, attachSub, attach);
+            for (const auto& [subNid, entry] : attachSub)
+                subnodeBytes += subNid == embeddedNid ? embeddedSize : db.StreamSize(entry.data);
+            subnodeBytes += pc.DataSize();
+            const ndb::Bid data = pc.Write();
             subnodes[attachNid] = {data, db.WriteSubnodes(attachSub)};
             std::vector<PropertyValue> row;
             for (const auto& v : attach)
@@ -199,6 +249,7 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
         }
         const ndb::Bid data = table.Write();
         subnodes[nid::kMessageAttachments] = {data, db.WriteSubnodes(tableSub)};
+        subnodeBytes += db.StreamSize(data) + StreamBytes(db, tableSub);
     }
 
     // What the store computes: flags agree with the attachments, and every message has a
@@ -216,10 +267,36 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
     SetDefault(values, PropertyValue::String(0x0E04001F, DisplayList(recipients, 1)));
     SetDefault(values, PropertyValue::String(0x0E03001F, DisplayList(recipients, 2)));
     SetDefault(values, PropertyValue::String(0x0E02001F, DisplayList(recipients, 3)));
-    SetDefault(values, PropertyValue::Int32(tag::kMessageSize,
-                                            int32_t(std::min<uint64_t>(size, 0x7FFFFFFF))));
+    if (auto* body = Find(values, tag::kBody); body && !body->IsStream() && body->size() > 0)
+        SetDefault(values,
+                   PropertyValue::String(tag::kPstBodyPrefix, BodyPrefix(body->AsString())));
+    // Conversations are tracked by the GUID in the index (the contents row's conversation ID);
+    // a message given none starts a conversation of its own, as one Outlook creates does.
+    if (!Find(values, tag::kConversationIndex)) {
+        const PropertyValue* sent = Find(values, tag::kClientSubmitTime);
+        const uint64_t time = sent ? sent->AsTime() : now;
+        std::vector<uint8_t> index{0x01};
+        for (int i = 7; i >= 3; --i) index.push_back(uint8_t(time >> (8 * i)));
+        const auto guid = RandomKey();
+        index.insert(index.end(), guid.begin(), guid.end());
+        values.emplace_back(tag::kConversationIndex, std::move(index));
+    }
+    if (IsTrackedIndex(Find(values, tag::kConversationIndex)))
+        SetDefault(values, PropertyValue::Bool(tag::kConversationIndexTracking, true));
+    Set(values, PropertyValue::Int32(tag::kMessageSize, 0));
 
-    const ndb::Bid data = ltp::PropertyContext::Write(db, subnodes, values);
+    // The size is known once the PC is laid out; it is a fixed-size value, so setting it does
+    // not change the layout.
+    std::set<Nid> before;
+    for (const auto& [subNid, entry] : subnodes) before.insert(subNid);
+    ltp::PropertyContext pc(db, subnodes, values);
+    for (const auto& [subNid, entry] : subnodes)
+        if (!before.contains(subNid)) subnodeBytes += db.StreamSize(entry.data);
+    const auto messageSize =
+        PropertyValue::Int32(tag::kMessageSize, ClampSize(pc.DataSize() + subnodeBytes));
+    pc.Set(messageSize);
+    Set(values, messageSize);
+    const ndb::Bid data = pc.Write();
     pcValues.clear();
     for (auto& v : values)
         if (!v.IsStream()) pcValues.push_back(std::move(v));
@@ -244,6 +321,13 @@ Nid MessageStore::AddMessage(Nid folderNid, const MessageContent& message) {
         if (table.HasColumn(v.Tag()) && v.Tag() != ltp::TableContext::kRowIdTag &&
             v.Tag() != ltp::TableContext::kRowVerTag)
             row.push_back(v);
+    const PropertyValue* index = Find(values, tag::kConversationIndex);
+    const PropertyValue* tracking = Find(values, tag::kConversationIndexTracking);
+    if (IsTrackedIndex(index) && tracking && tracking->AsBool() &&
+        table.HasColumn(tag::kConversationId)) {
+        const auto& b = index->Bytes();
+        row.emplace_back(tag::kConversationId, std::vector<uint8_t>(b.begin() + 6, b.begin() + 22));
+    }
     db_->PutNode(entry);
     try {
         table.AppendRow(nid, row);

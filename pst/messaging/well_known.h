@@ -85,6 +85,13 @@ constexpr uint32_t kCreationTime = 0x30070040;
 constexpr uint32_t kLastModificationTime = 0x30080040;
 constexpr uint32_t kSearchKey = 0x300B0102;
 constexpr uint32_t kSubject = 0x0037001F;
+constexpr uint32_t kSubjectPrefix = 0x003D001F;
+constexpr uint32_t kBody = 0x1000001F;
+constexpr uint32_t kClientSubmitTime = 0x00390040;
+constexpr uint32_t kPstBodyPrefix = 0x6619001F;
+constexpr uint32_t kConversationIndex = 0x00710102;
+constexpr uint32_t kConversationIndexTracking = 0x3016000B;
+constexpr uint32_t kConversationId = 0x30130102;
 
 constexpr uint32_t kRecipientType = 0x0C150003;
 

@@ -74,7 +74,8 @@ TEST(ImportMessage, HeaderPropertiesAddressesAndTimes) {
     EXPECT_FALSE(Find(p, t::kHasAttach)->AsBool());
     EXPECT_EQ(Utf8(p, t::kMessageClass), "IPM.Note");
     EXPECT_EQ(Bytes(p, t::kSearchKey).size(), 16u);
-    EXPECT_EQ(Bytes(p, t::kConversationIndex).size(), 22u);
+    // Two References: a reply two levels down.
+    EXPECT_EQ(Bytes(p, t::kConversationIndex).size(), 32u);
     std::string headers = Utf8(p, t::kTransportMessageHeaders);
     EXPECT_EQ(headers.rfind("Received: from b by c;", 0), 0u);
     EXPECT_NE(headers.find("Subject: =?ISO-8859-1?Q?AW:_Gr=FC=DFe?="), std::string::npos);
@@ -85,6 +86,44 @@ TEST(ImportMessage, HeaderPropertiesAddressesAndTimes) {
     EXPECT_FALSE(FindNamed(p, t::kPsInternetHeaders, u"received"));
     EXPECT_EQ(Utf8(p, t::kBody), "Hello\r\n");
     EXPECT_EQ(Int(p, t::kNativeBodyInfo), 1);
+}
+
+// Every message of a thread shares the conversation GUID (index bytes 6-21), named by the
+// thread's first message ID, whether or not that message is among those imported; a reply adds
+// a child block per level; Thread-Index is kept as sent.
+TEST(ImportMessage, ThreadsShareTheirConversationGuid) {
+    TempDir dir;
+    auto index = [&dir](const std::string& headers) {
+        auto r = ImportText(dir, headers + "Date: Tue, 02 Jan 2024 10:59:00 +0100\r\n\r\nx\r\n");
+        return Bytes(r.content.props, t::kConversationIndex);
+    };
+    const std::string root = index("Message-ID: <root@x.org>\r\n");
+    const std::string reply =
+        index("Message-ID: <a@x.org>\r\nIn-Reply-To: <root@x.org>\r\nReferences: <root@x.org>\r\n");
+    const std::string replyToReply = index(
+        "Message-ID: <b@x.org>\r\nIn-Reply-To: <a@x.org>\r\n"
+        "References: <root@x.org>\r\n <a@x.org>\r\n");
+    const std::string onlyInReplyTo = index("In-Reply-To: <root@x.org>\r\n");
+    ASSERT_EQ(root.size(), 22u);
+    EXPECT_EQ(reply.size(), 27u);
+    EXPECT_EQ(replyToReply.size(), 32u);
+    EXPECT_EQ(onlyInReplyTo.size(), 27u);
+    EXPECT_EQ(root[0], '\x01');
+    const std::string guid = root.substr(6, 16);
+    for (const auto& i : {reply, replyToReply, onlyInReplyTo}) EXPECT_EQ(i.substr(6, 16), guid);
+
+    // A thread whose first message is missing: its replies still share one GUID of their own.
+    const std::string orphan1 = index("References: <gone@x.org> <c@x.org>\r\n");
+    const std::string orphan2 = index("References: <gone@x.org>\r\n");
+    EXPECT_EQ(orphan1.substr(6, 16), orphan2.substr(6, 16));
+    EXPECT_NE(orphan1.substr(6, 16), guid);
+
+    // No message ID at all: a conversation of its own.
+    EXPECT_NE(index("").substr(6, 16), index("").substr(6, 16));
+
+    const std::string kept =
+        index("Thread-Index: AdoAAAAAAAAAAAAAAAAAAAAAAAAAAA==\r\nReferences: <root@x.org>\r\n");
+    EXPECT_EQ(kept, std::string("\x01\xda") + std::string(20, '\0'));
 }
 
 TEST(ImportMessage, DateFallbacks) {

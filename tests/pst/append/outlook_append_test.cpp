@@ -4,6 +4,7 @@
 #include "pst/ndb/pst_file.h"
 #include "pst/ndb/verify.h"
 #include "tests/pst/append/append_fixture.h"
+#include "tests/pst/outlook_rules.h"
 
 namespace pst::messaging {
 namespace {
@@ -139,6 +140,8 @@ TEST_P(OutlookAppend, NewFoldersAndMessagesBesideTheOldContent) {
     std::ofstream(addedFile) << added;
 
     ExpectVerified(file);
+    // Outlook's messages and ours alike as Outlook stores them.
+    ExpectOutlookRules(file);
     // Outlook's files carry nonzero padding in B-tree entries; nothing else may be unusual.
     for (const auto& w : ndb::VerifyFileReport(file).warnings)
         if (w.find("dwPadding") == std::string::npos) ADD_FAILURE() << w;

@@ -8,6 +8,7 @@
 
 #include "pst/verify.h"
 #include "tests/pst/messaging/store_fixture.h"
+#include "tests/pst/outlook_rules.h"
 #include "tests/support/json_string.h"
 
 namespace pst::messaging {
@@ -227,6 +228,13 @@ TEST(ReaderMatrixTest, FoldersRecipientsBodiesAndAttachmentsReadAlike) {
         MessageContent big = MakeMessage("Twenty megabytes", "One large attachment.");
         big.attachments.push_back(MakeAttachment("twenty.bin", Pattern(20u << 20, 20)));
         add(big);
+        // Subjects beginning with a non-ASCII character, and one with a prefix: readers take
+        // the stored form's marker off, never part of the text.
+        for (const char* subject : {"Élan vital", "日本語", "RE: Ärger"}) {
+            MessageContent m = MakeMessage(subject, "Subject test.");
+            m.props.Set(PropertyValue::StringUtf8(0x003D001F, subject[0] == 'R' ? "RE: " : ""));
+            add(m);
+        }
         MessageContent fwd = MakeMessage("Forwarded message", "The original is attached.");
         Attachment inner;
         // Named after the message it holds, as mail clients name such attachments.
@@ -241,6 +249,7 @@ TEST(ReaderMatrixTest, FoldersRecipientsBodiesAndAttachmentsReadAlike) {
         store->Close();
     }
     ExpectSound(file);
+    testing::ExpectOutlookRules(file);
     // Our own reader keeps the embedded message's own attachment (no reader dump shows it).
     {
         auto store = MessageStore::Open(file, true);
