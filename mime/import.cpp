@@ -12,6 +12,7 @@
 #include "mime/emlx.h"
 #include "mime/gmime_support.h"
 #include "mime/message_builder.h"
+#include "mime/sha256.h"
 #include "pst/ltp/kept_pool.h"
 
 namespace mime {
@@ -71,10 +72,10 @@ class FileBytes {
 
     // SHA-256 of the file's first `size` bytes: from memory, or read through in pieces.
     bool Digest(uint64_t size, std::array<uint8_t, 32>& out) {
-        GChecksum* sum = g_checksum_new(G_CHECKSUM_SHA256);
+        Sha256 sum;
         bool ok = true;
         if (whole_) {
-            g_checksum_update(sum, whole_->data, gssize(whole_->len));
+            sum.Update(whole_->data, whole_->len);
         } else {
             std::vector<uint8_t> piece(size_t(1) << 20);
             for (uint64_t at = 0; ok && at < size;) {
@@ -82,13 +83,11 @@ class FileBytes {
                 ok = Read(at, size_t(std::min<uint64_t>(piece.size(), size - at)), piece.data(),
                           got);
                 if (ok && got == 0) break;  // cut meanwhile: the bytes that are there
-                g_checksum_update(sum, piece.data(), gssize(got));
+                sum.Update(piece.data(), got);
                 at += got;
             }
         }
-        gsize len = out.size();
-        g_checksum_get_digest(sum, out.data(), &len);
-        g_checksum_free(sum);
+        out = sum.Final();
         return ok;
     }
 
