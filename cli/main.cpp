@@ -214,14 +214,14 @@ int MergeSummaries(const std::vector<std::string>& args) {
     std::map<std::string, std::string> writtenBy;  // data file -> the summary that names it
     for (const auto& file : files) {
         std::ifstream in(fs::PathFromUtf8(file), std::ios::binary);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (!in.good() && !in.eof()) {
+        std::string text;
+        if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!in.is_open() || in.bad()) {
             std::cerr << "eml2pst: cannot read " << file << "\n";
             return kExitNoStore;
         }
         cli::ReadSummary part;
         try {
-            if (!in.is_open()) throw std::runtime_error("no such file");
             part = cli::ParseSummary(text);
         } catch (const std::exception& e) {
             std::cerr << "eml2pst: cannot read " << file << ": " << e.what() << "\n";
