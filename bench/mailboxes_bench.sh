@@ -14,7 +14,7 @@ cli=$(realpath "$build/cli/eml2pst")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Messages of about 6 KB: text, an HTML part and a small attachment, across three folders.
+# Messages of about 12 KB: text, the same as HTML and a small attachment, in three folders.
 python3 - "$work/root" "$per" <<'PY'
 import os, sys, base64, random
 root, per = sys.argv[1], int(sys.argv[2])
