@@ -59,5 +59,18 @@ check() { # NAME SOURCE: converts SOURCE on both platforms and compares
 check sample "$root/samples/mailbox"
 check generated "$work/generated"
 
+# Both mailboxes at once under Wine: two workers, each writing its own data file, which must hold
+# what the Linux build wrote from the same sources.
+mkdir -p "$work/root" "$work/jobs"
+cp -r "$root/samples/mailbox" "$work/root/sample"
+cp -r "$work/generated" "$work/root/generated"
+wine "$windows" convert --mailboxes --quiet --jobs 2 "$(winepath -w "$work/root")" \
+  "$(winepath -w "$work/jobs")" >"$work/jobs.out" 2>&1 || { fail "jobs: conversion under Wine"; cat "$work/jobs.out"; }
+for name in sample generated; do
+  "$linux" verify "$work/jobs/$name.pst" | tail -n 1 | grep -q ": sound," || fail "jobs: $name is not sound"
+  diff <("$linux" list "$work/$name linux.pst" | tail -n +2) <("$linux" list "$work/jobs/$name.pst" | tail -n +2) \
+    || fail "jobs: $name differs from the Linux build's"
+done
+
 echo "wine-e2e: $failures failures"
 [ "$failures" -eq 0 ]

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "fs/utf8_path.h"
@@ -60,6 +61,16 @@ std::string Counts(const std::string& label, const std::string& value) {
     return line + value + "\n";
 }
 
+std::optional<uint64_t> DataFileSize(const std::string& pst, const DataFileSizes* sizes) {
+    if (sizes) {
+        auto it = sizes->find(pst);
+        return it == sizes->end() ? std::nullopt : std::optional<uint64_t>(it->second);
+    }
+    std::error_code ec;
+    auto size = std::filesystem::file_size(fs::PathFromUtf8(pst), ec);
+    return ec ? std::nullopt : std::optional<uint64_t>(size);
+}
+
 }  // namespace
 
 std::string JsonString(const std::string& s) {
@@ -105,7 +116,8 @@ std::string ReadableSize(uint64_t bytes) {
     return unit == 0 ? std::to_string(bytes) + " bytes" : Fixed(value, 1) + " " + units[unit];
 }
 
-std::string JsonSummary(const engine::RunReport& report, double seconds) {
+std::string JsonSummary(const engine::RunReport& report, double seconds,
+                        const DataFileSizes* sizes) {
     std::string j = "{\n  \"folders\": [";
     size_t failureIndex = 0, warningIndex = 0;
     for (size_t i = 0; i < report.folders.size(); ++i) {
@@ -113,7 +125,11 @@ std::string JsonSummary(const engine::RunReport& report, double seconds) {
         j += i ? ",\n    {" : "\n    {";
         j += "\"source\": " + JsonString(f.source);
         if (!f.linkedFrom.empty()) j += ", \"linkedFrom\": " + JsonString(f.linkedFrom);
-        j += ", \"pst\": " + JsonString(f.pstPath) + ", \"queued\": " + std::to_string(f.queued) +
+        j += ", \"pst\": " + JsonString(f.pstPath);
+        if (auto size = f.pstPath.empty() ? std::nullopt : DataFileSize(f.pstPath, sizes))
+            j += ", \"pstBytes\": " + std::to_string(*size);
+        j += ", \"storeOpened\": " + std::string(f.storeOpened ? "true" : "false") +
+             ", \"queued\": " + std::to_string(f.queued) +
              ", \"messageFiles\": " + std::to_string(f.messageFiles) +
              ", \"converted\": " + std::to_string(f.converted) +
              ", \"warned\": " + std::to_string(f.warned) +
@@ -161,8 +177,8 @@ std::string JsonSummary(const engine::RunReport& report, double seconds) {
     return j;
 }
 
-std::string TextSummary(const engine::RunReport& report, const std::string& source,
-                        double seconds) {
+std::string TextSummary(const engine::RunReport& report, const std::string& source, double seconds,
+                        const DataFileSizes* sizes) {
     int found = 0, messageFiles = 0, created = 0;
     for (const auto& f : report.folders) {
         found += f.queued;
@@ -208,10 +224,9 @@ std::string TextSummary(const engine::RunReport& report, const std::string& sour
     for (const auto& f : report.folders) {
         // One that could not be created or opened is named below with the cause.
         if (f.pstPath.empty() || !f.storeOpened) continue;
-        std::error_code ec;
-        auto size = std::filesystem::file_size(fs::PathFromUtf8(f.pstPath), ec);
+        auto size = DataFileSize(f.pstPath, sizes);
         s += Counts("data file",
-                    f.pstPath + (ec ? " (not written)" : " (" + ReadableSize(size) + ")"));
+                    f.pstPath + (size ? " (" + ReadableSize(*size) + ")" : " (not written)"));
     }
     for (const auto& f : report.folders)
         if (!f.linkedFrom.empty()) s += Counts("source", f.source + " linked from " + f.linkedFrom);

@@ -3,7 +3,8 @@
 # may be given as arguments.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libwxgtk3.2-dev
-          libgmime-3.0-dev zlib1g-dev xvfb xauth librsvg2-common imagemagick fonts-liberation2 pst-utils pff-tools python3-pypff "$@")
+          libgmime-3.0-dev zlib1g-dev xvfb xauth librsvg2-common imagemagick fonts-liberation2 pst-utils pff-tools python3-pypff
+          parallel "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

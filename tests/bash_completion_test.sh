@@ -24,6 +24,8 @@ expect "--mailboxes" eml2pst convert --m
 expect "My Mail" eml2pst convert ""
 expect "My Mail archive.pst" eml2pst convert --json - "My Mail" ""
 expect "My Mail" eml2pst convert --mailboxes "My Mail" ""
+expect "My Mail" eml2pst convert --mailboxes --jobs 2 --shard 0/4 "My Mail" ""
+expect "merge" eml2pst summary m
 expect "" eml2pst convert "My Mail" archive.pst ""
 expect "--json" eml2pst list --
 expect "" eml2pst list archive.pst --

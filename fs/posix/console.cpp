@@ -2,17 +2,22 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 
 namespace fs {
 namespace {
 
-volatile std::sig_atomic_t interrupted = 0;
+// Atomic rather than volatile: the workers that convert mailboxes side by side read it from
+// their own threads. A lock-free atomic may be used in a signal handler.
+std::atomic<int> interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int number) {
     // The first request names the exit status; a second one of another kind changes nothing.
-    if (interrupted == 0) interrupted = number;
+    int none = 0;
+    interrupted.compare_exchange_strong(none, number);
 }
 
 }  // namespace

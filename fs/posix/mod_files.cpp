@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 
 #include "fs/path_forms.h"
 #include "fs/platform_probe.h"
@@ -94,14 +95,38 @@ struct Search {
     }
 };
 
-std::map<intptr_t, std::unique_ptr<Search>>& OpenSearches() {
-    static std::map<intptr_t, std::unique_ptr<Search>> searches;
-    return searches;
+// The open searches by handle. Several threads search at once when mailboxes are converted
+// side by side: the table is shared, each search is used by the thread that opened it.
+struct SearchTable {
+    std::mutex mutex;
+    std::map<intptr_t, std::unique_ptr<Search>> searches;
+    intptr_t next = 0x100;
+};
+
+SearchTable& OpenSearches() {
+    static SearchTable table;
+    return table;
 }
 
-intptr_t NextHandle() {
-    static intptr_t next = 0x100;
-    return next++;
+intptr_t AddSearch(std::unique_ptr<Search> search) {
+    SearchTable& t = OpenSearches();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    const intptr_t handle = t.next++;
+    t.searches[handle] = std::move(search);
+    return handle;
+}
+
+Search* FindSearch(intptr_t handle) {
+    SearchTable& t = OpenSearches();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    auto it = t.searches.find(handle);
+    return it == t.searches.end() ? nullptr : it->second.get();
+}
+
+bool RemoveSearch(intptr_t handle) {
+    SearchTable& t = OpenSearches();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    return t.searches.erase(handle) == 1;
 }
 
 void Load(FileFindRecord& record, std::string name, uint32_t attributes) {
@@ -180,8 +205,7 @@ intptr_t FindFirstEntry(const std::string& pattern, FileFindRecord& record) {
         Load(record, last, a);
         search->singleDone = true;
     }
-    intptr_t handle = NextHandle();
-    OpenSearches()[handle] = std::move(search);
+    intptr_t handle = AddSearch(std::move(search));
     record.Found = kTrue;
     record.FindHandle = handle;
     return handle;
@@ -189,10 +213,9 @@ intptr_t FindFirstEntry(const std::string& pattern, FileFindRecord& record) {
 
 bool FindNextEntry(FileFindRecord& record) {
     EnsureProbe();
-    auto& searches = OpenSearches();
-    auto it = searches.find(record.FindHandle);
-    if (it != searches.end() && !it->second->singleDone) {
-        if (Advance(*it->second, record)) {
+    Search* search = FindSearch(record.FindHandle);
+    if (search && !search->singleDone) {
+        if (Advance(*search, record)) {
             record.Found = kTrue;
             return true;
         }
@@ -206,7 +229,7 @@ bool FindNextEntry(FileFindRecord& record) {
 bool CloseFind(FileFindRecord& record) {
     bool ok = true;
     if (record.FindHandle != 0 && record.FindHandle != kInvalidHandle)
-        ok = OpenSearches().erase(record.FindHandle) == 1;
+        ok = RemoveSearch(record.FindHandle);
     record.Found = kFalse;
     record.FindHandle = kInvalidHandle;
     return ok;

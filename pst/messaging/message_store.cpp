@@ -21,10 +21,13 @@ namespace pst::messaging {
 namespace {
 
 std::array<uint8_t, 16> RandomGuid() {
-    static std::random_device device;
-    static std::mt19937_64 engine(
-        (uint64_t(device()) << 32) ^ device() ^
-        uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()));
+    // One generator per thread: several data files are created at once by parallel conversions.
+    static thread_local std::mt19937_64 engine = [] {
+        std::random_device device;
+        return std::mt19937_64(
+            (uint64_t(device()) << 32) ^ device() ^
+            uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()));
+    }();
     std::array<uint8_t, 16> g{};
     for (int i = 0; i < 16; i += 8) {
         uint64_t v = engine();

@@ -126,7 +126,8 @@ uint64_t FileTimeNow() {
 }
 
 std::vector<uint8_t> RandomKey() {
-    static std::mt19937_64 engine(std::random_device{}() ^ FileTimeNow());
+    // One generator per thread: several data files are written at once by parallel conversions.
+    static thread_local std::mt19937_64 engine(std::random_device{}() ^ FileTimeNow());
     std::vector<uint8_t> key(16);
     for (int i = 0; i < 16; i += 8) {
         const uint64_t v = engine();

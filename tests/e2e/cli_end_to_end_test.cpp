@@ -74,6 +74,13 @@ TEST_F(EndToEnd, UsageErrorsAndUnopenableFilesHaveTheirOwnExitStatus) {
     EXPECT_EQ(RunCommand(cli + " convert").status, 2);
     EXPECT_EQ(RunCommand(cli + " frobnicate x").status, 2);
     EXPECT_EQ(RunCommand(cli + " --version").status, 0);
+    const std::string mailboxes = " " + Quote(src.str()) + " " + Quote(out.str());
+    for (const char* wrong :
+         {"--jobs 0", "--jobs two", "--shard 4/4", "--shard -1/4", "--shard 1", "--shard 1/0"})
+        EXPECT_EQ(RunCommand(cli + " convert --mailboxes " + wrong + mailboxes).status, 2) << wrong;
+    EXPECT_EQ(RunCommand(cli + " convert --jobs 2" + mailboxes).status, 2);
+    src.file("summary.json", "{\"folders\": [{\"source\": 1}]}");
+    EXPECT_EQ(RunCommand(cli + " summary merge " + Quote(Source("summary.json"))).status, 3);
     src.file("not.pst", "this is not a data file");
     EXPECT_EQ(RunCommand(cli + " verify " + Quote(Source("not.pst"))).status, 3);
     src.file("box/a.eml", Message("a"));
