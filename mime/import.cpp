@@ -77,7 +77,9 @@ class FileBytes {
         if (whole_) {
             sum.Update(whole_->data, whole_->len);
         } else {
-            std::vector<uint8_t> piece(size_t(1) << 20);
+            // No larger than the file: most message files are small, and a zeroed megabyte per
+            // file cost more than the digest itself.
+            std::vector<uint8_t> piece(size_t(std::min<uint64_t>(size, uint64_t(1) << 20)));
             for (uint64_t at = 0; ok && at < size;) {
                 size_t got = 0;
                 ok = Read(at, size_t(std::min<uint64_t>(piece.size(), size - at)), piece.data(),
