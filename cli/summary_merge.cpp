@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "fs/utf8.h"
+
 namespace cli {
 namespace {
 
@@ -102,23 +104,6 @@ class Parser {
         return v;
     }
 
-    void Utf8(uint32_t cp, std::string& out) {
-        if (cp < 0x80) {
-            out.push_back(char(cp));
-        } else if (cp < 0x800) {
-            out.push_back(char(0xC0 | (cp >> 6)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(char(0xE0 | (cp >> 12)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(char(0xF0 | (cp >> 18)));
-            out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        }
-    }
     uint32_t Hex4() {
         if (at_ + 4 > s_.size()) Fail("short \\u escape");
         uint32_t v = 0;
@@ -177,7 +162,7 @@ class Parser {
                         const uint32_t low = Hex4();
                         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                     }
-                    Utf8(cp, out);
+                    fs::AppendUtf8(out, cp, fs::Utf8Policy::kKeepSurrogates);
                     break;
                 }
                 default:

@@ -1,5 +1,4 @@
 // A conversion killed at any moment and run again ends with every source message stored once.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -13,6 +12,7 @@
 #include "pst/messaging/message_store.h"
 #include "store/pst_session.h"
 #include "tests/e2e/cli_fixture.h"
+#include "tests/e2e/posix/start_convert.h"
 
 namespace e2e {
 namespace {
@@ -33,18 +33,7 @@ TEST_F(EndToEnd, RunsKilledAtRandomMomentsAndRepeatedStoreEveryMessageExactlyOnc
         src.file("box/" + std::string(i % 3 ? "Inbox" : "Work") + "/m" + std::to_string(i) + ".eml",
                  Message("m" + std::to_string(i)));
     const std::string pst = fs::Utf8FromPath(out / "resumed.pst");
-    const auto convert = [&] {
-        pid_t pid = fork();
-        if (pid == 0) {
-            int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, STDOUT_FILENO);
-            dup2(devnull, STDERR_FILENO);
-            execl(program.c_str(), program.c_str(), "convert", "--quiet", Source("box").c_str(),
-                  pst.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        return pid;
-    };
+    const auto convert = [&] { return StartConvert(program, Source("box"), pst); };
     std::mt19937 random(20261208);
     for (int kill = 0; kill < 10; ++kill) {
         pid_t pid = convert();

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "tests/e2e/cli_fixture.h"
+#include "tests/e2e/posix/start_convert.h"
 
 namespace e2e {
 namespace {
@@ -21,15 +22,7 @@ TEST_F(EndToEnd, StopRequestsKeepWhatWasConvertedAndEndWithTheirOwnStatus) {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(strsignal(signal));
         const std::string pst = fs::Utf8FromPath(out / (std::to_string(signal) + ".pst"));
-        pid_t pid = fork();
-        if (pid == 0) {
-            int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, STDOUT_FILENO);
-            dup2(devnull, STDERR_FILENO);
-            execl(program.c_str(), program.c_str(), "convert", "--quiet", Source("big").c_str(),
-                  pst.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        pid_t pid = StartConvert(program, Source("big"), pst);
         // Signal once the data file exists, i.e. while messages are being converted.
         for (int i = 0; i < 3000 && !std::filesystem::exists(fs::PathFromUtf8(pst)); ++i)
             usleep(10000);
