@@ -162,6 +162,12 @@ void ScriptDriver::Fail(const Step& step, const std::string& why) {
     fs::EndProcessNow(4);
 }
 
+MultipleFrame* ScriptDriver::MultiplePage(const Step& step) {
+    auto* page = dynamic_cast<MultipleFrame*>(frontend_.TopLevel("multiple"));
+    if (!page) Fail(step, "the multiple page is not open");
+    return page;
+}
+
 void ScriptDriver::Run(const Step& step) {
     frontend_.SyncAll();
     if (step.verb == "wait-box" || step.verb == "wait-for") return;
@@ -172,20 +178,17 @@ void ScriptDriver::Run(const Step& step) {
     if (step.verb == "click") return Click(step, step.arg);
     if (step.verb == "shot") return Shot(step.arg);
     if (step.verb == "check") {
-        auto* page = dynamic_cast<MultipleFrame*>(frontend_.TopLevel("multiple"));
-        if (!page) Fail(step, "the multiple page is not open");
+        MultipleFrame* page = MultiplePage(step);
         if (!page->CheckRow(std::atoi(step.arg.c_str()) - 1)) Fail(step, "no such row");
         return;
     }
     if (step.verb == "select") {
-        auto* page = dynamic_cast<MultipleFrame*>(frontend_.TopLevel("multiple"));
-        if (!page) Fail(step, "the multiple page is not open");
+        MultipleFrame* page = MultiplePage(step);
         if (!page->SelectRow(std::atoi(step.arg.c_str()) - 1)) Fail(step, "no such row");
         return;
     }
     if (step.verb == "expect-checked") {
-        auto* page = dynamic_cast<MultipleFrame*>(frontend_.TopLevel("multiple"));
-        if (!page) Fail(step, "the multiple page is not open");
+        MultipleFrame* page = MultiplePage(step);
         std::istringstream in(step.arg);
         long row = 0;
         std::string want;
@@ -216,8 +219,7 @@ void ScriptDriver::Run(const Step& step) {
     }
     if (step.verb == "expect-tip") {
         // expect-tip ROW COLUMN TEXT (0-based column, "-" for no tooltip)
-        auto* page = dynamic_cast<MultipleFrame*>(frontend_.TopLevel("multiple"));
-        if (!page) Fail(step, "the multiple page is not open");
+        MultipleFrame* page = MultiplePage(step);
         std::istringstream in(step.arg);
         long row = 0;
         int column = 0;

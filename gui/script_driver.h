@@ -15,6 +15,7 @@
 namespace gui {
 
 class Frontend;
+class MultipleFrame;
 
 // The test hook. When EML2PST_WIZARD_SCRIPT names a file, the program plays it instead of
 // waiting for a person: answers for the dialogs it would show, and actions on its windows,
@@ -72,6 +73,8 @@ class ScriptDriver : public wxTimer {
     bool Queue(const Step& step);
     [[noreturn]] void Fail(const Step& step, const std::string& why);
     void Click(const Step& step, const std::string& name);
+    // The open multiple-folder page; a step that needs it fails without it.
+    MultipleFrame* MultiplePage(const Step& step);
 
     Frontend& frontend_;
     std::deque<Step> steps_;
