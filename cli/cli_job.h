@@ -18,7 +18,8 @@ struct CliJob : engine::ConversionJob {
     std::string source;
     std::string output;
     std::vector<Row> rows;
-    bool keepDuplicates = false;  // --duplicates=keep
+    bool keepDuplicates = false;                         // --duplicates=keep
+    uint64_t maxSize = engine::kDefaultMaxDataFileSize;  // --max-size; 0 for none
 
     bool SingleMode() const override { return single; }
     std::string SourceFolder() const override { return source; }
@@ -29,6 +30,7 @@ struct CliJob : engine::ConversionJob {
     std::string RowPath(int row) const override { return rows[size_t(row - 1)].path; }
     void MarkRowStarted(int) override {}
     bool KeepsDuplicates() const override { return keepDuplicates; }
+    uint64_t MaxDataFileSize() const override { return maxSize; }
     // A folder without message files gets no data file here.
     bool ConvertsFoldersWithoutMessages() const override { return false; }
 };

@@ -19,6 +19,7 @@ engine::RunReport ConvertOne(const CliJob& job, size_t row, MailboxesProgress& p
     one.output = job.output;
     one.rows = {job.rows[row]};
     one.keepDuplicates = job.keepDuplicates;
+    one.maxSize = job.maxSize;
     ConsoleShell shell;
     store::PstSessionFactory factory;
     job::frmMigateAll window(one, shell, factory);

@@ -1,6 +1,8 @@
 // eml2pst: the command-line front end on the same job driver and conversion as the wizard.
+#include <cctype>
 #include <charconv>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -38,11 +40,12 @@ constexpr int kExitInterruptedBase = 128;
 
 constexpr const char* kUsage =
     "usage:\n"
-    "  eml2pst convert [--quiet] [--strict] [--duplicates=keep] [--json FILE|-] SOURCE_DIR\n"
-    "          OUTPUT.pst\n"
+    "  eml2pst convert [--quiet] [--strict] [--duplicates=keep] [--max-size SIZE]\n"
+    "          [--json FILE|-] SOURCE_DIR OUTPUT.pst\n"
     "      convert a folder of .eml/.emlx files (and its subfolders) into one data file\n"
     "  eml2pst convert --mailboxes [--jobs N] [--shard K/N] [--quiet] [--strict]\n"
-    "                  [--duplicates=keep] [--json FILE|-] ROOT_DIR OUTPUT_DIR\n"
+    "                  [--duplicates=keep] [--max-size SIZE] [--json FILE|-] ROOT_DIR\n"
+    "                  OUTPUT_DIR\n"
     "      convert every immediate subfolder of ROOT_DIR into OUTPUT_DIR/<name>.pst\n"
     "  eml2pst verify [--json] FILE.pst  check a data file strictly (exit 0 sound, 1 faults,\n"
     "                                    3 unreadable)\n"
@@ -56,7 +59,10 @@ constexpr const char* kUsage =
     "convert N mailboxes at once (default: one per core); --shard K/N only the mailboxes whose\n"
     "place in the sorted list, counted from 0, is K modulo N (K from 0 to N-1);\n"
     "--duplicates=keep store a message file again although its folder in the data file already\n"
-    "holds one read from the same bytes (by default it is counted as already there).\n"
+    "holds one read from the same bytes (by default it is counted as already there);\n"
+    "--max-size SIZE the size a data file may reach (e.g. 20GB, 500MB; default 50GB, the largest\n"
+    "Outlook opens without a change to its settings; none for no limit): the rest goes on in\n"
+    "NAME (2).pst, NAME (3).pst, ...; a repeated run goes on in the last of them.\n"
     "Exit status of convert: 0 every message file converted, 1 some failed, a folder could not\n"
     "be converted, no message file was found, or (with --strict) some were converted only in\n"
     "part, 2 usage error, 3 no data file could be created or opened, 130 interrupted (143 on\n"
@@ -74,6 +80,29 @@ std::optional<int> Number(const std::string& text) {
     int value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+// A size such as 20GB, 500MB, 64K or 1048576 (units of 1024), "none" as 0; nothing when it is
+// not one or is below 1 MB (an empty data file alone takes about 300 KB).
+std::optional<uint64_t> SizeLimit(std::string text) {
+    for (auto& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
+    if (text == "NONE") return 0;
+    uint64_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end == text.data()) return std::nullopt;
+    std::string unit(end, text.size() - size_t(end - text.data()));
+    if (unit.size() == 2 && unit[1] == 'B') unit.pop_back();
+    const std::string units = "KMGT";
+    int shift = 0;
+    if (!unit.empty()) {
+        const size_t at = unit.size() == 1 ? units.find(unit[0]) : std::string::npos;
+        if (at == std::string::npos && unit != "B") return std::nullopt;
+        if (at != std::string::npos) shift = 10 * int(at + 1);
+    }
+    if (value > (UINT64_MAX >> shift)) return std::nullopt;
+    value <<= shift;
+    if (value < (uint64_t(1) << 20)) return std::nullopt;
     return value;
 }
 
@@ -111,6 +140,10 @@ int Convert(const std::vector<std::string>& args) {
             job.keepDuplicates = args[i] == "--duplicates=keep";
         } else if (args[i] == "--json" && i + 1 < args.size()) {
             jsonTarget = args[++i];
+        } else if (args[i] == "--max-size" && i + 1 < args.size()) {
+            auto limit = SizeLimit(args[++i]);
+            if (!limit) return Usage("--max-size takes a size of 1MB or more (e.g. 20GB) or none");
+            job.maxSize = *limit;
         } else if (args[i] == "--jobs" && i + 1 < args.size()) {
             jobs = Number(args[++i]);
             if (!jobs || *jobs < 1) return Usage("--jobs takes a number of 1 or more");

@@ -128,6 +128,16 @@ std::string JsonSummary(const engine::RunReport& report, double seconds,
         j += ", \"pst\": " + JsonString(f.pstPath);
         if (auto size = f.pstPath.empty() ? std::nullopt : DataFileSize(f.pstPath, sizes))
             j += ", \"pstBytes\": " + std::to_string(*size);
+        if (!f.continuations.empty()) {
+            j += ", \"continuations\": [";
+            for (size_t k = 0; k < f.continuations.size(); ++k) {
+                j += (k ? ", " : "") + std::string("{\"pst\": ") + JsonString(f.continuations[k]);
+                if (auto size = DataFileSize(f.continuations[k], sizes))
+                    j += ", \"pstBytes\": " + std::to_string(*size);
+                j += "}";
+            }
+            j += "]";
+        }
         j += ", \"storeOpened\": " + std::string(f.storeOpened ? "true" : "false") +
              ", \"queued\": " + std::to_string(f.queued) +
              ", \"messageFiles\": " + std::to_string(f.messageFiles) +
@@ -224,9 +234,13 @@ std::string TextSummary(const engine::RunReport& report, const std::string& sour
     for (const auto& f : report.folders) {
         // One that could not be created or opened is named below with the cause.
         if (f.pstPath.empty() || !f.storeOpened) continue;
-        auto size = DataFileSize(f.pstPath, sizes);
-        s += Counts("data file",
-                    f.pstPath + (size ? " (" + ReadableSize(*size) + ")" : " (not written)"));
+        std::vector<std::string> files{f.pstPath};
+        files.insert(files.end(), f.continuations.begin(), f.continuations.end());
+        for (const auto& file : files) {
+            auto size = DataFileSize(file, sizes);
+            s += Counts("data file",
+                        file + (size ? " (" + ReadableSize(*size) + ")" : " (not written)"));
+        }
     }
     for (const auto& f : report.folders)
         if (!f.linkedFrom.empty()) s += Counts("source", f.source + " linked from " + f.linkedFrom);

@@ -232,10 +232,19 @@ ReadSummary ParseSummary(const std::string& json) {
         folder.pstPath = Text(f, "pst");
         const Value& bytes = Member(f, "pstBytes", Value::Kind::Number, false);
         if (bytes.kind == Value::Kind::Number) out.sizes[folder.pstPath] = uint64_t(bytes.number);
+        for (const auto& c : Member(f, "continuations", Value::Kind::Array, false).items) {
+            folder.continuations.push_back(Text(c, "pst"));
+            const Value& size = Member(c, "pstBytes", Value::Kind::Number, false);
+            if (size.kind == Value::Kind::Number)
+                out.sizes[folder.continuations.back()] = uint64_t(size.number);
+        }
         folder.queued = Int(f, "queued");
         folder.messageFiles = Int(f, "messageFiles");
         folder.converted = Int(f, "converted");
         folder.warned = Int(f, "warned");
+        // Summaries of versions that did not look for messages already stored have no count.
+        const Value& already = Member(f, "alreadyStored", Value::Kind::Number, false);
+        if (already.kind == Value::Kind::Number) folder.alreadyStored = int(already.number);
         folder.foldersCreated = Int(f, "foldersCreated");
         folder.outcome = FolderOutcomeNamed(Text(f, "outcome"));
         const Value& storeError = Member(f, "storeError", Value::Kind::String, false);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 #include "engine/keyed_queue.h"
 #include "engine/path_routines.h"
@@ -12,6 +14,7 @@
 #include "fs/mod_files.h"
 #include "fs/path_forms.h"
 #include "fs/text.h"
+#include "fs/utf8_path.h"
 
 namespace engine {
 namespace {
@@ -72,6 +75,9 @@ void Migration::Finished(FolderOutcome outcome) {
 void Migration::LoadStoredDigests() {
     storedDigests_.clear();
     if (job_.KeepsDuplicates()) return;
+    auto earlier = seriesDigests_.find(JoinStorePath(MappedPieces(importFolderKey_)));
+    if (earlier != seriesDigests_.end())
+        storedDigests_.insert(earlier->second.begin(), earlier->second.end());
     try {
         for (auto& digest : importFolder_->SourceDigests())
             storedDigests_.insert(std::move(digest));
@@ -125,22 +131,15 @@ void Migration::StartMigration(const std::string& folderName, const std::string&
     try {
         run_.session = factory_.CreateSession();
         events_.StepChanged(RunStep::StoreOpened, "");
-        run_.StoreDisplayName = folderName + " : Created - " + run_.RunStamp;
-        run_.store = run_.session->LogonPstStore(Trim(run_.PstPath), store::kPstFormatUnicode,
-                                                 run_.StoreDisplayName);
-        run_.StoreEntryId = run_.store->EntryID();
-        run_.store->ValidateIPMTree();
-        run_.InboxName = run_.session->GetStoreFromID(run_.StoreEntryId)
-                             ->GetDefaultFolder(store::kFolderInbox)
-                             ->Name();
-        run_.SentName = run_.session->GetStoreFromID(run_.StoreEntryId)
-                            ->GetDefaultFolder(store::kFolderSentMail)
-                            ->Name();
+        displayBase_ = folderName;
+        FindSeries();
+        OpenStore();
         events_.StepChanged(RunStep::ReadingFolders, "");
         run_.RootPath = sourcePath;
         ReadFolderList();
     } catch (const std::exception& e) {
         SessionFailure(DescriptionOf(e));
+        Finished(FolderOutcome::StoreFailed);
         return;
     }
     Result().storeOpened = true;
@@ -179,7 +178,73 @@ void Migration::SessionFailure(const std::string& cause) {
     }
     run_.store.reset();
     run_.session.reset();
-    Finished(FolderOutcome::StoreFailed);
+}
+
+void Migration::OpenStore() {
+    run_.StoreDisplayName = displayBase_ +
+                            (seriesIndex_ > 1 ? " (" + std::to_string(seriesIndex_) + ")" : "") +
+                            " : Created - " + run_.RunStamp;
+    const std::string path = Trim(run_.PstPath);
+    std::error_code ec;
+    const auto bytes = std::filesystem::file_size(fs::PathFromUtf8(path), ec);
+    fileHasMessages_ = !ec && bytes > 0;
+    run_.store = run_.session->LogonPstStore(path, store::kPstFormatUnicode, run_.StoreDisplayName);
+    run_.StoreEntryId = run_.store->EntryID();
+    run_.store->ValidateIPMTree();
+    run_.InboxName = run_.session->GetStoreFromID(run_.StoreEntryId)
+                         ->GetDefaultFolder(store::kFolderInbox)
+                         ->Name();
+    run_.SentName = run_.session->GetStoreFromID(run_.StoreEntryId)
+                        ->GetDefaultFolder(store::kFolderSentMail)
+                        ->Name();
+}
+
+void Migration::FindSeries() {
+    seriesIndex_ = 1;
+    seriesDigests_.clear();
+    const std::string first = Trim(run_.PstPath);
+    while (fs::FileExists(ContinuationPath(first, seriesIndex_ + 1)))
+        Result().continuations.push_back(ContinuationPath(first, ++seriesIndex_));
+    if (seriesIndex_ == 1) return;
+    // A repeated run goes on in the last file; what the full ones hold is not stored again.
+    for (int k = 1; k < seriesIndex_; ++k)
+        ReadSeriesDigests(k == 1 ? first : ContinuationPath(first, k));
+    run_.PstPath = Result().continuations.back();
+}
+
+void Migration::ReadSeriesDigests(const std::string& path) {
+    if (job_.KeepsDuplicates()) return;
+    try {
+        for (auto& [folder, digests] : run_.session->SourceDigestsOf(path)) {
+            auto& known = seriesDigests_[folder];
+            known.insert(known.end(), std::make_move_iterator(digests.begin()),
+                         std::make_move_iterator(digests.end()));
+        }
+    } catch (const std::exception& e) {
+        Ignored(path, "messages already in this data file are not looked for: " + DescriptionOf(e));
+    }
+}
+
+bool Migration::ContinueInNextFile() {
+    CloseStore();
+    if (Result().storeFailed) return false;
+    const std::string full = run_.PstPath;
+    run_.PstPath = ContinuationPath(Trim(Result().pstPath), ++seriesIndex_);
+    Result().continuations.push_back(run_.PstPath);
+    events_.StepChanged(RunStep::StoreContinued, run_.PstPath);
+    try {
+        run_.session = factory_.CreateSession();
+        // What the full file holds (from this run or an earlier one) still counts as stored.
+        ReadSeriesDigests(full);
+        OpenStore();
+    } catch (const std::exception& e) {
+        Result().storeFailed = true;
+        Result().storeError = DescriptionOf(e);
+        SessionFailure(DescriptionOf(e));
+        return false;
+    }
+    announceAgain_ = true;
+    return true;
 }
 
 void Migration::ReadFolderList() {
@@ -319,7 +384,13 @@ Migration::Outcome Migration::ImportMessages() {
     } catch (const std::exception& e) {
         Ignored(run_.PstPath, "message flags are not set: " + DescriptionOf(e));
     }
+    announceAgain_ = false;
     for (size_t i = 0; i < queue.Count(); ++i) {
+        if (announceAgain_) {
+            // A new data file's session reads ahead from here on.
+            announced = i;
+            announceAgain_ = false;
+        }
         if (i == announced) announce();
         const std::string file(queue.Value(i));
         if (IsMessageFile(file)) ImportOne(file, utils.get());
@@ -352,26 +423,8 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
 
     std::shared_ptr<store::Mail> mail;
     try {
-        // The queue holds each source folder's files together: its store folder is looked up
-        // when the source folder changes, not for every message.
-        if (!importFolder_ || r != importFolderKey_) {
-            importFolder_.reset();
-            std::vector<std::string> pieces = MappedPieces(r);
-            try {
-                importFolder_ = run_.session->GetFolderFromPath(FolderPath(pieces) + "\\");
-            } catch (const std::exception&) {
-                importFolder_ = ResolveOrCreate(pieces);
-            }
-            importFolderKey_ = r;
-            LoadStoredDigests();
-        }
-        mail = importFolder_->MailItems().Add(store::kMailItem);
-    } catch (const std::exception& e) {
-        fail(DescriptionOf(e));
-        return;
-    }
-    shell_.Yield();
-    try {
+        mail = NewMail(r);
+        shell_.Yield();
         mail->Import(file, store::kImportRfc822);
     } catch (const std::exception& e) {
         fail(DescriptionOf(e));  // an unreadable file or no message at all: nothing is saved
@@ -383,6 +436,38 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
         Result().alreadyStored++;
         events_.FileAlreadyStored(file);
         return;
+    }
+    // A file that holds a message already takes no message that would pass the size limit.
+    if (const uint64_t cap = job_.MaxDataFileSize(); cap > 0 && fileHasMessages_) {
+        bool full = false;
+        try {
+            full = mail->WouldPassSize(cap);
+        } catch (const store::ComError& e) {
+            fail(e.Description());
+            if (e.Number() == store::kErrWriteFault) {
+                LoseUncommitted(e.Description());
+                Result().storeFailed = true;
+                Result().storeError = e.Description();
+            }
+            return;
+        } catch (const std::exception& e) {
+            fail(DescriptionOf(e));
+            return;
+        }
+        ConfirmCommitted();
+        if (full) {
+            if (!ContinueInNextFile()) {
+                fail("not written: " + Result().storeError);
+                return;
+            }
+            try {
+                mail = NewMail(r);
+                mail->Import(file, store::kImportRfc822);
+            } catch (const std::exception& e) {
+                fail(DescriptionOf(e));
+                return;
+            }
+        }
     }
     if (utils) {
         try {
@@ -409,8 +494,26 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
         return;
     }
     if (!digest.empty()) storedDigests_.insert(digest);
+    fileHasMessages_ = true;
     uncommitted_.push_back({file, mail->Warnings()});
     ConfirmCommitted();
+}
+
+std::shared_ptr<store::Mail> Migration::NewMail(const std::string& r) {
+    // The queue holds each source folder's files together: its store folder is looked up when
+    // the source folder changes, not for every message.
+    if (!importFolder_ || r != importFolderKey_) {
+        importFolder_.reset();
+        std::vector<std::string> pieces = MappedPieces(r);
+        try {
+            importFolder_ = run_.session->GetFolderFromPath(FolderPath(pieces) + "\\");
+        } catch (const std::exception&) {
+            importFolder_ = ResolveOrCreate(pieces);
+        }
+        importFolderKey_ = r;
+        LoadStoredDigests();
+    }
+    return importFolder_->MailItems().Add(store::kMailItem);
 }
 
 void Migration::ConfirmCommitted() {

@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <functional>
+#include <map>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -36,7 +37,17 @@ class Migration {
   private:
     enum class Outcome { Finished, Skipped, Stopped };
 
+    // Shows the "Outlook Error" box and lets the data file go.
     void SessionFailure(const std::string& cause);
+    // Opens run_.PstPath in the session for adding and reads its default folders' names.
+    void OpenStore();
+    // Finds the series the chosen data file begins ("NAME (2).pst", ...): the conversion goes
+    // on in its last file, and the digests of the others count as stored.
+    void FindSeries();
+    // Adds the source digests of a data file of the series to those counted as stored.
+    void ReadSeriesDigests(const std::string& path);
+    // Closes the full data file and opens the next of its series; false when that failed.
+    bool ContinueInNextFile();
     void Ignored(const std::string& what, const std::string& reason);
     void Finished(FolderOutcome outcome);
     void ReadFolderList();
@@ -46,6 +57,9 @@ class Migration {
     // Reads which source digests the import folder already holds.
     void LoadStoredDigests();
     void ImportOne(const std::string& file, store::MapiUtils* utils);
+    // A new message in the store folder of source folder `relative` (looked up again when the
+    // folder or the data file changed).
+    std::shared_ptr<store::Mail> NewMail(const std::string& relative);
     // Counts the messages saved since the last look as converted once the session says they
     // are on the disk.
     void ConfirmCommitted();
@@ -78,6 +92,13 @@ class Migration {
     // The source digests the import folder holds, unless duplicates are kept.
     std::unordered_set<std::string> storedDigests_;
     std::string importFolderKey_;
+    // The digests the earlier files of the series hold (and those stored in a file that is
+    // since full), by store folder path.
+    std::map<std::string, std::vector<std::string>> seriesDigests_;
+    int seriesIndex_ = 1;           // the data file written: 1 for NAME.pst, k for "NAME (k).pst"
+    std::string displayBase_;       // the store's display name before the run stamp
+    bool fileHasMessages_ = false;  // the data file written holds a message
+    bool announceAgain_ = false;    // a new data file wants the coming files announced
     // Saved message files not yet known to be on the disk, with what they lack.
     std::vector<RunReport::Warning> uncommitted_;
 };

@@ -15,6 +15,7 @@ enum class RunStep {
     CreatingFolders,    // the store's folders are being made
     FolderCreated,      // detail: the new folder's name
     ConvertingMessage,  // detail: the message file's path
+    StoreContinued,     // detail: the next data file of the series, taking the rest
 };
 
 // How the conversion of one source folder ended.

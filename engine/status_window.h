@@ -25,6 +25,9 @@ struct RunReport {
         std::string source;
         std::string linkedFrom;  // where the source leads when it is a link; empty otherwise
         std::string pstPath;
+        // The further files of its series ("NAME (2).pst", ...) this conversion read or wrote
+        // once a file reached the size limit, in order.
+        std::vector<std::string> continuations;
         int queued = 0;        // files found, message files or not
         int messageFiles = 0;  // of those, the ones taken for messages by their names
         int converted = 0;     // stored, with or without warnings
@@ -116,6 +119,9 @@ class StatusWindow {
     RunEvents events;
 };
 
+// The largest data file recent versions of Outlook open without a change to their settings.
+inline constexpr uint64_t kDefaultMaxDataFileSize = uint64_t(50) << 30;
+
 // The job as the wizard pages (or the command line) hold it, read at the moment it is needed.
 class ConversionJob {
   public:
@@ -131,6 +137,9 @@ class ConversionJob {
     virtual void MarkRowStarted(int row) = 0;
     // Whether a message file whose bytes the target folder already holds is stored again.
     virtual bool KeepsDuplicates() const { return false; }
+    // The size a data file may reach; the conversion goes on in "NAME (2).pst", "NAME (3).pst",
+    // ... beyond it. 0: no limit.
+    virtual uint64_t MaxDataFileSize() const { return kDefaultMaxDataFileSize; }
     // Whether a folder whose files include no message file still gets its (empty) data file.
     virtual bool ConvertsFoldersWithoutMessages() const { return true; }
     // Where the user reads about a page of the help manual (e.g. "store-errors.html").

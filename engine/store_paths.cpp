@@ -60,4 +60,10 @@ std::string JoinStorePath(const std::vector<std::string>& pieces) {
     return out;
 }
 
+std::string ContinuationPath(const std::string& first, int k) {
+    std::string base = first;
+    if (fs::EndsWithNoCase(base, ".pst")) base.resize(base.size() - 4);
+    return base + " (" + std::to_string(k) + ").pst";
+}
+
 }  // namespace engine

@@ -16,6 +16,9 @@ std::string ToStorePath(std::string_view platformRelative);
 // it travels as U+F05C, on every platform.
 std::string ToStorePathPiece(std::string_view name);
 
+// File `k` (from 2) of the series a data file begins: "NAME.pst" -> "NAME (k).pst".
+std::string ContinuationPath(const std::string& first, int k);
+
 // Every occurrence of `what` removed from `text`.
 std::string RemoveAll(std::string text, std::string_view what);
 

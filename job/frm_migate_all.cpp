@@ -179,6 +179,13 @@ std::vector<std::string> frmMigateAll::CompletionLines(bool single) const {
         lines = {report.Headline()};
         if (report.Converted() > 0) lines.push_back(open);
     }
+    // A data file that reached the size limit went on in further files: each is named.
+    for (const auto& f : report.folders) {
+        if (f.continuations.empty()) continue;
+        std::string files = f.pstPath;
+        for (const auto& c : f.continuations) files += ", " + c;
+        lines.push_back("Data files: " + files);
+    }
     const int failed = report.Failed();
     const int already = report.AlreadyStored();
     if (report.Complete() && report.warnings.empty() && already == 0) return lines;
@@ -266,6 +273,9 @@ void frmMigateAll::StepChanged(engine::RunStep step, const std::string& detail) 
             break;
         case engine::RunStep::ConvertingMessage:
             text = "Converting Messages... from (" + detail + ")";
+            break;
+        case engine::RunStep::StoreContinued:
+            text = "Continuing in " + detail;
             break;
     }
 }

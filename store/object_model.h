@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,6 +70,13 @@ class Mail {
     virtual std::string SourceDigest() const { return {}; }
     virtual MapiObject& MAPIOBJECT() = 0;
     virtual void Save() = 0;
+    // Whether saving the imported message would take the data file past `cap` bytes. Commits
+    // what is saved so far when it needs to know exactly (a failed commit throws as Save()
+    // does). False when this object model cannot tell.
+    virtual bool WouldPassSize(uint64_t cap) {
+        (void)cap;
+        return false;
+    }
 };
 
 class Store {
@@ -107,6 +115,14 @@ class Session {
     // The message files about to be imported, in order: a session may read them ahead while
     // it stores the ones before. Only a hint; imports of other files work as ever.
     virtual void ExpectImports(std::vector<std::string> paths) { (void)paths; }
+    // The source digests (see Mail::SourceDigest) of every folder of another data file, by the
+    // folder's path below the top of its folder tree (names joined with "\", a "\" in a name
+    // given as U+F05C; "" for the top's own messages), read without changing that file.
+    virtual std::map<std::string, std::vector<std::string>> SourceDigestsOf(
+        const std::string& path) {
+        (void)path;
+        return {};
+    }
 };
 
 class MapiUtils {

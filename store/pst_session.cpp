@@ -9,6 +9,7 @@
 #include "pst/messaging/errors.h"
 #include "pst/messaging/folder_name.h"
 #include "pst/messaging/message_store.h"
+#include "pst/ndb/layout.h"
 #include "store/file_problem.h"
 
 namespace store {
@@ -24,6 +25,12 @@ std::string NameFromPath(std::string piece) {
     for (size_t p; (p = piece.find(kNameBackslash)) != std::string::npos;)
         piece.replace(p, kNameBackslash.size(), "\\");
     return piece;
+}
+
+std::string PathPiece(std::string name) {
+    for (size_t p = 0; (p = name.find('\\', p)) != std::string::npos; p += kNameBackslash.size())
+        name.replace(p, 1, kNameBackslash);
+    return name;
 }
 
 // What every object of one session shares: the open store, or nothing after log-off.
@@ -121,6 +128,22 @@ class PstMail : public Mail {
     std::vector<std::string> Warnings() const override { return warnings_; }
     std::string SourceDigest() const override { return digest_; }
     MapiObject& MAPIOBJECT() override { return object_; }
+    bool WouldPassSize(uint64_t cap) override {
+        return Guarded(*ctx_, [&] {
+            MessageStore& s = ctx_->Store();
+            const uint64_t need = MessageStore::AddedBytesBound(content_);
+            // The file grows by whole allocation intervals; free space inside it is not counted.
+            auto passes = [&](uint64_t pending) {
+                const uint64_t grow = pending + need;
+                const uint64_t interval = pst::ndb::kAMapInterval;
+                return s.EndOfFile() + (grow + interval - 1) / interval * interval > cap;
+            };
+            if (!passes(s.PendingBytesBound())) return false;
+            // Close to the cap: with the tables written, the file's end is exact.
+            ctx_->CommitOrFault();
+            return passes(0);
+        });
+    }
     void Save() override {
         if (saved_) return;
         Guarded(*ctx_, [&] { ctx_->Store().AddMessage(folder_, content_); });
@@ -303,6 +326,27 @@ class PstSession : public Session, public Stores {
     void ExpectImports(std::vector<std::string> paths) override {
         ctx_->readAhead.reset();
         ctx_->readAhead = std::make_unique<mime::ReadAhead>(std::move(paths));
+    }
+
+    std::map<std::string, std::vector<std::string>> SourceDigestsOf(
+        const std::string& path) override {
+        std::map<std::string, std::vector<std::string>> out;
+        try {
+            auto s = MessageStore::Open(fs::PathFromUtf8(path), true);
+            std::vector<std::pair<std::string, Nid>> pending{{"", s->IpmSubtree()}};
+            while (!pending.empty()) {
+                auto [key, nid] = pending.back();
+                pending.pop_back();
+                for (const auto& child : s->Subfolders(nid))
+                    pending.emplace_back((key.empty() ? "" : key + "\\") + PathPiece(child.name),
+                                         child.nid);
+                for (auto& bytes : s->NamedBinaries(nid, SourceDigestName()))
+                    out[key].emplace_back(bytes.begin(), bytes.end());
+            }
+        } catch (const std::exception& e) {
+            throw ComError(kErrCannotOpen, DescribeFailure(e, path, FileStep::kOpening));
+        }
+        return out;
     }
 
     void Logoff() override {

@@ -109,6 +109,15 @@ class MessageStore {
     // attachments), so the cost is a few blocks per message.
     std::vector<std::vector<uint8_t>> NamedBinaries(Nid folder, const PropertyName& name) const;
 
+    // At least the bytes saving `message` alone and committing it adds to the data file's used
+    // space: its own objects and the folder's tables and B-tree pages that the commit rewrites.
+    static uint64_t AddedBytesBound(const MessageContent& message);
+    // Where the data file ends, counting what is written but not committed; the tables still in
+    // memory are written at the next commit.
+    uint64_t EndOfFile() const { return db_->EndOfFile(); }
+    // At least the bytes the next commit adds beyond EndOfFile() (the tables in memory).
+    uint64_t PendingBytesBound() const;
+
     // --- transactions ---
     // Writes the open tables and commits the node database.
     void Commit();

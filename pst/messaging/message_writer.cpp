@@ -357,4 +357,46 @@ Nid MessageStore::AddMessage(Nid folderNid, const MessageContent& message) {
     return nid;
 }
 
+namespace {
+
+// Each value with the bookkeeping of its heap or table (item, index entry, cell): 32 bytes
+// cover it; values past a heap item's limit become subnodes with their own block trailers.
+uint64_t ValueBytes(const PropertySet& set) {
+    uint64_t n = 0;
+    for (const auto& v : set.values) n += v.size() + 32;
+    for (const auto& v : set.named) n += v.value.size() + 32;
+    return n;
+}
+
+uint64_t ContentBytes(const MessageContent& message) {
+    // The message's own heap and node, and its recipient and attachment tables.
+    uint64_t n = ValueBytes(message.props) + 3 * 8192;
+    for (const auto& r : message.recipients) n += ValueBytes(r.props) + 512;
+    for (const auto& a : message.attachments) {
+        // Its object's heap and subnode entry, its row in the attachment table.
+        n += ValueBytes(a.props) + 1024;
+        if (a.embedded) n += ContentBytes(*a.embedded);
+    }
+    return n;
+}
+
+}  // namespace
+
+uint64_t MessageStore::AddedBytesBound(const MessageContent& message) {
+    // Block trailers and padding take at most 1/16 of the data; the commit rewrites the folder's
+    // property context, the changed blocks of its contents table and of its parent's hierarchy
+    // table, and the B-tree pages on the way to the new entries: 128 KiB covers them.
+    const uint64_t data = ContentBytes(message);
+    return data + data / 16 + 128 * 1024;
+}
+
+uint64_t MessageStore::PendingBytesBound() const {
+    // What the next commit writes beyond the blocks already placed: the tables of every folder
+    // changed since the last one, and per message its contents row and B-tree entries.
+    uint64_t n = 256 * 1024 + uint64_t(sinceCommit_) * 8192;
+    for (const auto& [nid, f] : folders_)
+        if (f->pcDirty || f->hierarchyDirty || f->contentsDirty) n += 64 * 1024;
+    return n;
+}
+
 }  // namespace pst::messaging

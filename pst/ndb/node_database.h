@@ -55,6 +55,10 @@ class NodeDatabase {
     virtual Nid AllocateNid(uint32_t type) = 0;
 
     virtual void Commit() = 0;
+
+    // --- size ---
+    // Where the file ends with what this transaction has written so far (0 when not a file).
+    virtual uint64_t EndOfFile() const { return 0; }
 };
 
 }  // namespace pst::ndb

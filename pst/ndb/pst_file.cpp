@@ -770,6 +770,10 @@ void PstFile::Commit() {
     bbt_.Prune(kKeptTreePages);
 }
 
+uint64_t PstFile::EndOfFile() const {
+    return writable_ ? FileEofFor(amap_.Intervals()) : header_.ibFileEof;
+}
+
 uint64_t PstFile::FreeBytes() const {
     return writable_ ? amap_.FreeBytes() : header_.cbAMapFree;
 }

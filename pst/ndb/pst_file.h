@@ -58,6 +58,7 @@ class PstFile final : public NodeDatabase {
     void RemoveNode(Nid nid) override;
     Nid AllocateNid(uint32_t type) override;
     void Commit() override;
+    uint64_t EndOfFile() const override;
 
     // --- listing and header fields ---
     // Every node of the NBT in NID order (uncommitted changes included).

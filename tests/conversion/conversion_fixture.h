@@ -31,6 +31,7 @@ struct TestJob : engine::ConversionJob {
         bool marked = false;
     };
     std::vector<Row> rows;
+    uint64_t maxSize = engine::kDefaultMaxDataFileSize;
 
     bool SingleMode() const override { return single; }
     std::string SourceFolder() const override { return source; }
@@ -40,6 +41,7 @@ struct TestJob : engine::ConversionJob {
     std::string RowText(int row) const override { return rows[size_t(row - 1)].text; }
     std::string RowPath(int row) const override { return rows[size_t(row - 1)].path; }
     void MarkRowStarted(int row) override { rows[size_t(row - 1)].marked = true; }
+    uint64_t MaxDataFileSize() const override { return maxSize; }
 };
 
 // A message file with the given subject.

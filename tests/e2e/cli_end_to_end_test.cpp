@@ -70,13 +70,45 @@ TEST_F(EndToEnd, TheSummarySaysWhatHappenedAndTheExitStatusAgrees) {
     EXPECT_FALSE(std::filesystem::exists(out.path() / "none.pst"));
 }
 
+TEST_F(EndToEnd, ADataFileAtItsSizeLimitGoesOnInTheNextOneAndTheSummariesNameThemAll) {
+    std::string body;
+    for (int i = 0; body.size() < 40000; ++i) body += "line " + std::to_string(i * 7919) + "\r\n";
+    for (int i = 0; i < 60; ++i)
+        src.file("box/m" + std::to_string(i) + ".eml", Message("m" + std::to_string(i)) + body);
+    const std::string pst = fs::Utf8FromPath(out / "box.pst");
+    const std::string json = fs::Utf8FromPath(out / "summary.json");
+    const std::string convert = cli + " convert --max-size 2MB --json " + Quote(json) + " " +
+                                Quote(Source("box")) + " " + Quote(pst);
+    Result r = RunCommand(convert);
+    ASSERT_EQ(r.status, 0) << r.out;
+    const std::string second = fs::Utf8FromPath(out / "box (2).pst");
+    EXPECT_NE(r.out.find("data file:        " + second + " ("), std::string::npos) << r.out;
+    // Every reader finds each message once over the series.
+    std::vector<int> found;
+    for (int k = 1;; ++k) {
+        const auto file = k == 1 ? out / "box.pst" : out / ("box (" + std::to_string(k) + ").pst");
+        if (!std::filesystem::exists(file)) break;
+        const auto trees = ReaderTrees(fs::Utf8FromPath(file));
+        found.resize(trees.size());
+        for (size_t n = 0; n < trees.size(); ++n) found[n] += trees[n].at("/");
+    }
+    for (int n : found) EXPECT_EQ(n, 60);
+    // Repeated: nothing new; the merged summary keeps the files and the count.
+    r = RunCommand(convert);
+    EXPECT_EQ(r.status, 0) << r.out;
+    Result merged = RunCommand(cli + " summary merge --json " + Quote(json));
+    EXPECT_NE(merged.out.find("\"alreadyStored\": 60"), std::string::npos) << merged.out;
+    EXPECT_NE(merged.out.find("{\"pst\": \"" + second + "\", \"pstBytes\": "), std::string::npos)
+        << merged.out;
+}
+
 TEST_F(EndToEnd, UsageErrorsAndUnopenableFilesHaveTheirOwnExitStatus) {
     EXPECT_EQ(RunCommand(cli + " convert").status, 2);
     EXPECT_EQ(RunCommand(cli + " frobnicate x").status, 2);
     EXPECT_EQ(RunCommand(cli + " --version").status, 0);
     const std::string mailboxes = " " + Quote(src.str()) + " " + Quote(out.str());
-    for (const char* wrong :
-         {"--jobs 0", "--jobs two", "--shard 4/4", "--shard -1/4", "--shard 1", "--shard 1/0"})
+    for (const char* wrong : {"--jobs 0", "--jobs two", "--shard 4/4", "--shard -1/4", "--shard 1",
+                              "--shard 1/0", "--max-size 100KB", "--max-size 2XB", "--max-size G"})
         EXPECT_EQ(RunCommand(cli + " convert --mailboxes " + wrong + mailboxes).status, 2) << wrong;
     EXPECT_EQ(RunCommand(cli + " convert --jobs 2" + mailboxes).status, 2);
     src.file("summary.json", "{\"folders\": [{\"source\": 1}]}");

@@ -315,5 +315,51 @@ TEST(BulkTest, FoldersLeftIdleAcrossCommitsTakeMessagesAgain) {
     }
 }
 
+// The size limit of a data file relies on this bound: a message, saved and committed alone,
+// never takes more of the file than AddedBytesBound says, whatever it holds.
+TEST(BulkTest, AMessageTakesNoMoreOfTheFileThanItsBound) {
+    TempDir dir;
+    auto store = MessageStore::Create(dir / "bound.pst", "Bound");
+    store->ValidateIpmTree();
+    const Nid inbox = *store->GetDefaultFolder(DefaultFolder::kInbox);
+    // A folder with tables of some size, so that a commit rewrites real blocks of them.
+    for (int i = 0; i < 1500; ++i)
+        store->AddMessage(inbox, MakeMessage("m" + std::to_string(i), "b"));
+    store->Commit();
+    auto& file = dynamic_cast<ndb::PstFile&>(store->Database());
+
+    std::vector<std::pair<std::string, MessageContent>> cases;
+    cases.emplace_back("plain", MakeMessage("plain", std::string(300, 'x')));
+    MessageContent big = MakeMessage("big", "b");
+    big.attachments.push_back(MakeAttachment("big.bin", Pattern(3 << 20, 1)));
+    cases.emplace_back("one big attachment", big);
+    MessageContent many = MakeMessage("many", std::string(20000, 'y'));
+    for (int i = 0; i < 150; ++i)
+        many.attachments.push_back(MakeAttachment("a" + std::to_string(i), Pattern(50 + i, i)));
+    for (int i = 0; i < 400; ++i)
+        many.recipients.push_back(testing::MakeRecipient(1, "R " + std::to_string(i),
+                                                         "r" + std::to_string(i) + "@example.org"));
+    cases.emplace_back("many attachments and recipients", many);
+    MessageContent nested = MakeMessage("nested", "b");
+    Attachment fwd;
+    fwd.embedded = std::make_shared<MessageContent>(many);
+    nested.attachments.push_back(fwd);
+    cases.emplace_back("embedded", nested);
+
+    for (const auto& [what, message] : cases) {
+        const uint64_t end = file.EndOfFile(), used = end - file.FreeBytes();
+        const uint64_t bound = MessageStore::AddedBytesBound(message);
+        store->AddMessage(inbox, message);
+        store->Commit();
+        const uint64_t usedAfter = file.EndOfFile() - file.FreeBytes();
+        EXPECT_LE(usedAfter - used, bound) << what;
+        const uint64_t interval = ndb::kAMapInterval;
+        EXPECT_LE(file.EndOfFile() - end, (bound + interval - 1) / interval * interval) << what;
+        // Not so loose that files split far below their limit.
+        EXPECT_LE(bound, 4 * (usedAfter - used) + 256 * 1024) << what;
+    }
+    store->Close();
+}
+
 }  // namespace
 }  // namespace pst::messaging
