@@ -3,6 +3,9 @@
 //
 //   bench_pst_writer small [COUNT=100000] [DIR=/tmp]   COUNT messages, 4 KiB plain bodies
 //   bench_pst_writer large [COUNT=10000]  [DIR=/tmp]   COUNT messages, one 200 KiB attachment
+// Each message carries a 32-byte named property like the source digest of a conversion; the
+// time to read them all back into a set (what opening a file for a repeated run costs per
+// folder) is printed at the end.
 // A fourth argument sets the store's commit interval in messages (0: commit only at close),
 // to tell the cost of the periodic commits (each ends in fdatasync) from the rest; "mN" makes
 // the benchmark commit every N messages itself and time the commits apart. A fifth argument
@@ -21,6 +24,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "pst/messaging/message_store.h"
@@ -69,6 +73,13 @@ std::vector<uint8_t> Bytes(size_t n, uint32_t seed) {
     return out;
 }
 
+const PropertyName& DigestName() {
+    static const PropertyName name{{0x52, 0x3A, 0x1F, 0x6D, 0x4E, 0x8C, 0x7A, 0x4B, 0x9E, 0x21,
+                                    0x5F, 0x0C, 0x2D, 0x7B, 0x9A, 0x13},
+                                   std::u16string(u"SourceFileSha256")};
+    return name;
+}
+
 MessageContent Message(size_t i, const std::string& body) {
     MessageContent m;
     const std::string n = std::to_string(i);
@@ -88,6 +99,8 @@ MessageContent Message(size_t i, const std::string& body) {
     r.props.Set(PropertyValue::StringUtf8(0x3002001F, "SMTP"));
     r.props.Set(PropertyValue::StringUtf8(0x3003001F, "receiver@example.org"));
     m.recipients.push_back(std::move(r));
+    m.props.named.push_back(
+        {DigestName(), PropertyValue::Binary(pst::kPtypBinary, Bytes(32, uint32_t(i)))});
     return m;
 }
 
@@ -174,6 +187,17 @@ int main(int argc, char** argv) {
         for (size_t i = 0; i < report.errors.size() && i < 5; ++i)
             std::printf("  %s\n", report.errors[i].c_str());
     }
+    double digestSeconds = 0;
+    size_t digests = 0;
+    {
+        const auto t = Clock::now();
+        auto reading = MessageStore::Open(file, true);
+        std::unordered_set<std::string> known;
+        for (auto& d : reading->NamedBinaries(folder, DigestName()))
+            known.emplace(d.begin(), d.end());
+        digests = known.size();
+        digestSeconds = Seconds(t);
+    }
     std::filesystem::remove(file);
 
     std::printf("mode %s, %zu messages, payload %.1f MiB\n", mode.c_str(), count,
@@ -194,6 +218,8 @@ int main(int argc, char** argv) {
                     manual, commitEarly / double(commitsEarly) * 1e3, 4 * window,
                     commitLate / double(commitsLate) * 1e3, count);
     std::printf("  peak memory %.1f MiB\n", peak);
+    std::printf("  %zu digests read back into a set: %.2f s, %.1f us per message\n", digests,
+                digestSeconds, digestSeconds / double(count) * 1e6);
     if (large) {
         const double seq = SequentialWrite(dir / "pst-writer-bench-seq.bin", size);
         std::printf(
