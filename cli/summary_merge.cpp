@@ -276,6 +276,17 @@ ReadSummary ParseSummary(const std::string& json) {
 
 void MergeSummary(ReadSummary& whole, ReadSummary&& part) {
     auto add = [](auto& to, auto& from) { to.insert(to.end(), from.begin(), from.end()); };
+    // A root that could not be listed is reported by every shard of it: counted once.
+    auto rootOnly = [](const engine::RunReport::FolderResult& f) {
+        return f.pstPath.empty() && f.outcome == engine::FolderOutcome::NothingToConvert &&
+               f.failed == 0 && f.warned == 0 && !f.unreadFolders.empty();
+    };
+    std::erase_if(part.report.folders, [&](const engine::RunReport::FolderResult& f) {
+        return rootOnly(f) && std::any_of(whole.report.folders.begin(), whole.report.folders.end(),
+                                          [&](const engine::RunReport::FolderResult& w) {
+                                              return rootOnly(w) && w.source == f.source;
+                                          });
+    });
     add(whole.report.folders, part.report.folders);
     add(whole.report.failures, part.report.failures);
     add(whole.report.warnings, part.report.warnings);

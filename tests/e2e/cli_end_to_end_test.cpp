@@ -102,6 +102,20 @@ TEST_F(EndToEnd, ADataFileAtItsSizeLimitGoesOnInTheNextOneAndTheSummariesNameThe
         << merged.out;
 }
 
+TEST_F(EndToEnd, ARootNoShardCouldListIsCountedOnceInTheMergedSummary) {
+    const std::string shard =
+        R"({"folders": [{"source": "/mail", "pst": "", "queued": 0, "messageFiles": 0,
+            "converted": 0, "warned": 0, "foldersCreated": 0, "outcome": "nothing to convert",
+            "unreadFolders": [{"folder": "/mail", "reason": "Permission denied"}],
+            "failed": [], "warnings": []}], "ignored": [], "seconds": 0.1})";
+    src.file("0.json", shard);
+    src.file("1.json", shard);
+    Result r = RunCommand(cli + " summary merge --json " + Quote(Source("0.json")) + " " +
+                          Quote(Source("1.json")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("\"foldersNotRead\": 1,"), std::string::npos) << r.out;
+}
+
 TEST_F(EndToEnd, UsageErrorsAndUnopenableFilesHaveTheirOwnExitStatus) {
     EXPECT_EQ(RunCommand(cli + " convert").status, 2);
     EXPECT_EQ(RunCommand(cli + " frobnicate x").status, 2);
