@@ -238,8 +238,6 @@ bool Migration::ContinueInNextFile() {
         ReadSeriesDigests(full);
         OpenStore();
     } catch (const std::exception& e) {
-        Result().storeFailed = true;
-        Result().storeError = DescriptionOf(e);
         SessionFailure(DescriptionOf(e));
         return false;
     }
@@ -411,6 +409,15 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
         window_.report.failures.push_back({file, reason});
         events_.FileFailed(file, reason);
     };
+    auto storeFailed = [&](const store::ComError& e) {
+        fail(e.Description());
+        // A failed commit took the messages saved before it along, and the file takes no more.
+        if (e.Number() == store::kErrWriteFault) {
+            LoseUncommitted(e.Description());
+            Result().storeFailed = true;
+            Result().storeError = e.Description();
+        }
+    };
     shell_.Yield();
     events_.StepChanged(RunStep::ConvertingMessage, file);
 
@@ -443,12 +450,7 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
         try {
             full = mail->WouldPassSize(cap);
         } catch (const store::ComError& e) {
-            fail(e.Description());
-            if (e.Number() == store::kErrWriteFault) {
-                LoseUncommitted(e.Description());
-                Result().storeFailed = true;
-                Result().storeError = e.Description();
-            }
+            storeFailed(e);
             return;
         } catch (const std::exception& e) {
             fail(DescriptionOf(e));
@@ -481,13 +483,7 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
     try {
         mail->Save();
     } catch (const store::ComError& e) {
-        fail(e.Description());
-        // A failed commit took the messages saved before it along, and the file takes no more.
-        if (e.Number() == store::kErrWriteFault) {
-            LoseUncommitted(e.Description());
-            Result().storeFailed = true;
-            Result().storeError = e.Description();
-        }
+        storeFailed(e);
         return;
     } catch (const std::exception& e) {
         fail(DescriptionOf(e));
