@@ -10,6 +10,7 @@
 #include "mime/attachment_name.h"
 #include "mime/attachment_props.h"
 #include "mime/body_selection.h"
+#include "mime/calendar.h"
 #include "mime/charset.h"
 #include "mime/file_slice.h"
 #include "mime/flowed_text.h"
@@ -99,6 +100,9 @@ class Builder {
             if (std::string report = ApplyReport(root, messageClass, times.submit, out_);
                 !report.empty()) {
                 messageClass = std::move(report);
+                classIcon_ = true;
+            } else if (std::string meeting = ApplyCalendar(root, out_); !meeting.empty()) {
+                messageClass = std::move(meeting);
                 classIcon_ = true;
             }
         }
@@ -646,7 +650,7 @@ class Builder {
                 p.named.push_back(std::move(nv));
             }
         }
-        // A report is drawn with its class's own icon.
+        // A report or meeting item is drawn with its class's own icon.
         if (!classIcon_) p.Set(PropertyValue::Int32(tag::kIconIndex, icon));
 
         uint64_t size = top_ ? top_->messageSize : ContentSize(out_);

@@ -1,5 +1,5 @@
-// Messages Outlook files under classes of their own (delivery and read reports) and a MIME
-// entity saved without message fields: imported,
+// Messages Outlook files under classes of their own (delivery and read reports, meeting
+// requests, cancellations and replies) and a MIME entity saved without message fields: imported,
 // written into a data file, and read back by our reader and by the PST readers nobody here wrote.
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "mime/calendar.h"
 #include "mime/import.h"
 #include "mime/tags.h"
 #include "pst/messaging/message_store.h"
@@ -113,6 +114,45 @@ Shall we?
 --b2--
 )";
 
+const char kTimeZone[] = R"(BEGIN:VTIMEZONE
+TZID:Europe/Berlin
+BEGIN:DAYLIGHT
+TZOFFSETFROM:+0100
+TZOFFSETTO:+0200
+DTSTART:19700329T020000
+RRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU
+END:DAYLIGHT
+BEGIN:STANDARD
+TZOFFSETFROM:+0200
+TZOFFSETTO:+0100
+DTSTART:19701025T030000
+RRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU
+END:STANDARD
+END:VTIMEZONE
+)";
+
+// A message with a plain text body and a text/calendar alternative holding `event`.
+std::string Invitation(const std::string& method, const std::string& event) {
+    return "From: Org <org@example.com>\nTo: Ann Sender <ann@example.org>\n"
+           "Subject: Planning\nDate: Tue, 02 Jan 2024 10:00:00 +0000\nMIME-Version: 1.0\n"
+           "Content-Type: multipart/alternative; boundary=\"c1\"\n\n--c1\n"
+           "Content-Type: text/plain\n\nPlanning meeting\n\n--c1\n"
+           "Content-Type: text/calendar; charset=utf-8; method=" +
+           method + "\n\nBEGIN:VCALENDAR\r\nVERSION:2.0\r\nMETHOD:" + method + "\r\n" + kTimeZone +
+           "BEGIN:VEVENT\r\n" + event + "END:VEVENT\r\nEND:VCALENDAR\r\n--c1--\n";
+}
+
+const std::string kRequest = Invitation("REQUEST",
+                                        "UID:meeting-42@example.com\r\n"
+                                        "DTSTAMP:20240101T120000Z\r\n"
+                                        "DTSTART;TZID=Europe/Berlin:20240704T100000\r\n"
+                                        "DTEND;TZID=\"Europe/Berlin\":20240704T113000\r\n"
+                                        "LOCATION:Room 1\\, first\r\n  floor\r\n"
+                                        "ORGANIZER;CN=Org:mailto:org@example.com\r\n"
+                                        "ATTENDEE;CN=\"Ann; A.\";PARTSTAT=NEEDS-ACTION;RSVP=TRUE:"
+                                        "mailto:ann@example.org\r\n"
+                                        "BEGIN:VALARM\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\n");
+
 // Each message the test writes, by the folder it is stored in.
 const std::map<std::string, std::string>& Samples() {
     static const std::map<std::string, std::string> samples = [] {
@@ -140,9 +180,27 @@ const std::map<std::string, std::string>& Samples() {
         deleted.replace(deleted.find("manual-action/MDN-sent-manually; displayed"), 42,
                         "automatic-action/MDN-sent-automatically; deleted");
         s["mdn-deleted"] = deleted;
+        s["request"] = kRequest;
+        s["cancel"] = Invitation("CANCEL",
+                                 "UID:040000008200E00074C5B7101A82E00800000000E040C9C12685C401000"
+                                 "0000000000000100000000BF0ED4B6E4EE94E9E39E3867B378EF3\r\n"
+                                 "SEQUENCE:1\r\nDTSTART:20240110T150000Z\r\nDURATION:PT45M\r\n");
+        s["reply"] = Invitation("REPLY",
+                                "UID:meeting-42@example.com\r\n"
+                                "DTSTART;TZID=Europe/Berlin:20240110T100000\r\n"
+                                "DTEND;TZID=Europe/Berlin:20240110T110000\r\n"
+                                "ATTENDEE;PARTSTAT=DECLINED:mailto:ann@example.org\r\n");
+        s["bad-calendar"] = Invitation("REQUEST", "UID:x\r\nDTSTART:2024-07-04 10:00\r\n");
         return s;
     }();
     return samples;
+}
+
+const PropertyValue* Named(const PropertySet& p, const std::array<uint8_t, 16>& set, uint32_t lid) {
+    for (const auto& nv : p.named)
+        if (nv.name.guid == set && nv.name.name == std::variant<uint32_t, std::u16string>(lid))
+            return &nv.value;
+    return nullptr;
 }
 
 std::string Text(const PropertySet& p, uint32_t tag) {
@@ -271,6 +329,60 @@ TEST_F(OutlookClasses, ReadReportsNameTheOriginalMessage) {
     EXPECT_EQ(Text(Read("mdn-deleted").props, t::kMessageClass), "REPORT.IPM.Note.IPNNRN");
 }
 
+TEST_F(OutlookClasses, MeetingMessagesCarryTheEventTheirInvitationDescribes) {
+    const auto& appt = t::kPsetidAppointment;
+    const auto& meeting = t::kPsetidMeeting;
+    const MessageContent& request = Read("request");
+    const auto& p = request.props;
+    EXPECT_EQ(Text(p, t::kMessageClass), "IPM.Schedule.Meeting.Request");
+    EXPECT_EQ(Int(p, t::kIconIndex), 0x404);
+    // 10:00-11:30 in Berlin in July (UTC+2).
+    const int64_t start = 1720080000;  // 2024-07-04 08:00 UTC
+    EXPECT_EQ(Unix(Named(p, appt, 0x820D)), start);
+    EXPECT_EQ(Unix(Named(p, appt, 0x820E)), start + 5400);
+    EXPECT_EQ(Unix(p.Find(t::kStartDate)), start);
+    EXPECT_EQ(Unix(Named(p, t::kPsetidCommon, 0x8517)), start + 5400);
+    ASSERT_TRUE(Named(p, appt, 0x8213));
+    EXPECT_EQ(Named(p, appt, 0x8213)->AsInt32(), 90);
+    ASSERT_TRUE(Named(p, appt, 0x8208));
+    EXPECT_EQ(Named(p, appt, 0x8208)->AsUtf8(), "Room 1, first floor");
+    ASSERT_TRUE(Named(p, appt, 0x8217));
+    EXPECT_EQ(Named(p, appt, 0x8217)->AsInt32(), 0x3);
+    ASSERT_TRUE(Named(p, meeting, 0x0026));
+    EXPECT_EQ(Named(p, meeting, 0x0026)->AsInt32(), 1);
+    EXPECT_TRUE(p.Find(t::kResponseRequested) && p.Find(t::kResponseRequested)->AsBool());
+    const PropertyValue* id = Named(p, meeting, 0x0003);
+    ASSERT_TRUE(id);
+    const std::string uid = "meeting-42@example.com";
+    EXPECT_EQ(id->Bytes().size(), 52 + uid.size() + 1);
+    EXPECT_EQ(std::string(id->Bytes().begin() + 40, id->Bytes().begin() + 48), "vCal-Uid");
+    EXPECT_EQ(id->Bytes()[36], 12 + uid.size() + 1);
+    EXPECT_EQ(std::string(id->Bytes().begin() + 52, id->Bytes().end() - 1), uid);
+    // The invitation itself stays an attachment.
+    ASSERT_EQ(request.attachments.size(), 1u);
+    EXPECT_EQ(Text(request.attachments[0].props, t::kAttachMimeTag), "text/calendar");
+
+    const MessageContent& cancel = Read("cancel");
+    EXPECT_EQ(Text(cancel.props, t::kMessageClass), "IPM.Schedule.Meeting.Canceled");
+    EXPECT_EQ(Unix(Named(cancel.props, appt, 0x820E)), 1704898800 + 2700);
+    ASSERT_TRUE(Named(cancel.props, appt, 0x8217));
+    EXPECT_EQ(Named(cancel.props, appt, 0x8217)->AsInt32(), 0x7);
+    // An Outlook-made UID is the object ID itself.
+    ASSERT_TRUE(Named(cancel.props, meeting, 0x0003));
+    EXPECT_EQ(Named(cancel.props, meeting, 0x0003)->Bytes().size(), 56u);
+    EXPECT_EQ(Named(cancel.props, meeting, 0x0003)->Bytes()[20], 0xE0);
+
+    const MessageContent& reply = Read("reply");
+    EXPECT_EQ(Text(reply.props, t::kMessageClass), "IPM.Schedule.Meeting.Resp.Neg");
+    EXPECT_EQ(Unix(Named(reply.props, appt, 0x820D)), 1704877200);  // 10:00 in January: UTC+1
+
+    // An invitation whose start cannot be read leaves an ordinary message with its attachment.
+    const MessageContent& bad = Read("bad-calendar");
+    EXPECT_EQ(Text(bad.props, t::kMessageClass), "IPM.Note");
+    EXPECT_TRUE(bad.props.named.empty() || !Named(bad.props, appt, 0x820D));
+    EXPECT_EQ(bad.attachments.size(), 1u);
+}
+
 TEST_F(OutlookClasses, AMimeEntityWithoutMessageFieldsIsImported) {
     const MessageContent& m = Read("content-only");
     EXPECT_EQ(Text(m.props, t::kMessageClass), "IPM.Note");
@@ -300,7 +412,7 @@ TEST_F(OutlookClasses, CorpusReportsTakeTheirClass) {
 }
 
 // What pypff (libpff) and readpst (libpst) show of the same file: the classes, and the
-// recipients and attachments of reports.
+// recipients and attachments of reports and meetings.
 TEST_F(OutlookClasses, ReadersSeeTheClassesAndRecipients) {
     if (!sfs::is_directory(kReaders) || !testsupport::RunsLinuxPrograms())
         GTEST_SKIP() << "the PST readers cannot run here";
@@ -334,6 +446,63 @@ TEST_F(OutlookClasses, ReadersSeeTheClassesAndRecipients) {
             EXPECT_EQ(toNames(m), Text(read.props, t::kDisplayTo));
         }
     }
+}
+
+TEST(CalendarText, TimesThroughTimeZonesDurationsAndBadData) {
+    auto start = [](const std::string& zone, const std::string& lines) {
+        auto e = ReadCalendar("BEGIN:VCALENDAR\r\n" + zone + "BEGIN:VEVENT\r\n" + lines +
+                              "END:VEVENT\r\nEND:VCALENDAR\r\n");
+        return e && e->start ? *e->start : int64_t(-1);
+    };
+    const std::string berlin = kTimeZone;
+    // Around the spring and autumn changes of 2024 (31 March, 27 October).
+    EXPECT_EQ(start(berlin, "DTSTART;TZID=Europe/Berlin:20240331T013000\r\n"), 1711845000);
+    EXPECT_EQ(start(berlin, "DTSTART;TZID=Europe/Berlin:20240331T033000\r\n"), 1711848600);
+    EXPECT_EQ(start(berlin, "DTSTART;TZID=Europe/Berlin:20241027T033000\r\n"), 1729996200);
+    EXPECT_EQ(start(berlin, "DTSTART;TZID=Europe/Berlin:20241231T233000\r\n"), 1735684200);
+    // The southern hemisphere: summer time across the new year.
+    const std::string sydney =
+        "BEGIN:VTIMEZONE\r\nTZID:Australia/Sydney\r\nBEGIN:STANDARD\r\nTZOFFSETFROM:+1100\r\n"
+        "TZOFFSETTO:+1000\r\nDTSTART:20080406T030000\r\nRRULE:FREQ=YEARLY;BYMONTH=4;BYDAY=1SU\r\n"
+        "END:STANDARD\r\nBEGIN:DAYLIGHT\r\nTZOFFSETFROM:+1000\r\nTZOFFSETTO:+1100\r\n"
+        "DTSTART:20081005T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=1SU\r\nEND:DAYLIGHT\r\n"
+        "END:VTIMEZONE\r\n";
+    EXPECT_EQ(start(sydney, "DTSTART;TZID=Australia/Sydney:20240115T100000\r\n"), 1705273200);
+    EXPECT_EQ(start(sydney, "DTSTART;TZID=Australia/Sydney:20240715T100000\r\n"), 1721001600);
+    // Outlook's form: rules from 1601, "5SU" for the last Sunday (October 2024 has four).
+    const std::string windows =
+        "BEGIN:VTIMEZONE\r\nTZID:W. Europe Standard Time\r\nBEGIN:STANDARD\r\n"
+        "DTSTART:16010101T030000\r\nTZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\n"
+        "RRULE:FREQ=YEARLY;BYDAY=5SU;BYMONTH=10\r\nEND:STANDARD\r\nBEGIN:DAYLIGHT\r\n"
+        "DTSTART:16010101T020000\r\nTZOFFSETFROM:+0100\r\nTZOFFSETTO:+0200\r\n"
+        "RRULE:FREQ=YEARLY;BYDAY=5SU;BYMONTH=3\r\nEND:DAYLIGHT\r\nEND:VTIMEZONE\r\n";
+    EXPECT_EQ(start(windows, "DTSTART;TZID=W. Europe Standard Time:20241027T033000\r\n"),
+              1729996200);
+    EXPECT_EQ(start(windows, "DTSTART;TZID=W. Europe Standard Time:20240704T100000\r\n"),
+              1720080000);
+    EXPECT_EQ(start("", "DTSTART:20240704T080000Z\r\n"), 1720080000);
+    // A zone the text does not describe, and malformed dates: no start.
+    EXPECT_EQ(start("", "DTSTART;TZID=Mars/Olympus:20240704T080000\r\n"), -1);
+    EXPECT_EQ(start(berlin, "DTSTART:2024-07-04T08:00:00Z\r\n"), -1);
+    EXPECT_EQ(start(berlin, "DTSTART:20240230T080000Z\r\n"), -1);
+    EXPECT_EQ(start(berlin, "DTSTART;TZID=\"unterminated:20240704T080000\r\n"), -1);
+
+    auto allDay = ReadCalendar(
+        "BEGIN:VCALENDAR\nMETHOD:request\nBEGIN:VEVENT\n"
+        "DTSTART;VALUE=DATE:20240704\nEND:VEVENT\nEND:VCALENDAR\n");
+    ASSERT_TRUE(allDay && allDay->start && allDay->end);
+    EXPECT_TRUE(allDay->allDay);
+    EXPECT_EQ(allDay->method, "REQUEST");
+    EXPECT_EQ(*allDay->end - *allDay->start, 86400);
+    auto timed = ReadCalendar(
+        "BEGIN:VCALENDAR\nBEGIN:VEVENT\nDTSTART:20240704T080000Z\n"
+        "DURATION:P1DT2H30M\nEND:VEVENT\nEND:VCALENDAR\n",
+        "CANCEL");
+    ASSERT_TRUE(timed && timed->start && timed->end);
+    EXPECT_EQ(*timed->end - *timed->start, 86400 + 9000);
+    EXPECT_EQ(timed->method, "CANCEL");
+    EXPECT_FALSE(ReadCalendar("BEGIN:VCALENDAR\nEND:VCALENDAR\n"));
+    EXPECT_FALSE(ReadCalendar(std::string(1 << 21, 'x')));
 }
 
 }  // namespace
