@@ -231,6 +231,16 @@ Start FindStart(std::string_view head) {
     return {0, "not a message: the first line is not a header field"};
 }
 
+// A message whose only fields are Content-* ones (a MIME entity saved on its own) keeps them
+// on its part, not in the message's own list.
+bool HasHeaderField(GMimeMessage* message) {
+    auto count = [](GMimeObject* object) {
+        GMimeHeaderList* list = object ? g_mime_object_get_header_list(object) : nullptr;
+        return list ? g_mime_header_list_get_count(list) : 0;
+    };
+    return count(GMIME_OBJECT(message)) > 0 || count(g_mime_message_get_mime_part(message)) > 0;
+}
+
 // Finds the end of the header block: the offset just past the empty line (or the end).
 uint64_t HeaderBlockEnd(FileBytes& file, uint64_t begin, uint64_t end, std::string& raw) {
     raw.clear();
@@ -372,9 +382,7 @@ ImportResult ImportMessageFile(const std::string& path, const ImportOptions& opt
         g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
         GPtr<GMimeMessage> message(
             g_mime_parser_construct_message(parser.get(), parserOptions.get()));
-        GMimeHeaderList* headers =
-            message ? g_mime_object_get_header_list(GMIME_OBJECT(message.get())) : nullptr;
-        if (!message || !headers || g_mime_header_list_get_count(headers) == 0) {
+        if (!message || !HasHeaderField(message.get())) {
             result.error = "not a message: no header field could be read";
             return result;
         }

@@ -10,6 +10,7 @@
 #include "mime/attachment_name.h"
 #include "mime/attachment_props.h"
 #include "mime/body_selection.h"
+#include "mime/calendar.h"
 #include "mime/charset.h"
 #include "mime/file_slice.h"
 #include "mime/flowed_text.h"
@@ -17,6 +18,7 @@
 #include "mime/header_properties.h"
 #include "mime/header_rules.h"
 #include "mime/html_text.h"
+#include "mime/report.h"
 #include "mime/tags.h"
 #include "mime/tnef.h"
 #include "mime/tnef_message.h"
@@ -95,6 +97,14 @@ class Builder {
             SetBody(body);
             WalkAttachments(root, body);
             ApplyTnefBody();
+            if (std::string report = ApplyReport(root, messageClass, times.submit, out_);
+                !report.empty()) {
+                messageClass = std::move(report);
+                classIcon_ = true;
+            } else if (std::string meeting = ApplyCalendar(root, out_); !meeting.empty()) {
+                messageClass = std::move(meeting);
+                classIcon_ = true;
+            }
         }
         out_.props.Set(PropertyValue::StringUtf8(tag::kMessageClass, messageClass));
         SetFlagsAndCounts();
@@ -640,7 +650,8 @@ class Builder {
                 p.named.push_back(std::move(nv));
             }
         }
-        p.Set(PropertyValue::Int32(tag::kIconIndex, icon));
+        // A report or meeting item is drawn with its class's own icon.
+        if (!classIcon_) p.Set(PropertyValue::Int32(tag::kIconIndex, icon));
 
         uint64_t size = top_ ? top_->messageSize : ContentSize(out_);
         p.Set(
@@ -659,6 +670,7 @@ class Builder {
     std::string htmlUtf8_;
     std::string htmlLower_;  // for case-blind content-ID lookups
     bool hasBody_ = false;
+    bool classIcon_ = false;
     int64_t deliveryTime_ = 0;
     std::optional<TnefContent> tnef_;
     std::unordered_map<GMimeObject*, std::string> aggregateCids_;

@@ -60,6 +60,35 @@ inline constexpr uint32_t kLastModificationTime = 0x30080040;
 inline constexpr uint32_t kSearchKey = 0x300B0102;
 inline constexpr uint32_t kInternetCodepage = 0x3FDE0003;
 inline constexpr uint32_t kSenderSmtpAddress = 0x5D01001F;
+
+// Reports (delivery and read notifications)
+inline constexpr uint32_t kParentKey = 0x00250102;
+inline constexpr uint32_t kReportTime = 0x00320040;
+inline constexpr uint32_t kReceivedByName = 0x0040001F;
+inline constexpr uint32_t kOriginalSubject = 0x0049001F;
+inline constexpr uint32_t kOriginalSubmitTime = 0x004E0040;
+inline constexpr uint32_t kOriginalDisplayCc = 0x0073001F;
+inline constexpr uint32_t kOriginalDisplayTo = 0x0074001F;
+inline constexpr uint32_t kReceivedByAddrType = 0x0075001F;
+inline constexpr uint32_t kReceivedByEmailAddress = 0x0076001F;
+inline constexpr uint32_t kReportDisposition = 0x0080001F;
+inline constexpr uint32_t kReportDispositionMode = 0x0081001F;
+inline constexpr uint32_t kReportText = 0x1001001F;
+inline constexpr uint32_t kOriginalMessageId = 0x1046001F;
+inline constexpr uint32_t kReceivedBySmtpAddress = 0x5D07001F;
+inline constexpr uint32_t kReportingMta = 0x6820001F;
+// ... on the recipient rows of a delivery report
+inline constexpr uint32_t kDeliverTime = 0x00100040;
+inline constexpr uint32_t kNdrReasonCode = 0x0C040003;
+inline constexpr uint32_t kNdrDiagCode = 0x0C050003;
+inline constexpr uint32_t kSupplementaryInfo = 0x0C1B001F;
+inline constexpr uint32_t kNdrStatusCode = 0x0C200003;
+inline constexpr uint32_t kRemoteMta = 0x0C21001F;
+
+// Meetings
+inline constexpr uint32_t kStartDate = 0x00600040;
+inline constexpr uint32_t kEndDate = 0x00610040;
+inline constexpr uint32_t kResponseRequested = 0x0063000B;
 inline constexpr uint32_t kSentRepresentingSmtpAddress = 0x5D02001F;
 
 // Recipient rows
@@ -109,6 +138,11 @@ inline constexpr std::array<uint8_t, 16> kPsInternetHeaders = {
     0x86, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 inline constexpr std::array<uint8_t, 16> kPsetidCommon = {
     0x08, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+inline constexpr std::array<uint8_t, 16> kPsetidAppointment = {
+    0x02, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+// {6ED8DA90-450B-101B-98DA-00AA003F1305}
+inline constexpr std::array<uint8_t, 16> kPsetidMeeting = {
+    0x90, 0xDA, 0xD8, 0x6E, 0x0B, 0x45, 0x1B, 0x10, 0x98, 0xDA, 0x00, 0xAA, 0x00, 0x3F, 0x13, 0x05};
 inline constexpr uint32_t kLidSmartNoAttach = 0x8514;
 inline constexpr uint32_t kLidFlagRequest = 0x8530;
 

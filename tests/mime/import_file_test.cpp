@@ -122,6 +122,9 @@ TEST(ImportFile, RefusesWhatIsNotAMessageWithReasons) {
         EXPECT_NE(r.error.find(c.reason), std::string::npos) << r.error;
         EXPECT_EQ(r.error.rfind("not a message", 0), 0u) << r.error;
     }
+    // A MIME entity saved on its own has only Content-* fields, all on its part: a message.
+    auto entity = ImportText(dir, "Content-Type: text/plain; charset=utf-8\n\nhello\n");
+    EXPECT_EQ(Utf8(entity.content.props, t::kBody), "hello\n");
 }
 
 TEST(ImportFile, SkipsWhatMailersPutBeforeTheHeader) {
