@@ -12,6 +12,7 @@
 #include "fs/mod_files.h"
 #include "fs/path_forms.h"
 #include "fs/text.h"
+#include "store/mbox_item.h"
 
 namespace engine {
 namespace {
@@ -88,7 +89,7 @@ void Migration::StartMigration(const std::string& folderName, const std::string&
     Result().queued = window_.QueuedCount;
     Result().unreadFolders = window_.scan.unreadFolders;
     for (const auto& entry : window_.scan.messages)
-        if (IsMessageFile(std::string(entry.value))) Result().messageFiles++;
+        if (entries_.IsMessage(entry.value)) Result().messageFiles++;
     run_.RunStamp = FormatRunStamp(clock_());
 
     // Target path: a failure here counts as a cancelled dialog.
@@ -190,8 +191,8 @@ void Migration::ReadFolderList() {
     for (size_t i = 0; i < folders.Count(); ++i) {
         shell_.Yield();
         const std::string q(folders.Value(i));
-        if (!fs::FolderExists(q)) continue;
-        std::string p = ToStorePath(RemoveAll(q, run_.RootPath));
+        if (!fs::FolderExists(q) || entries_.IsMaildirPart(q)) continue;
+        std::string p = MailFolderPath(ToStorePath(RemoveAll(q, run_.RootPath)));
         if (!p.empty() && p.back() == '\\') p.pop_back();
         if (!p.empty()) run_.FolderList.push_back(p);
         events_.StepChanged(RunStep::FolderRead, p);
@@ -301,8 +302,8 @@ Migration::Outcome Migration::ImportMessages() {
     auto announce = [&] {
         std::vector<std::string> files;
         for (; announced < queue.Count() && files.size() < kReadAheadBatch; ++announced) {
-            std::string path(queue.Value(announced));
-            if (IsMessageFile(path)) files.push_back(std::move(path));
+            std::string value(queue.Value(announced));
+            if (entries_.IsMessage(value)) files.push_back(std::move(value));
         }
         if (files.empty()) return;
         try {
@@ -321,8 +322,9 @@ Migration::Outcome Migration::ImportMessages() {
     }
     for (size_t i = 0; i < queue.Count(); ++i) {
         if (i == announced) announce();
-        const std::string file(queue.Value(i));
-        if (IsMessageFile(file)) ImportOne(file, utils.get());
+        const std::string value(queue.Value(i));
+        const SourceEntry entry = entries_.Classify(value);
+        if (entry.IsMessage()) ImportOne(value, entry, utils.get());
         UpdateProgress();
         // A data file that could not be written takes nothing more.
         if (Result().storeFailed) return Outcome::Finished;
@@ -334,7 +336,9 @@ Migration::Outcome Migration::ImportMessages() {
     return Outcome::Finished;
 }
 
-void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
+void Migration::ImportOne(const std::string& value, const SourceEntry& entry,
+                          store::MapiUtils* utils) {
+    const std::string& file = entry.shown;
     auto fail = [&](const std::string& reason) {
         Result().failed++;
         window_.report.failures.push_back({file, reason});
@@ -343,7 +347,7 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
     shell_.Yield();
     events_.StepChanged(RunStep::ConvertingMessage, file);
 
-    std::string r = ToStorePath(RemoveAll(DirectoryOf(file), run_.RootPath));
+    std::string r = MailFolderPath(ToStorePath(RemoveAll(entry.folder, run_.RootPath)));
     if (size_t bang = r.find('!'); bang != std::string::npos) {
         r = Trim(r);
         r = r.substr(0, r.find('!')) + "\\";
@@ -354,9 +358,16 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
     try {
         // The queue holds each source folder's files together: its store folder is looked up
         // when the source folder changes, not for every message.
+        // A trashed Maildir message goes to the store's Deleted Items (a key no path can be).
+        if (entry.trashed) r = std::string(1, '\0');
         if (!importFolder_ || r != importFolderKey_) {
             importFolder_.reset();
-            std::vector<std::string> pieces = MappedPieces(r);
+            std::vector<std::string> pieces =
+                entry.trashed
+                    ? std::vector<std::string>{run_.session->GetStoreFromID(run_.StoreEntryId)
+                                                   ->GetDefaultFolder(store::kFolderDeletedItems)
+                                                   ->Name()}
+                    : MappedPieces(r);
             try {
                 importFolder_ = run_.session->GetFolderFromPath(FolderPath(pieces) + "\\");
             } catch (const std::exception&) {
@@ -372,7 +383,7 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
     }
     shell_.Yield();
     try {
-        mail->Import(file, store::kImportRfc822);
+        mail->Import(value, store::kImportRfc822);
     } catch (const std::exception& e) {
         fail(DescriptionOf(e));  // an unreadable file or no message at all: nothing is saved
         return;
@@ -388,6 +399,7 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
         try {
             store::MapiObject& object = mail->MAPIOBJECT();
             utils->HrSetOneProp(object, kPrMessageFlags, object.GetInt32(kPrMessageFlags, 1), true);
+            if (entry.marks & store::MboxItem::kKnown) SetMarks(object, entry.marks, *utils);
         } catch (const std::exception& e) {
             Ignored(file, "the message flags were not set: " + DescriptionOf(e));
         }
@@ -411,6 +423,30 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
     if (!digest.empty()) storedDigests_.insert(digest);
     uncommitted_.push_back({file, mail->Warnings()});
     ConfirmCommitted();
+}
+
+void Migration::SetMarks(store::MapiObject& object, uint32_t marks, store::MapiUtils& utils) {
+    using store::MboxItem;
+    constexpr uint32_t kMsgFlagRead = 0x1;
+    constexpr uint32_t kPrIconIndex = 0x10800003;
+    constexpr uint32_t kPrLastVerbExecuted = 0x10810003;
+    constexpr uint32_t kPrFlagStatus = 0x10900003;
+    constexpr uint32_t kPrFollowupIcon = 0x10950003;
+    const bool read = marks & MboxItem::kRead;
+    const int32_t flags = object.GetInt32(kPrMessageFlags, 1);
+    utils.HrSetOneProp(object, kPrMessageFlags, read ? flags | kMsgFlagRead : flags & ~kMsgFlagRead,
+                       true);
+    int32_t icon = read ? 0x100 : 0x101;
+    if (marks & (MboxItem::kReplied | MboxItem::kForwarded)) {
+        const bool replied = marks & MboxItem::kReplied;
+        utils.HrSetOneProp(object, kPrLastVerbExecuted, replied ? 102 : 104, true);
+        icon = replied ? 0x105 : 0x106;
+    }
+    utils.HrSetOneProp(object, kPrIconIndex, icon, true);
+    if (marks & MboxItem::kFlagged) {
+        utils.HrSetOneProp(object, kPrFlagStatus, 2, true);
+        utils.HrSetOneProp(object, kPrFollowupIcon, 6, true);
+    }
 }
 
 void Migration::ConfirmCommitted() {

@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/source_entries.h"
 #include "engine/status_window.h"
 #include "store/object_model.h"
 #include "ui/shell.h"
@@ -45,7 +46,9 @@ class Migration {
     Outcome ImportMessages();
     // Reads which source digests the import folder already holds.
     void LoadStoredDigests();
-    void ImportOne(const std::string& file, store::MapiUtils* utils);
+    void ImportOne(const std::string& value, const SourceEntry& entry, store::MapiUtils* utils);
+    // The states the source's mail client kept, on the stored message.
+    void SetMarks(store::MapiObject& object, uint32_t marks, store::MapiUtils& utils);
     // Counts the messages saved since the last look as converted once the session says they
     // are on the disk.
     void ConfirmCommitted();
@@ -78,6 +81,7 @@ class Migration {
     // The source digests the import folder holds, unless duplicates are kept.
     std::unordered_set<std::string> storedDigests_;
     std::string importFolderKey_;
+    SourceEntries entries_;
     // Saved message files not yet known to be on the disk, with what they lack.
     std::vector<RunReport::Warning> uncommitted_;
 };
