@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -274,17 +275,24 @@ ImportResult ImportMboxMessage(const std::string& path, uint64_t offset, uint64_
         GPtr<GMimeStream> stream;
         Sha256 sum;
         if (end - begin <= std::min<uint64_t>(options.inMemoryFileLimit, 1ull << 30)) {
-            std::string bytes = ReadSome(file, begin, size_t(end - begin));
-            sum.Update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-            bytes.resize(UnquoteFromLines(bytes.data(), bytes.size()));
-            bytes.resize(bytes.size() - SeparatorBlankLine(bytes));
-            const size_t headerEnd = HeaderBlockEnd(bytes);
-            top.rawHeaders = bytes.substr(0, headerEnd);
+            // Read straight into the buffer the stream takes over: no copy of the message.
+            GByteArray* bytes = g_byte_array_sized_new(guint(end - begin));
+            g_byte_array_set_size(bytes, guint(end - begin));
+            stream.reset(g_mime_stream_mem_new_with_byte_array(bytes));
+            const size_t got = file.ReadAt(begin, bytes->data, bytes->len);
+            char* data = reinterpret_cast<char*>(bytes->data);
+            sum.Update(bytes->data, got);
+            size_t size = got;
+            if (std::string_view(data, size).find(">From ") != std::string_view::npos)
+                size = UnquoteFromLines(data, size);
+            size -= SeparatorBlankLine(std::string_view(data, size));
+            g_byte_array_set_size(bytes, guint(size));
+            const size_t headerEnd = HeaderBlockEnd(std::string_view(data, size));
+            top.rawHeaders.assign(data, headerEnd);
             // Parsed from memory: no part is read back from the file later (its offsets in
             // memory are not the file's), so the source names no file.
             top.bodyOffset = 1;
             top.messageEnd = 0;
-            stream.reset(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
         } else {
             std::vector<uint8_t> piece(1 << 20);
             for (uint64_t at = begin; at < end;) {

@@ -190,9 +190,9 @@ TEST_F(MailSources, AwkwardMboxFilesLoseNoMessageAndNameTheOneThatFails) {
     Result r = Convert("box", pst, "--json " + Quote(json));
     EXPECT_EQ(r.status, 1) << r.out;
     const std::string summary = ReadText(out / "box.json");
-    const std::string damaged = fs::Utf8FromPath(src / "box/Damaged");
+    // After the file's name (JSON doubles the separators of a Windows path).
     const size_t second = Envelope().size() + 19;
-    EXPECT_NE(summary.find(damaged + ", message 2 at byte " + std::to_string(second)),
+    EXPECT_NE(summary.find("Damaged, message 2 at byte " + std::to_string(second)),
               std::string::npos)
         << summary;
     EXPECT_NE(summary.find("\"failed\": 1"), std::string::npos) << summary;
