@@ -192,7 +192,8 @@ void Migration::ReadFolderList() {
         shell_.Yield();
         const std::string q(folders.Value(i));
         if (!fs::FolderExists(q) || entries_.IsMaildirPart(q)) continue;
-        std::string p = MailFolderPath(ToStorePath(RemoveAll(q, run_.RootPath)));
+        std::string p =
+            MailFolderPath(ToStorePath(RemoveAll(entries_.MailFolder(q), run_.RootPath)));
         if (!p.empty() && p.back() == '\\') p.pop_back();
         if (!p.empty()) run_.FolderList.push_back(p);
         events_.StepChanged(RunStep::FolderRead, p);

@@ -40,6 +40,19 @@ bool SourceEntries::IsMaildirPart(const std::string& folder) {
     return IsMaildir(DirectoryOf(path));
 }
 
+std::string SourceEntries::MailFolder(const std::string& folder) {
+    const std::string path = WithoutSeparator(folder);
+    const std::string name = FileNameOf(path);
+    const std::string parent = DirectoryOf(path);
+    if (name.size() < 2 || name[0] != '.' || !IsMaildir(parent) ||
+        !IsMaildir(path + fs::kPathSeparator))
+        return path;
+    std::string nested = name.substr(1);
+    for (char& c : nested)
+        if (c == '.') c = fs::kPathSeparator;
+    return parent + nested;
+}
+
 SourceEntry SourceEntries::Classify(std::string_view value) {
     SourceEntry entry;
     if (auto item = MboxItem::Parse(value)) {
@@ -69,7 +82,7 @@ SourceEntry SourceEntries::Classify(std::string_view value) {
         const std::string maildir = DirectoryOf(WithoutSeparator(dir));
         if (IsMaildir(maildir)) {
             entry.kind = SourceEntry::Kind::MaildirMessage;
-            entry.folder = maildir;
+            entry.folder = MailFolder(maildir) + fs::kPathSeparator;
             entry.marks = MaildirMarks(name, dirName == "new");
             entry.trashed = (entry.marks & MboxItem::kDeleted) != 0;
         }

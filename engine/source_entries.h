@@ -32,6 +32,10 @@ class SourceEntries {
     // Whether a source subfolder is the "cur", "new" or "tmp" of a Maildir: no store folder of
     // its own.
     bool IsMaildirPart(const std::string& folder);
+    // The folder as the store sees it: a Maildir++ subfolder (".Work.Sub" inside a Maildir, as
+    // Dovecot and Courier keep them) as the nested folders Work and Sub; any other unchanged.
+    // Without a trailing separator.
+    std::string MailFolder(const std::string& folder);
 
   private:
     bool IsMaildir(const std::string& folder);  // ends with the separator

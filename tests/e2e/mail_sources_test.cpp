@@ -147,12 +147,20 @@ TEST_F(MailSources, MaildirInfoLettersBecomeStatesAndTrashedMessagesGoToDeletedI
     src.file("Maildir/tmp/7.host", Message("being delivered"));
     src.file("Maildir/Work/cur/8.host" + info + "S", Message("work"));
     src.dir("Maildir/Work/new");
+    // Maildir++ subfolders, as servers keep them: ".Sent" and ".Lists.Team" (Lists/Team).
+    src.file("Maildir/.Sent/cur/9.host" + info + "S", Message("sent"));
+    src.dir("Maildir/.Sent/new");
+    src.file("Maildir/.Lists.Team/new/10.host", Message("team"));
+    src.dir("Maildir/.Lists.Team/cur");
+    src.dir("Maildir/.Lists/cur");
+    src.dir("Maildir/.Lists/new");
+    src.file("Maildir/dovecot-uidlist", "3 V1 N11\n");
     const std::string pst = fs::Utf8FromPath(out / "maildir.pst");
     Result r = Convert("Maildir", pst);
     ASSERT_EQ(r.status, 0) << r.out;
 
     auto stored = StoredMessages(out / "maildir.pst");
-    ASSERT_EQ(stored.size(), 7u);
+    ASSERT_EQ(stored.size(), 9u);
     EXPECT_EQ(stored["/seen"].flags & 1, 1);
     EXPECT_EQ(stored["/replied"].verb, 102);
     EXPECT_EQ(stored["/flagged"].flags & 1, 0);
@@ -161,7 +169,9 @@ TEST_F(MailSources, MaildirInfoLettersBecomeStatesAndTrashedMessagesGoToDeletedI
     EXPECT_EQ(stored["/new"].flags & 1, 0);  // a Maildir file starting "From " is no mbox
     EXPECT_TRUE(stored.count("Deleted Items/trashed"));
     EXPECT_TRUE(stored.count("Work/work"));
-    CheckWithReaders(pst, {{"/", 5}, {"Deleted Items", 1}, {"Work", 1}});
+    EXPECT_TRUE(stored.count("Lists/Team/team"));
+    CheckWithReaders(
+        pst, {{"/", 5}, {"Deleted Items", 1}, {"Work", 1}, {"Sent Items", 1}, {"Lists/Team", 1}});
 }
 
 TEST_F(MailSources, AwkwardMboxFilesLoseNoMessageAndNameTheOneThatFails) {
