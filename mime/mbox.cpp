@@ -128,6 +128,20 @@ void OnTruncated(gint64 offset, GMimeParserWarning code, const gchar*, gpointer 
     warnings->push_back(what + (offset >= 0 ? " at byte " + std::to_string(offset) : ""));
 }
 
+// The delivery time of the envelope line ("From sender Tue Nov  3 10:00:00 2026"), which stands
+// in for a message without a usable Date, as the file's time does for a message file.
+std::optional<int64_t> EnvelopeTime(std::string_view line) {
+    line.remove_prefix(std::min<size_t>(line.size(), 5));  // "From "
+    const size_t sender = line.find(' ');
+    if (sender == std::string_view::npos) return std::nullopt;
+    const std::string when(line.substr(sender + 1));
+    GDateTime* parsed = g_mime_utils_header_decode_date(when.c_str());
+    if (!parsed) return std::nullopt;
+    const int64_t seconds = g_date_time_to_unix(parsed);
+    g_date_time_unref(parsed);
+    return seconds;
+}
+
 // The blank line that ends a message's bytes before the next separator belongs to the
 // separator: its size, when `tail` (the message's last bytes) ends with one.
 size_t SeparatorBlankLine(std::string_view tail) {
@@ -252,6 +266,8 @@ ImportResult ImportMboxMessage(const std::string& path, uint64_t offset, uint64_
             piece = ReadSome(file, begin, size_t(std::min<uint64_t>(4096, end - begin)));
             const size_t nl = piece.find('\n');
             if (nl != std::string::npos) {
+                if (begin == offset)
+                    modified = EnvelopeTime(piece.substr(0, nl)).value_or(modified);
                 begin += nl + 1;
                 break;
             }

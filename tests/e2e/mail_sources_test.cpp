@@ -36,6 +36,7 @@ std::string ReadText(const std::filesystem::path& path) {
 
 struct Stored {
     int32_t flags = 0, icon = 0, verb = 0, flagStatus = 0;
+    int64_t delivered = 0;  // FILETIME
     std::string body;
 };
 
@@ -59,7 +60,12 @@ std::map<std::string, Stored> StoredMessages(const std::filesystem::path& pst) {
             };
             const auto* subject = content.props.Find(0x0037001F);
             const auto* body = content.props.Find(0x1000001F);
-            Stored s{int32(0x0E070003), int32(0x10800003), int32(0x10810003), int32(0x10900003),
+            const auto* delivered = content.props.Find(0x0E060040);
+            Stored s{int32(0x0E070003),
+                     int32(0x10800003),
+                     int32(0x10810003),
+                     int32(0x10900003),
+                     delivered ? int64_t(delivered->AsTime()) : 0,
                      body ? body->AsUtf8() : ""};
             found[path + "/" + (subject ? subject->AsUtf8() : "")] = s;
         }
@@ -213,6 +219,8 @@ TEST_F(MailSources, AwkwardMboxFilesLoseNoMessageAndNameTheOneThatFails) {
     EXPECT_EQ(stored["Bodies/one"].body,
               "body\nFrom here on\n\nFrom me to you\nFrom quoted\n>From twice\n");
     EXPECT_NE(stored["Bodies/counted"].body.find("2026"), std::string::npos);
+    // Without a Date field, delivered when its envelope line says (2026-11-03 10:00:00 UTC).
+    EXPECT_EQ(stored["Bodies/one"].delivered, (1793700000 + 11644473600LL) * 10000000);
     EXPECT_TRUE(stored.count("Bodies/last"));
     EXPECT_TRUE(stored.count("Crlf/c2"));
     EXPECT_TRUE(stored.count("Damaged/cut"));
