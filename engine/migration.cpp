@@ -296,6 +296,7 @@ void Migration::CreateFolderEntry(std::string e) {
 Migration::Outcome Migration::ImportMessages() {
     run_.MessageIndex = 1;
     importFolder_.reset();
+    parked_ = {};
     // The reading thread learns the coming files a batch at a time rather than all at once, so
     // no second copy of the whole queue is held.
     const KeyedQueue& queue = window_.scan.messages;
@@ -361,6 +362,13 @@ void Migration::ImportOne(const std::string& value, const SourceEntry& entry,
         // when the source folder changes, not for every message.
         // A trashed Maildir message goes to the store's Deleted Items (a key no path can be).
         if (entry.trashed) r = std::string(1, '\0');
+        // Trashed messages come between the others of their Maildir: the folder left is kept
+        // aside with its digests, so going back to it costs no second reading of them.
+        if (importFolder_ && r != importFolderKey_) {
+            std::swap(importFolder_, parked_.folder);
+            std::swap(storedDigests_, parked_.digests);
+            std::swap(importFolderKey_, parked_.key);
+        }
         if (!importFolder_ || r != importFolderKey_) {
             importFolder_.reset();
             std::vector<std::string> pieces =
@@ -506,6 +514,7 @@ bool Migration::PollStop() {
 
 void Migration::CloseStore() {
     importFolder_.reset();
+    parked_ = {};
     if (run_.session) {
         try {
             run_.session->Logoff();

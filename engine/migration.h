@@ -81,6 +81,12 @@ class Migration {
     // The source digests the import folder holds, unless duplicates are kept.
     std::unordered_set<std::string> storedDigests_;
     std::string importFolderKey_;
+    // The import folder before the current one, with its digests and key.
+    struct {
+        std::shared_ptr<store::Folder> folder;
+        std::unordered_set<std::string> digests;
+        std::string key;
+    } parked_;
     SourceEntries entries_;
     // Saved message files not yet known to be on the disk, with what they lack.
     std::vector<RunReport::Warning> uncommitted_;

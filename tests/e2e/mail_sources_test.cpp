@@ -176,8 +176,16 @@ TEST_F(MailSources, MaildirInfoLettersBecomeStatesAndTrashedMessagesGoToDeletedI
     EXPECT_TRUE(stored.count("Deleted Items/trashed"));
     EXPECT_TRUE(stored.count("Work/work"));
     EXPECT_TRUE(stored.count("Lists/Team/team"));
+
+    // Again, with one more trashed message among the others: only that one is new.
+    src.file("Maildir/cur/11.host" + info + "T", Message("trashed too"));
+    const std::string json = fs::Utf8FromPath(out / "maildir.json");
+    ASSERT_EQ(Convert("Maildir", pst, "--json " + Quote(json)).status, 0);
+    const std::string summary = ReadText(out / "maildir.json");
+    EXPECT_NE(summary.find("\"converted\": 1,"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("\"alreadyStored\": 9"), std::string::npos) << summary;
     CheckWithReaders(
-        pst, {{"/", 5}, {"Deleted Items", 1}, {"Work", 1}, {"Sent Items", 1}, {"Lists/Team", 1}});
+        pst, {{"/", 5}, {"Deleted Items", 2}, {"Work", 1}, {"Sent Items", 1}, {"Lists/Team", 1}});
 }
 
 TEST_F(MailSources, AwkwardMboxFilesLoseNoMessageAndNameTheOneThatFails) {
