@@ -1,7 +1,9 @@
 // A whole conversion of a generated mailbox, set against reading the same files (cat) and the
 // GMime parse-and-decode pass alone. Each stage runs in its own child process so its peak
 // memory is its own. Prints messages/s, MB/s and peak RSS per stage, and the shares of scan,
-// message reading and store inside the conversion.
+// message reading and store inside the conversion; then the same messages as mbox files
+// (one per folder) scanned and converted. "--mbox-gb N" converts one mbox of N GB instead and
+// prints its peak memory, which stays flat however large the file.
 #include <fcntl.h>
 #include <gmime/gmime.h>
 #include <sys/resource.h>
@@ -14,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -128,6 +131,45 @@ Stage InChild(const std::function<void()>& work) {
     return {seconds, usage.ru_maxrss / 1024, cpu(usage.ru_utime) + cpu(usage.ru_stime)};
 }
 
+// The same messages as mbox files, one per folder of the mailbox (in its place), each
+// message after an envelope line and before a blank line.
+uint64_t MakeMboxes(const stdfs::path& mailbox, const stdfs::path& root) {
+    uint64_t bytes = 0;
+    for (const auto& file : AllFiles(mailbox)) {
+        const stdfs::path relative = stdfs::relative(stdfs::path(file).parent_path(), mailbox);
+        stdfs::create_directories((root / relative).parent_path());
+        std::ifstream in(file, std::ios::binary);
+        std::string message((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::ofstream(root / relative, std::ios::binary | std::ios::app)
+            << "From sender@example.org Tue Nov  3 10:00:00 2026\r\n"
+            << message << "\r\n";
+        bytes += message.size();
+    }
+    return bytes;
+}
+
+// One mbox file of `gigabytes` made of copies of a few messages, each copy with its own
+// Message-ID so that none is taken for a repeat.
+uint64_t MakeLargeMbox(const stdfs::path& file, double gigabytes, int& messages) {
+    stdfs::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary);
+    std::string body;
+    while (body.size() < 40000)
+        body += "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod.\r\n";
+    uint64_t bytes = 0;
+    messages = 0;
+    for (int n = 0; bytes < uint64_t(gigabytes * 1e9); n = ++messages) {
+        std::string m =
+            "From sender@example.org Tue Nov  3 10:00:00 2026\r\nFrom: Ann "
+            "<ann@example.org>\r\nSubject: copy " +
+            std::to_string(n) + "\r\nMessage-ID: <c" + std::to_string(n) +
+            "@example.org>\r\nX-Mozilla-Status: 0001\r\n\r\n" + body + "\r\n";
+        out << m;
+        bytes += m.size();
+    }
+    return bytes;
+}
+
 void Report(const char* stage, const Stage& r, int messages, uint64_t bytes) {
     std::printf("%-28s %7.2f s  %8.0f msg/s  %7.1f MB/s  peak RSS %4ld MiB  CPU %6.2f s\n", stage,
                 r.first, messages / r.first, bytes / 1e6 / r.first, r.second, r.cpu);
@@ -135,7 +177,52 @@ void Report(const char* stage, const Stage& r, int messages, uint64_t bytes) {
 
 }  // namespace
 
+Stage ConvertInChild(const std::string& source, const std::string& pst, int expected) {
+    return InChild([&] {
+        QuietShell shell;
+        shell.path = pst;
+        BenchJob job;
+        job.source = source;
+        store::PstSessionFactory factory;
+        job::frmMigateAll window(job, shell, factory);
+        window.Show();
+        window.CmdStartConversion_Click();
+        if (expected >= 0 && window.report.Converted() != expected)
+            std::fprintf(stderr, "converted only %d\n", window.report.Converted());
+    });
+}
+
+Stage ScanInChild(const std::string& source) {
+    return InChild([&] {
+        QuietShell shell;
+        engine::ScanResult result;
+        engine::RunObserver quiet;
+        int32_t fc = 1, dc = 0;
+        std::string root = source;
+        job::BuildMessageQueue(root, "*.*", fc, dc, result, quiet, shell);
+    });
+}
+
+// One large mbox file converted: time and peak memory, which must not grow with the file.
+int LargeMbox(double gigabytes) {
+    stdfs::path work =
+        stdfs::temp_directory_path() / ("eml2pst-mbox-bench-" + std::to_string(getpid()));
+    stdfs::remove_all(work);
+    auto start = Clock::now();
+    int messages = 0;
+    const uint64_t bytes = MakeLargeMbox(work / "box" / "Inbox", gigabytes, messages);
+    std::printf("one mbox of %.2f GB (%d messages) made in %.1f s\n", bytes / 1e9, messages,
+                std::chrono::duration<double>(Clock::now() - start).count());
+    Report("mbox scan only", ScanInChild((work / "box").string()), messages, bytes);
+    Stage c = ConvertInChild((work / "box").string(), (work / "big.pst").string(), messages);
+    Report("mbox whole conversion", c, messages, bytes);
+    std::printf("data file %.1f MB\n", stdfs::file_size(work / "big.pst") / 1e6);
+    stdfs::remove_all(work);
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc > 2 && std::string(argv[1]) == "--mbox-gb") return LargeMbox(std::atof(argv[2]));
     const int messages = argc > 1 ? std::atoi(argv[1]) : 20000;
     const int folders = 200;
     stdfs::path work =
@@ -227,6 +314,16 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "converted only %d\n", window.report.Converted());
     });
     Report("whole conversion", convert, messages, bytes);
+
+    // The same messages as mbox files, one per folder.
+    const stdfs::path mboxes = work / "mboxes";
+    MakeMboxes(mailbox, mboxes);
+    Report("mbox scan only", ScanInChild(mboxes.string()), messages, bytes);
+    stdfs::remove(pst);
+    Stage mboxConvert = ConvertInChild(mboxes.string(), pst, messages);
+    Report("mbox whole conversion", mboxConvert, messages, bytes);
+    std::printf("mbox conversion at %.0f%% of the per-file conversion's throughput\n",
+                100 * convert.first / mboxConvert.first);
 
     double store = convert.first - scan.first - parse.first;
     std::printf("shares of the conversion: scan %.0f%%, message reading %.0f%%, store %.0f%%\n",

@@ -18,6 +18,7 @@
 #include "cli/mailboxes_progress.h"
 #include "cli/summary.h"
 #include "cli/summary_merge.h"
+#include "engine/source_entries.h"
 #include "fs/console.h"
 #include "fs/mod_files.h"
 #include "fs/utf8_path.h"
@@ -371,7 +372,9 @@ int Scan(const std::string& folder) {
     std::string walked = folder;
     job::BuildMessageQueue(walked, "*.*", fileCounter, folderCounter, scan, quiet, shell);
     for (const auto& e : scan.folders) std::cout << e.key << "\t" << e.value << "\n";
-    for (const auto& e : scan.messages) std::cout << e.key << "\t" << e.value << "\n";
+    engine::SourceEntries entries;  // an mbox message as its file, ordinal and offset
+    for (const auto& e : scan.messages)
+        std::cout << e.key << "\t" << entries.Classify(e.value).shown << "\n";
     std::cout << (fileCounter - 1) << " files and " << scan.folders.Count()
               << " folders queued under " << walked << "\n";
     for (const auto& u : scan.unreadFolders)

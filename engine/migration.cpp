@@ -15,6 +15,7 @@
 #include "fs/path_forms.h"
 #include "fs/text.h"
 #include "fs/utf8_path.h"
+#include "store/mbox_item.h"
 
 namespace engine {
 namespace {
@@ -75,7 +76,7 @@ void Migration::Finished(FolderOutcome outcome) {
 void Migration::LoadStoredDigests() {
     storedDigests_.clear();
     if (job_.KeepsDuplicates()) return;
-    auto earlier = seriesDigests_.find(JoinStorePath(MappedPieces(importFolderKey_)));
+    auto earlier = seriesDigests_.find(importStorePath_);
     if (earlier != seriesDigests_.end())
         storedDigests_.insert(earlier->second.begin(), earlier->second.end());
     try {
@@ -94,7 +95,7 @@ void Migration::StartMigration(const std::string& folderName, const std::string&
     Result().queued = window_.QueuedCount;
     Result().unreadFolders = window_.scan.unreadFolders;
     for (const auto& entry : window_.scan.messages)
-        if (IsMessageFile(std::string(entry.value))) Result().messageFiles++;
+        if (entries_.IsMessage(entry.value)) Result().messageFiles++;
     run_.RunStamp = FormatRunStamp(clock_());
 
     // Target path: a failure here counts as a cancelled dialog.
@@ -253,8 +254,9 @@ void Migration::ReadFolderList() {
     for (size_t i = 0; i < folders.Count(); ++i) {
         shell_.Yield();
         const std::string q(folders.Value(i));
-        if (!fs::FolderExists(q)) continue;
-        std::string p = ToStorePath(RemoveAll(q, run_.RootPath));
+        if (!fs::FolderExists(q) || entries_.IsMaildirPart(q)) continue;
+        std::string p =
+            MailFolderPath(ToStorePath(RemoveAll(entries_.MailFolder(q), run_.RootPath)));
         if (!p.empty() && p.back() == '\\') p.pop_back();
         if (!p.empty()) run_.FolderList.push_back(p);
         events_.StepChanged(RunStep::FolderRead, p);
@@ -357,6 +359,7 @@ void Migration::CreateFolderEntry(std::string e) {
 Migration::Outcome Migration::ImportMessages() {
     run_.MessageIndex = 1;
     importFolder_.reset();
+    parked_ = {};
     // The reading thread learns the coming files a batch at a time rather than all at once, so
     // no second copy of the whole queue is held.
     const KeyedQueue& queue = window_.scan.messages;
@@ -364,8 +367,8 @@ Migration::Outcome Migration::ImportMessages() {
     auto announce = [&] {
         std::vector<std::string> files;
         for (; announced < queue.Count() && files.size() < kReadAheadBatch; ++announced) {
-            std::string path(queue.Value(announced));
-            if (IsMessageFile(path)) files.push_back(std::move(path));
+            std::string value(queue.Value(announced));
+            if (entries_.IsMessage(value)) files.push_back(std::move(value));
         }
         if (files.empty()) return;
         try {
@@ -390,8 +393,9 @@ Migration::Outcome Migration::ImportMessages() {
             announceAgain_ = false;
         }
         if (i == announced) announce();
-        const std::string file(queue.Value(i));
-        if (IsMessageFile(file)) ImportOne(file, utils.get());
+        const std::string value(queue.Value(i));
+        const SourceEntry entry = entries_.Classify(value);
+        if (entry.IsMessage()) ImportOne(value, entry, utils.get());
         UpdateProgress();
         // A data file that could not be written takes nothing more.
         if (Result().storeFailed) return Outcome::Finished;
@@ -403,7 +407,9 @@ Migration::Outcome Migration::ImportMessages() {
     return Outcome::Finished;
 }
 
-void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
+void Migration::ImportOne(const std::string& value, const SourceEntry& entry,
+                          store::MapiUtils* utils) {
+    const std::string& file = entry.shown;
     auto fail = [&](const std::string& reason) {
         Result().failed++;
         window_.report.failures.push_back({file, reason});
@@ -421,7 +427,7 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
     shell_.Yield();
     events_.StepChanged(RunStep::ConvertingMessage, file);
 
-    std::string r = ToStorePath(RemoveAll(DirectoryOf(file), run_.RootPath));
+    std::string r = MailFolderPath(ToStorePath(RemoveAll(entry.folder, run_.RootPath)));
     if (size_t bang = r.find('!'); bang != std::string::npos) {
         r = Trim(r);
         r = r.substr(0, r.find('!')) + "\\";
@@ -430,9 +436,9 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
 
     std::shared_ptr<store::Mail> mail;
     try {
-        mail = NewMail(r);
+        mail = NewMail(r, entry.trashed);
         shell_.Yield();
-        mail->Import(file, store::kImportRfc822);
+        mail->Import(value, store::kImportRfc822);
     } catch (const std::exception& e) {
         fail(DescriptionOf(e));  // an unreadable file or no message at all: nothing is saved
         return;
@@ -463,8 +469,8 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
                 return;
             }
             try {
-                mail = NewMail(r);
-                mail->Import(file, store::kImportRfc822);
+                mail = NewMail(r, entry.trashed);
+                mail->Import(value, store::kImportRfc822);
             } catch (const std::exception& e) {
                 fail(DescriptionOf(e));
                 return;
@@ -475,6 +481,7 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
         try {
             store::MapiObject& object = mail->MAPIOBJECT();
             utils->HrSetOneProp(object, kPrMessageFlags, object.GetInt32(kPrMessageFlags, 1), true);
+            if (entry.marks & store::MboxItem::kKnown) SetMarks(object, entry.marks, *utils);
         } catch (const std::exception& e) {
             Ignored(file, "the message flags were not set: " + DescriptionOf(e));
         }
@@ -495,21 +502,60 @@ void Migration::ImportOne(const std::string& file, store::MapiUtils* utils) {
     ConfirmCommitted();
 }
 
-std::shared_ptr<store::Mail> Migration::NewMail(const std::string& r) {
+std::shared_ptr<store::Mail> Migration::NewMail(std::string r, bool trashed) {
     // The queue holds each source folder's files together: its store folder is looked up when
     // the source folder changes, not for every message.
+    // A trashed Maildir message goes to the store's Deleted Items (a key no path can be).
+    if (trashed) r = std::string(1, '\0');
+    // Trashed messages come between the others of their Maildir: the folder left is kept aside
+    // with its digests, so going back to it costs no second reading of them.
+    if (importFolder_ && r != importFolderKey_) {
+        std::swap(importFolder_, parked_.folder);
+        std::swap(storedDigests_, parked_.digests);
+        std::swap(importFolderKey_, parked_.key);
+        std::swap(importStorePath_, parked_.storePath);
+    }
     if (!importFolder_ || r != importFolderKey_) {
         importFolder_.reset();
-        std::vector<std::string> pieces = MappedPieces(r);
+        std::vector<std::string> pieces =
+            trashed ? std::vector<std::string>{run_.session->GetStoreFromID(run_.StoreEntryId)
+                                                   ->GetDefaultFolder(store::kFolderDeletedItems)
+                                                   ->Name()}
+                    : MappedPieces(r);
         try {
             importFolder_ = run_.session->GetFolderFromPath(FolderPath(pieces) + "\\");
         } catch (const std::exception&) {
             importFolder_ = ResolveOrCreate(pieces);
         }
         importFolderKey_ = r;
+        importStorePath_ = JoinStorePath(pieces);
         LoadStoredDigests();
     }
     return importFolder_->MailItems().Add(store::kMailItem);
+}
+
+void Migration::SetMarks(store::MapiObject& object, uint32_t marks, store::MapiUtils& utils) {
+    using store::MboxItem;
+    constexpr uint32_t kMsgFlagRead = 0x1;
+    constexpr uint32_t kPrIconIndex = 0x10800003;
+    constexpr uint32_t kPrLastVerbExecuted = 0x10810003;
+    constexpr uint32_t kPrFlagStatus = 0x10900003;
+    constexpr uint32_t kPrFollowupIcon = 0x10950003;
+    const bool read = marks & MboxItem::kRead;
+    const int32_t flags = object.GetInt32(kPrMessageFlags, 1);
+    utils.HrSetOneProp(object, kPrMessageFlags, read ? flags | kMsgFlagRead : flags & ~kMsgFlagRead,
+                       true);
+    int32_t icon = read ? 0x100 : 0x101;
+    if (marks & (MboxItem::kReplied | MboxItem::kForwarded)) {
+        const bool replied = marks & MboxItem::kReplied;
+        utils.HrSetOneProp(object, kPrLastVerbExecuted, replied ? 102 : 104, true);
+        icon = replied ? 0x105 : 0x106;
+    }
+    utils.HrSetOneProp(object, kPrIconIndex, icon, true);
+    if (marks & MboxItem::kFlagged) {
+        utils.HrSetOneProp(object, kPrFlagStatus, 2, true);
+        utils.HrSetOneProp(object, kPrFollowupIcon, 6, true);
+    }
 }
 
 void Migration::ConfirmCommitted() {
@@ -568,6 +614,7 @@ bool Migration::PollStop() {
 
 void Migration::CloseStore() {
     importFolder_.reset();
+    parked_ = {};
     if (run_.session) {
         try {
             run_.session->Logoff();

@@ -7,6 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/source_entries.h"
 #include "engine/status_window.h"
 #include "store/object_model.h"
 #include "ui/shell.h"
@@ -56,10 +57,12 @@ class Migration {
     Outcome ImportMessages();
     // Reads which source digests the import folder already holds.
     void LoadStoredDigests();
-    void ImportOne(const std::string& file, store::MapiUtils* utils);
-    // A new message in the store folder of source folder `relative` (looked up again when the
-    // folder or the data file changed).
-    std::shared_ptr<store::Mail> NewMail(const std::string& relative);
+    void ImportOne(const std::string& value, const SourceEntry& entry, store::MapiUtils* utils);
+    // A new message in the store folder of source folder `relative`, or in Deleted Items when
+    // it is `trashed` (the folder looked up again when it or the data file changed).
+    std::shared_ptr<store::Mail> NewMail(std::string relative, bool trashed);
+    // The states the source's mail client kept, on the stored message.
+    void SetMarks(store::MapiObject& object, uint32_t marks, store::MapiUtils& utils);
     // Counts the messages saved since the last look as converted once the session says they
     // are on the disk.
     void ConfirmCommitted();
@@ -92,13 +95,22 @@ class Migration {
     // The source digests the import folder holds, unless duplicates are kept.
     std::unordered_set<std::string> storedDigests_;
     std::string importFolderKey_;
-    // The digests the earlier files of the series hold (and those stored in a file that is
-    // since full), by store folder path.
+    std::string importStorePath_;  // its store path below the top, "\"-joined
+    // The digests the earlier files of the series hold (and those of a file that is since
+    // full), by store folder path.
     std::map<std::string, std::vector<std::string>> seriesDigests_;
     int seriesIndex_ = 1;           // the data file written: 1 for NAME.pst, k for "NAME (k).pst"
     std::string displayBase_;       // the store's display name before the run stamp
     bool fileHasMessages_ = false;  // the data file written holds a message
     bool announceAgain_ = false;    // a new data file wants the coming files announced
+    // The import folder before the current one, with its digests and keys.
+    struct {
+        std::shared_ptr<store::Folder> folder;
+        std::unordered_set<std::string> digests;
+        std::string key;
+        std::string storePath;
+    } parked_;
+    SourceEntries entries_;
     // Saved message files not yet known to be on the disk, with what they lack.
     std::vector<RunReport::Warning> uncommitted_;
 };

@@ -129,8 +129,9 @@ void frmMigateAll::RunSingle() {
 bool frmMigateAll::HasSomethingToConvert() const {
     if (QueuedCount < 1) return false;
     if (job_.ConvertsFoldersWithoutMessages()) return true;
+    engine::SourceEntries entries;
     for (const auto& entry : scan.messages)
-        if (engine::Migration::IsMessageFile(std::string(entry.value))) return true;
+        if (entries.IsMessage(entry.value)) return true;
     return false;
 }
 

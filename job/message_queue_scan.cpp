@@ -3,8 +3,12 @@
 #include <optional>
 #include <vector>
 
+#include "engine/source_entries.h"
 #include "fs/mod_files.h"
 #include "fs/path_forms.h"
+#include "fs/text.h"
+#include "mime/mbox.h"
+#include "store/mbox_item.h"
 
 namespace job {
 namespace {
@@ -19,6 +23,41 @@ struct Visit {
     size_t next = 0;
     std::optional<fs::FileIdentity> identity;
 };
+
+// Message files and the files mail clients keep beside their mbox files are no mbox; any
+// other name may be.
+bool MayBeMbox(const std::string& name) {
+    for (const char* other : {".eml", ".emlx", ".msf", ".dat", ".json", ".html", ".plist"})
+        if (fs::EndsWithNoCase(name, other)) return false;
+    return true;
+}
+
+// Queues each message of an mbox file in its place; false when the file is no mbox (its first
+// line does not start with "From ") and is queued as a file like any other.
+bool QueueMbox(const std::string& path, int32_t& fileCounter, engine::ScanResult& result,
+               engine::RunObserver& observer, ui::Shell& shell) {
+    if (!mime::LooksLikeMbox(path)) return false;
+    bool any = false;
+    const std::string error = mime::ScanMbox(path, [&](const mime::MboxMessage& m) {
+        shell.Yield();
+        store::MboxItem item{path, m.ordinal, m.offset, m.length, 0};
+        if (m.marks.known) {
+            using store::MboxItem;
+            item.marks = MboxItem::kKnown | (m.marks.read ? MboxItem::kRead : 0) |
+                         (m.marks.replied ? MboxItem::kReplied : 0) |
+                         (m.marks.forwarded ? MboxItem::kForwarded : 0) |
+                         (m.marks.flagged ? MboxItem::kFlagged : 0) |
+                         (m.marks.deleted ? MboxItem::kDeleted : 0);
+        }
+        result.messages.Add(item.Locator(), "K" + std::to_string(fileCounter));
+        observer.ScanProgress(fileCounter);
+        ++fileCounter;
+        any = true;
+    });
+    // Its messages cannot be found, let alone converted: the run says so, as for a folder.
+    if (!error.empty()) result.unreadFolders.push_back({path, error});
+    return any || !error.empty();
+}
 
 // The subfolder pass and the file pass of one folder; returns the subfolder names.
 std::vector<std::string> ListFolder(const std::string& folder, const std::string& pattern,
@@ -49,6 +88,9 @@ std::vector<std::string> ListFolder(const std::string& folder, const std::string
         return names;
     }
 
+    // A Maildir's message files are messages whatever their first line.
+    engine::SourceEntries entries;
+    const bool maildirPart = entries.IsMaildirPart(folder);
     fs::FileFindRecord files;
     if (fs::FindFirstEntry(folder + pattern, files) != fs::kInvalidHandle) {
         shell.Yield();
@@ -58,6 +100,9 @@ std::vector<std::string> ListFolder(const std::string& folder, const std::string
             uint32_t attributes = fs::GetPathAttributes(folder + n);
             if (!IsDots(n) && (attributes & fs::kAttrDirectory) == 0) {
                 shell.Yield();
+                if (!maildirPart && MayBeMbox(n) &&
+                    QueueMbox(folder + n, fileCounter, result, observer, shell))
+                    continue;
                 result.messages.Add(folder + n, "K" + std::to_string(fileCounter));
                 observer.ScanProgress(fileCounter);
                 ++fileCounter;

@@ -27,10 +27,11 @@ uint64_t HeldBytes(const pst::messaging::MessageContent& content) {
 }  // namespace
 
 ReadAhead::ReadAhead(std::vector<std::string> paths, size_t depth, ImportOptions options,
-                     uint64_t byteBudget)
+                     uint64_t byteBudget, Importer importer)
     : paths_(std::move(paths)),
       depth_(std::max<size_t>(depth, 1)),
       options_(options),
+      importer_(importer ? std::move(importer) : Importer(ImportMessageFile)),
       byteBudget_(byteBudget) {
     EnsureGMime();  // once, before a second thread can get there
     worker_ = std::thread([this] { run(); });
@@ -66,7 +67,7 @@ void ReadAhead::run() {
         done.clear();  // freed by this thread, whose memory it is
         ImportResult result;
         try {
-            result = ImportMessageFile(paths_[position], options_);
+            result = importer_(paths_[position], options_);
         } catch (...) {
             result.error = "cannot import " + paths_[position];  // the caller may try again
         }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -22,8 +23,12 @@ namespace mime {
 // does not grow with the list.
 class ReadAhead {
   public:
+    // How one entry of the list is read: a message file by default.
+    using Importer = std::function<ImportResult(const std::string&, const ImportOptions&)>;
+
     explicit ReadAhead(std::vector<std::string> paths, size_t depth = 32,
-                       ImportOptions options = {}, uint64_t byteBudget = 64u << 20);
+                       ImportOptions options = {}, uint64_t byteBudget = 64u << 20,
+                       Importer importer = {});
     // Stops the worker after the file it is reading; results not taken are dropped.
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;
@@ -45,6 +50,7 @@ class ReadAhead {
     const std::vector<std::string> paths_;
     const size_t depth_;
     const ImportOptions options_;
+    const Importer importer_;
     std::mutex mutex_;
     std::condition_variable workerCv_, callerCv_;
     bool workerWaiting_ = false, callerWaiting_ = false;

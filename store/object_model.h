@@ -15,6 +15,7 @@ class Folder;
 class Mail;
 
 // Folder kinds as the engine passes them (default folder kinds and new-folder kinds).
+constexpr int kFolderDeletedItems = 3;
 constexpr int kFolderSentMail = 5;
 constexpr int kFolderInbox = 6;
 constexpr int kMailItem = 0;
@@ -60,7 +61,8 @@ class MapiObject {
 class Mail {
   public:
     virtual ~Mail() = default;
-    // Fills the message from a message file read as an Internet message.
+    // Fills the message from a message file read as an Internet message, or from one message
+    // of an mbox file named by MboxItem::Locator().
     virtual void Import(const std::string& path, int format) = 0;
     // What the last import could take only in part (a missing part of a split file, a part that
     // could not be decoded); empty when the message is whole.

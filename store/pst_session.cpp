@@ -5,12 +5,14 @@
 
 #include "fs/utf8_path.h"
 #include "mime/import.h"
+#include "mime/mbox.h"
 #include "mime/read_ahead.h"
 #include "pst/messaging/errors.h"
 #include "pst/messaging/folder_name.h"
 #include "pst/messaging/message_store.h"
 #include "pst/ndb/layout.h"
 #include "store/file_problem.h"
+#include "store/mbox_item.h"
 
 namespace store {
 namespace {
@@ -31,6 +33,14 @@ std::string PathPiece(std::string name) {
     for (size_t p = 0; (p = name.find('\\', p)) != std::string::npos; p += kNameBackslash.size())
         name.replace(p, 1, kNameBackslash);
     return name;
+}
+
+// A message file, or one message of an mbox file.
+mime::ImportResult ImportSource(const std::string& path, const mime::ImportOptions& options) {
+    if (auto item = MboxItem::Parse(path))
+        return mime::ImportMboxMessage(item->path, item->offset, item->length, item->Shown(),
+                                       options);
+    return mime::ImportMessageFile(path, options);
 }
 
 // What every object of one session shares: the open store, or nothing after log-off.
@@ -114,9 +124,9 @@ class PstMail : public Mail {
     void Import(const std::string& path, int) override {
         std::optional<mime::ImportResult> ahead;
         if (ctx_->readAhead) ahead = ctx_->readAhead->take(path);
-        mime::ImportResult result = ahead ? std::move(*ahead) : mime::ImportMessageFile(path);
+        mime::ImportResult result = ahead ? std::move(*ahead) : ImportSource(path, {});
         // A failure seen ahead is retried here, in case it came from the reading thread.
-        if (ahead && !result.ok) result = mime::ImportMessageFile(path);
+        if (ahead && !result.ok) result = ImportSource(path, {});
         if (!result.ok) throw ComError(kErrInvalidMessage, result.error);
         content_ = std::move(result.content);
         warnings_ = std::move(result.warnings);
@@ -230,7 +240,8 @@ class PstStore : public Store {
     std::shared_ptr<Folder> GetDefaultFolder(int kind) override {
         return Guarded(*ctx_, [&]() -> std::shared_ptr<Folder> {
             DefaultFolder which =
-                kind == kFolderSentMail ? DefaultFolder::kSentItems
+                kind == kFolderSentMail       ? DefaultFolder::kSentItems
+                : kind == kFolderDeletedItems ? DefaultFolder::kDeletedItems
                 : kind == kFolderInbox
                     ? DefaultFolder::kInbox
                     : throw ComError(kErrNotFound, "Unknown default folder kind.");
@@ -325,7 +336,8 @@ class PstSession : public Session, public Stores {
 
     void ExpectImports(std::vector<std::string> paths) override {
         ctx_->readAhead.reset();
-        ctx_->readAhead = std::make_unique<mime::ReadAhead>(std::move(paths));
+        ctx_->readAhead = std::make_unique<mime::ReadAhead>(
+            std::move(paths), 32, mime::ImportOptions{}, 64u << 20, ImportSource);
     }
 
     std::map<std::string, std::vector<std::string>> SourceDigestsOf(

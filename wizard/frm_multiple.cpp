@@ -18,7 +18,7 @@ frmMultiple::frmMultiple(Wizard& app) : app_(app) {
     lblTitle.Caption = "Multiple Folder Conversion";
     lblSubtitle.Caption = "Convert one by one all folders to respective Outlook .pst files";
     Label3.Caption =
-        "Select top folder having all sub-folders inside it containing .eml/.emlx files";
+        "Select top folder whose sub-folders hold .eml/.emlx files, mbox files or Maildirs";
     CmdAddFolder.Caption = "Select...";
     lblSelectRootFolder.Caption = kHelpLinkText;
     lblSelectRootFolder.ToolTipText = kHelpLinkTip;

@@ -11,7 +11,7 @@ frmSingle::frmSingle(Wizard& app) : app_(app) {
     lblTitle.Caption = "Single Folder Conversion";
     lblSubtitle.Caption = "Convert single folder of messages to respective Outlook .pst file";
     Label2.Caption = "Make sure, folder you are trying to select is not hidden";
-    Label3.Caption = "Select folder having all .eml/.emlx message files";
+    Label3.Caption = "Select folder having .eml/.emlx files, mbox files or Maildirs";
     lblSingleMailbox.Caption = kHelpLinkText;
     lblSingleMailbox.ToolTipText = kHelpLinkTip;
     txtSourceMailbox.Locked = true;

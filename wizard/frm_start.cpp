@@ -10,7 +10,8 @@ frmStart::frmStart(Wizard& app) : app_(app) {
     Caption = kAppCaption;
     lblTitle.Caption = kAppTitle;
     Label3.Caption =
-        "Converts *.eml / *.emlx email messages into Outlook personal folder (.pst) files. "
+        "Converts *.eml / *.emlx email messages, mbox files and Maildir folders into Outlook "
+        "personal folder (.pst) files. "
         "The .pst files are written by this program itself: Outlook need not be installed.";
     Frame1.Caption = " I want to convert ";
     OptSingle.Caption = "Single EML Folder";
@@ -20,7 +21,7 @@ frmStart::frmStart(Wizard& app) : app_(app) {
         link->ToolTipText = kHelpLinkTip;
     }
     Label2.Caption =
-        "Pick one folder of .eml messages and convert it into one .pst file. To convert "
+        "Pick one folder of messages and convert it into one .pst file. To convert "
         "several folders this way, pick and convert them one after another.";
     Label4.Caption =
         "Pick a top folder whose subfolders are mailboxes, tick the ones you want, and each "

@@ -210,9 +210,12 @@ TEST_F(MultiplePage, ClosingThePageDiscardsItAndBringsBackTheStartPage) {
 TEST_F(MultiplePage, ConvertsTheCheckedMailboxesIntoTheOutputFolder) {
     testsupport::TempDir dir;
     const std::string message = "From: a@example.org\r\nSubject: hi\r\n\r\nhello\r\n";
-    dir.file("root/alice/Inbox/1.eml", message);
+    // Mailboxes as mail clients keep them: a Maildir, message files, a Thunderbird account.
+    dir.file("root/alice/cur/1.host", message);
+    dir.dir("root/alice/new");
     dir.file("root/bob/2.eml", message);
-    dir.file("root/carol/3.eml", message);
+    dir.file("root/carol/Inbox", "From a@example.org Tue Nov  3 10:00:00 2026\n" + message);
+    dir.file("root/carol/Inbox.msf", "");
     dir.dir("out");
     shell.AnswerFolder(fs::Utf8FromPath(dir / "root"));
     page->CmdAddFolder_Click();
