@@ -8,6 +8,7 @@
 #include "fs/utf8_path.h"
 #include "pst/messaging/errors.h"
 #include "pst/messaging/folder_name.h"
+#include "pst/messaging/internal_nodes.h"
 #include "pst/messaging/store_folder.h"
 #include "pst/messaging/store_verifier.h"
 #include "pst/messaging/table_templates.h"
@@ -41,6 +42,16 @@ PropertyValue U16(uint32_t tag, std::u16string_view s) {
 }
 PropertyValue Int(uint32_t tag, uint32_t v) {
     return PropertyValue::Int32(tag, int32_t(v));
+}
+
+PropertyValue RowVersion(uint32_t v) {
+    return Int(tag::kLtpRowVer, v);
+}
+
+template <typename... Extra>
+std::vector<PropertyValue> With(std::vector<PropertyValue> values, Extra... extra) {
+    (values.push_back(std::move(extra)), ...);
+    return values;
 }
 
 std::vector<PropertyValue> FolderPcValues(std::u16string_view name,
@@ -155,9 +166,11 @@ void MessageStore::BuildNewStore(std::string_view displayName) {
     putTable(ndb::MakeNid(0x16, 0x35), Table6B6Columns());
     putTable(ndb::MakeNid(0x17, 0x36), Table6D7Columns());
     putTable(ndb::MakeNid(0x18, 0x37), Table6F8Columns());
-    putTable(
-        nid::kReceiveFolderTable, ReceiveFolderColumns(),
-        {{1, {U16(tag::kReceiveFolderClass, u""), Int(tag::kReceiveFolderNid, nid::kRootFolder)}}});
+    // Row versions as Outlook's new file has them; rows written later continue from the last.
+    putTable(nid::kReceiveFolderTable, ReceiveFolderColumns(),
+             {{1,
+               {U16(tag::kReceiveFolderClass, u""), Int(tag::kReceiveFolderNid, nid::kRootFolder),
+                RowVersion(2)}}});
 
     auto putFolder = [&](Nid nid, Nid parent, std::u16string_view name,
                          std::u16string_view containerClass, bool hasSubfolders) {
@@ -187,16 +200,16 @@ void MessageStore::BuildNewStore(std::string_view displayName) {
     {
         ndb::SubnodeMap sub;
         ltp::TableContext root(db, sub, HierarchyColumns());
-        root.AppendRow(nid::kIpmSubtree, RowValues(root, ipm));
-        root.AppendRow(nid::kSearchRoot, RowValues(root, finder));
-        root.AppendRow(nid::kSpamSearchFolder, RowValues(root, spam));
-        root.AppendRow(nid::kCommonViews, RowValues(root, views));
+        root.AppendRow(nid::kIpmSubtree, With(RowValues(root, ipm), RowVersion(15)));
+        root.AppendRow(nid::kSearchRoot, With(RowValues(root, finder), RowVersion(6)));
+        root.AppendRow(nid::kSpamSearchFolder, With(RowValues(root, spam), RowVersion(12)));
+        root.AppendRow(nid::kCommonViews, With(RowValues(root, views), RowVersion(17)));
         db.PutNode({nid::HierarchyOf(nid::kRootFolder), root.Write(), db.WriteSubnodes(sub), 0});
     }
     {
         ndb::SubnodeMap sub;
         ltp::TableContext top(db, sub, HierarchyColumns());
-        top.AppendRow(nid::kDeletedItems, RowValues(top, deleted));
+        top.AppendRow(nid::kDeletedItems, With(RowValues(top, deleted), RowVersion(14)));
         db.PutNode({nid::HierarchyOf(nid::kIpmSubtree), top.Write(), db.WriteSubnodes(sub), 0});
     }
 
@@ -207,6 +220,8 @@ void MessageStore::BuildNewStore(std::string_view displayName) {
                             0, 0};
     db.PutNode({nid::kSearchActivityList, db.WriteBlock(sal), 0, 0});
     db.PutNode({nid::kSearchDomainObject, 0, 0, 0});
+    PutNewStoreInternalNodes(db);
+    rowVersion_ = 17;
 
     names_ = NameIdMap::Prefilled();
     putPc(nid::kNameToIdMap, 0, names_.ToProperties());
@@ -292,6 +307,8 @@ ltp::TableContext& MessageStore::Hierarchy(Folder& f) const {
         if (!node) throw MessagingError("folder " + ndb::Hex(f.nid) + " has no hierarchy table");
         f.hierarchySubnodes = db_->ReadSubnodes(node->sub);
         f.hierarchy = std::make_unique<ltp::TableContext>(*db_, f.hierarchySubnodes, node->data);
+        if (!readOnly_ && !f.hierarchyVersionsNoted) NoteRowVersions(*f.hierarchy);
+        f.hierarchyVersionsNoted = true;
     }
     return *f.hierarchy;
 }
@@ -302,8 +319,20 @@ ltp::TableContext& MessageStore::Contents(Folder& f) const {
         if (!node) throw MessagingError("folder " + ndb::Hex(f.nid) + " has no contents table");
         f.contentsSubnodes = db_->ReadSubnodes(node->sub);
         f.contents = std::make_unique<ltp::TableContext>(*db_, f.contentsSubnodes, node->data);
+        if (!readOnly_ && !f.contentsVersionsNoted) NoteRowVersions(*f.contents);
+        f.contentsVersionsNoted = true;
     }
     return *f.contents;
+}
+
+PropertyValue MessageStore::NextRowVersion() {
+    return RowVersion(++rowVersion_);
+}
+
+void MessageStore::NoteRowVersions(const ltp::TableContext& table) const {
+    for (size_t i = 0; i < table.RowCount(); ++i)
+        if (auto v = table.Cell(i, tag::kLtpRowVer))
+            rowVersion_ = std::max(rowVersion_, uint32_t(v->AsInt32()));
 }
 
 void MessageStore::ReleaseTables(Folder& f) {
@@ -327,7 +356,7 @@ void MessageStore::RefreshRowInParent(Folder& f) {
     if (f.parent == f.nid || f.parent == 0) return;  // the root has no row anywhere
     Folder& parent = GetFolder(f.parent);
     auto& table = Hierarchy(parent);
-    auto values = RowValues(table, f.pc->GetAll());
+    auto values = With(RowValues(table, f.pc->GetAll()), NextRowVersion());
     if (table.FindRow(f.nid))
         table.UpdateRow(f.nid, values);
     else
@@ -490,6 +519,7 @@ void MessageStore::SetReceiveFolder(std::u16string_view messageClass, Nid target
     if (node) {
         sub = db_->ReadSubnodes(node->sub);
         table = std::make_unique<ltp::TableContext>(*db_, sub, node->data);
+        NoteRowVersions(*table);
     } else {
         table = std::make_unique<ltp::TableContext>(*db_, sub, ReceiveFolderColumns());
     }
@@ -498,13 +528,14 @@ void MessageStore::SetReceiveFolder(std::u16string_view messageClass, Nid target
         nextRowId = std::max(nextRowId, table->RowIdAt(i) + 1);
         auto cls = table->Cell(i, tag::kReceiveFolderClass);
         if (cls && cls->AsString() == messageClass) {
-            table->UpdateRow(table->RowIdAt(i), std::vector{Int(tag::kReceiveFolderNid, target)});
+            table->UpdateRow(table->RowIdAt(i),
+                             std::vector{Int(tag::kReceiveFolderNid, target), NextRowVersion()});
             db_->PutNode({nid::kReceiveFolderTable, table->Write(), db_->WriteSubnodes(sub), 0});
             return;
         }
     }
     table->AppendRow(nextRowId, std::vector{U16(tag::kReceiveFolderClass, messageClass),
-                                            Int(tag::kReceiveFolderNid, target)});
+                                            Int(tag::kReceiveFolderNid, target), NextRowVersion()});
     db_->PutNode({nid::kReceiveFolderTable, table->Write(), db_->WriteSubnodes(sub), 0});
 }
 
