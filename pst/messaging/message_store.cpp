@@ -587,24 +587,30 @@ void MessageStore::ValidateIpmTree() {
         if (ReceiveFolder(cls) != inbox) SetReceiveFolder(cls, inbox);
     if (ReceiveFolder(u"IPC") != RootFolder()) SetReceiveFolder(u"IPC", RootFolder());
 
+    // Entries are only ever added. A store or folder that already names a default folder keeps
+    // what it names, even an entry this store cannot resolve (a data file Outlook filled from
+    // a server mailbox carries the server's entry IDs): the folder then stays found by name.
     auto& store = StorePc();
     uint32_t mask = 0;
     if (auto v = store.Get(PropIdOf(tag::kValidFolderMask))) mask = uint32_t(v->AsInt32());
     uint32_t newMask = mask | kMaskIpmSubtree | kMaskFinder;
+    auto addMissing = [](ltp::PropertyContext& pc, const PropertyValue& value) {
+        if (pc.TagOf(value.Id())) return false;
+        pc.Set(value);
+        return true;
+    };
     for (const auto& info : DefaultFolders()) {
         const Nid nid = nids[info.kind];
-        if (info.storeTag && FolderFromEntry(store, info.storeTag) != nid) {
-            store.Set(PropertyValue(info.storeTag, EntryId(nid)));
-            storeDirty_ = true;
+        if (info.storeTag) {
+            storeDirty_ |= addMissing(store, PropertyValue(info.storeTag, EntryId(nid)));
+            if (FolderFromEntry(store, info.storeTag)) newMask |= info.validMaskBit;
+        } else {
+            newMask |= info.validMaskBit;
         }
-        newMask |= info.validMaskBit;
         if (info.inboxTag) {
             for (Nid holder : {inbox, RootFolder()}) {
                 Folder& f = GetFolder(holder);
-                if (FolderFromEntry(*f.pc, info.inboxTag) != nid) {
-                    f.pc->Set(PropertyValue(info.inboxTag, EntryId(nid)));
-                    f.pcDirty = true;
-                }
+                f.pcDirty |= addMissing(*f.pc, PropertyValue(info.inboxTag, EntryId(nid)));
             }
         }
     }
@@ -614,14 +620,12 @@ void MessageStore::ValidateIpmTree() {
     }
     // Junk E-mail sits at its index among the additional special folders; the others stay
     // empty until a client creates them.
-    if (GetDefaultFolder(DefaultFolder::kJunkEmail) != nids[DefaultFolder::kJunkEmail]) {
-        std::vector<std::vector<uint8_t>> ren(kJunkEmailRenIndex + 1);
-        ren[kJunkEmailRenIndex] = EntryId(nids[DefaultFolder::kJunkEmail]);
-        for (Nid holder : {inbox, RootFolder()}) {
-            Folder& f = GetFolder(holder);
-            f.pc->Set(PropertyValue::MultiBinary(tag::kAdditionalRenEntryIds, ren));
-            f.pcDirty = true;
-        }
+    std::vector<std::vector<uint8_t>> ren(kJunkEmailRenIndex + 1);
+    ren[kJunkEmailRenIndex] = EntryId(nids[DefaultFolder::kJunkEmail]);
+    for (Nid holder : {inbox, RootFolder()}) {
+        Folder& f = GetFolder(holder);
+        f.pcDirty |=
+            addMissing(*f.pc, PropertyValue::MultiBinary(tag::kAdditionalRenEntryIds, ren));
     }
 }
 

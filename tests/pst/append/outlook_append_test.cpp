@@ -1,6 +1,10 @@
 // Appending to data files Outlook made: new folders at the top and under Inbox, 500 messages
 // with attachments, and the old content as it was, by our reader and by three others.
 
+#include <map>
+#include <set>
+
+#include "pst/ltp/property_context.h"
 #include "pst/ndb/pst_file.h"
 #include "pst/ndb/verify.h"
 #include "tests/pst/append/append_fixture.h"
@@ -38,6 +42,22 @@ Snapshot Take(const std::filesystem::path& file) {
     for (const auto& [path, info] : snap.tree)
         for (Nid m : store->Messages(info.nid)) snap.messages[m] = Summary(store->ReadMessage(m));
     return snap;
+}
+
+// The properties of the store and of every folder, search folders too.
+std::map<Nid, std::map<uint32_t, std::vector<uint8_t>>> ObjectProperties(
+    const std::filesystem::path& file) {
+    auto db = ndb::PstFile::Open(file, ndb::PstFile::Mode::ReadOnly);
+    std::map<Nid, std::map<uint32_t, std::vector<uint8_t>>> out;
+    db->ForEachNode([&](const ndb::NodeEntry& e) {
+        const uint32_t type = ndb::NidTypeOf(e.nid);
+        if (e.nid != 0x21 && type != ndb::kNidTypeNormalFolder && type != ndb::kNidTypeSearchFolder)
+            return;
+        ndb::SubnodeMap sub = db->ReadSubnodes(e.sub);
+        ltp::PropertyContext pc(*db, sub, e.data);
+        for (const auto& v : pc.GetAll()) out[e.nid][v.Tag()] = v.Bytes();
+    });
+    return out;
 }
 
 // Each reader's view before and after, checked by reader_delta.py.
@@ -92,6 +112,7 @@ TEST_P(OutlookAppend, NewFoldersAndMessagesBesideTheOldContent) {
     TempDir dir;
     const auto file = WritableCopy(GetParam(), dir);
     const Snapshot before = Take(file);
+    const auto propertiesBefore = ObjectProperties(file);
     ReaderViews readers(dir);
     if (readers.runHere() && readers.available()) readers.dumpAll(file, "before");
 
@@ -154,6 +175,21 @@ TEST_P(OutlookAppend, NewFoldersAndMessagesBesideTheOldContent) {
             EXPECT_TRUE(
                 std::equal(original.begin() + from, original.begin() + to, now.begin() + from))
                 << "header bytes " << from << ".." << to;
+    }
+    // What the store and its folders had stays as it was: properties are only added, and only
+    // the counts an add changes (and the valid-folder mask naming the new default folders) change.
+    {
+        const auto propertiesAfter = ObjectProperties(file);
+        const std::set<uint32_t> counts{0x36020003, 0x36030003, 0x360A000B, 0x35DF0003};
+        for (const auto& [nid, properties] : propertiesBefore)
+            for (const auto& [tag, bytes] : properties) {
+                if (counts.count(tag)) continue;
+                const auto& now = propertiesAfter.at(nid);
+                const auto it = now.find(tag);
+                EXPECT_TRUE(it != now.end() && it->second == bytes)
+                    << ndb::Hex(nid) << " " << ndb::Hex(tag)
+                    << (it == now.end() ? " removed" : " changed");
+            }
     }
     const Snapshot after = Take(file);
     // Old folders and messages read back the same (counts aside, where we added).
