@@ -256,6 +256,15 @@ void MessageStore::Load() {
     ndb::SubnodeMap sub = db_->ReadSubnodes(map->sub);
     ltp::PropertyContext pc(*db_, sub, map->data);
     names_ = NameIdMap::FromProperties(pc.GetAll());
+    // The search domain lists folder NIDs; Outlook's own lists carry other type bits than the
+    // folders', so folders are matched by their index.
+    if (auto domain = db_->FindNode(nid::kSearchDomainObject); domain && domain->data) {
+        const auto bytes = db_->ReadStream(domain->data);
+        for (size_t at = 0; at + 4 <= bytes.size(); at += 4)
+            searchDomain_.insert(ndb::NidIndexOf(bytes[at] | bytes[at + 1] << 8 |
+                                                 bytes[at + 2] << 16 |
+                                                 uint32_t(bytes[at + 3]) << 24));
+    }
 }
 
 ltp::PropertyContext& MessageStore::StorePc() const {
@@ -335,6 +344,41 @@ void MessageStore::NoteRowVersions(const ltp::TableContext& table) const {
             rowVersion_ = std::max(rowVersion_, uint32_t(v->AsInt32()));
 }
 
+void MessageStore::QueueSearchUpdate(uint16_t type, Nid parent, Nid child) {
+    if (!searchDomain_.count(ndb::NidIndexOf(parent))) return;
+    // A 20-byte entry: flags, type, and the type's data (parent and child, 8 bytes unused).
+    uint8_t entry[20] = {0, 0, uint8_t(type), uint8_t(type >> 8)};
+    for (int k = 0; k < 4; ++k) {
+        entry[4 + k] = uint8_t(parent >> (8 * k));
+        entry[8 + k] = uint8_t(child >> (8 * k));
+    }
+    searchUpdates_.insert(searchUpdates_.end(), std::begin(entry), std::end(entry));
+}
+
+// The queue's full blocks stay as they are; the entries go after the last block's bytes, so a
+// commit writes no more than its own entries whatever the queue already holds. The head (the
+// node's parent field) stays where Outlook left it.
+void MessageStore::WriteSearchUpdates() {
+    const auto queue = db_->FindNode(nid::kSearchManagementQueue);
+    if (searchUpdates_.empty() || !queue) return;
+    std::vector<ndb::Bid> leaves;
+    std::vector<uint8_t> tail;
+    if (queue->data) {
+        leaves = db_->DataBlocks(queue->data);
+        if (auto last = db_->ReadBlock(leaves.back()); last.size() < ndb::kMaxBlockData) {
+            tail = std::move(last);
+            leaves.pop_back();
+        }
+    }
+    tail.insert(tail.end(), searchUpdates_.begin(), searchUpdates_.end());
+    for (size_t at = 0; at < tail.size(); at += ndb::kMaxBlockData)
+        leaves.push_back(db_->WriteBlock(
+            std::span(tail).subspan(at, std::min(ndb::kMaxBlockData, tail.size() - at))));
+    db_->PutNode(
+        {nid::kSearchManagementQueue, db_->WriteDataTree(leaves), queue->sub, queue->parent});
+    searchUpdates_.clear();
+}
+
 void MessageStore::ReleaseTables(Folder& f) {
     f.hierarchy.reset();
     f.hierarchySubnodes.clear();
@@ -394,6 +438,7 @@ Nid MessageStore::CreateFolderNodes(Nid parentNid, Nid nid, std::u16string_view 
 
     parent.children->emplace(key, nid);
     RefreshRowInParent(created);
+    QueueSearchUpdate(kSearchUpdateFolderAdded, parentNid, nid);
     auto hasSubfolders = parent.pc->Get(PropIdOf(tag::kSubfolders));
     if (!hasSubfolders || !hasSubfolders->AsBool()) {
         parent.pc->Set(PropertyValue::Bool(tag::kSubfolders, true));
@@ -661,6 +706,7 @@ void MessageStore::Commit() {
             {nid::kMessageStore, storePc_->Write(), db_->WriteSubnodes(storeSubnodes_), 0});
         storeDirty_ = false;
     }
+    WriteSearchUpdates();
     if (names_.Dirty()) {
         ndb::SubnodeMap sub;
         ndb::Bid data = ltp::PropertyContext::Write(*db_, sub, names_.ToProperties());

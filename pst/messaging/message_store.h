@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -152,6 +153,10 @@ class MessageStore {
     // in Outlook's files. Tables read for writing raise it past the versions they hold.
     PropertyValue NextRowVersion();
     void NoteRowVersions(const ltp::TableContext& table) const;
+    // Outlook's search folders learn of changes in the folders of the search domain through
+    // the search management queue: an addition there is queued here and written at commit.
+    void QueueSearchUpdate(uint16_t type, Nid parent, Nid child);
+    void WriteSearchUpdates();
 
     std::unique_ptr<ndb::NodeDatabase> db_;
     StoreUid uid_{};
@@ -161,6 +166,8 @@ class MessageStore {
     mutable std::unique_ptr<ltp::PropertyContext> storePc_;
     bool storeDirty_ = false;
     mutable uint32_t rowVersion_ = 0;
+    std::set<uint32_t> searchDomain_;     // NID indexes of the folders in the search domain
+    std::vector<uint8_t> searchUpdates_;  // queued, not yet written
     // Change keys of the messages this session writes: a replica GUID of the session's own and
     // a counter, so that no two changes anywhere share one.
     std::vector<uint8_t> changeReplica_;

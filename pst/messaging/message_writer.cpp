@@ -371,6 +371,7 @@ Nid MessageStore::AddMessage(Nid folderNid, const MessageContent& message) {
         throw;
     }
     f.contentsDirty = true;
+    QueueSearchUpdate(kSearchUpdateMessageAdded, folderNid, nid);
 
     bool read = true;
     for (const auto& v : values)

@@ -114,6 +114,10 @@ constexpr uint32_t kReceiveFolderClass = 0x001A001F;
 constexpr uint32_t kReceiveFolderNid = 0x66050003;
 }  // namespace tag
 
+// Search update types (the wSUDType of a queue entry).
+constexpr uint16_t kSearchUpdateMessageAdded = 0x0001;
+constexpr uint16_t kSearchUpdateFolderAdded = 0x0005;
+
 // PidTagMessageFlags bits.
 constexpr uint32_t kMsgFlagRead = 0x01;
 constexpr uint32_t kMsgFlagHasAttach = 0x10;
