@@ -187,6 +187,13 @@ void MessageStore::BuildNewStore(std::string_view displayName) {
     putFolder(nid::kRootFolder, nid::kRootFolder, u"", u"", true);
     auto ipm =
         putFolder(nid::kIpmSubtree, nid::kRootFolder, u"Top of Outlook data file", u"", true);
+    // Outlook's new file has shown its top folder once, which added the preview column to that
+    // folder's contents table (the other folders keep the template's columns).
+    {
+        std::vector<uint32_t> columns = ContentsColumns();
+        columns.push_back(tag::kPstBodyPrefix);
+        putTable(nid::ContentsOf(nid::kIpmSubtree), columns);
+    }
     auto finder = putFolder(nid::kSearchRoot, nid::kRootFolder, u"Search Root", u"", false);
     auto deleted =
         putFolder(nid::kDeletedItems, nid::kIpmSubtree, u"Deleted Items", u"IPF.Note", false);

@@ -1,5 +1,6 @@
 // A new store, its default folders, and folders made by the user.
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -7,6 +8,7 @@
 #include "pst/messaging/errors.h"
 #include "pst/ndb/pst_file.h"
 #include "tests/pst/messaging/store_fixture.h"
+#include "tests/pst/outlook_rules.h"
 
 namespace pst::messaging {
 namespace {
@@ -53,6 +55,12 @@ TEST(MessageStoreTest, NewStoreHasTheNodesOfANewOutlookFile) {
             EXPECT_EQ(a->ReadStream(x->data), b->ReadStream(y->data)) << std::hex << nid;
             EXPECT_EQ(x->sub, 0u);
         }
+        // The top folder's contents table has the preview column Outlook's has.
+        for (auto* db : {a.get(), b.get()}) {
+            const auto node = db->FindNode(0x802E);
+            ndb::SubnodeMap sub = db->ReadSubnodes(node->sub);
+            EXPECT_TRUE(ltp::TableContext(*db, sub, node->data).HasColumn(0x6619001F));
+        }
         // The rows a new file has carry Outlook's row versions.
         for (Nid table : {Nid(0x12D), Nid(0x802D), Nid(0x62B)}) {
             auto versions = [table](ndb::NodeDatabase& db) {
@@ -73,6 +81,22 @@ TEST(MessageStoreTest, NewStoreHasTheNodesOfANewOutlookFile) {
     for (const auto& f : store->Subfolders(store->RootFolder())) a.push_back(f.name);
     for (const auto& f : theirs->Subfolders(theirs->RootFolder())) b.push_back(f.name);
     EXPECT_EQ(a, b);
+}
+
+TEST(MessageStoreTest, TopFolderRowsShowThePreview) {
+    TempDir dir;
+    auto file = dir / "top.pst";
+    {
+        auto store = MessageStore::Create(file, "Top");
+        store->AddMessage(store->IpmSubtree(), testing::MakeMessage("At the top", "Seen first."));
+        store->Close();
+    }
+    testing::ExpectOutlookRules(file);  // the row's preview is the message's
+    auto store = MessageStore::Open(file, true);
+    const auto rows = store->ContentsRows(store->IpmSubtree());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_TRUE(std::any_of(rows[0].begin(), rows[0].end(),
+                            [](const PropertyValue& v) { return v.Tag() == 0x6619001F; }));
 }
 
 TEST(MessageStoreTest, ValidateIpmTreeSetsUpDefaultFoldersOnce) {
