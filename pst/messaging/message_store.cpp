@@ -8,6 +8,7 @@
 #include "fs/utf8_path.h"
 #include "pst/messaging/errors.h"
 #include "pst/messaging/folder_name.h"
+#include "pst/messaging/internal_nodes.h"
 #include "pst/messaging/store_folder.h"
 #include "pst/messaging/store_verifier.h"
 #include "pst/messaging/table_templates.h"
@@ -41,6 +42,16 @@ PropertyValue U16(uint32_t tag, std::u16string_view s) {
 }
 PropertyValue Int(uint32_t tag, uint32_t v) {
     return PropertyValue::Int32(tag, int32_t(v));
+}
+
+PropertyValue RowVersion(uint32_t v) {
+    return Int(tag::kLtpRowVer, v);
+}
+
+template <typename... Extra>
+std::vector<PropertyValue> With(std::vector<PropertyValue> values, Extra... extra) {
+    (values.push_back(std::move(extra)), ...);
+    return values;
 }
 
 std::vector<PropertyValue> FolderPcValues(std::u16string_view name,
@@ -155,9 +166,11 @@ void MessageStore::BuildNewStore(std::string_view displayName) {
     putTable(ndb::MakeNid(0x16, 0x35), Table6B6Columns());
     putTable(ndb::MakeNid(0x17, 0x36), Table6D7Columns());
     putTable(ndb::MakeNid(0x18, 0x37), Table6F8Columns());
-    putTable(
-        nid::kReceiveFolderTable, ReceiveFolderColumns(),
-        {{1, {U16(tag::kReceiveFolderClass, u""), Int(tag::kReceiveFolderNid, nid::kRootFolder)}}});
+    // Row versions as Outlook's new file has them; rows written later continue from the last.
+    putTable(nid::kReceiveFolderTable, ReceiveFolderColumns(),
+             {{1,
+               {U16(tag::kReceiveFolderClass, u""), Int(tag::kReceiveFolderNid, nid::kRootFolder),
+                RowVersion(2)}}});
 
     auto putFolder = [&](Nid nid, Nid parent, std::u16string_view name,
                          std::u16string_view containerClass, bool hasSubfolders) {
@@ -174,6 +187,13 @@ void MessageStore::BuildNewStore(std::string_view displayName) {
     putFolder(nid::kRootFolder, nid::kRootFolder, u"", u"", true);
     auto ipm =
         putFolder(nid::kIpmSubtree, nid::kRootFolder, u"Top of Outlook data file", u"", true);
+    // Outlook's new file has shown its top folder once, which added the preview column to that
+    // folder's contents table (the other folders keep the template's columns).
+    {
+        std::vector<uint32_t> columns = ContentsColumns();
+        columns.push_back(tag::kPstBodyPrefix);
+        putTable(nid::ContentsOf(nid::kIpmSubtree), columns);
+    }
     auto finder = putFolder(nid::kSearchRoot, nid::kRootFolder, u"Search Root", u"", false);
     auto deleted =
         putFolder(nid::kDeletedItems, nid::kIpmSubtree, u"Deleted Items", u"IPF.Note", false);
@@ -187,16 +207,16 @@ void MessageStore::BuildNewStore(std::string_view displayName) {
     {
         ndb::SubnodeMap sub;
         ltp::TableContext root(db, sub, HierarchyColumns());
-        root.AppendRow(nid::kIpmSubtree, RowValues(root, ipm));
-        root.AppendRow(nid::kSearchRoot, RowValues(root, finder));
-        root.AppendRow(nid::kSpamSearchFolder, RowValues(root, spam));
-        root.AppendRow(nid::kCommonViews, RowValues(root, views));
+        root.AppendRow(nid::kIpmSubtree, With(RowValues(root, ipm), RowVersion(15)));
+        root.AppendRow(nid::kSearchRoot, With(RowValues(root, finder), RowVersion(6)));
+        root.AppendRow(nid::kSpamSearchFolder, With(RowValues(root, spam), RowVersion(12)));
+        root.AppendRow(nid::kCommonViews, With(RowValues(root, views), RowVersion(17)));
         db.PutNode({nid::HierarchyOf(nid::kRootFolder), root.Write(), db.WriteSubnodes(sub), 0});
     }
     {
         ndb::SubnodeMap sub;
         ltp::TableContext top(db, sub, HierarchyColumns());
-        top.AppendRow(nid::kDeletedItems, RowValues(top, deleted));
+        top.AppendRow(nid::kDeletedItems, With(RowValues(top, deleted), RowVersion(14)));
         db.PutNode({nid::HierarchyOf(nid::kIpmSubtree), top.Write(), db.WriteSubnodes(sub), 0});
     }
 
@@ -207,6 +227,8 @@ void MessageStore::BuildNewStore(std::string_view displayName) {
                             0, 0};
     db.PutNode({nid::kSearchActivityList, db.WriteBlock(sal), 0, 0});
     db.PutNode({nid::kSearchDomainObject, 0, 0, 0});
+    PutNewStoreInternalNodes(db);
+    rowVersion_ = 17;
 
     names_ = NameIdMap::Prefilled();
     putPc(nid::kNameToIdMap, 0, names_.ToProperties());
@@ -241,6 +263,15 @@ void MessageStore::Load() {
     ndb::SubnodeMap sub = db_->ReadSubnodes(map->sub);
     ltp::PropertyContext pc(*db_, sub, map->data);
     names_ = NameIdMap::FromProperties(pc.GetAll());
+    // The search domain lists folder NIDs; Outlook's own lists carry other type bits than the
+    // folders', so folders are matched by their index.
+    if (auto domain = db_->FindNode(nid::kSearchDomainObject); domain && domain->data) {
+        const auto bytes = db_->ReadStream(domain->data);
+        for (size_t at = 0; at + 4 <= bytes.size(); at += 4)
+            searchDomain_.insert(ndb::NidIndexOf(bytes[at] | bytes[at + 1] << 8 |
+                                                 bytes[at + 2] << 16 |
+                                                 uint32_t(bytes[at + 3]) << 24));
+    }
 }
 
 ltp::PropertyContext& MessageStore::StorePc() const {
@@ -292,6 +323,8 @@ ltp::TableContext& MessageStore::Hierarchy(Folder& f) const {
         if (!node) throw MessagingError("folder " + ndb::Hex(f.nid) + " has no hierarchy table");
         f.hierarchySubnodes = db_->ReadSubnodes(node->sub);
         f.hierarchy = std::make_unique<ltp::TableContext>(*db_, f.hierarchySubnodes, node->data);
+        if (!readOnly_ && !f.hierarchyVersionsNoted) NoteRowVersions(*f.hierarchy);
+        f.hierarchyVersionsNoted = true;
     }
     return *f.hierarchy;
 }
@@ -302,8 +335,55 @@ ltp::TableContext& MessageStore::Contents(Folder& f) const {
         if (!node) throw MessagingError("folder " + ndb::Hex(f.nid) + " has no contents table");
         f.contentsSubnodes = db_->ReadSubnodes(node->sub);
         f.contents = std::make_unique<ltp::TableContext>(*db_, f.contentsSubnodes, node->data);
+        if (!readOnly_ && !f.contentsVersionsNoted) NoteRowVersions(*f.contents);
+        f.contentsVersionsNoted = true;
     }
     return *f.contents;
+}
+
+PropertyValue MessageStore::NextRowVersion() {
+    return RowVersion(++rowVersion_);
+}
+
+void MessageStore::NoteRowVersions(const ltp::TableContext& table) const {
+    for (size_t i = 0; i < table.RowCount(); ++i)
+        if (auto v = table.Cell(i, tag::kLtpRowVer))
+            rowVersion_ = std::max(rowVersion_, uint32_t(v->AsInt32()));
+}
+
+void MessageStore::QueueSearchUpdate(uint16_t type, Nid parent, Nid child) {
+    if (!searchDomain_.count(ndb::NidIndexOf(parent))) return;
+    // A 20-byte entry: flags, type, and the type's data (parent and child, 8 bytes unused).
+    uint8_t entry[20] = {0, 0, uint8_t(type), uint8_t(type >> 8)};
+    for (int k = 0; k < 4; ++k) {
+        entry[4 + k] = uint8_t(parent >> (8 * k));
+        entry[8 + k] = uint8_t(child >> (8 * k));
+    }
+    searchUpdates_.insert(searchUpdates_.end(), std::begin(entry), std::end(entry));
+}
+
+// The queue's full blocks stay as they are; the entries go after the last block's bytes, so a
+// commit writes no more than its own entries whatever the queue already holds. The head (the
+// node's parent field) stays where Outlook left it.
+void MessageStore::WriteSearchUpdates() {
+    const auto queue = db_->FindNode(nid::kSearchManagementQueue);
+    if (searchUpdates_.empty() || !queue) return;
+    std::vector<ndb::Bid> leaves;
+    std::vector<uint8_t> tail;
+    if (queue->data) {
+        leaves = db_->DataBlocks(queue->data);
+        if (auto last = db_->ReadBlock(leaves.back()); last.size() < ndb::kMaxBlockData) {
+            tail = std::move(last);
+            leaves.pop_back();
+        }
+    }
+    tail.insert(tail.end(), searchUpdates_.begin(), searchUpdates_.end());
+    for (size_t at = 0; at < tail.size(); at += ndb::kMaxBlockData)
+        leaves.push_back(db_->WriteBlock(
+            std::span(tail).subspan(at, std::min(ndb::kMaxBlockData, tail.size() - at))));
+    db_->PutNode(
+        {nid::kSearchManagementQueue, db_->WriteDataTree(leaves), queue->sub, queue->parent});
+    searchUpdates_.clear();
 }
 
 void MessageStore::ReleaseTables(Folder& f) {
@@ -327,7 +407,7 @@ void MessageStore::RefreshRowInParent(Folder& f) {
     if (f.parent == f.nid || f.parent == 0) return;  // the root has no row anywhere
     Folder& parent = GetFolder(f.parent);
     auto& table = Hierarchy(parent);
-    auto values = RowValues(table, f.pc->GetAll());
+    auto values = With(RowValues(table, f.pc->GetAll()), NextRowVersion());
     if (table.FindRow(f.nid))
         table.UpdateRow(f.nid, values);
     else
@@ -365,6 +445,7 @@ Nid MessageStore::CreateFolderNodes(Nid parentNid, Nid nid, std::u16string_view 
 
     parent.children->emplace(key, nid);
     RefreshRowInParent(created);
+    QueueSearchUpdate(kSearchUpdateFolderAdded, parentNid, nid);
     auto hasSubfolders = parent.pc->Get(PropIdOf(tag::kSubfolders));
     if (!hasSubfolders || !hasSubfolders->AsBool()) {
         parent.pc->Set(PropertyValue::Bool(tag::kSubfolders, true));
@@ -490,6 +571,7 @@ void MessageStore::SetReceiveFolder(std::u16string_view messageClass, Nid target
     if (node) {
         sub = db_->ReadSubnodes(node->sub);
         table = std::make_unique<ltp::TableContext>(*db_, sub, node->data);
+        NoteRowVersions(*table);
     } else {
         table = std::make_unique<ltp::TableContext>(*db_, sub, ReceiveFolderColumns());
     }
@@ -498,13 +580,14 @@ void MessageStore::SetReceiveFolder(std::u16string_view messageClass, Nid target
         nextRowId = std::max(nextRowId, table->RowIdAt(i) + 1);
         auto cls = table->Cell(i, tag::kReceiveFolderClass);
         if (cls && cls->AsString() == messageClass) {
-            table->UpdateRow(table->RowIdAt(i), std::vector{Int(tag::kReceiveFolderNid, target)});
+            table->UpdateRow(table->RowIdAt(i),
+                             std::vector{Int(tag::kReceiveFolderNid, target), NextRowVersion()});
             db_->PutNode({nid::kReceiveFolderTable, table->Write(), db_->WriteSubnodes(sub), 0});
             return;
         }
     }
     table->AppendRow(nextRowId, std::vector{U16(tag::kReceiveFolderClass, messageClass),
-                                            Int(tag::kReceiveFolderNid, target)});
+                                            Int(tag::kReceiveFolderNid, target), NextRowVersion()});
     db_->PutNode({nid::kReceiveFolderTable, table->Write(), db_->WriteSubnodes(sub), 0});
 }
 
@@ -556,24 +639,30 @@ void MessageStore::ValidateIpmTree() {
         if (ReceiveFolder(cls) != inbox) SetReceiveFolder(cls, inbox);
     if (ReceiveFolder(u"IPC") != RootFolder()) SetReceiveFolder(u"IPC", RootFolder());
 
+    // Entries are only ever added. A store or folder that already names a default folder keeps
+    // what it names, even an entry this store cannot resolve (a data file Outlook filled from
+    // a server mailbox carries the server's entry IDs): the folder then stays found by name.
     auto& store = StorePc();
     uint32_t mask = 0;
     if (auto v = store.Get(PropIdOf(tag::kValidFolderMask))) mask = uint32_t(v->AsInt32());
     uint32_t newMask = mask | kMaskIpmSubtree | kMaskFinder;
+    auto addMissing = [](ltp::PropertyContext& pc, const PropertyValue& value) {
+        if (pc.TagOf(value.Id())) return false;
+        pc.Set(value);
+        return true;
+    };
     for (const auto& info : DefaultFolders()) {
         const Nid nid = nids[info.kind];
-        if (info.storeTag && FolderFromEntry(store, info.storeTag) != nid) {
-            store.Set(PropertyValue(info.storeTag, EntryId(nid)));
-            storeDirty_ = true;
+        if (info.storeTag) {
+            storeDirty_ |= addMissing(store, PropertyValue(info.storeTag, EntryId(nid)));
+            if (FolderFromEntry(store, info.storeTag)) newMask |= info.validMaskBit;
+        } else {
+            newMask |= info.validMaskBit;
         }
-        newMask |= info.validMaskBit;
         if (info.inboxTag) {
             for (Nid holder : {inbox, RootFolder()}) {
                 Folder& f = GetFolder(holder);
-                if (FolderFromEntry(*f.pc, info.inboxTag) != nid) {
-                    f.pc->Set(PropertyValue(info.inboxTag, EntryId(nid)));
-                    f.pcDirty = true;
-                }
+                f.pcDirty |= addMissing(*f.pc, PropertyValue(info.inboxTag, EntryId(nid)));
             }
         }
     }
@@ -583,14 +672,12 @@ void MessageStore::ValidateIpmTree() {
     }
     // Junk E-mail sits at its index among the additional special folders; the others stay
     // empty until a client creates them.
-    if (GetDefaultFolder(DefaultFolder::kJunkEmail) != nids[DefaultFolder::kJunkEmail]) {
-        std::vector<std::vector<uint8_t>> ren(kJunkEmailRenIndex + 1);
-        ren[kJunkEmailRenIndex] = EntryId(nids[DefaultFolder::kJunkEmail]);
-        for (Nid holder : {inbox, RootFolder()}) {
-            Folder& f = GetFolder(holder);
-            f.pc->Set(PropertyValue::MultiBinary(tag::kAdditionalRenEntryIds, ren));
-            f.pcDirty = true;
-        }
+    std::vector<std::vector<uint8_t>> ren(kJunkEmailRenIndex + 1);
+    ren[kJunkEmailRenIndex] = EntryId(nids[DefaultFolder::kJunkEmail]);
+    for (Nid holder : {inbox, RootFolder()}) {
+        Folder& f = GetFolder(holder);
+        f.pcDirty |=
+            addMissing(*f.pc, PropertyValue::MultiBinary(tag::kAdditionalRenEntryIds, ren));
     }
 }
 
@@ -626,6 +713,7 @@ void MessageStore::Commit() {
             {nid::kMessageStore, storePc_->Write(), db_->WriteSubnodes(storeSubnodes_), 0});
         storeDirty_ = false;
     }
+    WriteSearchUpdates();
     if (names_.Dirty()) {
         ndb::SubnodeMap sub;
         ndb::Bid data = ltp::PropertyContext::Write(*db_, sub, names_.ToProperties());

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -152,10 +153,19 @@ class MessageStore {
     void SetReceiveFolder(std::u16string_view messageClass, Nid folder);
     ltp::PropertyContext& StorePc() const;
     // Writes a message (PC, recipients, attachments) and returns its node's data and subnodes;
-    // `pcValues` receives the PC's values without streamed ones, for the contents row.
+    // `pcValues` receives the PC's values without streamed ones, for the contents row. An
+    // embedded message is part of its attachment, not an object of the store.
     ndb::NodeEntry WriteMessage(Nid nid, const MessageContent& message,
-                                std::vector<PropertyValue>& pcValues);
+                                std::vector<PropertyValue>& pcValues, bool embedded = false);
     MessageContent ReadMessageNode(ndb::Bid data, ndb::Bid sub, int depth) const;
+    // The row version of the next row written, in any table: one counter numbers them all, as
+    // in Outlook's files. Tables read for writing raise it past the versions they hold.
+    PropertyValue NextRowVersion();
+    void NoteRowVersions(const ltp::TableContext& table) const;
+    // Outlook's search folders learn of changes in the folders of the search domain through
+    // the search management queue: an addition there is queued here and written at commit.
+    void QueueSearchUpdate(uint16_t type, Nid parent, Nid child);
+    void WriteSearchUpdates();
 
     std::unique_ptr<ndb::NodeDatabase> db_;
     StoreUid uid_{};
@@ -164,6 +174,13 @@ class MessageStore {
     mutable ndb::SubnodeMap storeSubnodes_;
     mutable std::unique_ptr<ltp::PropertyContext> storePc_;
     bool storeDirty_ = false;
+    mutable uint32_t rowVersion_ = 0;
+    std::set<uint32_t> searchDomain_;     // NID indexes of the folders in the search domain
+    std::vector<uint8_t> searchUpdates_;  // queued, not yet written
+    // Change keys of the messages this session writes: a replica GUID of the session's own and
+    // a counter, so that no two changes anywhere share one.
+    std::vector<uint8_t> changeReplica_;
+    uint64_t changeCounter_ = 0;
     uint32_t autoCommitInterval_ = kDefaultAutoCommitInterval;
     uint32_t sinceCommit_ = 0;
     bool closed_ = false;

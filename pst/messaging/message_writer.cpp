@@ -156,7 +156,7 @@ std::u16string DisplayList(const std::vector<std::vector<PropertyValue>>& recipi
 }  // namespace
 
 ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message,
-                                          std::vector<PropertyValue>& pcValues) {
+                                          std::vector<PropertyValue>& pcValues, bool embedded) {
     ndb::NodeDatabase& db = *db_;
     ndb::SubnodeMap subnodes;
     std::vector<PropertyValue> values = Resolve(message.props, names_, true);
@@ -186,7 +186,11 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
                                recipientColumns.end());
         ndb::SubnodeMap sub;
         ltp::TableContext table(db, sub, recipientColumns);
-        for (size_t i = 0; i < recipients.size(); ++i) table.AppendRow(uint32_t(i), recipients[i]);
+        for (size_t i = 0; i < recipients.size(); ++i) {
+            recipients[i].push_back(NextRowVersion());
+            table.AppendRow(uint32_t(i), recipients[i]);
+            recipients[i].pop_back();
+        }
         const ndb::Bid data = table.Write();
         subnodes[nid::kMessageRecipients] = {data, db.WriteSubnodes(sub)};
         subnodeBytes += db.StreamSize(data) + StreamBytes(db, sub);
@@ -210,7 +214,8 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
                 // subnodes, named by a message NID unique in the file.
                 embeddedNid = db.AllocateNid(ndb::kNidTypeNormalMessage);
                 std::vector<PropertyValue> embeddedValues;
-                const ndb::NodeEntry e = WriteMessage(embeddedNid, *a.embedded, embeddedValues);
+                const ndb::NodeEntry e =
+                    WriteMessage(embeddedNid, *a.embedded, embeddedValues, true);
                 attachSub[embeddedNid] = {e.data, e.sub};
                 if (auto* s = Find(embeddedValues, tag::kMessageSize))
                     embeddedSize = uint32_t(s->AsInt32());
@@ -246,6 +251,7 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
                     v.Tag() != ltp::TableContext::kRowIdTag &&
                     v.Tag() != ltp::TableContext::kRowVerTag)
                     row.push_back(v);
+            row.push_back(NextRowVersion());
             table.AppendRow(attachNid, row);
         }
         const ndb::Bid data = table.Write();
@@ -268,6 +274,33 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
     SetDefault(values, PropertyValue::String(0x0E04001F, DisplayList(recipients, 1)));
     SetDefault(values, PropertyValue::String(0x0E03001F, DisplayList(recipients, 2)));
     SetDefault(values, PropertyValue::String(0x0E02001F, DisplayList(recipients, 3)));
+    // Outlook states US English on every message it stores, and on the messages mail brought
+    // in the Western code page. Readers take that code page for the HTML body's bytes too, which
+    // are in the internet code page: a message whose HTML is in another one goes without it, as
+    // the messages Outlook composes itself do.
+    SetDefault(values, PropertyValue::Int32(tag::kMessageLocaleId, 1033));
+    if (!embedded) {
+        const PropertyValue* cpid = Find(values, tag::kInternetCodepage);
+        const int32_t htmlCodepage = Find(values, tag::kHtml) && cpid ? cpid->AsInt32() : 1252;
+        if (htmlCodepage == 1252 || htmlCodepage == 20127 || htmlCodepage == 28591)
+            SetDefault(values, PropertyValue::Int32(tag::kMessageCodepage, 1252));
+        // The change that made the message: this session's replica GUID and the next change
+        // number (six bytes, most significant first), and a predecessor change list of that
+        // change alone.
+        if (!Find(values, tag::kChangeKey)) {
+            if (changeReplica_.empty()) changeReplica_ = RandomKey();
+            std::vector<uint8_t> key = changeReplica_;
+            ++changeCounter_;
+            for (int i = 5; i >= 0; --i) key.push_back(uint8_t(changeCounter_ >> (8 * i)));
+            values.emplace_back(tag::kChangeKey, std::move(key));
+        }
+        if (!Find(values, tag::kPredecessorChangeList)) {
+            const auto& key = Find(values, tag::kChangeKey)->Bytes();
+            std::vector<uint8_t> list{uint8_t(key.size())};
+            list.insert(list.end(), key.begin(), key.end());
+            values.emplace_back(tag::kPredecessorChangeList, std::move(list));
+        }
+    }
     if (auto* body = Find(values, tag::kBody); body && !body->IsStream() && body->size() > 0)
         SetDefault(values,
                    PropertyValue::String(tag::kPstBodyPrefix, BodyPrefix(body->AsString())));
@@ -329,6 +362,7 @@ Nid MessageStore::AddMessage(Nid folderNid, const MessageContent& message) {
         const auto& b = index->Bytes();
         row.emplace_back(tag::kConversationId, std::vector<uint8_t>(b.begin() + 6, b.begin() + 22));
     }
+    row.push_back(NextRowVersion());
     db_->PutNode(entry);
     try {
         table.AppendRow(nid, row);
@@ -337,6 +371,7 @@ Nid MessageStore::AddMessage(Nid folderNid, const MessageContent& message) {
         throw;
     }
     f.contentsDirty = true;
+    QueueSearchUpdate(kSearchUpdateMessageAdded, folderNid, nid);
 
     bool read = true;
     for (const auto& v : values)
@@ -346,6 +381,9 @@ Nid MessageStore::AddMessage(Nid folderNid, const MessageContent& message) {
         return v ? uint32_t(v->AsInt32()) : 0u;
     };
     f.pc->Set(PropertyValue::Int32(tag::kContentCount, int32_t(count(tag::kContentCount) + 1)));
+    // A folder holding messages states its hidden (associated) item counts; none are added here.
+    for (uint32_t t : {tag::kPstHiddenCount, tag::kPstHiddenUnread})
+        if (!f.pc->TagOf(PropIdOf(t))) f.pc->Set(PropertyValue::Int32(t, 0));
     if (!read)
         f.pc->Set(PropertyValue::Int32(tag::kContentUnreadCount,
                                        int32_t(count(tag::kContentUnreadCount) + 1)));

@@ -28,6 +28,10 @@ struct MessageStore::Folder {
     std::unique_ptr<ltp::TableContext> contents;
     bool contentsDirty = false;
 
+    // The row versions of the tables were taken into the store's counter (once a session).
+    bool hierarchyVersionsNoted = false;
+    bool contentsVersionsNoted = false;
+
     // Subfolders by folded name, filled on first use from the hierarchy table.
     std::optional<std::map<std::u16string, Nid>> children;
 };

@@ -57,6 +57,8 @@ constexpr uint32_t kContentCount = 0x36020003;
 constexpr uint32_t kContentUnreadCount = 0x36030003;
 constexpr uint32_t kSubfolders = 0x360A000B;
 constexpr uint32_t kContainerClass = 0x3613001F;
+constexpr uint32_t kPstHiddenCount = 0x66350003;
+constexpr uint32_t kPstHiddenUnread = 0x66360003;
 constexpr uint32_t kLtpRowId = 0x67F20003;
 constexpr uint32_t kLtpRowVer = 0x67F30003;
 
@@ -92,6 +94,12 @@ constexpr uint32_t kPstBodyPrefix = 0x6619001F;
 constexpr uint32_t kConversationIndex = 0x00710102;
 constexpr uint32_t kConversationIndexTracking = 0x3016000B;
 constexpr uint32_t kConversationId = 0x30130102;
+constexpr uint32_t kMessageCodepage = 0x3FFD0003;
+constexpr uint32_t kInternetCodepage = 0x3FDE0003;
+constexpr uint32_t kHtml = 0x10130102;
+constexpr uint32_t kMessageLocaleId = 0x3FF10003;
+constexpr uint32_t kChangeKey = 0x65E20102;
+constexpr uint32_t kPredecessorChangeList = 0x65E30102;
 
 constexpr uint32_t kRecipientType = 0x0C150003;
 
@@ -105,6 +113,10 @@ constexpr uint32_t kRenderingPosition = 0x370B0003;
 constexpr uint32_t kReceiveFolderClass = 0x001A001F;
 constexpr uint32_t kReceiveFolderNid = 0x66050003;
 }  // namespace tag
+
+// Search update types (the wSUDType of a queue entry).
+constexpr uint16_t kSearchUpdateMessageAdded = 0x0001;
+constexpr uint16_t kSearchUpdateFolderAdded = 0x0005;
 
 // PidTagMessageFlags bits.
 constexpr uint32_t kMsgFlagRead = 0x01;

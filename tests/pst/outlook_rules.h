@@ -1,14 +1,17 @@
 #pragma once
 
-// Checks a data file against rules every message in Outlook's own files follows, read with our
-// reader at node level: sizes, the stored form of subjects, conversations and previews. Used on
-// Outlook-made samples (to confirm each rule) and on the files our tests write.
+// Checks a data file against rules Outlook's own files follow, read with our reader at node level:
+// sizes, the stored form of subjects, conversations, previews, change keys and code pages of
+// messages; row versions of every table row; the counts folders with messages carry; the
+// internal nodes of a store; the search management queue. Used on Outlook-made samples (to
+// confirm each rule) and on the files our tests write.
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,11 +29,17 @@ class OutlookRules {
         OutlookRules rules;
         auto store = MessageStore::Open(file, true);
         rules.db_ = &store->Database();
-        std::vector<Nid> folders{store->IpmSubtree()};
-        for (const auto& [path, info] : store->FolderTree(store->IpmSubtree()))
-            folders.push_back(info.nid);
-        for (Nid folder : folders) {
+        rules.CheckInternalNodes();
+        rules.CheckSearchQueue();
+        std::vector<Nid> folders{store->RootFolder()};
+        while (!folders.empty()) {
+            const Nid folder = folders.back();
+            folders.pop_back();
+            if (ndb::NidTypeOf(folder) != ndb::kNidTypeNormalFolder) continue;
+            for (Nid child : store->SubfolderNids(folder)) folders.push_back(child);
+            rules.CheckFolder(folder);
             const auto rows = store->ContentsRows(folder);
+            rules.CheckRowVersions(rows, "contents table of " + ndb::Hex(folder));
             for (const auto& row : rows) {
                 const PropertyValue* id = Cell(row, 0x67F20003);
                 if (!id) {
@@ -51,6 +60,128 @@ class OutlookRules {
 
   private:
     using Row = std::vector<PropertyValue>;
+
+    // A heap-on-node's client signature, 0 for a node without data.
+    uint8_t HeapSignature(Nid nid) const {
+        const auto node = db_->FindNode(nid);
+        if (!node || !node->data) return 0;
+        const auto bytes = db_->ReadBlock(db_->DataBlocks(node->data).front());
+        return bytes.size() >= 4 && bytes[2] == 0xEC ? bytes[3] : 0;
+    }
+
+    // Outlook's files, new ones too, hold these internal nodes: a heap with a table keyed by 16
+    // bytes, a heap of another kind, and a node without data (in a new file).
+    void CheckInternalNodes() {
+        if (HeapSignature(0xC01) != 0x9C) errors_.push_back("node 0xC01 is not a 0x9C heap");
+        if (HeapSignature(0xE01) != 0xCC) errors_.push_back("node 0xE01 is not a 0xCC heap");
+        if (!db_->FindNode(0xE41)) errors_.push_back("node 0xE41 is missing");
+    }
+
+    // Every row version of a table is set, and no two rows share one: one counter of the store
+    // numbers every row it writes.
+    void CheckRowVersions(const std::vector<Row>& rows, const std::string& table) {
+        std::set<int32_t> seen;
+        for (const auto& row : rows) {
+            const PropertyValue* version = Cell(row, 0x67F30003);
+            if (!version || version->AsInt32() == 0)
+                errors_.push_back(table + ": a row without a row version");
+            else if (!seen.insert(version->AsInt32()).second)
+                errors_.push_back(table + ": row version " + std::to_string(version->AsInt32()) +
+                                  " twice");
+        }
+    }
+
+    static std::vector<Row> Rows(ltp::TableContext& table) {
+        std::vector<Row> rows;
+        for (size_t i = 0; i < table.RowCount(); ++i) rows.push_back(table.Row(i));
+        return rows;
+    }
+
+    // A folder that holds messages carries its hidden-item counts, in its row too; its
+    // subfolders' rows carry row versions.
+    void CheckFolder(Nid folder) {
+        auto& db = const_cast<ndb::NodeDatabase&>(*db_);
+        const auto node = db.FindNode(folder);
+        ndb::SubnodeMap sub = db.ReadSubnodes(node->sub);
+        ltp::PropertyContext pc(db, sub, node->data);
+        const auto count = pc.Get(0x3602);
+        const auto parentTable =
+            db.FindNode(ndb::MakeNid(ndb::kNidTypeHierarchyTable, ndb::NidIndexOf(node->parent)));
+        std::optional<Row> row;
+        if (node->parent != folder && parentTable) {
+            ndb::SubnodeMap tableSub = db.ReadSubnodes(parentTable->sub);
+            ltp::TableContext table(db, tableSub, parentTable->data);
+            row = table.RowById(folder);
+        }
+        for (uint16_t id : {uint16_t(0x6635), uint16_t(0x6636)}) {
+            const auto value = pc.Get(id);
+            if (count && count->AsInt32() > 0 && !value)
+                errors_.push_back("folder " + ndb::Hex(folder) + " holds messages without " +
+                                  ndb::Hex(id));
+            const PropertyValue* cell = row ? Cell(*row, uint32_t(id) << 16 | 3) : nullptr;
+            if (value && cell && cell->AsInt32() != value->AsInt32())
+                errors_.push_back("folder " + ndb::Hex(folder) + ": its row's " + ndb::Hex(id) +
+                                  " differs");
+        }
+        if (const auto hierarchy =
+                db.FindNode(ndb::MakeNid(ndb::kNidTypeHierarchyTable, ndb::NidIndexOf(folder)))) {
+            ndb::SubnodeMap tableSub = db.ReadSubnodes(hierarchy->sub);
+            ltp::TableContext table(db, tableSub, hierarchy->data);
+            CheckRowVersions(Rows(table), "hierarchy table of " + ndb::Hex(folder));
+        }
+    }
+
+    // The search management queue: whole 20-byte entries from its head on; a message or folder
+    // added is named with the folder it was added to.
+    void CheckSearchQueue() {
+        const auto node = db_->FindNode(0x1E1);
+        if (!node) {
+            errors_.push_back("no search management queue");
+            return;
+        }
+        const auto bytes = db_->ReadStream(node->data);
+        if (bytes.size() % 20 != 0 || node->parent > bytes.size() || node->parent % 20 != 0) {
+            errors_.push_back("search management queue of " + std::to_string(bytes.size()) +
+                              " bytes, head at " + std::to_string(node->parent));
+            return;
+        }
+        auto get32 = [&bytes](size_t at) {
+            return uint32_t(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+                            uint32_t(bytes[at + 3]) << 24);
+        };
+        for (size_t at = node->parent; at < bytes.size(); at += 20) {
+            const uint16_t type = uint16_t(bytes[at + 2] | bytes[at + 3] << 8);
+            if (type != 1 && type != 5) continue;  // message added, folder added
+            const Nid parent = get32(at + 4), child = get32(at + 8);
+            const auto entry = db_->FindNode(child);
+            if (!entry || entry->parent != parent)
+                errors_.push_back("search update " + std::to_string(type) + " names " +
+                                  ndb::Hex(child) + " in " + ndb::Hex(parent) +
+                                  ", which it is not in");
+        }
+    }
+
+    // A change key: the GUID of the replica that made the change and its counter; the
+    // predecessor change list: sized change keys, this one among them.
+    void CheckChangeKey(Nid nid, const ltp::PropertyContext& pc) {
+        const auto key = pc.Get(0x65E2);
+        const auto list = pc.Get(0x65E3);
+        if (!key || key->size() < 17 || key->size() > 24) {
+            Fail(nid, "no change key of a GUID and a counter");
+            return;
+        }
+        bool listed = false;
+        const auto& b = list ? list->Bytes() : std::vector<uint8_t>{};
+        size_t at = 0;
+        while (at < b.size() && at + 1 + b[at] <= b.size()) {
+            listed = listed || std::equal(b.begin() + at + 1, b.begin() + at + 1 + b[at],
+                                          key->Bytes().begin(), key->Bytes().end());
+            at += 1 + b[at];
+        }
+        if (!list || at != b.size() || !listed)
+            Fail(nid, "predecessor change list without the change key");
+        if (!changeKeys_.insert(key->Bytes()).second) Fail(nid, "change key of another message");
+    }
 
     static const PropertyValue* Cell(const Row& row, uint32_t tag) {
         for (const auto& v : row)
@@ -94,6 +225,32 @@ class OutlookRules {
                 Fail(nid, "contents row subject differs from the message's");
         }
         if (pc.TagOf(0x003D)) Fail(nid, "stores a subject prefix");
+
+        // The locale, and the change that made a message of the store (an embedded one is
+        // part of its attachment and has none).
+        if (!pc.Get(0x3FF1)) Fail(nid, "no message locale");
+        if (row) CheckChangeKey(nid, pc);
+        if (row) {
+            // The preview, where the folder's table has a column for it.
+            const PropertyValue* preview = Cell(*row, 0x6619001F);
+            const auto value = pc.Get(0x6619);
+            if (preview && (!value || value->Bytes() != preview->Bytes()))
+                Fail(nid, "contents row's preview differs from the message's");
+        }
+        {
+            const auto recipients = subnodes.find(0x692);
+            if (recipients != subnodes.end()) {
+                ndb::SubnodeMap tableSub = db.ReadSubnodes(recipients->second.sub);
+                ltp::TableContext table(db, tableSub, recipients->second.data);
+                CheckRowVersions(Rows(table), "recipient table of " + ndb::Hex(nid));
+            }
+            const auto attachments = subnodes.find(0x671);
+            if (attachments != subnodes.end()) {
+                ndb::SubnodeMap tableSub = db.ReadSubnodes(attachments->second.sub);
+                ltp::TableContext table(db, tableSub, attachments->second.data);
+                CheckRowVersions(Rows(table), "attachment table of " + ndb::Hex(nid));
+            }
+        }
 
         // Conversations: tracked by the index's GUID, which the contents row holds as the
         // conversation ID.
@@ -156,6 +313,7 @@ class OutlookRules {
 
     const ndb::NodeDatabase* db_ = nullptr;
     std::vector<std::string> errors_;
+    std::set<std::vector<uint8_t>> changeKeys_;
 };
 
 // Fails the running test once for every violation.

@@ -1,6 +1,11 @@
 // Appending to data files Outlook made: new folders at the top and under Inbox, 500 messages
 // with attachments, and the old content as it was, by our reader and by three others.
 
+#include <map>
+#include <set>
+#include <tuple>
+
+#include "pst/ltp/property_context.h"
 #include "pst/ndb/pst_file.h"
 #include "pst/ndb/verify.h"
 #include "tests/pst/append/append_fixture.h"
@@ -38,6 +43,32 @@ Snapshot Take(const std::filesystem::path& file) {
     for (const auto& [path, info] : snap.tree)
         for (Nid m : store->Messages(info.nid)) snap.messages[m] = Summary(store->ReadMessage(m));
     return snap;
+}
+
+// The properties of the store and of every folder, search folders too.
+std::map<Nid, std::map<uint32_t, std::vector<uint8_t>>> ObjectProperties(
+    const std::filesystem::path& file) {
+    auto db = ndb::PstFile::Open(file, ndb::PstFile::Mode::ReadOnly);
+    std::map<Nid, std::map<uint32_t, std::vector<uint8_t>>> out;
+    db->ForEachNode([&](const ndb::NodeEntry& e) {
+        const uint32_t type = ndb::NidTypeOf(e.nid);
+        if (e.nid != 0x21 && type != ndb::kNidTypeNormalFolder && type != ndb::kNidTypeSearchFolder)
+            return;
+        ndb::SubnodeMap sub = db->ReadSubnodes(e.sub);
+        ltp::PropertyContext pc(*db, sub, e.data);
+        for (const auto& v : pc.GetAll()) out[e.nid][v.Tag()] = v.Bytes();
+    });
+    return out;
+}
+
+std::vector<uint8_t> NodeBytes(const std::filesystem::path& file, Nid nid) {
+    auto db = ndb::PstFile::Open(file, ndb::PstFile::Mode::ReadOnly);
+    const auto node = db->FindNode(nid);
+    return node ? db->ReadStream(node->data) : std::vector<uint8_t>{};
+}
+
+uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
 }
 
 // Each reader's view before and after, checked by reader_delta.py.
@@ -92,6 +123,8 @@ TEST_P(OutlookAppend, NewFoldersAndMessagesBesideTheOldContent) {
     TempDir dir;
     const auto file = WritableCopy(GetParam(), dir);
     const Snapshot before = Take(file);
+    const auto propertiesBefore = ObjectProperties(file);
+    const auto queueBefore = NodeBytes(file, 0x1E1);
     ReaderViews readers(dir);
     if (readers.runHere() && readers.available()) readers.dumpAll(file, "before");
 
@@ -155,7 +188,49 @@ TEST_P(OutlookAppend, NewFoldersAndMessagesBesideTheOldContent) {
                 std::equal(original.begin() + from, original.begin() + to, now.begin() + from))
                 << "header bytes " << from << ".." << to;
     }
+    // What the store and its folders had stays as it was: properties are only added, and only
+    // the counts an add changes (and the valid-folder mask naming the new default folders) change.
+    {
+        const auto propertiesAfter = ObjectProperties(file);
+        const std::set<uint32_t> counts{0x36020003, 0x36030003, 0x360A000B, 0x35DF0003};
+        for (const auto& [nid, properties] : propertiesBefore)
+            for (const auto& [tag, bytes] : properties) {
+                if (counts.count(tag)) continue;
+                const auto& now = propertiesAfter.at(nid);
+                const auto it = now.find(tag);
+                EXPECT_TRUE(it != now.end() && it->second == bytes)
+                    << ndb::Hex(nid) << " " << ndb::Hex(tag)
+                    << (it == now.end() ? " removed" : " changed");
+            }
+    }
     const Snapshot after = Take(file);
+    // Each folder and message added in a folder of the search domain is queued for Outlook's
+    // search folders, after what the queue held; nothing else is.
+    {
+        std::set<uint32_t> domain;
+        const auto sdo = NodeBytes(file, 0x261);
+        for (size_t at = 0; at + 4 <= sdo.size(); at += 4)
+            domain.insert(ndb::NidIndexOf(Get32(sdo, at)));
+        const auto queue = NodeBytes(file, 0x1E1);
+        ASSERT_GE(queue.size(), queueBefore.size());
+        EXPECT_TRUE(std::equal(queueBefore.begin(), queueBefore.end(), queue.begin()));
+        std::multiset<std::tuple<uint32_t, Nid, Nid>> queued, expected;
+        for (size_t at = queueBefore.size(); at + 20 <= queue.size(); at += 20)
+            queued.insert({Get32(queue, at), Get32(queue, at + 4), Get32(queue, at + 8)});
+        std::set<Nid> oldFolders;
+        for (const auto& [path, info] : before.tree) oldFolders.insert(info.nid);
+        for (const auto& [path, info] : after.tree)
+            if (!oldFolders.count(info.nid) && domain.count(ndb::NidIndexOf(info.parent)))
+                expected.insert({5u << 16, info.parent, info.nid});
+        auto db = ndb::PstFile::Open(file, ndb::PstFile::Mode::ReadOnly);
+        for (const auto& [nid, summary] : after.messages) {
+            const Nid parent = db->FindNode(nid)->parent;
+            if (!before.messages.count(nid) && domain.count(ndb::NidIndexOf(parent)))
+                expected.insert({1u << 16, parent, nid});
+        }
+        EXPECT_EQ(queued, expected);
+        EXPECT_EQ(expected.empty(), domain.empty());
+    }
     // Old folders and messages read back the same (counts aside, where we added).
     for (const auto& [nid, summary] : before.messages) {
         auto it = after.messages.find(nid);
@@ -200,6 +275,31 @@ TEST_P(OutlookAppend, NewFoldersAndMessagesBesideTheOldContent) {
     if (!readers.available()) GTEST_SKIP() << "no shared reader tools";
     readers.dumpAll(file, "after");
     readers.check(addedFile);
+}
+
+// A long queue: entries queued over many commits run on across its blocks, in order.
+TEST(OutlookAppendQueue, SearchUpdatesRunOnAcrossBlocksAndCommits) {
+    if (!std::filesystem::exists(SharedDir())) GTEST_SKIP() << "no shared corpus";
+    TempDir dir;
+    const auto file = WritableCopy("pstsdk_sample1.pst", dir);  // its top folder is searched
+    std::vector<Nid> added;
+    {
+        auto store = MessageStore::Open(file);
+        store->SetAutoCommitInterval(150);
+        for (int i = 0; i < 1000; ++i)
+            added.push_back(store->AddMessage(store->IpmSubtree(),
+                                              MakeMessage("Queued " + std::to_string(i), "x")));
+        store->Close();
+    }
+    const auto queue = NodeBytes(file, 0x1E1);
+    ASSERT_EQ(queue.size(), added.size() * 20);
+    for (size_t i = 0; i < added.size(); ++i) {
+        EXPECT_EQ(Get32(queue, i * 20), 1u << 16);
+        EXPECT_EQ(Get32(queue, i * 20 + 4), 0x8022u);
+        ASSERT_EQ(Get32(queue, i * 20 + 8), added[i]) << i;
+    }
+    ExpectVerified(file);
+    ExpectOutlookRules(file);
 }
 
 // How many blocks of `slots` 64-byte slots the free runs of a file's allocation maps hold.
