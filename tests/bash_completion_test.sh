@@ -20,7 +20,7 @@ expect() {  # expect "WANTED REPLIES" WORD...
     [[ $got == "$want" ]] || { echo "eml2pst ${*:2}: got '$got', want '$want'"; failed=1; }
 }
 expect "convert" eml2pst con
-expect "--mailboxes" eml2pst convert --m
+expect "--mailboxes --max-size" eml2pst convert --m
 expect "My Mail" eml2pst convert ""
 expect "My Mail archive.pst" eml2pst convert --json - "My Mail" ""
 expect "My Mail" eml2pst convert --mailboxes "My Mail" ""
