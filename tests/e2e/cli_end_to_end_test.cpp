@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "tests/e2e/cli_fixture.h"
+#include "tests/support/json_string.h"
 
 namespace e2e {
 namespace {
@@ -98,7 +99,8 @@ TEST_F(EndToEnd, ADataFileAtItsSizeLimitGoesOnInTheNextOneAndTheSummariesNameThe
     EXPECT_EQ(r.status, 0) << r.out;
     Result merged = RunCommand(cli + " summary merge --json " + Quote(json));
     EXPECT_NE(merged.out.find("\"alreadyStored\": 60"), std::string::npos) << merged.out;
-    EXPECT_NE(merged.out.find("{\"pst\": \"" + second + "\", \"pstBytes\": "), std::string::npos)
+    EXPECT_NE(merged.out.find("{\"pst\": " + testsupport::JsonString(second) + ", \"pstBytes\": "),
+              std::string::npos)
         << merged.out;
 }
 
