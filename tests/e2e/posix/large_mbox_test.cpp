@@ -32,14 +32,13 @@ TEST_F(EndToEnd, ALargeMboxConvertsInFlatMemory) {
     Result l = RunCommand(cli + " list " + Quote(pst));
     EXPECT_NE(l.out.find("Archive  (" + std::to_string(messages) + ")"), std::string::npos)
         << l.out;
+#ifndef __SANITIZE_ADDRESS__
+    // Not under the address sanitizer: it keeps up to 256 MB of freed memory in quarantine
+    // (417 MB peak measured), which hides what the program itself holds.
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
-#ifdef __SANITIZE_ADDRESS__
-    const long limitKiB = 256 * 1024;  // the sanitizer's own shadow memory comes on top
-#else
-    const long limitKiB = 64 * 1024;
+    EXPECT_LT(usage.ru_maxrss, 64 * 1024) << "KiB";  // the largest program run by this test
 #endif
-    EXPECT_LT(usage.ru_maxrss, limitKiB) << "KiB";  // the largest program run by this test
 }
 
 }  // namespace
