@@ -415,14 +415,23 @@ void Migration::ImportOne(const std::string& value, const SourceEntry& entry,
         window_.report.failures.push_back({file, reason});
         events_.FileFailed(file, reason);
     };
-    auto storeFailed = [&](const store::ComError& e) {
-        fail(e.Description());
-        // A failed commit took the messages saved before it along, and the file takes no more.
-        if (e.Number() == store::kErrWriteFault) {
-            LoseUncommitted(e.Description());
-            Result().storeFailed = true;
-            Result().storeError = e.Description();
+    // Runs a step that may commit: a failure fails the file, and a failed commit took the
+    // messages saved before it along, so the data file takes no more.
+    auto storing = [&](auto&& step) {
+        try {
+            step();
+            return true;
+        } catch (const store::ComError& e) {
+            fail(e.Description());
+            if (e.Number() == store::kErrWriteFault) {
+                LoseUncommitted(e.Description());
+                Result().storeFailed = true;
+                Result().storeError = e.Description();
+            }
+        } catch (const std::exception& e) {
+            fail(DescriptionOf(e));
         }
+        return false;
     };
     shell_.Yield();
     events_.StepChanged(RunStep::ConvertingMessage, file);
@@ -453,15 +462,7 @@ void Migration::ImportOne(const std::string& value, const SourceEntry& entry,
     // A file that holds a message already takes no message that would pass the size limit.
     if (const uint64_t cap = job_.MaxDataFileSize(); cap > 0 && fileHasMessages_) {
         bool full = false;
-        try {
-            full = mail->WouldPassSize(cap);
-        } catch (const store::ComError& e) {
-            storeFailed(e);
-            return;
-        } catch (const std::exception& e) {
-            fail(DescriptionOf(e));
-            return;
-        }
+        if (!storing([&] { full = mail->WouldPassSize(cap); })) return;
         ConfirmCommitted();
         if (full) {
             if (!ContinueInNextFile()) {
@@ -487,15 +488,7 @@ void Migration::ImportOne(const std::string& value, const SourceEntry& entry,
         }
     }
     shell_.Yield();
-    try {
-        mail->Save();
-    } catch (const store::ComError& e) {
-        storeFailed(e);
-        return;
-    } catch (const std::exception& e) {
-        fail(DescriptionOf(e));
-        return;
-    }
+    if (!storing([&] { mail->Save(); })) return;
     if (!digest.empty()) storedDigests_.insert(digest);
     fileHasMessages_ = true;
     uncommitted_.push_back({file, mail->Warnings()});
