@@ -100,6 +100,11 @@ class File {
     std::string path_;      // as opened, for reopening
 };
 
+// Gives the file at `from` the name `to` (both in one folder). With `replace`, a file already
+// named `to` is replaced; without, the name is taken only while free: false when a file holds
+// it, and nothing changes. Throws FileError on other failures.
+bool RenameFile(const std::string& from, const std::string& to, bool replace);
+
 // Memory aligned to `align` (a power of two), for unbuffered writes. Throws std::bad_alloc.
 void* AlignedAlloc(size_t align, size_t size);
 void AlignedFree(void* p) noexcept;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -222,6 +223,32 @@ void* AlignedAlloc(size_t align, size_t size) {
     void* p = std::aligned_alloc(align, (size + align - 1) / align * align);
     if (!p) throw std::bad_alloc();
     return p;
+}
+
+bool RenameFile(const std::string& from, const std::string& to, bool replace) {
+    posix::PathAt a, b;
+    if (!posix::ResolvePathAt(from, a) || !posix::ResolvePathAt(to, b)) ThrowErrno();
+    const char* fromName = a.name.c_str();
+    const char* toName = b.name.c_str();
+    if (replace) {
+        if (::renameat(a.dirfd, fromName, b.dirfd, toName) != 0) ThrowErrno();
+        return true;
+    }
+    if (::renameat2(a.dirfd, fromName, b.dirfd, toName, RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST) return false;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) ThrowErrno();
+    // File systems without the no-replace rename: a new link fails the same way on a taken name.
+    if (::linkat(a.dirfd, fromName, b.dirfd, toName, 0) == 0) {
+        ::unlinkat(a.dirfd, fromName, 0);
+        return true;
+    }
+    if (errno == EEXIST) return false;
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) ThrowErrno();
+    // Without links either (FAT, some shares): the name is looked at, then taken.
+    struct stat st {};
+    if (::fstatat(b.dirfd, toName, &st, AT_SYMLINK_NOFOLLOW) == 0) return false;
+    if (::renameat(a.dirfd, fromName, b.dirfd, toName) != 0) ThrowErrno();
+    return true;
 }
 
 void AlignedFree(void* p) noexcept {

@@ -294,6 +294,17 @@ int File::TakeCrtDescriptor() {
     return fd;
 }
 
+bool RenameFile(const std::string& from, const std::string& to, bool replace) {
+    const std::u16string source = CallForm(from);
+    const std::u16string target = CallForm(to);
+    if (SystemApi().MoveFileExW(AsWide(source), AsWide(target),
+                                replace ? MOVEFILE_REPLACE_EXISTING : 0))
+        return true;
+    const DWORD code = GetLastError();
+    if (!replace && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS)) return false;
+    throw ErrorFrom(code);
+}
+
 void* AlignedAlloc(size_t align, size_t size) {
     void* p = _aligned_malloc(size, align);
     if (!p) throw std::bad_alloc();

@@ -25,6 +25,7 @@ Api RealApi() {
     api.SetEndOfFile = ::SetEndOfFile;
     api.FlushFileBuffers = ::FlushFileBuffers;
     api.LockFileEx = ::LockFileEx;
+    api.MoveFileExW = ::MoveFileExW;
     api.LoadLibraryA = ::LoadLibraryA;
     api.GetProcAddress = ::GetProcAddress;
     api.FreeLibrary = ::FreeLibrary;

@@ -1,10 +1,12 @@
 #include "pst/messaging/message_store.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <random>
 #include <set>
 
+#include "fs/file.h"
 #include "fs/utf8_path.h"
 #include "pst/messaging/errors.h"
 #include "pst/messaging/folder_name.h"
@@ -102,11 +104,61 @@ void RequireSoundForWriting(const std::filesystem::path& path) {
 MessageStore::MessageStore(std::unique_ptr<ndb::NodeDatabase> db) : db_(std::move(db)) {}
 MessageStore::~MessageStore() = default;
 
+// A new file takes its name only once it holds a whole committed store: it is built beside it
+// under a name of its own and then renamed, so a run killed while making it leaves nothing under
+// the name that the next run would have to refuse as damaged. An empty file already there (made
+// by the user) is checked for writing as before and replaced.
 std::unique_ptr<MessageStore> MessageStore::Create(const std::filesystem::path& path,
                                                    std::string_view displayName) {
-    auto store = CreateOn(ndb::PstFile::Create(path), displayName);
-    store->Commit();
-    return store;
+    using ndb::FileHandle;
+    const std::string target = fs::Utf8FromPath(path);
+    std::error_code ec;
+    const bool emptyThere = std::filesystem::exists(path, ec);
+    if (emptyThere) {
+        FileHandle held(path, FileHandle::Access::ReadWrite);
+        if (held.size() != 0) throw ndb::NdbError(target + " already exists and is not empty");
+    }
+    std::filesystem::path building = path;
+    building += ".creating";
+    try {
+        // What a run killed while making this file left behind (an unfinished data file, its
+        // header still zeros or written); anything else under that name is not ours and stays.
+        FileHandle leftover(building, FileHandle::Access::Create);
+        std::array<uint8_t, 4> magic{};
+        if (leftover.size() >= magic.size()) leftover.ReadAt(0, magic);
+        if (magic != std::array<uint8_t, 4>{} &&
+            magic != std::array<uint8_t, 4>{'!', 'B', 'D', 'N'})
+            throw ndb::NdbError(fs::Utf8FromPath(building) + " is in the way of making " + target);
+        leftover.Truncate(0);
+    } catch (const ndb::NdbError& e) {
+        // A name too long for the file system with the extra ending: made in place as it is.
+        if (e.FileKind() != fs::FileError::Kind::PathTooLong) throw;
+        auto store = CreateOn(ndb::PstFile::Create(path), displayName);
+        store->Commit();
+        return store;
+    }
+    try {
+        auto store = CreateOn(ndb::PstFile::Create(building), displayName);
+        store->Commit();
+        store->Close();
+    } catch (...) {
+        std::filesystem::remove(building, ec);
+        throw;
+    }
+    bool renamed = false;
+    try {
+        renamed = fs::RenameFile(fs::Utf8FromPath(building), target,
+                                 emptyThere && std::filesystem::file_size(path, ec) == 0 && !ec);
+    } catch (const fs::FileError& e) {
+        std::filesystem::remove(building, ec);
+        throw ndb::NdbError(target + ": create failed: " + e.what(), ndb::NdbError::Cause::File,
+                            e.GetKind());
+    }
+    if (!renamed) {
+        std::filesystem::remove(building, ec);
+        throw ndb::NdbError(target + " already exists and is not empty");
+    }
+    return Open(path);
 }
 
 std::unique_ptr<MessageStore> MessageStore::Open(const std::filesystem::path& path, bool readOnly) {

@@ -51,7 +51,8 @@ class MessageStore {
     // of small messages or 1.5 s of 200 KiB ones; beyond that the gain is within the noise.
     static constexpr uint32_t kDefaultAutoCommitInterval = 1000;
 
-    // A new data file at `path` (which must not exist) holding the nodes of a new store.
+    // A new data file at `path` (missing, or an empty file) holding a new store, committed. The
+    // name holds nothing until the store is whole.
     static std::unique_ptr<MessageStore> Create(const std::filesystem::path& path,
                                                 std::string_view displayName);
     // An existing data file, opened for writing unless `readOnly`.

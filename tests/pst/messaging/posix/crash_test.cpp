@@ -106,5 +106,40 @@ TEST(CrashTest, KilledWriterLeavesEveryCommittedMessage) {
     }
 }
 
+// A new file killed while it is being made: the name holds a whole store or nothing, and the
+// next creation goes through whatever the kill left beside it.
+TEST(CrashTest, KilledCreationLeavesAWholeStoreOrNothing) {
+    TempDir dir;
+    const auto file = dir / "new.pst";
+    std::mt19937 random(20261208);
+    int whole = 0;
+    for (int round = 0; round < 30; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            try {
+                for (;;) {
+                    std::filesystem::remove(file);
+                    MessageStore::Create(file, "New")->Close();
+                }
+            } catch (const std::exception& e) {
+                fprintf(stderr, "creation failed: %s\n", e.what());
+                _exit(2);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 30000));
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "round " << round << ": creation failed";
+        if (!std::filesystem::exists(file)) continue;
+        ++whole;
+        auto store = MessageStore::Open(file);
+        EXPECT_EQ(store->DisplayName(), "New") << "round " << round;
+        store->Close();
+    }
+    EXPECT_GT(whole, 0);
+}
+
 }  // namespace
 }  // namespace pst::messaging
