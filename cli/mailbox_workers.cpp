@@ -13,7 +13,8 @@ namespace cli {
 namespace {
 
 // The conversion of one mailbox, as the status window makes it for a job of that one row.
-engine::RunReport ConvertOne(const CliJob& job, size_t row, MailboxesProgress& progress) {
+engine::RunReport ConvertOne(const CliJob& job, size_t row, size_t readingThreads,
+                             MailboxesProgress& progress) {
     CliJob one;
     one.single = false;
     one.output = job.output;
@@ -21,7 +22,7 @@ engine::RunReport ConvertOne(const CliJob& job, size_t row, MailboxesProgress& p
     one.keepDuplicates = job.keepDuplicates;
     one.maxSize = job.maxSize;
     ConsoleShell shell;
-    store::PstSessionFactory factory;
+    store::PstSessionFactory factory(readingThreads);
     job::frmMigateAll window(one, shell, factory);
     auto watcher = progress.Watch(int(row) + 1, one.rows[0].name);
     window.events.Add(*watcher);
@@ -76,15 +77,18 @@ int DefaultJobs(size_t mailboxes) {
 engine::RunReport ConvertMailboxes(const CliJob& job, int jobs, MailboxesProgress& progress) {
     std::vector<engine::RunReport> reports(job.rows.size());
     std::atomic<size_t> next{0};
+    const size_t workers = std::min(size_t(std::max(jobs, 1)), job.rows.size());
+    // The reading threads are shared out among the mailboxes converted at once.
+    const size_t readingThreads =
+        std::max<size_t>(1, store::DefaultReadingThreads() / std::max<size_t>(workers, 1));
     auto work = [&] {
         for (;;) {
             if (ConsoleShell::Interrupted()) return;
             const size_t row = next++;
             if (row >= job.rows.size()) return;
-            reports[row] = ConvertOne(job, row, progress);
+            reports[row] = ConvertOne(job, row, readingThreads, progress);
         }
     };
-    const size_t workers = std::min(size_t(std::max(jobs, 1)), job.rows.size());
     std::vector<std::thread> threads;
     // The calling thread is one of the workers.
     for (size_t i = 1; i < workers; ++i) threads.emplace_back(work);

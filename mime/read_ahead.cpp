@@ -27,14 +27,15 @@ uint64_t HeldBytes(const pst::messaging::MessageContent& content) {
 }  // namespace
 
 ReadAhead::ReadAhead(std::vector<std::string> paths, size_t depth, ImportOptions options,
-                     uint64_t byteBudget, Importer importer)
+                     uint64_t byteBudget, Importer importer, size_t workers)
     : paths_(std::move(paths)),
       depth_(std::max<size_t>(depth, 1)),
       options_(options),
       importer_(importer ? std::move(importer) : Importer(ImportMessageFile)),
       byteBudget_(byteBudget) {
     EnsureGMime();  // once, before a second thread can get there
-    worker_ = std::thread([this] { run(); });
+    workers = std::clamp<size_t>(workers, 1, std::max<size_t>(paths_.size(), 1));
+    for (size_t i = 0; i < workers; ++i) workers_.emplace_back([this] { run(); });
 }
 
 ReadAhead::~ReadAhead() {
@@ -43,28 +44,28 @@ ReadAhead::~ReadAhead() {
         stop_ = true;
     }
     workerCv_.notify_all();
-    worker_.join();
+    for (auto& worker : workers_) worker.join();
 }
 
 void ReadAhead::run() {
     std::unique_lock lock(mutex_);
-    size_t at = 0;
     while (true) {
         // Never behind the caller, never more than depth_ ahead of it, and never holding more
-        // than the budget (a result waiting is always taken or dropped, so this ends).
-        workerWaiting_ = true;
+        // than the budget. This ends: when the caller waits for a file no worker has started,
+        // no result after it can be waiting, so nothing holds the budget.
+        ++workersWaiting_;
         workerCv_.wait(lock, [&] {
-            return stop_ || (std::max(at, next_) < next_ + depth_ && readyBytes_ < byteBudget_);
+            return stop_ || (std::max(start_, next_) < next_ + depth_ && readyBytes_ < byteBudget_);
         });
-        workerWaiting_ = false;
-        at = std::max(at, next_);
-        if (stop_ || at >= paths_.size()) return;
-        const size_t position = at++;
+        --workersWaiting_;
+        start_ = std::max(start_, next_);
+        if (stop_ || start_ >= paths_.size()) return;
+        const size_t position = start_++;
         std::vector<pst::messaging::MessageContent> done = std::move(recycled_);
         recycled_.clear();
         recycledBytes_ = 0;
         lock.unlock();
-        done.clear();  // freed by this thread, whose memory it is
+        done.clear();  // freed by a reading thread
         ImportResult result;
         try {
             result = importer_(paths_[position], options_);
@@ -74,19 +75,19 @@ void ReadAhead::run() {
         lock.lock();
         if (position >= next_) {
             const uint64_t bytes = HeldBytes(result.content);
-            ready_.push_back({position, bytes, std::move(result)});
+            ready_.emplace(position, Ready{bytes, std::move(result)});
             readyBytes_ += bytes;
         }
         if (callerWaiting_) callerCv_.notify_one();
     }
 }
 
-// The worker is woken only once the caller has taken half of its lead (or passed over
-// entries), not at every message: a wake-up costs both threads more than a message's
+// Workers are woken only once the caller has taken half of their lead (or passed over
+// entries), not at every message: a wake-up costs both sides more than a message's
 // bookkeeping.
-void ReadAhead::wakeWorker(bool skipped) {
-    if (workerWaiting_ && (skipped || ready_.size() <= depth_ / 2 || ready_.empty()))
-        workerCv_.notify_one();
+void ReadAhead::wakeWorkers(bool skipped) {
+    if (workersWaiting_ > 0 && (skipped || ready_.size() <= depth_ / 2 || ready_.empty()))
+        workerCv_.notify_all();
 }
 
 void ReadAhead::recycle(pst::messaging::MessageContent content) {
@@ -106,19 +107,19 @@ std::optional<ImportResult> ReadAhead::take(const std::string& path) {
     const size_t position = size_t(it - paths_.begin());
     const bool skipped = position > next_;
     next_ = position;
-    auto drop = [&] {
-        readyBytes_ -= ready_.front().heldBytes;
-        ready_.pop_front();
+    auto drop = [&](std::map<size_t, Ready>::iterator at) {
+        readyBytes_ -= at->second.heldBytes;
+        return ready_.erase(at);
     };
-    while (!ready_.empty() && ready_.front().position < position) drop();
-    wakeWorker(skipped);
+    for (auto r = ready_.begin(); r != ready_.end() && r->first < position;) r = drop(r);
+    wakeWorkers(skipped);
     callerWaiting_ = true;
-    callerCv_.wait(lock, [&] { return !ready_.empty() && ready_.front().position == position; });
+    callerCv_.wait(lock, [&] { return !ready_.empty() && ready_.begin()->first == position; });
     callerWaiting_ = false;
-    ImportResult result = std::move(ready_.front().result);
-    drop();
+    ImportResult result = std::move(ready_.begin()->second.result);
+    drop(ready_.begin());
     next_ = position + 1;
-    wakeWorker(false);
+    wakeWorkers(false);
     return result;
 }
 

@@ -1,7 +1,9 @@
 #include "store/pst_session.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "fs/utf8_path.h"
 #include "mime/import.h"
@@ -261,6 +263,8 @@ class PstStore : public Store {
 
 class PstSession : public Session, public Stores {
   public:
+    explicit PstSession(size_t readingThreads = 1) : readingThreads_(readingThreads) {}
+
     std::shared_ptr<Store> LogonPstStore(const std::string& path, int,
                                          const std::string& displayName) override {
         if (ctx_->store)
@@ -337,7 +341,7 @@ class PstSession : public Session, public Stores {
     void ExpectImports(std::vector<std::string> paths) override {
         ctx_->readAhead.reset();
         ctx_->readAhead = std::make_unique<mime::ReadAhead>(
-            std::move(paths), 32, mime::ImportOptions{}, 64u << 20, ImportSource);
+            std::move(paths), 32, mime::ImportOptions{}, 64u << 20, ImportSource, readingThreads_);
     }
 
     std::map<std::string, std::vector<std::string>> SourceDigestsOf(
@@ -387,6 +391,7 @@ class PstSession : public Session, public Stores {
 
   private:
     std::shared_ptr<Context> ctx_ = std::make_shared<Context>();
+    size_t readingThreads_;
     std::shared_ptr<PstStore> store_;
 };
 
@@ -406,8 +411,18 @@ const pst::messaging::PropertyName& SourceDigestName() {
     return name;
 }
 
+size_t DefaultReadingThreads() {
+    if (const char* set = std::getenv("EML2PST_READING_THREADS"); set && std::atoi(set) > 0)
+        return size_t(std::atoi(set));
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 1 ? cores - 1 : 1;
+}
+
+PstSessionFactory::PstSessionFactory(size_t readingThreads)
+    : readingThreads_(readingThreads > 0 ? readingThreads : DefaultReadingThreads()) {}
+
 std::shared_ptr<Session> PstSessionFactory::CreateSession() {
-    return std::make_shared<PstSession>();
+    return std::make_shared<PstSession>(readingThreads_);
 }
 std::shared_ptr<MapiUtils> PstSessionFactory::CreateMapiUtils() {
     return std::make_shared<PstMapiUtils>();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 #include "pst/messaging/message_content.h"
@@ -15,8 +16,18 @@ const pst::messaging::PropertyName& SourceDigestName();
 
 class PstSessionFactory : public SessionFactory {
   public:
+    // Sessions read the messages to import ahead on `readingThreads` threads (0: the
+    // default, DefaultReadingThreads()).
+    explicit PstSessionFactory(size_t readingThreads = 0);
     std::shared_ptr<Session> CreateSession() override;
     std::shared_ptr<MapiUtils> CreateMapiUtils() override;
+
+  private:
+    size_t readingThreads_;
 };
+
+// One reading thread fewer than the machine has cores (the storing thread takes one), at least
+// one; EML2PST_READING_THREADS sets another number.
+size_t DefaultReadingThreads();
 
 }  // namespace store

@@ -1,5 +1,5 @@
-// Reading ahead on a second thread: results reach the caller in list order whatever it takes
-// or passes over, and stopping early neither hangs nor leaks.
+// Reading ahead on other threads: results reach the caller in list order whatever it takes or
+// passes over and however many workers read, and stopping early neither hangs nor leaks.
 #include "mime/read_ahead.h"
 
 #include <gtest/gtest.h>
@@ -25,16 +25,18 @@ std::vector<std::string> WriteMessages(const TempDir& dir, int count) {
 TEST(ReadAhead, HandsOutEachListedFileInOrderAndSkipsWhatIsPassedOver) {
     TempDir dir;
     auto paths = WriteMessages(dir, 12);
-    ReadAhead ahead(paths, 3);
-    for (int i : {0, 1, 2, 5, 6, 11}) {
-        auto r = ahead.take(paths[size_t(i)]);
-        ASSERT_TRUE(r) << i;
-        ASSERT_TRUE(r->ok) << r->error;
-        EXPECT_EQ(Utf8(r->content.props, kSubject), "number " + std::to_string(i));
+    for (size_t workers : {1, 3}) {
+        ReadAhead ahead(paths, 3, {}, 64u << 20, {}, workers);
+        for (int i : {0, 1, 2, 5, 6, 11}) {
+            auto r = ahead.take(paths[size_t(i)]);
+            ASSERT_TRUE(r) << i;
+            ASSERT_TRUE(r->ok) << r->error;
+            EXPECT_EQ(Utf8(r->content.props, kSubject), "number " + std::to_string(i));
+        }
+        // Behind the caller or never listed: the caller reads it itself.
+        EXPECT_FALSE(ahead.take(paths[3]));
+        EXPECT_FALSE(ahead.take(fs::Utf8FromPath(dir.path() / "other.eml")));
     }
-    // Behind the caller or never listed: the caller reads it itself.
-    EXPECT_FALSE(ahead.take(paths[3]));
-    EXPECT_FALSE(ahead.take(fs::Utf8FromPath(dir.path() / "other.eml")));
 }
 
 TEST(ReadAhead, ReportsUnreadableFilesAndStopsWithResultsUntaken) {
@@ -57,7 +59,7 @@ TEST(ReadAhead, AByteBudgetSmallerThanOneFileStillHandsOutEverything) {
     TempDir dir;
     auto paths = WriteMessages(dir, 40);
     for (uint64_t budget : {uint64_t{1}, uint64_t{64} << 20}) {
-        ReadAhead ahead(paths, 16, {}, budget);
+        ReadAhead ahead(paths, 16, {}, budget, {}, budget == 1 ? 4 : 2);
         for (size_t i = 0; i < paths.size(); ++i) {
             auto r = ahead.take(paths[i]);
             ASSERT_TRUE(r && r->ok) << i;
