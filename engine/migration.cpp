@@ -15,6 +15,7 @@
 #include "fs/path_forms.h"
 #include "fs/text.h"
 #include "fs/utf8_path.h"
+#include "pst/messaging/reproducible.h"
 #include "store/mbox_item.h"
 
 namespace engine {
@@ -28,7 +29,8 @@ constexpr const char* kSpecialNames[] = {"Calendar", "Contacts", "Emailed Contac
                                          "Sent",     "Notebook", "Conversations"};
 
 std::tm LocalNow() {
-    return fs::LocalTime(std::time(nullptr));
+    const auto fixed = pst::messaging::FixedEpoch();
+    return fs::LocalTime(fixed ? std::time_t(*fixed) : std::time(nullptr));
 }
 
 std::string DescriptionOf(const std::exception& e) {

@@ -42,11 +42,22 @@ const char* RawHeader(GMimeObject* object, const char* name) {
     return h ? g_mime_header_get_raw_value(h) : nullptr;
 }
 
-std::vector<uint8_t> RandomBytes(size_t n) {
+namespace {
+std::mt19937_64& ThreadRandom() {
     static thread_local std::mt19937_64 rng{std::random_device{}()};
+    return rng;
+}
+}  // namespace
+
+std::vector<uint8_t> RandomBytes(size_t n) {
     std::vector<uint8_t> out(n);
-    for (auto& b : out) b = uint8_t(rng());
+    for (auto& b : out) b = uint8_t(ThreadRandom()());
     return out;
+}
+
+void SeedRandomBytes(const std::array<uint8_t, 32>& seed) {
+    std::seed_seq sequence(seed.begin(), seed.end());
+    ThreadRandom().seed(sequence);
 }
 
 std::string MimeTypeOf(GMimeObject* object) {

@@ -2,6 +2,7 @@
 
 #include <gmime/gmime.h>
 
+#include <array>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -41,6 +42,10 @@ const char* RawHeader(GMimeObject* object, const char* name);
 
 // Random bytes for identifiers (search keys, content IDs); not for secrets.
 std::vector<uint8_t> RandomBytes(size_t n);
+// Starts this thread's RandomBytes() over from `seed` (a message's source digest), so that a
+// message's generated identifiers do not depend on which thread reads it. Done only where the
+// output is to be reproducible (see pst/messaging/reproducible.h).
+void SeedRandomBytes(const std::array<uint8_t, 32>& seed);
 
 // "type/subtype" in lower case.
 std::string MimeTypeOf(GMimeObject* object);

@@ -14,6 +14,7 @@
 #include "mime/message_builder.h"
 #include "mime/sha256.h"
 #include "pst/ltp/kept_pool.h"
+#include "pst/messaging/reproducible.h"
 
 namespace mime {
 namespace {
@@ -324,6 +325,7 @@ ImportResult ImportMessageFile(const std::string& path, const ImportOptions& opt
             result.error = "cannot read " + path + ": " + file.error();
             return result;
         }
+        if (pst::messaging::FixedEpoch()) SeedRandomBytes(result.sourceDigest);
 
         TopLevel top;
         uint64_t begin = 0, end = fileSize;

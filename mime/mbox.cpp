@@ -12,6 +12,7 @@
 #include "mime/gmime_support.h"
 #include "mime/message_builder.h"
 #include "mime/sha256.h"
+#include "pst/messaging/reproducible.h"
 
 namespace mime {
 namespace {
@@ -332,6 +333,7 @@ ImportResult ImportMboxMessage(const std::string& path, uint64_t offset, uint64_
                                                           gint64(contentEnd)));
         }
         result.sourceDigest = sum.Final();
+        if (pst::messaging::FixedEpoch()) SeedRandomBytes(result.sourceDigest);
 
         std::unique_ptr<GMimeParserOptions, ParserOptionsFree> parserOptions(
             g_mime_parser_options_clone(LooseParserOptions()));

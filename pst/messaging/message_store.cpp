@@ -11,6 +11,7 @@
 #include "pst/messaging/errors.h"
 #include "pst/messaging/folder_name.h"
 #include "pst/messaging/internal_nodes.h"
+#include "pst/messaging/reproducible.h"
 #include "pst/messaging/store_folder.h"
 #include "pst/messaging/store_verifier.h"
 #include "pst/messaging/table_templates.h"
@@ -23,20 +24,20 @@
 namespace pst::messaging {
 namespace {
 
-std::array<uint8_t, 16> RandomGuid() {
-    // One generator per thread: several data files are created at once by parallel conversions.
-    static thread_local std::mt19937_64 engine = [] {
-        std::random_device device;
-        return std::mt19937_64(
-            (uint64_t(device()) << 32) ^ device() ^
-            uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()));
-    }();
+std::array<uint8_t, 16> RandomGuid(std::mt19937_64& engine) {
     std::array<uint8_t, 16> g{};
     for (int i = 0; i < 16; i += 8) {
         uint64_t v = engine();
         for (int k = 0; k < 8; ++k) g[i + k] = uint8_t(v >> (8 * k));
     }
     return g;
+}
+
+uint64_t RandomSeed() {
+    if (FixedEpoch()) return 0x5EED5EED5EED5EEDull;
+    std::random_device device;
+    return (uint64_t(device()) << 32) ^ device() ^
+           uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
 PropertyValue U16(uint32_t tag, std::u16string_view s) {
@@ -101,7 +102,8 @@ void RequireSoundForWriting(const std::filesystem::path& path) {
 
 }  // namespace
 
-MessageStore::MessageStore(std::unique_ptr<ndb::NodeDatabase> db) : db_(std::move(db)) {}
+MessageStore::MessageStore(std::unique_ptr<ndb::NodeDatabase> db)
+    : db_(std::move(db)), random_(RandomSeed()) {}
 MessageStore::~MessageStore() = default;
 
 // A new file takes its name only once it holds a whole committed store: it is built beside it
@@ -188,7 +190,7 @@ void MessageStore::BuildNewStore(std::string_view displayName) {
     ndb::NodeDatabase& db = *db_;
     if (db.FindNode(nid::kMessageStore))
         throw MessagingError("cannot create a store: the file already holds a message store");
-    uid_ = RandomGuid();
+    uid_ = RandomGuid(random_);
 
     auto putPc = [&db](Nid nid, Nid parent, const std::vector<PropertyValue>& values) {
         ndb::SubnodeMap sub;
@@ -286,7 +288,7 @@ void MessageStore::BuildNewStore(std::string_view displayName) {
     putPc(nid::kNameToIdMap, 0, names_.ToProperties());
 
     std::vector<uint8_t> replica{1, 0, 0, 0};
-    auto replicaGuid = RandomGuid();
+    auto replicaGuid = RandomGuid(random_);
     replica.insert(replica.end(), replicaGuid.begin(), replicaGuid.end());
     replica.insert(replica.end(), {1, 0, 0, 0});
     putPc(nid::kMessageStore, 0,

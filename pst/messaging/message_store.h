@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <string_view>
@@ -182,6 +183,7 @@ class MessageStore {
     // a counter, so that no two changes anywhere share one.
     std::vector<uint8_t> changeReplica_;
     uint64_t changeCounter_ = 0;
+    std::mt19937_64 random_;  // GUIDs and keys; seeded at random unless FixedEpoch()
     uint32_t autoCommitInterval_ = kDefaultAutoCommitInterval;
     uint32_t sinceCommit_ = 0;
     bool closed_ = false;

@@ -9,6 +9,7 @@
 #include "pst/ltp/table_context.h"
 #include "pst/messaging/errors.h"
 #include "pst/messaging/message_store.h"
+#include "pst/messaging/reproducible.h"
 #include "pst/messaging/store_folder.h"
 #include "pst/messaging/table_templates.h"
 #include "pst/messaging/well_known.h"
@@ -120,14 +121,14 @@ int32_t ClampSize(uint64_t size) {
 
 uint64_t FileTimeNow() {
     using namespace std::chrono;
+    constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+    if (const auto fixed = FixedEpoch()) return uint64_t(*fixed) * 10000000 + kUnixEpochAsFileTime;
     const auto unix100ns =
         duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count() / 100;
-    return uint64_t(unix100ns) + 116444736000000000ull;
+    return uint64_t(unix100ns) + kUnixEpochAsFileTime;
 }
 
-std::vector<uint8_t> RandomKey() {
-    // One generator per thread: several data files are written at once by parallel conversions.
-    static thread_local std::mt19937_64 engine(std::random_device{}() ^ FileTimeNow());
+std::vector<uint8_t> RandomKey(std::mt19937_64& engine) {
     std::vector<uint8_t> key(16);
     for (int i = 0; i < 16; i += 8) {
         const uint64_t v = engine();
@@ -267,7 +268,7 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
     Set(values, PropertyValue::Int32(tag::kMessageFlags, int32_t(flags)));
     SetDefault(values, PropertyValue::StringUtf8(tag::kMessageClass, "IPM.Note"));
     SetDefault(values, PropertyValue::Int32(tag::kMessageStatus, 0));
-    SetDefault(values, PropertyValue(tag::kSearchKey, RandomKey()));
+    SetDefault(values, PropertyValue(tag::kSearchKey, RandomKey(random_)));
     const uint64_t now = FileTimeNow();
     SetDefault(values, PropertyValue::Time(tag::kCreationTime, now));
     SetDefault(values, PropertyValue::Time(tag::kLastModificationTime, now));
@@ -288,7 +289,7 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
         // number (six bytes, most significant first), and a predecessor change list of that
         // change alone.
         if (!Find(values, tag::kChangeKey)) {
-            if (changeReplica_.empty()) changeReplica_ = RandomKey();
+            if (changeReplica_.empty()) changeReplica_ = RandomKey(random_);
             std::vector<uint8_t> key = changeReplica_;
             ++changeCounter_;
             for (int i = 5; i >= 0; --i) key.push_back(uint8_t(changeCounter_ >> (8 * i)));
@@ -311,7 +312,7 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
         const uint64_t time = sent ? sent->AsTime() : now;
         std::vector<uint8_t> index{0x01};
         for (int i = 7; i >= 3; --i) index.push_back(uint8_t(time >> (8 * i)));
-        const auto guid = RandomKey();
+        const auto guid = RandomKey(random_);
         index.insert(index.end(), guid.begin(), guid.end());
         values.emplace_back(tag::kConversationIndex, std::move(index));
     }
