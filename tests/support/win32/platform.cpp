@@ -33,14 +33,32 @@ size_t MallocBlockSize(void* block) {
 
 CommandResult RunShellCommand(const std::string& command) {
     CommandResult result;
-    // cmd /c drops the first and the last quote of a line that starts with one: an outer pair
-    // keeps the quoting of the command's own words. Wide, so UTF-8 text survives.
-    const std::wstring line = fs::PathFromUtf8("\"" + command + "\"").wstring();
-    FILE* pipe = _wpopen(line.c_str(), L"rb");
-    if (!pipe) return result;
-    char buffer[4096];
-    while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) result.output.append(buffer, n);
-    result.status = _pclose(pipe);
+    // The output goes through a file, not a pipe: under Wine a program may start desktop or
+    // service processes that inherit its handles and outlive it, and a pipe read to its end
+    // would wait for them. cmd /c drops the first and the last quote of a line that starts with
+    // one: an outer pair keeps the quoting of the command's own words. cmd applies redirections
+    // from left to right, so a closing "2>&1" moves after the one to the file. Wide, so UTF-8
+    // text survives.
+    wchar_t folder[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    if (!GetTempPathW(MAX_PATH + 1, folder) || !GetTempFileNameW(folder, L"cmd", 0, name))
+        return result;
+    std::string words = command;
+    std::string errors;
+    if (const std::string both = " 2>&1"; words.ends_with(both)) {
+        words.resize(words.size() - both.size());
+        errors = both;
+    }
+    const std::wstring line =
+        fs::PathFromUtf8("\"" + words + " > \"" + fs::Utf8FromPath(name) + "\"" + errors + "\"")
+            .wstring();
+    result.status = _wsystem(line.c_str());
+    if (FILE* out = _wfopen(name, L"rb")) {
+        char buffer[4096];
+        while (size_t n = fread(buffer, 1, sizeof buffer, out)) result.output.append(buffer, n);
+        fclose(out);
+    }
+    DeleteFileW(name);
     return result;
 }
 
