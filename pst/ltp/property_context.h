@@ -70,6 +70,8 @@ class PropertyContext {
     std::optional<Record> GetRecord(uint16_t id) const;
     PropertyValue Decode(uint16_t id, const Record& r) const;
     void ReleaseValue(const Record& r);
+    // Stores the value's bytes where its type keeps them; returns the record's value field.
+    uint32_t StoreValue(const PropertyValue& value);
 
     ndb::NodeDatabase& db_;
     Heap heap_;
