@@ -305,7 +305,8 @@ ndb::Bid Heap::Write(ndb::NodeDatabase& db) {
         Block& b = blocks_[i];
         if (b.dirty || b.bid == 0) {
             std::vector<uint8_t>& raw = image_;
-            raw.reserve(ndb::kMaxBlockData);
+            // Most heaps are one small block: room for what it holds, not a whole block.
+            raw.reserve(i + 1 < blocks_.size() ? ndb::kMaxBlockData : BlockSize(i, b, 0, 0));
             Serialize(i, b, raw);
             b.padded = i + 1 < blocks_.size();
             if (b.padded) raw.resize(ndb::kMaxBlockData, 0);

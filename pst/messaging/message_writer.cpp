@@ -124,11 +124,16 @@ bool IsTrackedIndex(const PropertyValue* index) {
     return index && !index->IsStream() && index->size() >= 22 && index->Bytes()[0] == 0x01;
 }
 
-// Outlook's preview of a message: the plain body's first 255 characters as they stand.
-std::u16string BodyPrefix(const std::u16string& body) {
-    size_t n = std::min<size_t>(body.size(), 255);
-    if (n < body.size() && n > 0 && body[n - 1] >= 0xD800 && body[n - 1] < 0xDC00) --n;
-    return body.substr(0, n);
+// Outlook's preview of a message: the plain body's first 255 characters as they stand, taken
+// from the body's UTF-16LE bytes without a copy of the whole body.
+PropertyValue BodyPrefix(const PropertyValue& body) {
+    const std::vector<uint8_t>& bytes = body.Bytes();
+    const size_t units = bytes.size() / 2;
+    size_t n = std::min<size_t>(units, 255);
+    const auto unit = [&bytes](size_t i) { return bytes[2 * i] | (bytes[2 * i + 1] << 8); };
+    if (n < units && n > 0 && unit(n - 1) >= 0xD800 && unit(n - 1) < 0xDC00) --n;
+    return PropertyValue(tag::kPstBodyPrefix,
+                         std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(2 * n)));
 }
 
 uint64_t StreamBytes(const ndb::NodeDatabase& db, const ndb::SubnodeMap& subnodes) {
@@ -326,7 +331,7 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
         }
     }
     if (auto* body = values.Find(tag::kBody); body && !body->IsStream() && body->size() > 0)
-        values.SetDefault(PropertyValue::String(tag::kPstBodyPrefix, BodyPrefix(body->AsString())));
+        values.SetDefault(BodyPrefix(*body));
     // Conversations are tracked by the GUID in the index (the contents row's conversation ID);
     // a message given none starts a conversation of its own, as one Outlook creates does.
     if (!values.Find(tag::kConversationIndex)) {
