@@ -170,8 +170,8 @@ std::string NormalizeHeaderBlock(std::string_view raw) {
     out.reserve(raw.size() + raw.size() / 16 + 4);
     // A line at a time: its text as it stands, its break (CR, LF or CRLF) as CRLF.
     for (size_t i = 0; i < raw.size();) {
-        size_t eol = raw.find_first_of("\r\n", i);
-        if (eol == std::string_view::npos) eol = raw.size();
+        size_t eol = i;
+        while (eol < raw.size() && raw[eol] != '\r' && raw[eol] != '\n') ++eol;
         if (i > 0 && i < eol && raw[i] != ' ' && raw[i] != '\t' &&
             (out.size() < 4 || out.compare(out.size() - 4, 4, "\r\n\r\n") != 0) &&
             !startsField(raw.substr(i, eol - i)))
