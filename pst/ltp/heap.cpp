@@ -101,6 +101,7 @@ void Heap::Parse(size_t blockIndex, Block& b, const std::vector<uint8_t>& raw) c
                                  " items overruns the block");
     }
     b.ends.clear();
+    b.frees = 0;
     const size_t first = Get16(s, ibHnpm + 4);
     size_t prev = first;
     for (size_t i = 0; i < cAlloc; ++i) {
@@ -111,6 +112,7 @@ void Heap::Parse(size_t blockIndex, Block& b, const std::vector<uint8_t>& raw) c
                                      std::to_string(next));
         }
         b.ends.push_back(uint16_t(next - first));
+        b.frees += next == prev ? 1 : 0;
         prev = next;
     }
     if (cAlloc == 0)
@@ -138,8 +140,7 @@ Heap::Block& Heap::Load(size_t blockIndex) const {
 void Heap::Serialize(size_t blockIndex, const Block& b, std::vector<uint8_t>& out) const {
     out.assign(HeaderSize(blockIndex), 0);
     out.insert(out.end(), b.bytes.begin(), b.bytes.end());
-    size_t cFree = 0;
-    for (size_t i = 0; i < b.Count(); ++i) cFree += b.SizeOf(i) == 0 ? 1 : 0;
+    const size_t cFree = b.frees;
     if (out.size() & 1) out.push_back(0);
     Put16(out, 0, uint16_t(out.size()));
     if (blockIndex == 0) {
@@ -185,8 +186,7 @@ void Heap::SetUserRoot(Hid hid) {
 
 bool Heap::Fits(size_t blockIndex, size_t bytes) const {
     const Block& b = Load(blockIndex);
-    bool freeSlot = false;
-    for (size_t i = 0; i < b.Count() && !freeSlot; ++i) freeSlot = b.SizeOf(i) == 0;
+    const bool freeSlot = b.frees > 0;
     if (!freeSlot && b.Count() >= kMaxItemsPerBlock) return false;
     return BlockSize(blockIndex, b, freeSlot ? 0 : 1, bytes) <= ndb::kMaxBlockData;
 }
@@ -194,13 +194,13 @@ bool Heap::Fits(size_t blockIndex, size_t bytes) const {
 Hid Heap::Place(size_t blockIndex, std::span<const uint8_t> bytes) {
     Block& b = Load(blockIndex);
     size_t slot = b.Count();
-    for (size_t i = 0; i < b.Count(); ++i) {
-        if (b.SizeOf(i) == 0) {
-            slot = i;
-            break;
-        }
+    if (b.frees > 0) {
+        slot = 0;
+        while (b.SizeOf(slot) != 0) ++slot;
+        --b.frees;
+    } else {
+        b.ends.push_back(uint16_t(b.bytes.size()));
     }
-    if (slot == b.Count()) b.ends.push_back(uint16_t(b.bytes.size()));
     b.SetItem(slot, bytes);
     b.dirty = true;
     return MakeHid(uint32_t(blockIndex), uint32_t(slot + 1));
@@ -245,7 +245,11 @@ void Heap::Free(Hid hid) {
     Item(hid);  // throws for an HID that names no item
     Block& b = Load(HidBlockOf(hid));
     b.SetItem(HidIndexOf(hid) - 1, {});
-    while (b.Count() > 0 && b.SizeOf(b.Count() - 1) == 0) b.ends.pop_back();
+    ++b.frees;
+    while (b.Count() > 0 && b.SizeOf(b.Count() - 1) == 0) {
+        b.ends.pop_back();
+        --b.frees;
+    }
     b.dirty = true;
 }
 
@@ -326,6 +330,7 @@ ndb::Bid Heap::Write(ndb::NodeDatabase& db) {
             b.loaded = false;
             b.bytes = {};
             b.ends = {};
+            b.frees = 0;
             b.fillMap = {};
         }
     }

@@ -85,6 +85,7 @@ class Heap {
         // ends[i]. A free item is empty.
         std::vector<uint8_t> bytes;
         std::vector<uint16_t> ends;
+        size_t frees = 0;              // free items among them
         std::vector<uint8_t> fillMap;  // HNBITMAPHDR fill map (bitmap blocks only)
 
         size_t Count() const { return ends.size(); }
