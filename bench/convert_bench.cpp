@@ -3,13 +3,18 @@
 // memory is its own. Prints messages/s, MB/s and peak RSS per stage, and the shares of scan,
 // message reading and store inside the conversion; then the same messages as mbox files
 // (one per folder) scanned and converted. "--mbox-gb N" converts one mbox of N GB instead and
-// prints its peak memory, which stays flat however large the file.
+// prints its peak memory, which stays flat however large the file. "small [N [REPEATS]]" sets
+// the conversion of N small messages (20,000 by default) against the bare GMime pass on the same
+// files, alternating them REPEATS times, and prints their medians and ratio; with "--keep DIR"
+// it only writes that mailbox into DIR (for a profiler run of the command line on it).
 #include <fcntl.h>
 #include <gmime/gmime.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -95,6 +100,183 @@ uint64_t MakeMailbox(const stdfs::path& root, int folders, int messages) {
     return bytes;
 }
 
+std::string Base64Lines(const std::string& bytes) {
+    static const char* kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out, line;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t v = uint32_t(uint8_t(bytes[i])) << 16;
+        if (i + 1 < bytes.size()) v |= uint32_t(uint8_t(bytes[i + 1])) << 8;
+        if (i + 2 < bytes.size()) v |= uint8_t(bytes[i + 2]);
+        line += kAlphabet[v >> 18];
+        line += kAlphabet[(v >> 12) & 63];
+        line += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
+        line += i + 2 < bytes.size() ? kAlphabet[v & 63] : '=';
+        if (line.size() >= 76) out += line + "\r\n", line.clear();
+    }
+    if (!line.empty()) out += line + "\r\n";
+    return out;
+}
+
+// An ordinary mailbox: messages of 2 to 6 KB with the headers mail servers add. About half are
+// plain text, four in ten plain text with an HTML alternative, one in twelve has one or two
+// small attachments; four in ten are replies (In-Reply-To, References, quoted text), one in
+// six has an encoded-word subject or sender name (UTF-8 or Latin-1, base64 or Q).
+uint64_t MakeSmallMailbox(const stdfs::path& root, int folders, int messages) {
+    std::mt19937 rng(17);
+    auto pick = [&](int n) { return int(rng() % uint32_t(n)); };
+    static const char* kWords[] = {
+        "meeting", "report",  "budget", "please", "review", "attached", "schedule", "thanks",
+        "project", "update",  "client", "team",   "draft",  "before",   "friday",   "agenda",
+        "invoice", "numbers", "the",    "a",      "we",     "will",     "can",      "send",
+        "next",    "week",    "call",   "about",  "new",    "version",  "and",      "for"};
+    static const char* kNames[] = {"Alice Martin", "Bob Chen",   "Carol White",
+                                   "Dan Novak",    "Eve Larsen", "Frank Ortiz"};
+    static const char* kEncodedNames[] = {
+        "=?UTF-8?B?SsO8cmdlbiBNw7xsbGVy?=", "=?ISO-8859-1?Q?Ren=E9_Lef=E8vre?=",
+        "=?UTF-8?Q?Bj=C3=B6rn_=C3=85str=C3=B6m?="};
+    static const char* kEncodedSubjects[] = {
+        "=?UTF-8?B?w5xiZXJzaWNodCBkZXIgR3LDtsOfZW4gZsO8ciBNw6Ryeg==?=",
+        "=?ISO-8859-1?Q?R=E9union_de_l'=E9quipe_=E0_10h?=",
+        "=?UTF-8?Q?Pr=C3=B3xima_reuni=C3=B3n_=E2=80=93_notas?="};
+    // Lines of at most 72 characters, about `size` bytes.
+    auto text = [&](size_t size, const std::string& quote) {
+        std::string out, line;
+        bool sentenceStart = true;
+        while (out.size() + line.size() < size) {
+            std::string word = kWords[pick(32)];
+            if (sentenceStart) word[0] = char(std::toupper(uint8_t(word[0])));
+            sentenceStart = pick(9) == 0;
+            if (sentenceStart) word += ".";
+            if (!line.empty() && quote.size() + line.size() + 1 + word.size() > 72)
+                out += quote + line + "\r\n", line.clear();
+            line += (line.empty() ? "" : " ") + word;
+            if (sentenceStart && pick(5) == 0)
+                out += quote + line + "\r\n" + quote + "\r\n", line.clear();
+        }
+        return line.empty() ? out : out + quote + line + "\r\n";
+    };
+    uint64_t bytes = 0;
+    for (int m = 0; m < messages; ++m) {
+        const int f = m % folders;
+        stdfs::path dir = root / ("folder" + std::to_string(f / 5)) / ("sub" + std::to_string(f));
+        stdfs::create_directories(dir);
+        const std::string id =
+            "<s" + std::to_string(m) + "." + std::to_string(rng()) + "@mail.example.org>";
+        const bool encoded = pick(6) == 0;
+        const bool reply = m > 10 && pick(10) < 4;
+        const int from = pick(6);
+        std::string h = "Return-Path: <sender" + std::to_string(from) +
+                        "@example.org>\r\n"
+                        "Received: from mx" +
+                        std::to_string(pick(4)) + ".example.net (mx.example.net [192.0.2." +
+                        std::to_string(pick(250)) + "])\r\n\tby mail.example.org with ESMTPS id " +
+                        std::to_string(rng()) + "\r\n\tfor <bob@example.net>; Tue, 3 Nov 2026 10:" +
+                        std::to_string(10 + pick(50)) +
+                        ":00 +0100\r\n"
+                        "Received: from [10.0.0." +
+                        std::to_string(pick(250)) +
+                        "] (client.example.org [198.51.100.7])\r\n\tby mx.example.net (Postfix) "
+                        "with ESMTPSA\r\n\t"
+                        "for <bob@example.net>; Tue, 3 Nov 2026 10:00:00 +0100\r\n";
+        h += "From: " + std::string(encoded && pick(2) ? kEncodedNames[pick(3)] : kNames[from]) +
+             " <sender" + std::to_string(from) + "@example.org>\r\n";
+        h += "To: " + std::string(kNames[(from + 1) % 6]) + " <bob@example.net>";
+        for (int n = pick(3); n > 0; --n)
+            h += ", \"" + std::string(kNames[pick(6)]) + "\" <r" + std::to_string(pick(99)) +
+                 "@example.net>";
+        h += "\r\n";
+        if (pick(4) == 0) h += "Cc: " + std::string(kNames[pick(6)]) + " <cc@example.com>\r\n";
+        std::string subject =
+            encoded ? kEncodedSubjects[pick(3)] : "Project update " + std::to_string(m % 977);
+        h += "Subject: " + std::string(reply ? "Re: " : "") + subject + "\r\n";
+        h += "Date: Tue, 3 Nov 2026 " + std::to_string(10 + m % 12) + ":" +
+             std::to_string(10 + m % 50) + ":00 +0100\r\n";
+        h += "Message-ID: " + id + "\r\n";
+        if (reply) {
+            const int parent = m - 1 - pick(10);
+            h += "In-Reply-To: <s" + std::to_string(parent) + "@mail.example.org>\r\nReferences:";
+            for (int k = pick(4); k >= 0; --k)
+                h += " <s" + std::to_string(parent - k) + "@mail.example.org>";
+            h += "\r\n";
+        }
+        if (pick(3) == 0)
+            h += "List-Id: Team list <team.example.org>\r\nList-Unsubscribe: "
+                 "<mailto:leave@example.org>\r\n";
+        h += "X-Mailer: Generic Mail 2.1\r\nMIME-Version: 1.0\r\n";
+        const int kind = pick(24);  // 0-1: one or two attachments, 2-11: with HTML, else plain
+        // What the body may take for the whole message to come near 2-6 KB: the HTML copy of
+        // the text takes a little more than the text.
+        std::vector<std::string> attachments;
+        size_t room = 2000 + size_t(pick(4000));
+        room = room > h.size() + 600 ? room - h.size() : 600;
+        for (int a = 0; kind < 2 && a <= kind; ++a) {
+            std::string data(size_t(300 + pick(600)), '\0');
+            for (auto& c : data) c = char(rng());
+            attachments.push_back(Base64Lines(data));
+            room = room > attachments.back().size() + 800 ? room - attachments.back().size() : 800;
+        }
+        size_t textSize = kind < 12 ? (room - 300) * 10 / 23 : room - 150;
+        std::string plain;
+        if (reply) {
+            const size_t quotedSize = textSize * (3 + size_t(pick(4))) / 10;
+            plain = text(textSize - quotedSize, "") + "\r\nOn Mon, 2 Nov 2026, " +
+                    std::string(kNames[pick(6)]) + " wrote:\r\n" + text(quotedSize, "> ");
+        } else {
+            plain = text(textSize, "");
+        }
+        std::string charset = "us-ascii", transfer = "7bit";
+        if (encoded) {
+            plain +=
+                "\r\nGr\xC3\xBC\xC3\x9F"
+                "e,\r\nJ\xC3\xBCrgen\r\n";
+            charset = "utf-8", transfer = "8bit";
+        }
+        std::string msg = h;
+        const std::string alt = "alt-" + std::to_string(m), mix = "mix-" + std::to_string(m);
+        if (kind >= 12) {
+            msg += "Content-Type: text/plain; charset=" + charset +
+                   "; format=flowed\r\nContent-Transfer-Encoding: " + transfer + "\r\n\r\n" + plain;
+        } else {
+            std::string html = "<html><body>\r\n";
+            for (size_t at = 0; at < plain.size();) {
+                size_t nl = plain.find("\r\n", at);
+                html += "<p>";
+                for (char c : plain.substr(at, nl - at))
+                    html += c == '>' ? "&gt;" : std::string(1, c);
+                html += "</p>\r\n";
+                at = nl + 2;
+            }
+            html += "</body></html>\r\n";
+            std::string alternative =
+                "Content-Type: multipart/alternative; boundary=\"" + alt + "\"\r\n\r\n--" + alt +
+                "\r\nContent-Type: text/plain; charset=" + charset +
+                "\r\nContent-Transfer-Encoding: " + transfer + "\r\n\r\n" + plain + "\r\n--" + alt +
+                "\r\nContent-Type: text/html; charset=" + charset +
+                "\r\nContent-Transfer-Encoding: " + transfer + "\r\n\r\n" + html + "\r\n--" + alt +
+                "--\r\n";
+            if (attachments.empty()) {
+                msg += alternative;
+            } else {
+                msg += "Content-Type: multipart/mixed; boundary=\"" + mix + "\"\r\n\r\n--" + mix +
+                       "\r\n" + alternative;
+                for (size_t a = 0; a < attachments.size(); ++a) {
+                    const std::string name = a == 0 ? "notes.pdf" : "chart.png";
+                    msg += "\r\n--" + mix +
+                           "\r\nContent-Type: " + (a == 0 ? "application/pdf" : "image/png") +
+                           "; name=\"" + name +
+                           "\"\r\nContent-Disposition: attachment; filename=\"" + name +
+                           "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" + attachments[a];
+                }
+                msg += "\r\n--" + mix + "--\r\n";
+            }
+        }
+        std::ofstream(dir / ("m" + std::to_string(m) + ".eml"), std::ios::binary) << msg;
+        bytes += msg.size();
+    }
+    return bytes;
+}
+
 std::vector<std::string> AllFiles(const stdfs::path& root) {
     std::vector<std::string> files;
     for (auto& e : stdfs::recursive_directory_iterator(root))
@@ -170,6 +352,35 @@ uint64_t MakeLargeMbox(const stdfs::path& file, double gigabytes, int& messages)
     return bytes;
 }
 
+// The floor: GMime parses every file and decodes every part, on one thread.
+void ParseAndDecode(const std::vector<std::string>& files) {
+    mime::EnsureGMime();
+    for (const auto& f : files) {
+        GMimeStream* stream = g_mime_stream_fs_open(f.c_str(), O_RDONLY, 0, nullptr);
+        if (!stream) continue;
+        GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+        GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr);
+        if (message) {
+            GMimePartIter* iter = g_mime_part_iter_new(GMIME_OBJECT(message));
+            do {
+                GMimeObject* part = g_mime_part_iter_get_current(iter);
+                if (part && GMIME_IS_PART(part)) {
+                    GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(part));
+                    if (content) {
+                        GMimeStream* null = g_mime_stream_null_new();
+                        g_mime_data_wrapper_write_to_stream(content, null);
+                        g_object_unref(null);
+                    }
+                }
+            } while (g_mime_part_iter_next(iter));
+            g_mime_part_iter_free(iter);
+            g_object_unref(message);
+        }
+        g_object_unref(parser);
+        g_object_unref(stream);
+    }
+}
+
 void Report(const char* stage, const Stage& r, int messages, uint64_t bytes) {
     std::printf("%-28s %7.2f s  %8.0f msg/s  %7.1f MB/s  peak RSS %4ld MiB  CPU %6.2f s\n", stage,
                 r.first, messages / r.first, bytes / 1e6 / r.first, r.second, r.cpu);
@@ -221,8 +432,76 @@ int LargeMbox(double gigabytes) {
     return 0;
 }
 
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty()      ? 0
+           : v.size() % 2 ? v[v.size() / 2]
+                          : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// Small messages: the bare GMime pass and the conversion on the same files, alternated
+// `repeats` times (the machine is shared), each time and the medians printed, and the
+// conversion's throughput as a share of the bare pass's, by wall time and by CPU time.
+int SmallMessages(int messages, int repeats, const std::string& keep) {
+    const int folders = 20;
+    stdfs::path work = keep.empty() ? stdfs::temp_directory_path() /
+                                          ("eml2pst-small-bench-" + std::to_string(getpid()))
+                                    : stdfs::path(keep);
+    stdfs::remove_all(work);
+    stdfs::path mailbox = work / "mailbox";
+    const uint64_t bytes = MakeSmallMailbox(mailbox, folders, messages);
+    auto files = AllFiles(mailbox);
+    std::printf("%d small messages in %d folders, %.1f MB, %.2f KB on average\n", messages, folders,
+                bytes / 1e6, bytes / 1e3 / messages);
+    if (!keep.empty()) {
+        std::printf("mailbox kept in %s\n", mailbox.string().c_str());
+        return 0;
+    }
+    const std::string pst = (work / "bench.pst").string();
+    Report("message reading only", InChild([&] {
+               for (const auto& f : files) mime::ImportMessageFile(f);
+           }),
+           messages, bytes);
+    std::vector<double> bareWall, bareCpu, convertWall, convertCpu;
+    for (int r = 0; r < repeats; ++r) {
+        Stage bare = InChild([&] { ParseAndDecode(files); });
+        Report("GMime parse and decode", bare, messages, bytes);
+        stdfs::remove(pst);
+        Stage convert = ConvertInChild(mailbox.string(), pst, messages);
+        Report("whole conversion", convert, messages, bytes);
+        bareWall.push_back(bare.first);
+        bareCpu.push_back(bare.cpu);
+        convertWall.push_back(convert.first);
+        convertCpu.push_back(convert.cpu);
+    }
+    const double bw = Median(bareWall), bc = Median(bareCpu);
+    const double cw = Median(convertWall), cc = Median(convertCpu);
+    std::printf(
+        "medians of %d: bare pass %.2f s wall, %.2f s CPU, %.0f files/s; conversion "
+        "%.2f s wall, %.2f s CPU, %.0f files/s\n",
+        repeats, bw, bc, messages / bw, cw, cc, messages / cw);
+    std::printf("per message: bare pass %.1f us, conversion %.1f us wall, %.1f us CPU\n",
+                1e6 * bw / messages, 1e6 * cw / messages, 1e6 * cc / messages);
+    std::printf(
+        "conversion at %.2f of the bare pass's files/s (wall), %.2f per CPU second; "
+        "data file %.1f MB\n",
+        bw / cw, bc / cc, stdfs::file_size(pst) / 1e6);
+    stdfs::remove_all(work);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc > 2 && std::string(argv[1]) == "--mbox-gb") return LargeMbox(std::atof(argv[2]));
+    if (argc > 1 && std::string(argv[1]) == "small") {
+        // small [MESSAGES [REPEATS]] [--keep DIR]: --keep only writes the mailbox into DIR.
+        std::vector<std::string> args(argv + 2, argv + argc);
+        std::string keep;
+        for (size_t i = 0; i + 1 < args.size(); ++i)
+            if (args[i] == "--keep")
+                keep = args[i + 1], args.erase(args.begin() + long(i), args.begin() + long(i) + 2);
+        return SmallMessages(args.size() > 0 ? std::atoi(args[0].c_str()) : 20000,
+                             args.size() > 1 ? std::atoi(args[1].c_str()) : 3, keep);
+    }
     const int messages = argc > 1 ? std::atoi(argv[1]) : 20000;
     const int folders = 200;
     stdfs::path work =
@@ -243,33 +522,7 @@ int main(int argc, char** argv) {
     });
     Report("cat", cat, messages, bytes);
 
-    auto gmime = InChild([&] {
-        mime::EnsureGMime();
-        for (const auto& f : files) {
-            GMimeStream* stream = g_mime_stream_fs_open(f.c_str(), O_RDONLY, 0, nullptr);
-            if (!stream) continue;
-            GMimeParser* parser = g_mime_parser_new_with_stream(stream);
-            GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr);
-            if (message) {
-                GMimePartIter* iter = g_mime_part_iter_new(GMIME_OBJECT(message));
-                do {
-                    GMimeObject* part = g_mime_part_iter_get_current(iter);
-                    if (part && GMIME_IS_PART(part)) {
-                        GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(part));
-                        if (content) {
-                            GMimeStream* null = g_mime_stream_null_new();
-                            g_mime_data_wrapper_write_to_stream(content, null);
-                            g_object_unref(null);
-                        }
-                    }
-                } while (g_mime_part_iter_next(iter));
-                g_mime_part_iter_free(iter);
-                g_object_unref(message);
-            }
-            g_object_unref(parser);
-            g_object_unref(stream);
-        }
-    });
+    auto gmime = InChild([&] { ParseAndDecode(files); });
     Report("GMime parse and decode", gmime, messages, bytes);
 
     auto scan = InChild([&] {

@@ -84,6 +84,7 @@ void SetAddressGroup(pst::messaging::PropertySet& props, const AddressTags& tags
 pst::messaging::Recipient MakeRecipient(const Mailbox& mailbox, int32_t type, int32_t rowId) {
     pst::messaging::Recipient r;
     auto& p = r.props;
+    p.values.reserve(15);
     auto entryId = OneOffEntryId(mailbox);
     p.Set(PropertyValue::Int32(tag::kRecipientType, type));
     p.Set(PropertyValue::StringUtf8(tag::kDisplayName, mailbox.name));

@@ -168,22 +168,18 @@ std::string NormalizeHeaderBlock(std::string_view raw) {
     };
     std::string out;
     out.reserve(raw.size() + raw.size() / 16 + 4);
-    for (size_t i = 0; i < raw.size(); ++i) {
-        char c = raw[i];
-        if (i > 0 && (raw[i - 1] == '\n' || raw[i - 1] == '\r') && c != ' ' && c != '\t' &&
-            c != '\r' && c != '\n' &&
-            (out.size() < 4 || out.compare(out.size() - 4, 4, "\r\n\r\n") != 0)) {
-            std::string_view line = raw.substr(i, raw.find_first_of("\r\n", i) - i);
-            if (!startsField(line)) out += ' ';
-        }
-        if (c == '\r') {
-            if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
-            out += "\r\n";
-        } else if (c == '\n') {
-            out += "\r\n";
-        } else {
-            out += c;
-        }
+    // A line at a time: its text as it stands, its break (CR, LF or CRLF) as CRLF.
+    for (size_t i = 0; i < raw.size();) {
+        size_t eol = i;
+        while (eol < raw.size() && raw[eol] != '\r' && raw[eol] != '\n') ++eol;
+        if (i > 0 && i < eol && raw[i] != ' ' && raw[i] != '\t' &&
+            (out.size() < 4 || out.compare(out.size() - 4, 4, "\r\n\r\n") != 0) &&
+            !startsField(raw.substr(i, eol - i)))
+            out += ' ';
+        out.append(raw.substr(i, eol - i));
+        if (eol == raw.size()) break;
+        i = raw[eol] == '\r' && eol + 1 < raw.size() && raw[eol + 1] == '\n' ? eol + 2 : eol + 1;
+        out += "\r\n";
     }
     while (out.size() >= 2 && out.compare(out.size() - 2, 2, "\r\n") == 0)
         out.resize(out.size() - 2);

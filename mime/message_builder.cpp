@@ -681,6 +681,7 @@ class Builder {
 void BuildMessage(GMimeMessage* message, const MessageSource& source, const TopLevel* top,
                   int64_t fallbackTime, int depth, const std::string& partPrefix,
                   MessageContent& out) {
+    out.props.values.reserve(64);  // what an ordinary message has, without regrowing
     Builder(message, source, top, fallbackTime, depth, partPrefix, out).Build();
 }
 

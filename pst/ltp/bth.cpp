@@ -171,6 +171,26 @@ Hid BTree::InsertAt(Hid node, int level, std::span<const uint8_t> key,
     return left;
 }
 
+void BTree::SetLeaf(std::span<const uint8_t> records) {
+    const size_t rs = RecordSize(0);
+    if (records.empty() || records.size() % rs != 0 || records.size() / rs > MaxRecords(0))
+        throw std::invalid_argument("BTH: " + std::to_string(records.size()) +
+                                    " bytes are not the records of one leaf");
+    if (root_ == 0) {
+        root_ = heap_->Allocate(records);
+        levels_ = 0;
+        StoreHeader();
+        return;
+    }
+    if (levels_ != 0 || heap_->ItemSize(root_) != records.size())
+        throw std::invalid_argument("BTH: the tree is not one leaf of as many records");
+    const Hid leaf = heap_->Replace(root_, records);
+    if (leaf != root_) {
+        root_ = leaf;
+        StoreHeader();
+    }
+}
+
 void BTree::Put(std::span<const uint8_t> key, std::span<const uint8_t> data) {
     CheckKey(key);
     if (data.size() != cbEnt_) {

@@ -32,6 +32,10 @@ class BTree {
     std::optional<std::span<const uint8_t>> FindView(std::span<const uint8_t> key) const;
     // Inserts a record, or replaces the data of the record with this key.
     void Put(std::span<const uint8_t> key, std::span<const uint8_t> data);
+    // Makes the tree hold exactly `records` (ascending keys, each key followed by its data),
+    // which fit one leaf: an empty tree gets its leaf, a one-leaf tree of as many records has
+    // it rewritten in place. A whole set of records at once, instead of a Put() each.
+    void SetLeaf(std::span<const uint8_t> records);
     // Removes a record; false when there was none.
     bool Erase(std::span<const uint8_t> key);
     // Visits all records in ascending key order.

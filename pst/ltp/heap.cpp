@@ -64,9 +64,27 @@ size_t Heap::HeaderSize(size_t blockIndex) {
 }
 
 size_t Heap::BlockSize(size_t blockIndex, const Block& b, size_t extraItems, size_t extraBytes) {
-    size_t end = HeaderSize(blockIndex) + b.used + extraBytes;
+    size_t end = HeaderSize(blockIndex) + b.bytes.size() + extraBytes;
     end += end & 1;
-    return end + 4 + 2 * (b.items.size() + extraItems + 1);
+    return end + 4 + 2 * (b.Count() + extraItems + 1);
+}
+
+void Heap::Block::SetItem(size_t i, std::span<const uint8_t> data) {
+    // Bytes of this heap are copied first: making room may move them.
+    std::vector<uint8_t> own;
+    if (!data.empty() && data.data() >= bytes.data() && data.data() < bytes.data() + bytes.size()) {
+        own.assign(data.begin(), data.end());
+        data = own;
+    }
+    const size_t begin = Begin(i), old = SizeOf(i);
+    if (data.size() > old) {
+        if (bytes.capacity() == 0) bytes.reserve(1024);
+        bytes.insert(bytes.begin() + long(begin + old), data.size() - old, 0);
+    } else if (data.size() < old) {
+        bytes.erase(bytes.begin() + long(begin + data.size()), bytes.begin() + long(begin + old));
+    }
+    std::copy(data.begin(), data.end(), bytes.begin() + long(begin));
+    for (size_t j = i; j < ends.size(); ++j) ends[j] = uint16_t(ends[j] + data.size() - old);
 }
 
 void Heap::Parse(size_t blockIndex, Block& b, const std::vector<uint8_t>& raw) const {
@@ -82,9 +100,10 @@ void Heap::Parse(size_t blockIndex, Block& b, const std::vector<uint8_t>& raw) c
         throw std::runtime_error(where + ": page map of " + std::to_string(cAlloc) +
                                  " items overruns the block");
     }
-    b.items.clear();
-    b.used = 0;
-    size_t prev = Get16(s, ibHnpm + 4);
+    b.ends.clear();
+    b.frees = 0;
+    const size_t first = Get16(s, ibHnpm + 4);
+    size_t prev = first;
     for (size_t i = 0; i < cAlloc; ++i) {
         size_t next = Get16(s, ibHnpm + 4 + 2 * (i + 1));
         if (next < prev || next > ibHnpm) {
@@ -92,10 +111,14 @@ void Heap::Parse(size_t blockIndex, Block& b, const std::vector<uint8_t>& raw) c
                                      " has bad offsets " + std::to_string(prev) + ".." +
                                      std::to_string(next));
         }
-        b.items.emplace_back(raw.begin() + prev, raw.begin() + next);
-        b.used += next - prev;
+        b.ends.push_back(uint16_t(next - first));
+        b.frees += next == prev ? 1 : 0;
         prev = next;
     }
+    if (cAlloc == 0)
+        b.bytes.clear();
+    else
+        b.bytes.assign(raw.begin() + long(first), raw.begin() + long(prev));
     if (blockIndex == 0) {
         b.fillMap.assign(raw.begin() + 8, raw.begin() + 12);
     } else if (IsBitmapBlock(blockIndex)) {
@@ -116,11 +139,8 @@ Heap::Block& Heap::Load(size_t blockIndex) const {
 
 void Heap::Serialize(size_t blockIndex, const Block& b, std::vector<uint8_t>& out) const {
     out.assign(HeaderSize(blockIndex), 0);
-    size_t cFree = 0;
-    for (const auto& item : b.items) {
-        out.insert(out.end(), item.begin(), item.end());
-        if (item.empty()) ++cFree;
-    }
+    out.insert(out.end(), b.bytes.begin(), b.bytes.end());
+    const size_t cFree = b.frees;
     if (out.size() & 1) out.push_back(0);
     Put16(out, 0, uint16_t(out.size()));
     if (blockIndex == 0) {
@@ -131,30 +151,28 @@ void Heap::Serialize(size_t blockIndex, const Block& b, std::vector<uint8_t>& ou
     } else if (IsBitmapBlock(blockIndex)) {
         std::copy(b.fillMap.begin(), b.fillMap.end(), out.begin() + 2);
     }
-    AppendLe(out, b.items.size(), 2);
+    AppendLe(out, b.Count(), 2);
     AppendLe(out, cFree, 2);
     // The page map: where each item starts, then where the last one ends.
-    size_t at = HeaderSize(blockIndex);
+    const size_t at = HeaderSize(blockIndex);
     AppendLe(out, at, 2);
-    for (const auto& item : b.items) {
-        at += item.size();
-        AppendLe(out, at, 2);
-    }
+    for (uint16_t end : b.ends) AppendLe(out, at + end, 2);
 }
 
-const std::vector<uint8_t>& Heap::Item(Hid hid) const {
+std::span<const uint8_t> Heap::Item(Hid hid) const {
     if (hid == 0 || (hid & 0x1F) != 0)
         throw std::runtime_error("heap: " + HidText(hid) + " is not an HID");
     const Block& b = Load(HidBlockOf(hid));
     size_t index = HidIndexOf(hid);
-    if (index == 0 || index > b.items.size() || b.items[index - 1].empty()) {
+    if (index == 0 || index > b.Count() || b.SizeOf(index - 1) == 0) {
         throw std::runtime_error("heap: " + HidText(hid) + " names no allocated item");
     }
-    return b.items[index - 1];
+    return b.ItemAt(index - 1);
 }
 
 std::vector<uint8_t> Heap::Read(Hid hid) const {
-    return Item(hid);
+    const auto item = Item(hid);
+    return {item.begin(), item.end()};
 }
 size_t Heap::ItemSize(Hid hid) const {
     return Item(hid).size();
@@ -168,29 +186,22 @@ void Heap::SetUserRoot(Hid hid) {
 
 bool Heap::Fits(size_t blockIndex, size_t bytes) const {
     const Block& b = Load(blockIndex);
-    bool freeSlot = false;
-    for (const auto& it : b.items) {
-        if (it.empty()) {
-            freeSlot = true;
-            break;
-        }
-    }
-    if (!freeSlot && b.items.size() >= kMaxItemsPerBlock) return false;
+    const bool freeSlot = b.frees > 0;
+    if (!freeSlot && b.Count() >= kMaxItemsPerBlock) return false;
     return BlockSize(blockIndex, b, freeSlot ? 0 : 1, bytes) <= ndb::kMaxBlockData;
 }
 
 Hid Heap::Place(size_t blockIndex, std::span<const uint8_t> bytes) {
     Block& b = Load(blockIndex);
-    size_t slot = b.items.size();
-    for (size_t i = 0; i < b.items.size(); ++i) {
-        if (b.items[i].empty()) {
-            slot = i;
-            break;
-        }
+    size_t slot = b.Count();
+    if (b.frees > 0) {
+        slot = 0;
+        while (b.SizeOf(slot) != 0) ++slot;
+        --b.frees;
+    } else {
+        b.ends.push_back(uint16_t(b.bytes.size()));
     }
-    if (slot == b.items.size()) b.items.emplace_back();
-    b.items[slot].assign(bytes.begin(), bytes.end());
-    b.used += bytes.size();
+    b.SetItem(slot, bytes);
     b.dirty = true;
     return MakeHid(uint32_t(blockIndex), uint32_t(slot + 1));
 }
@@ -222,11 +233,7 @@ Hid Heap::Replace(Hid hid, std::span<const uint8_t> bytes) {
     Block& b = Load(HidBlockOf(hid));
     if (bytes.size() <= old ||
         BlockSize(HidBlockOf(hid), b, 0, bytes.size() - old) <= ndb::kMaxBlockData) {
-        auto& it = b.items[HidIndexOf(hid) - 1];
-        // Items replaced by larger ones are mostly BTH nodes growing a record at a time.
-        if (it.capacity() < bytes.size()) it.reserve(std::max(bytes.size(), 2 * it.capacity()));
-        it.assign(bytes.begin(), bytes.end());
-        b.used = b.used - old + bytes.size();
+        b.SetItem(HidIndexOf(hid) - 1, bytes);
         b.dirty = true;
         return hid;
     }
@@ -235,18 +242,22 @@ Hid Heap::Replace(Hid hid, std::span<const uint8_t> bytes) {
 }
 
 void Heap::Free(Hid hid) {
-    size_t size = Item(hid).size();
+    Item(hid);  // throws for an HID that names no item
     Block& b = Load(HidBlockOf(hid));
-    b.items[HidIndexOf(hid) - 1].clear();
-    b.used -= size;
-    while (!b.items.empty() && b.items.back().empty()) b.items.pop_back();
+    b.SetItem(HidIndexOf(hid) - 1, {});
+    ++b.frees;
+    while (b.Count() > 0 && b.SizeOf(b.Count() - 1) == 0) {
+        b.ends.pop_back();
+        --b.frees;
+    }
     b.dirty = true;
 }
 
 size_t Heap::ItemCount() const {
     size_t n = 0;
     for (size_t i = 0; i < blocks_.size(); ++i) {
-        for (const auto& it : Load(i).items) n += it.empty() ? 0 : 1;
+        const Block& b = Load(i);
+        for (size_t k = 0; k < b.Count(); ++k) n += b.SizeOf(k) == 0 ? 0 : 1;
     }
     return n;
 }
@@ -305,7 +316,8 @@ ndb::Bid Heap::Write(ndb::NodeDatabase& db) {
         Block& b = blocks_[i];
         if (b.dirty || b.bid == 0) {
             std::vector<uint8_t>& raw = image_;
-            raw.reserve(ndb::kMaxBlockData);
+            // Most heaps are one small block: room for what it holds, not a whole block.
+            raw.reserve(i + 1 < blocks_.size() ? ndb::kMaxBlockData : BlockSize(i, b, 0, 0));
             Serialize(i, b, raw);
             b.padded = i + 1 < blocks_.size();
             if (b.padded) raw.resize(ndb::kMaxBlockData, 0);
@@ -316,9 +328,10 @@ ndb::Bid Heap::Write(ndb::NodeDatabase& db) {
         // Keep the header block and the block taking new items; others are read on demand.
         if (i != 0 && i + 1 != blocks_.size()) {
             b.loaded = false;
-            b.items = {};
+            b.bytes = {};
+            b.ends = {};
+            b.frees = 0;
             b.fillMap = {};
-            b.used = 0;
         }
     }
     db_ = &db;

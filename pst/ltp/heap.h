@@ -81,9 +81,21 @@ class Heap {
         bool loaded = false;
         bool dirty = false;
         bool padded = false;  // stored as a full 8176-byte block (every block but the last)
-        std::vector<std::vector<uint8_t>> items;  // index i holds item i+1; empty = free
-        std::vector<uint8_t> fillMap;             // HNBITMAPHDR fill map (bitmap blocks only)
-        size_t used = 0;                          // bytes of live items
+        // The items' bytes one after another, as the block stores them: item i+1 ends at
+        // ends[i]. A free item is empty.
+        std::vector<uint8_t> bytes;
+        std::vector<uint16_t> ends;
+        size_t frees = 0;              // free items among them
+        std::vector<uint8_t> fillMap;  // HNBITMAPHDR fill map (bitmap blocks only)
+
+        size_t Count() const { return ends.size(); }
+        size_t Begin(size_t i) const { return i == 0 ? 0 : ends[i - 1]; }
+        size_t SizeOf(size_t i) const { return ends[i] - Begin(i); }
+        std::span<const uint8_t> ItemAt(size_t i) const {
+            return {bytes.data() + Begin(i), SizeOf(i)};
+        }
+        // Makes item i hold `data`, moving the items after it.
+        void SetItem(size_t i, std::span<const uint8_t> data);
     };
 
     static size_t HeaderSize(size_t blockIndex);
@@ -93,7 +105,7 @@ class Heap {
     void Parse(size_t blockIndex, Block& b, const std::vector<uint8_t>& raw) const;
     // The block's stored bytes, into `out` (replacing what it held).
     void Serialize(size_t blockIndex, const Block& b, std::vector<uint8_t>& out) const;
-    const std::vector<uint8_t>& Item(Hid hid) const;
+    std::span<const uint8_t> Item(Hid hid) const;
     bool Fits(size_t blockIndex, size_t bytes) const;
     Hid Place(size_t blockIndex, std::span<const uint8_t> bytes);
     void SetFillLevel(size_t blockIndex);

@@ -1,5 +1,6 @@
 #include "pst/ltp/property_context.h"
 
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 #include <string>
@@ -51,11 +52,45 @@ PropertyContext::PropertyContext(ndb::NodeDatabase& db, ndb::SubnodeMap& subnode
 PropertyContext::PropertyContext(ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes,
                                  std::span<const PropertyValue> values)
     : PropertyContext(db, subnodes) {
-    // Records first, so the BTH leaf follows its header as in Outlook's PCs; Set() then fills
-    // each placeholder in place.
-    const std::vector<uint8_t> placeholder(kPcDataSize, 0);
-    for (const auto& v : values) bth_.Put(Key(v.Id()), placeholder);
-    for (const auto& v : values) Set(v);
+    std::vector<const PropertyValue*> pointers;
+    pointers.reserve(values.size());
+    for (const auto& v : values) pointers.push_back(&v);
+    Fill(pointers);
+}
+
+PropertyContext::PropertyContext(ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes,
+                                 std::span<const PropertyValue* const> values)
+    : PropertyContext(db, subnodes) {
+    Fill(values);
+}
+
+void PropertyContext::Fill(std::span<const PropertyValue* const> values) {
+    // Records first, so the BTH leaf follows its header as in Outlook's PCs; the values are
+    // then stored in the order given and their records filled in place.
+    constexpr size_t kRecord = kPcKeySize + kPcDataSize;
+    std::vector<uint16_t> ids;
+    ids.reserve(values.size());
+    for (const PropertyValue* v : values) ids.push_back(v->Id());
+    std::sort(ids.begin(), ids.end());
+    const bool oneLeaf = !ids.empty() && ids.size() * kRecord <= kMaxHeapItem &&
+                         std::adjacent_find(ids.begin(), ids.end()) == ids.end();
+    if (!oneLeaf) {
+        // Repeated ids (the last value wins) or more records than a leaf holds.
+        const std::vector<uint8_t> placeholder(kPcDataSize, 0);
+        for (const PropertyValue* v : values) bth_.Put(Key(v->Id()), placeholder);
+        for (const PropertyValue* v : values) Set(*v);
+        return;
+    }
+    std::vector<uint8_t> records(ids.size() * kRecord, 0);
+    for (size_t i = 0; i < ids.size(); ++i) Put16(records, i * kRecord, ids[i]);
+    bth_.SetLeaf(records);
+    for (const PropertyValue* v : values) {
+        const size_t i = size_t(std::lower_bound(ids.begin(), ids.end(), v->Id()) - ids.begin());
+        const uint32_t stored = StoreValue(*v);
+        Put16(records, i * kRecord + kPcKeySize, v->Type());
+        Put32(records, i * kRecord + kPcKeySize + 2, stored);
+    }
+    bth_.SetLeaf(records);
 }
 
 ndb::Bid PropertyContext::Write(ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes,
@@ -153,11 +188,9 @@ void PropertyContext::ReleaseValue(const Record& r) {
     }
 }
 
-void PropertyContext::Set(const PropertyValue& value) {
+uint32_t PropertyContext::StoreValue(const PropertyValue& value) {
     const uint16_t type = value.Type();
     uint32_t stored = 0;
-    // The new value is stored before the old one is released, so a failure leaves the PC as
-    // it was.
     switch (PcValueKind(type)) {
         case ValueKind::kInline: {
             if (value.IsStream()) throw std::invalid_argument("PC: stream for an inline type");
@@ -177,6 +210,14 @@ void PropertyContext::Set(const PropertyValue& value) {
             stored = values_.Store(value);
             break;
     }
+    return stored;
+}
+
+void PropertyContext::Set(const PropertyValue& value) {
+    const uint16_t type = value.Type();
+    // The new value is stored before the old one is released, so a failure leaves the PC as
+    // it was.
+    const uint32_t stored = StoreValue(value);
     if (auto old = GetRecord(value.Id())) ReleaseValue(*old);
     std::array<uint8_t, kPcDataSize> data{};
     Put16(data, 0, type);

@@ -31,6 +31,9 @@ class PropertyContext {
     // A new PC holding `values`, not yet written.
     PropertyContext(ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes,
                     std::span<const PropertyValue> values);
+    // The same for values held elsewhere, without copies of them.
+    PropertyContext(ndb::NodeDatabase& db, ndb::SubnodeMap& subnodes,
+                    std::span<const PropertyValue* const> values);
     PropertyContext(const PropertyContext&) = delete;
     PropertyContext& operator=(const PropertyContext&) = delete;
 
@@ -70,6 +73,10 @@ class PropertyContext {
     std::optional<Record> GetRecord(uint16_t id) const;
     PropertyValue Decode(uint16_t id, const Record& r) const;
     void ReleaseValue(const Record& r);
+    // Stores the value's bytes where its type keeps them; returns the record's value field.
+    uint32_t StoreValue(const PropertyValue& value);
+    // Stores `values` in a PC without properties.
+    void Fill(std::span<const PropertyValue* const> values);
 
     ndb::NodeDatabase& db_;
     Heap heap_;

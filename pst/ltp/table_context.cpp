@@ -352,10 +352,18 @@ std::vector<PropertyValue> TableContext::SelectColumns(
 }
 
 void TableContext::AppendRow(uint32_t rowId, const std::vector<PropertyValue>& values) {
+    std::vector<const PropertyValue*> pointers;
+    pointers.reserve(values.size());
+    for (const auto& v : values) pointers.push_back(&v);
+    AppendRowFrom(rowId, pointers);
+}
+
+void TableContext::AppendRowFrom(uint32_t rowId, std::span<const PropertyValue* const> values) {
     if (index_->FindUint(rowId))
         throw std::invalid_argument("TC: row id " + Hex(rowId) + " exists");
     // Everything is checked before anything is stored, so a refused row leaves nothing behind.
-    for (const auto& v : values) {
+    for (const PropertyValue* p : values) {
+        const PropertyValue& v = *p;
         if (Column(v.Tag()) == nullptr) {
             throw std::invalid_argument("TC: no column " + Hex(v.Tag()) + " for row " + Hex(rowId));
         }
@@ -366,9 +374,9 @@ void TableContext::AppendRow(uint32_t rowId, const std::vector<PropertyValue>& v
             PropertyValue(kRowIdTag, {uint8_t(rowId), uint8_t(rowId >> 8), uint8_t(rowId >> 16),
                                       uint8_t(rowId >> 24)}));
     SetCell(row, *Column(kRowVerTag), PropertyValue(kRowVerTag, {0, 0, 0, 0}));
-    for (const auto& v : values) {
-        if (v.Tag() == kRowIdTag) continue;
-        SetCell(row, *Column(v.Tag()), v);
+    for (const PropertyValue* v : values) {
+        if (v->Tag() == kRowIdTag) continue;
+        SetCell(row, *Column(v->Tag()), *v);
     }
     size_t index = rowCount_;
     PushRow(row);

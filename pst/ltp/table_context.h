@@ -64,6 +64,8 @@ class TableContext {
 
     // Appends a row; values whose tag is not a column are refused. Throws for a used row id.
     void AppendRow(uint32_t rowId, const std::vector<PropertyValue>& values);
+    // The same for values held elsewhere, without copies of them.
+    void AppendRowFrom(uint32_t rowId, std::span<const PropertyValue* const> values);
     // Sets the given cells of an existing row; other cells keep their values.
     void UpdateRow(uint32_t rowId, const std::vector<PropertyValue>& values);
     // Marks cells absent.

@@ -24,6 +24,8 @@ class TableContext;
 
 namespace pst::messaging {
 
+class MessageValues;  // the values a message is written with (message_writer.cpp)
+
 using ndb::Nid;
 
 // What a folder's own property context and parent row say about it.
@@ -157,8 +159,8 @@ class MessageStore {
     // Writes a message (PC, recipients, attachments) and returns its node's data and subnodes;
     // `pcValues` receives the PC's values without streamed ones, for the contents row. An
     // embedded message is part of its attachment, not an object of the store.
-    ndb::NodeEntry WriteMessage(Nid nid, const MessageContent& message,
-                                std::vector<PropertyValue>& pcValues, bool embedded = false);
+    ndb::NodeEntry WriteMessage(Nid nid, const MessageContent& message, MessageValues& pcValues,
+                                bool embedded = false);
     MessageContent ReadMessageNode(ndb::Bid data, ndb::Bid sub, int depth) const;
     // The row version of the next row written, in any table: one counter numbers them all, as
     // in Outlook's files. Tables read for writing raise it past the versions they hold.

@@ -2,8 +2,11 @@
 // the folder that receives it.
 
 #include <chrono>
+#include <memory>
 #include <random>
 #include <set>
+#include <span>
+#include <vector>
 
 #include "pst/ltp/property_context.h"
 #include "pst/ltp/table_context.h"
@@ -16,6 +19,46 @@
 #include "pst/ndb/errors.h"
 
 namespace pst::messaging {
+
+// The values of one object as they are written: the content's own values where they stand
+// (they are not copied), and the values the store makes or changes, held here.
+class MessageValues {
+  public:
+    std::span<const PropertyValue* const> all() const { return items_; }
+    const PropertyValue* Find(uint32_t tag) const {
+        for (const PropertyValue* v : items_)
+            if (v->Tag() == tag) return v;
+        return nullptr;
+    }
+    void Refer(const PropertyValue& v) { items_.push_back(&v); }
+    void Add(PropertyValue v) {
+        made_.push_back(std::make_unique<PropertyValue>(std::move(v)));
+        items_.push_back(made_.back().get());
+    }
+    // Replaces a value with the same tag, or appends.
+    void Set(PropertyValue v) {
+        for (auto& item : items_) {
+            if (item->Tag() == v.Tag()) {
+                made_.push_back(std::make_unique<PropertyValue>(std::move(v)));
+                item = made_.back().get();
+                return;
+            }
+        }
+        Add(std::move(v));
+    }
+    void SetDefault(PropertyValue v) {
+        if (!Find(v.Tag())) Add(std::move(v));
+    }
+    void EraseId(uint16_t id) {
+        std::erase_if(items_, [id](const PropertyValue* v) { return v->Id() == id; });
+    }
+    void pop_back() { items_.pop_back(); }
+
+  private:
+    std::vector<const PropertyValue*> items_;
+    std::vector<std::unique_ptr<PropertyValue>> made_;
+};
+
 namespace {
 
 // Values a store computes when asked and never stores: entry IDs, record keys, object type,
@@ -43,58 +86,38 @@ PropertyValue Retag(const PropertyValue& v, uint32_t newTag) {
 }
 
 // A property set's values with named properties mapped to ids through the store's map.
-std::vector<PropertyValue> Resolve(const PropertySet& set, NameIdMap& names, bool dropCalculated) {
-    std::vector<PropertyValue> out;
+void Resolve(const PropertySet& set, NameIdMap& names, bool dropCalculated, MessageValues& out) {
     for (const auto& v : set.values) {
         if (v.Id() >= NameIdMap::kFirstNamedId)
             throw MessagingError("property " + ndb::Hex(v.Tag()) +
                                  " has a named-property id: give it as a named value");
         if (dropCalculated && IsCalculated(v.Id())) continue;
-        out.push_back(v);
+        out.Refer(v);
     }
     for (const auto& n : set.named)
-        out.push_back(Retag(n.value, MakeTag(names.IdFor(n.name), n.value.Type())));
-    return out;
+        out.Add(Retag(n.value, MakeTag(names.IdFor(n.name), n.value.Type())));
 }
 
-PropertyValue* Find(std::vector<PropertyValue>& values, uint32_t tag) {
-    for (auto& v : values)
-        if (v.Tag() == tag) return &v;
-    return nullptr;
-}
-
-void SetDefault(std::vector<PropertyValue>& values, PropertyValue v) {
-    if (!Find(values, v.Tag())) values.push_back(std::move(v));
-}
-
-void Set(std::vector<PropertyValue>& values, PropertyValue v) {
-    if (auto* existing = Find(values, v.Tag()))
-        *existing = std::move(v);
-    else
-        values.push_back(std::move(v));
-}
-
-uint64_t ValuesSize(const std::vector<PropertyValue>& values) {
+uint64_t ValuesSize(const MessageValues& values) {
     uint64_t n = 0;
-    for (const auto& v : values) n += v.size();
+    for (const PropertyValue* v : values.all()) n += v->size();
     return n;
 }
 
 // Outlook's stored form of a subject: U+0001 and the prefix length + 1 in front of the text, so
 // readers find the prefix ("RE: ") and the normalized subject without a prefix property.
-void MarkSubject(std::vector<PropertyValue>& values) {
+void MarkSubject(MessageValues& values) {
     size_t prefixLength = 0;
     std::u16string prefix;
-    if (auto* p = Find(values, tag::kSubjectPrefix)) prefix = p->AsString();
-    std::erase_if(values,
-                  [](const PropertyValue& v) { return v.Id() == PropIdOf(tag::kSubjectPrefix); });
-    PropertyValue* subject = Find(values, tag::kSubject);
+    if (auto* p = values.Find(tag::kSubjectPrefix)) prefix = p->AsString();
+    values.EraseId(PropIdOf(tag::kSubjectPrefix));
+    const PropertyValue* subject = values.Find(tag::kSubject);
     if (!subject) return;
     std::u16string text = subject->AsString();
     if (text.size() >= 2 && text[0] == u'\x01') return;  // already in the stored form
     if (text.starts_with(prefix)) prefixLength = prefix.size();
     std::u16string marked{u'\x01', char16_t(prefixLength + 1)};
-    *subject = PropertyValue::String(tag::kSubject, marked + text);
+    values.Set(PropertyValue::String(tag::kSubject, marked + text));
 }
 
 // A conversation index whose header carries the conversation's GUID.
@@ -102,11 +125,16 @@ bool IsTrackedIndex(const PropertyValue* index) {
     return index && !index->IsStream() && index->size() >= 22 && index->Bytes()[0] == 0x01;
 }
 
-// Outlook's preview of a message: the plain body's first 255 characters as they stand.
-std::u16string BodyPrefix(const std::u16string& body) {
-    size_t n = std::min<size_t>(body.size(), 255);
-    if (n < body.size() && n > 0 && body[n - 1] >= 0xD800 && body[n - 1] < 0xDC00) --n;
-    return body.substr(0, n);
+// Outlook's preview of a message: the plain body's first 255 characters as they stand, taken
+// from the body's UTF-16LE bytes without a copy of the whole body.
+PropertyValue BodyPrefix(const PropertyValue& body) {
+    const std::vector<uint8_t>& bytes = body.Bytes();
+    const size_t units = bytes.size() / 2;
+    size_t n = std::min<size_t>(units, 255);
+    const auto unit = [&bytes](size_t i) { return bytes[2 * i] | (bytes[2 * i + 1] << 8); };
+    if (n < units && n > 0 && unit(n - 1) >= 0xD800 && unit(n - 1) < 0xDC00) --n;
+    return PropertyValue(tag::kPstBodyPrefix,
+                         std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(2 * n)));
 }
 
 uint64_t StreamBytes(const ndb::NodeDatabase& db, const ndb::SubnodeMap& subnodes) {
@@ -138,14 +166,14 @@ std::vector<uint8_t> RandomKey(std::mt19937_64& engine) {
 }
 
 // Recipient rows by type joined as the To/Cc/Bcc display strings are.
-std::u16string DisplayList(const std::vector<std::vector<PropertyValue>>& recipients, int type) {
+std::u16string DisplayList(const std::vector<MessageValues>& recipients, int type) {
     std::u16string out;
     for (const auto& r : recipients) {
         const PropertyValue* t = nullptr;
         const PropertyValue* name = nullptr;
-        for (const auto& v : r) {
-            if (v.Tag() == tag::kRecipientType) t = &v;
-            if (v.Tag() == tag::kDisplayName) name = &v;
+        for (const PropertyValue* v : r.all()) {
+            if (v->Tag() == tag::kRecipientType) t = v;
+            if (v->Tag() == tag::kDisplayName) name = v;
         }
         if (!t || (t->AsInt32() & 0x0F) != type || !name) continue;
         if (!out.empty()) out += u"; ";
@@ -157,29 +185,30 @@ std::u16string DisplayList(const std::vector<std::vector<PropertyValue>>& recipi
 }  // namespace
 
 ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message,
-                                          std::vector<PropertyValue>& pcValues, bool embedded) {
+                                          MessageValues& values, bool embedded) {
     ndb::NodeDatabase& db = *db_;
     ndb::SubnodeMap subnodes;
-    std::vector<PropertyValue> values = Resolve(message.props, names_, true);
+    Resolve(message.props, names_, true, values);
     MarkSubject(values);
     // Every byte the node's subnodes hold, their own subnodes included: with the PC's bytes,
     // the message size as Outlook states it.
     uint64_t subnodeBytes = 0;
 
     // Recipients: the table is their only storage, so every property they have is a column.
-    std::vector<std::vector<PropertyValue>> recipients;
+    std::vector<MessageValues> recipients(message.recipients.size());
     std::vector<uint32_t> recipientColumns = RecipientColumns();
-    for (const auto& r : message.recipients) {
-        auto row = Resolve(r.props, names_, false);
-        SetDefault(row, PropertyValue::Int32(tag::kRecipientType, 1));
-        SetDefault(row, PropertyValue::Int32(0x0FFE0003, 6));  // object type: mail user
-        SetDefault(row, PropertyValue::Int32(0x39000003, 0));  // display type: mail user
-        for (const auto& v : row) {
-            if (v.Tag() == ltp::TableContext::kRowIdTag || v.Tag() == ltp::TableContext::kRowVerTag)
+    for (size_t i = 0; i < message.recipients.size(); ++i) {
+        MessageValues& row = recipients[i];
+        Resolve(message.recipients[i].props, names_, false, row);
+        row.SetDefault(PropertyValue::Int32(tag::kRecipientType, 1));
+        row.SetDefault(PropertyValue::Int32(0x0FFE0003, 6));  // object type: mail user
+        row.SetDefault(PropertyValue::Int32(0x39000003, 0));  // display type: mail user
+        for (const PropertyValue* v : row.all()) {
+            if (v->Tag() == ltp::TableContext::kRowIdTag ||
+                v->Tag() == ltp::TableContext::kRowVerTag)
                 throw MessagingError("recipient rows cannot set the table's row id or version");
-            recipientColumns.push_back(v.Tag());
+            recipientColumns.push_back(v->Tag());
         }
-        recipients.push_back(std::move(row));
     }
     {
         std::sort(recipientColumns.begin(), recipientColumns.end());
@@ -188,8 +217,8 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
         ndb::SubnodeMap sub;
         ltp::TableContext table(db, sub, recipientColumns);
         for (size_t i = 0; i < recipients.size(); ++i) {
-            recipients[i].push_back(NextRowVersion());
-            table.AppendRow(uint32_t(i), recipients[i]);
+            recipients[i].Add(NextRowVersion());
+            table.AppendRowFrom(uint32_t(i), recipients[i].all());
             recipients[i].pop_back();
         }
         const ndb::Bid data = table.Write();
@@ -205,7 +234,8 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
             const Attachment& a = message.attachments[i];
             const Nid attachNid = ndb::MakeNid(ndb::kNidTypeAttachment, uint32_t(0x401 + i));
             ndb::SubnodeMap attachSub;
-            auto attach = Resolve(a.props, names_, true);
+            MessageValues attach;
+            Resolve(a.props, names_, true, attach);
             // An attachment's size is the sum of its properties' sizes, an embedded message
             // counted at its own size; the size property counts itself.
             uint64_t embeddedSize = 0;
@@ -214,23 +244,21 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
                 // The embedded message is a complete message node inside the attachment's
                 // subnodes, named by a message NID unique in the file.
                 embeddedNid = db.AllocateNid(ndb::kNidTypeNormalMessage);
-                std::vector<PropertyValue> embeddedValues;
+                MessageValues embeddedValues;
                 const ndb::NodeEntry e =
                     WriteMessage(embeddedNid, *a.embedded, embeddedValues, true);
                 attachSub[embeddedNid] = {e.data, e.sub};
-                if (auto* s = Find(embeddedValues, tag::kMessageSize))
+                if (auto* s = embeddedValues.Find(tag::kMessageSize))
                     embeddedSize = uint32_t(s->AsInt32());
-                std::erase_if(attach, [](const PropertyValue& v) {
-                    return v.Id() == PropIdOf(tag::kAttachDataBinary);
-                });
-                Set(attach, PropertyValue::Int32(tag::kAttachMethod, kAttachEmbeddedMessage));
+                attach.EraseId(PropIdOf(tag::kAttachDataBinary));
+                attach.Set(PropertyValue::Int32(tag::kAttachMethod, kAttachEmbeddedMessage));
             } else {
-                SetDefault(attach, PropertyValue::Int32(tag::kAttachMethod, kAttachByValue));
+                attach.SetDefault(PropertyValue::Int32(tag::kAttachMethod, kAttachByValue));
             }
-            SetDefault(attach, PropertyValue::Int32(tag::kRenderingPosition, -1));
-            Set(attach, PropertyValue::Int32(tag::kAttachSize, 0));
+            attach.SetDefault(PropertyValue::Int32(tag::kRenderingPosition, -1));
+            attach.Set(PropertyValue::Int32(tag::kAttachSize, 0));
             const uint64_t attachSize = ValuesSize(attach) + embeddedSize;
-            Set(attach, PropertyValue::Int32(tag::kAttachSize, ClampSize(attachSize)));
+            attach.Set(PropertyValue::Int32(tag::kAttachSize, ClampSize(attachSize)));
             if (a.embedded) {
                 std::vector<uint8_t> object(8);
                 for (int k = 0; k < 4; ++k) {
@@ -238,22 +266,23 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
                     object[4 + k] = uint8_t(uint32_t(embeddedSize) >> (8 * k));
                 }
                 // The object value itself is counted at the embedded message's size above.
-                attach.emplace_back(tag::kAttachDataObject, std::move(object));
+                attach.Add(PropertyValue(tag::kAttachDataObject, std::move(object)));
             }
-            ltp::PropertyContext pc(db, attachSub, attach);
+            ltp::PropertyContext pc(db, attachSub, attach.all());
             for (const auto& [subNid, entry] : attachSub)
                 subnodeBytes += subNid == embeddedNid ? embeddedSize : db.StreamSize(entry.data);
             subnodeBytes += pc.DataSize();
             const ndb::Bid data = pc.Write();
             subnodes[attachNid] = {data, db.WriteSubnodes(attachSub)};
-            std::vector<PropertyValue> row;
-            for (const auto& v : attach)
-                if (!v.IsStream() && table.HasColumn(v.Tag()) &&
-                    v.Tag() != ltp::TableContext::kRowIdTag &&
-                    v.Tag() != ltp::TableContext::kRowVerTag)
+            std::vector<const PropertyValue*> row;
+            for (const PropertyValue* v : attach.all())
+                if (!v->IsStream() && table.HasColumn(v->Tag()) &&
+                    v->Tag() != ltp::TableContext::kRowIdTag &&
+                    v->Tag() != ltp::TableContext::kRowVerTag)
                     row.push_back(v);
-            row.push_back(NextRowVersion());
-            table.AppendRow(attachNid, row);
+            const PropertyValue version = NextRowVersion();
+            row.push_back(&version);
+            table.AppendRowFrom(attachNid, row);
         }
         const ndb::Bid data = table.Write();
         subnodes[nid::kMessageAttachments] = {data, db.WriteSubnodes(tableSub)};
@@ -263,78 +292,74 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
     // What the store computes: flags agree with the attachments, and every message has a
     // search key, a size, times and a status.
     uint32_t flags = kMsgFlagRead;
-    if (auto* f = Find(values, tag::kMessageFlags)) flags = uint32_t(f->AsInt32());
+    if (auto* f = values.Find(tag::kMessageFlags)) flags = uint32_t(f->AsInt32());
     flags = message.attachments.empty() ? flags & ~kMsgFlagHasAttach : flags | kMsgFlagHasAttach;
-    Set(values, PropertyValue::Int32(tag::kMessageFlags, int32_t(flags)));
-    SetDefault(values, PropertyValue::StringUtf8(tag::kMessageClass, "IPM.Note"));
-    SetDefault(values, PropertyValue::Int32(tag::kMessageStatus, 0));
-    SetDefault(values, PropertyValue(tag::kSearchKey, RandomKey(random_)));
+    values.Set(PropertyValue::Int32(tag::kMessageFlags, int32_t(flags)));
+    values.SetDefault(PropertyValue::StringUtf8(tag::kMessageClass, "IPM.Note"));
+    values.SetDefault(PropertyValue::Int32(tag::kMessageStatus, 0));
+    values.SetDefault(PropertyValue(tag::kSearchKey, RandomKey(random_)));
     const uint64_t now = FileTimeNow();
-    SetDefault(values, PropertyValue::Time(tag::kCreationTime, now));
-    SetDefault(values, PropertyValue::Time(tag::kLastModificationTime, now));
-    SetDefault(values, PropertyValue::String(0x0E04001F, DisplayList(recipients, 1)));
-    SetDefault(values, PropertyValue::String(0x0E03001F, DisplayList(recipients, 2)));
-    SetDefault(values, PropertyValue::String(0x0E02001F, DisplayList(recipients, 3)));
+    values.SetDefault(PropertyValue::Time(tag::kCreationTime, now));
+    values.SetDefault(PropertyValue::Time(tag::kLastModificationTime, now));
+    values.SetDefault(PropertyValue::String(0x0E04001F, DisplayList(recipients, 1)));
+    values.SetDefault(PropertyValue::String(0x0E03001F, DisplayList(recipients, 2)));
+    values.SetDefault(PropertyValue::String(0x0E02001F, DisplayList(recipients, 3)));
     // Outlook states US English on every message it stores, and on the messages mail brought
     // in the Western code page. Readers take that code page for the HTML body's bytes too, which
     // are in the internet code page: a message whose HTML is in another one goes without it, as
     // the messages Outlook composes itself do.
-    SetDefault(values, PropertyValue::Int32(tag::kMessageLocaleId, 1033));
+    values.SetDefault(PropertyValue::Int32(tag::kMessageLocaleId, 1033));
     if (!embedded) {
-        const PropertyValue* cpid = Find(values, tag::kInternetCodepage);
-        const int32_t htmlCodepage = Find(values, tag::kHtml) && cpid ? cpid->AsInt32() : 1252;
+        const PropertyValue* cpid = values.Find(tag::kInternetCodepage);
+        const int32_t htmlCodepage = values.Find(tag::kHtml) && cpid ? cpid->AsInt32() : 1252;
         if (htmlCodepage == 1252 || htmlCodepage == 20127 || htmlCodepage == 28591)
-            SetDefault(values, PropertyValue::Int32(tag::kMessageCodepage, 1252));
+            values.SetDefault(PropertyValue::Int32(tag::kMessageCodepage, 1252));
         // The change that made the message: this session's replica GUID and the next change
         // number (six bytes, most significant first), and a predecessor change list of that
         // change alone.
-        if (!Find(values, tag::kChangeKey)) {
+        if (!values.Find(tag::kChangeKey)) {
             if (changeReplica_.empty()) changeReplica_ = RandomKey(random_);
             std::vector<uint8_t> key = changeReplica_;
             ++changeCounter_;
             for (int i = 5; i >= 0; --i) key.push_back(uint8_t(changeCounter_ >> (8 * i)));
-            values.emplace_back(tag::kChangeKey, std::move(key));
+            values.Add(PropertyValue(tag::kChangeKey, std::move(key)));
         }
-        if (!Find(values, tag::kPredecessorChangeList)) {
-            const auto& key = Find(values, tag::kChangeKey)->Bytes();
+        if (!values.Find(tag::kPredecessorChangeList)) {
+            const auto& key = values.Find(tag::kChangeKey)->Bytes();
             std::vector<uint8_t> list{uint8_t(key.size())};
             list.insert(list.end(), key.begin(), key.end());
-            values.emplace_back(tag::kPredecessorChangeList, std::move(list));
+            values.Add(PropertyValue(tag::kPredecessorChangeList, std::move(list)));
         }
     }
-    if (auto* body = Find(values, tag::kBody); body && !body->IsStream() && body->size() > 0)
-        SetDefault(values,
-                   PropertyValue::String(tag::kPstBodyPrefix, BodyPrefix(body->AsString())));
+    if (auto* body = values.Find(tag::kBody); body && !body->IsStream() && body->size() > 0)
+        values.SetDefault(BodyPrefix(*body));
     // Conversations are tracked by the GUID in the index (the contents row's conversation ID);
     // a message given none starts a conversation of its own, as one Outlook creates does.
-    if (!Find(values, tag::kConversationIndex)) {
-        const PropertyValue* sent = Find(values, tag::kClientSubmitTime);
+    if (!values.Find(tag::kConversationIndex)) {
+        const PropertyValue* sent = values.Find(tag::kClientSubmitTime);
         const uint64_t time = sent ? sent->AsTime() : now;
         std::vector<uint8_t> index{0x01};
         for (int i = 7; i >= 3; --i) index.push_back(uint8_t(time >> (8 * i)));
         const auto guid = RandomKey(random_);
         index.insert(index.end(), guid.begin(), guid.end());
-        values.emplace_back(tag::kConversationIndex, std::move(index));
+        values.Add(PropertyValue(tag::kConversationIndex, std::move(index)));
     }
-    if (IsTrackedIndex(Find(values, tag::kConversationIndex)))
-        SetDefault(values, PropertyValue::Bool(tag::kConversationIndexTracking, true));
-    Set(values, PropertyValue::Int32(tag::kMessageSize, 0));
+    if (IsTrackedIndex(values.Find(tag::kConversationIndex)))
+        values.SetDefault(PropertyValue::Bool(tag::kConversationIndexTracking, true));
+    values.Set(PropertyValue::Int32(tag::kMessageSize, 0));
 
     // The size is known once the PC is laid out; it is a fixed-size value, so setting it does
     // not change the layout.
     std::set<Nid> before;
     for (const auto& [subNid, entry] : subnodes) before.insert(subNid);
-    ltp::PropertyContext pc(db, subnodes, values);
+    ltp::PropertyContext pc(db, subnodes, values.all());
     for (const auto& [subNid, entry] : subnodes)
         if (!before.contains(subNid)) subnodeBytes += db.StreamSize(entry.data);
     const auto messageSize =
         PropertyValue::Int32(tag::kMessageSize, ClampSize(pc.DataSize() + subnodeBytes));
     pc.Set(messageSize);
-    Set(values, messageSize);
+    values.Set(messageSize);
     const ndb::Bid data = pc.Write();
-    pcValues.clear();
-    for (auto& v : values)
-        if (!v.IsStream()) pcValues.push_back(std::move(v));
     return {nid, data, db.WriteSubnodes(subnodes), 0};
 }
 
@@ -348,25 +373,29 @@ Nid MessageStore::AddMessage(Nid folderNid, const MessageContent& message) {
     auto& table = Contents(f);
     if (f.parent != f.nid && f.parent != 0) Hierarchy(GetFolder(f.parent));
     const Nid nid = db_->AllocateNid(ndb::kNidTypeNormalMessage);
-    std::vector<PropertyValue> values;
+    MessageValues values;
     ndb::NodeEntry entry = WriteMessage(nid, message, values);
     entry.parent = folderNid;
-    std::vector<PropertyValue> row;
-    for (const auto& v : values)
-        if (table.HasColumn(v.Tag()) && v.Tag() != ltp::TableContext::kRowIdTag &&
-            v.Tag() != ltp::TableContext::kRowVerTag)
+    std::vector<const PropertyValue*> row;
+    for (const PropertyValue* v : values.all())
+        if (!v->IsStream() && table.HasColumn(v->Tag()) &&
+            v->Tag() != ltp::TableContext::kRowIdTag && v->Tag() != ltp::TableContext::kRowVerTag)
             row.push_back(v);
-    const PropertyValue* index = Find(values, tag::kConversationIndex);
-    const PropertyValue* tracking = Find(values, tag::kConversationIndexTracking);
+    const PropertyValue* index = values.Find(tag::kConversationIndex);
+    const PropertyValue* tracking = values.Find(tag::kConversationIndexTracking);
+    PropertyValue conversationId;
     if (IsTrackedIndex(index) && tracking && tracking->AsBool() &&
         table.HasColumn(tag::kConversationId)) {
         const auto& b = index->Bytes();
-        row.emplace_back(tag::kConversationId, std::vector<uint8_t>(b.begin() + 6, b.begin() + 22));
+        conversationId = PropertyValue(tag::kConversationId,
+                                       std::vector<uint8_t>(b.begin() + 6, b.begin() + 22));
+        row.push_back(&conversationId);
     }
-    row.push_back(NextRowVersion());
+    const PropertyValue version = NextRowVersion();
+    row.push_back(&version);
     db_->PutNode(entry);
     try {
-        table.AppendRow(nid, row);
+        table.AppendRowFrom(nid, row);
     } catch (...) {
         db_->RemoveNode(nid);  // its blocks go with the node at the next commit
         throw;
@@ -375,8 +404,8 @@ Nid MessageStore::AddMessage(Nid folderNid, const MessageContent& message) {
     QueueSearchUpdate(kSearchUpdateMessageAdded, folderNid, nid);
 
     bool read = true;
-    for (const auto& v : values)
-        if (v.Tag() == tag::kMessageFlags) read = (v.AsInt32() & kMsgFlagRead) != 0;
+    for (const PropertyValue* v : values.all())
+        if (v->Tag() == tag::kMessageFlags) read = (v->AsInt32() & kMsgFlagRead) != 0;
     auto count = [&f](uint32_t t) {
         auto v = f.pc->Get(PropIdOf(t));
         return v ? uint32_t(v->AsInt32()) : 0u;

@@ -154,6 +154,28 @@ TEST(Heap, ReplaceMovesAnItemOnlyWhenItsBlockIsFull) {
     EXPECT_EQ(heap.Read(c), Pattern(2000, 3));
 }
 
+// A block keeps its items' bytes one after another: an item that grows or shrinks moves the
+// ones after it, which must keep their bytes and HIDs, also when the new bytes are a view of
+// the heap itself.
+TEST(Heap, ItemsResizedInPlaceKeepTheirNeighbours) {
+    MemoryNodeDatabase db;
+    Heap heap(kClientSigPc);
+    Hid a = heap.Allocate(Pattern(40, 1));
+    Hid b = heap.Allocate(Pattern(30, 2));
+    Hid c = heap.Allocate(Pattern(20, 3));
+    EXPECT_EQ(heap.Replace(b, Pattern(300, 4)), b);
+    EXPECT_EQ(heap.Replace(a, heap.View(b)), a);  // b's bytes move while a grows
+    EXPECT_EQ(heap.Replace(c, Pattern(7, 5)), c);
+    heap.Free(b);
+    EXPECT_EQ(heap.Read(a), Pattern(300, 4));
+    EXPECT_EQ(heap.Read(c), Pattern(7, 5));
+    Heap back(db, heap.Write(db));
+    EXPECT_EQ(back.Allocate(Pattern(9, 6)), b);
+    EXPECT_EQ(back.Read(a), Pattern(300, 4));
+    EXPECT_EQ(back.Read(b), Pattern(9, 6));
+    EXPECT_EQ(back.Read(c), Pattern(7, 5));
+}
+
 TEST(Heap, RefusesBadItemsAndCorruptBlocks) {
     MemoryNodeDatabase db;
     Heap heap(kClientSigPc);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "pst/ltp/byte_io.h"
 #include "tests/pst/ltp/memory_node_database.h"
 #include "tests/pst/ltp/test_values.h"
@@ -170,6 +172,27 @@ TEST(PropertyContext, ManyPropertiesSpreadOverSeveralHeapBlocks) {
     PropertyContext pc(db, subnodes, data);
     EXPECT_GT(pc.GetHeap().BlockCount(), 8u);
     ExpectSame(pc.GetAll(), values);
+}
+
+// Values whose records fit one leaf are laid out in one go; a value given twice takes the
+// record-at-a-time way. An inline value repeated as it stands allocates nothing, so both ways
+// must write the same bytes.
+TEST(PropertyContext, ValuesLaidOutAtOnceAsOneAtATime) {
+    auto values = EveryType();
+    std::reverse(values.begin(), values.end());  // stored in the order given, not by id
+    auto written = [](const std::vector<PropertyValue>& v) {
+        MemoryNodeDatabase db;
+        ndb::SubnodeMap subnodes;
+        std::vector<std::vector<uint8_t>> bytes;
+        for (ndb::Bid b : db.DataBlocks(PropertyContext::Write(db, subnodes, v)))
+            bytes.push_back(db.ReadBlock(b));
+        for (const auto& [nid, e] : subnodes)
+            for (ndb::Bid b : db.DataBlocks(e.data)) bytes.push_back(db.ReadBlock(b));
+        return bytes;
+    };
+    auto repeated = values;
+    repeated.push_back(PropertyValue::Int32(MakeTag(0x0002, kPtypInteger32), -123456));
+    EXPECT_EQ(written(values), written(repeated));
 }
 
 }  // namespace
