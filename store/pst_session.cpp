@@ -414,8 +414,10 @@ const pst::messaging::PropertyName& SourceDigestName() {
 size_t DefaultReadingThreads() {
     if (const char* set = std::getenv("EML2PST_READING_THREADS"); set && std::atoi(set) > 0)
         return size_t(std::atoi(set));
+    // Two on two cores all the same: the storing thread waits for the disk now and then, and
+    // two readers finished 6-7% sooner there than one (for 15% more processor time).
     const unsigned cores = std::thread::hardware_concurrency();
-    return cores > 1 ? cores - 1 : 1;
+    return cores > 2 ? cores - 1 : cores == 2 ? 2 : 1;
 }
 
 PstSessionFactory::PstSessionFactory(size_t readingThreads)

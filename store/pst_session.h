@@ -26,8 +26,8 @@ class PstSessionFactory : public SessionFactory {
     size_t readingThreads_;
 };
 
-// One reading thread fewer than the machine has cores (the storing thread takes one), at least
-// one; EML2PST_READING_THREADS sets another number.
+// One reading thread fewer than the machine has cores (the storing thread takes one), but two
+// on two cores and one on one; EML2PST_READING_THREADS sets another number.
 size_t DefaultReadingThreads();
 
 }  // namespace store
