@@ -263,7 +263,7 @@ class PstStore : public Store {
 
 class PstSession : public Session, public Stores {
   public:
-    explicit PstSession(size_t readingThreads = 1) : readingThreads_(readingThreads) {}
+    explicit PstSession(size_t readingThreads) : readingThreads_(readingThreads) {}
 
     std::shared_ptr<Store> LogonPstStore(const std::string& path, int,
                                          const std::string& displayName) override {

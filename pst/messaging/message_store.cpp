@@ -33,8 +33,8 @@ std::array<uint8_t, 16> RandomGuid(std::mt19937_64& engine) {
     return g;
 }
 
-uint64_t RandomSeed() {
-    if (FixedEpoch()) return 0x5EED5EED5EED5EEDull;
+uint64_t RandomSeed(bool fixed) {
+    if (fixed) return 0x5EED5EED5EED5EEDull;
     std::random_device device;
     return (uint64_t(device()) << 32) ^ device() ^
            uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
@@ -103,7 +103,7 @@ void RequireSoundForWriting(const std::filesystem::path& path) {
 }  // namespace
 
 MessageStore::MessageStore(std::unique_ptr<ndb::NodeDatabase> db)
-    : db_(std::move(db)), random_(RandomSeed()) {}
+    : db_(std::move(db)), fixedEpoch_(FixedEpoch()), random_(RandomSeed(fixedEpoch_.has_value())) {}
 MessageStore::~MessageStore() = default;
 
 // A new file takes its name only once it holds a whole committed store: it is built beside it
@@ -113,6 +113,11 @@ MessageStore::~MessageStore() = default;
 std::unique_ptr<MessageStore> MessageStore::Create(const std::filesystem::path& path,
                                                    std::string_view displayName) {
     using ndb::FileHandle;
+    auto make = [displayName](const std::filesystem::path& at) {
+        auto store = CreateOn(ndb::PstFile::Create(at), displayName);
+        store->Commit();
+        return store;
+    };
     const std::string target = fs::Utf8FromPath(path);
     std::error_code ec;
     const bool emptyThere = std::filesystem::exists(path, ec);
@@ -135,14 +140,10 @@ std::unique_ptr<MessageStore> MessageStore::Create(const std::filesystem::path& 
     } catch (const ndb::NdbError& e) {
         // A name too long for the file system with the extra ending: made in place as it is.
         if (e.FileKind() != fs::FileError::Kind::PathTooLong) throw;
-        auto store = CreateOn(ndb::PstFile::Create(path), displayName);
-        store->Commit();
-        return store;
+        return make(path);
     }
     try {
-        auto store = CreateOn(ndb::PstFile::Create(building), displayName);
-        store->Commit();
-        store->Close();
+        make(building)->Close();
     } catch (...) {
         std::filesystem::remove(building, ec);
         throw;

@@ -185,7 +185,10 @@ class MessageStore {
     // a counter, so that no two changes anywhere share one.
     std::vector<uint8_t> changeReplica_;
     uint64_t changeCounter_ = 0;
-    std::mt19937_64 random_;  // GUIDs and keys; seeded at random unless FixedEpoch()
+    // FixedEpoch() as the store was opened: the time it writes and the seed of its GUIDs and
+    // keys (random without it).
+    std::optional<int64_t> fixedEpoch_;
+    std::mt19937_64 random_;
     uint32_t autoCommitInterval_ = kDefaultAutoCommitInterval;
     uint32_t sinceCommit_ = 0;
     bool closed_ = false;

@@ -12,7 +12,6 @@
 #include "pst/ltp/table_context.h"
 #include "pst/messaging/errors.h"
 #include "pst/messaging/message_store.h"
-#include "pst/messaging/reproducible.h"
 #include "pst/messaging/store_folder.h"
 #include "pst/messaging/table_templates.h"
 #include "pst/messaging/well_known.h"
@@ -147,10 +146,11 @@ int32_t ClampSize(uint64_t size) {
     return int32_t(std::min<uint64_t>(size, 0x7FFFFFFF));
 }
 
-uint64_t FileTimeNow() {
+// Now, or the fixed moment of a reproducible run.
+uint64_t FileTimeNow(std::optional<int64_t> fixed) {
     using namespace std::chrono;
     constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
-    if (const auto fixed = FixedEpoch()) return uint64_t(*fixed) * 10000000 + kUnixEpochAsFileTime;
+    if (fixed) return uint64_t(*fixed) * 10000000 + kUnixEpochAsFileTime;
     const auto unix100ns =
         duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count() / 100;
     return uint64_t(unix100ns) + kUnixEpochAsFileTime;
@@ -298,7 +298,7 @@ ndb::NodeEntry MessageStore::WriteMessage(Nid nid, const MessageContent& message
     values.SetDefault(PropertyValue::StringUtf8(tag::kMessageClass, "IPM.Note"));
     values.SetDefault(PropertyValue::Int32(tag::kMessageStatus, 0));
     values.SetDefault(PropertyValue(tag::kSearchKey, RandomKey(random_)));
-    const uint64_t now = FileTimeNow();
+    const uint64_t now = FileTimeNow(fixedEpoch_);
     values.SetDefault(PropertyValue::Time(tag::kCreationTime, now));
     values.SetDefault(PropertyValue::Time(tag::kLastModificationTime, now));
     values.SetDefault(PropertyValue::String(0x0E04001F, DisplayList(recipients, 1)));
