@@ -1,5 +1,6 @@
 #include "pst/ltp/property.h"
 
+#include <array>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -17,15 +18,15 @@ namespace pst {
 namespace {
 
 template <typename T>
-std::vector<uint8_t> LittleEndian(T v) {
-    std::vector<uint8_t> out(sizeof(T));
+PropertyValue LittleEndian(uint32_t tag, T v) {
+    std::array<uint8_t, sizeof(T)> out;
     uint64_t u = 0;
     std::memcpy(&u, &v, sizeof(T));
     for (size_t i = 0; i < sizeof(T); ++i) out[i] = uint8_t(u >> (8 * i));
-    return out;
+    return PropertyValue(tag, std::span<const uint8_t>(out));
 }
 
-uint64_t ReadLittleEndian(const std::vector<uint8_t>& b, size_t n) {
+uint64_t ReadLittleEndian(std::span<const uint8_t> b, size_t n) {
     if (b.size() < n) throw std::runtime_error("property value too short for its type");
     uint64_t u = 0;
     for (size_t i = 0; i < n; ++i) u |= uint64_t(b[i]) << (8 * i);
@@ -177,23 +178,33 @@ std::vector<uint8_t> MultiValued(const std::vector<std::vector<uint8_t>>& values
 
 }  // namespace
 
+PropertyValue::PropertyValue(uint32_t tag, std::span<const uint8_t> bytes) : tag_(tag) {
+    if (bytes.size() <= kSmall) {
+        inline_ = true;
+        smallSize_ = uint8_t(bytes.size());
+        std::copy(bytes.begin(), bytes.end(), small_.begin());
+    } else {
+        bytes_.assign(bytes.begin(), bytes.end());
+    }
+}
+
 PropertyValue PropertyValue::Int16(uint32_t tag, int16_t v) {
-    return {tag, LittleEndian(v)};
+    return LittleEndian(tag, v);
 }
 PropertyValue PropertyValue::Int32(uint32_t tag, int32_t v) {
-    return {tag, LittleEndian(v)};
+    return LittleEndian(tag, v);
 }
 PropertyValue PropertyValue::Int64(uint32_t tag, int64_t v) {
-    return {tag, LittleEndian(v)};
+    return LittleEndian(tag, v);
 }
 PropertyValue PropertyValue::Bool(uint32_t tag, bool v) {
-    return {tag, LittleEndian<uint8_t>(v ? 1 : 0)};
+    return LittleEndian<uint8_t>(tag, v ? 1 : 0);
 }
 PropertyValue PropertyValue::Double(uint32_t tag, double v) {
-    return {tag, LittleEndian(v)};
+    return LittleEndian(tag, v);
 }
 PropertyValue PropertyValue::Time(uint32_t tag, uint64_t filetime) {
-    return {tag, LittleEndian(filetime)};
+    return LittleEndian(tag, filetime);
 }
 PropertyValue PropertyValue::String(uint32_t tag, std::u16string_view text) {
     std::vector<uint8_t> out;
@@ -205,13 +216,13 @@ PropertyValue PropertyValue::StringUtf8(uint32_t tag, std::string_view utf8) {
     // Never more UTF-16 units than UTF-8 bytes; the value is then made at its exact size.
     UnitBuffer buffer(utf8.size());
     const size_t units = DecodeUtf8(utf8, buffer.data());
-    return {tag, std::vector<uint8_t>(buffer.data(), buffer.data() + 2 * units)};
+    return {tag, std::span<const uint8_t>(buffer.data(), 2 * units)};
 }
 PropertyValue PropertyValue::Binary(uint32_t tag, std::span<const uint8_t> data) {
-    return {tag, std::vector<uint8_t>(data.begin(), data.end())};
+    return {tag, data};
 }
 PropertyValue PropertyValue::Guid(uint32_t tag, std::span<const uint8_t, 16> guid) {
-    return {tag, std::vector<uint8_t>(guid.begin(), guid.end())};
+    return {tag, std::span<const uint8_t>(guid)};
 }
 PropertyValue PropertyValue::MultiString(uint32_t tag, const std::vector<std::u16string>& values) {
     std::vector<std::vector<uint8_t>> raw;
@@ -235,24 +246,25 @@ PropertyValue PropertyValue::Stream(uint32_t tag, uint64_t size, ByteProducer pr
 }
 
 int32_t PropertyValue::AsInt32() const {
-    return int32_t(ReadLittleEndian(bytes_, 4));
+    return int32_t(ReadLittleEndian(Bytes(), 4));
 }
 int64_t PropertyValue::AsInt64() const {
-    return int64_t(ReadLittleEndian(bytes_, 8));
+    return int64_t(ReadLittleEndian(Bytes(), 8));
 }
 bool PropertyValue::AsBool() const {
-    return ReadLittleEndian(bytes_, 1) != 0;
+    return ReadLittleEndian(Bytes(), 1) != 0;
 }
 uint64_t PropertyValue::AsTime() const {
-    return ReadLittleEndian(bytes_, 8);
+    return ReadLittleEndian(Bytes(), 8);
 }
 std::u16string PropertyValue::AsString() const {
-    std::u16string s(bytes_.size() / 2, u'\0');
+    const ValueBytes b = Bytes();
+    std::u16string s(b.size() / 2, u'\0');
     if constexpr (std::endian::native == std::endian::little) {
-        if (!s.empty()) std::memcpy(s.data(), bytes_.data(), 2 * s.size());
+        if (!s.empty()) std::memcpy(s.data(), b.data(), 2 * s.size());
         return s;
     }
-    for (size_t i = 0; i < s.size(); ++i) s[i] = char16_t(bytes_[2 * i] | (bytes_[2 * i + 1] << 8));
+    for (size_t i = 0; i < s.size(); ++i) s[i] = char16_t(b[2 * i] | (b[2 * i + 1] << 8));
     return s;
 }
 std::string PropertyValue::AsUtf8() const {

@@ -123,9 +123,10 @@ PropertyValue PropertyContext::Decode(uint16_t id, const Record& r) const {
     uint32_t tag = MakeTag(id, r.type);
     switch (PcValueKind(r.type)) {
         case ValueKind::kInline: {
-            std::vector<uint8_t> b;
-            AppendLe(b, r.value, InlineSize(r.type));
-            return PropertyValue(tag, std::move(b));
+            std::array<uint8_t, 8> b{};
+            const size_t n = InlineSize(r.type);
+            PutLe(b, 0, r.value, n);
+            return PropertyValue(tag, std::span<const uint8_t>(b.data(), n));
         }
         case ValueKind::kFixedHid:
             return PropertyValue(tag, heap_.Read(r.value));

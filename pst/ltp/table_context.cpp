@@ -305,8 +305,7 @@ void TableContext::ClearCell(std::vector<uint8_t>& row, const TcColumn& c) {
 PropertyValue TableContext::Decode(std::span<const uint8_t> row, const TcColumn& c) const {
     uint16_t type = PropTypeOf(c.tag);
     if (IsHnidColumn(type)) return PropertyValue(c.tag, values_.Load(Get32(row, c.ibData)));
-    return PropertyValue(
-        c.tag, std::vector<uint8_t>(row.begin() + c.ibData, row.begin() + c.ibData + c.cbData));
+    return PropertyValue(c.tag, row.subspan(c.ibData, c.cbData));
 }
 
 std::optional<size_t> TableContext::FindRow(uint32_t rowId) const {

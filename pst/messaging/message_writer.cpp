@@ -127,13 +127,12 @@ bool IsTrackedIndex(const PropertyValue* index) {
 // Outlook's preview of a message: the plain body's first 255 characters as they stand, taken
 // from the body's UTF-16LE bytes without a copy of the whole body.
 PropertyValue BodyPrefix(const PropertyValue& body) {
-    const std::vector<uint8_t>& bytes = body.Bytes();
+    const ValueBytes bytes = body.Bytes();
     const size_t units = bytes.size() / 2;
     size_t n = std::min<size_t>(units, 255);
     const auto unit = [&bytes](size_t i) { return bytes[2 * i] | (bytes[2 * i + 1] << 8); };
     if (n < units && n > 0 && unit(n - 1) >= 0xD800 && unit(n - 1) < 0xDC00) --n;
-    return PropertyValue(tag::kPstBodyPrefix,
-                         std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(2 * n)));
+    return PropertyValue(tag::kPstBodyPrefix, bytes.first(2 * n));
 }
 
 uint64_t StreamBytes(const ndb::NodeDatabase& db, const ndb::SubnodeMap& subnodes) {
@@ -386,9 +385,7 @@ Nid MessageStore::AddMessage(Nid folderNid, const MessageContent& message) {
     PropertyValue conversationId;
     if (IsTrackedIndex(index) && tracking && tracking->AsBool() &&
         table.HasColumn(tag::kConversationId)) {
-        const auto& b = index->Bytes();
-        conversationId = PropertyValue(tag::kConversationId,
-                                       std::vector<uint8_t>(b.begin() + 6, b.begin() + 22));
+        conversationId = PropertyValue(tag::kConversationId, index->Bytes().subspan(6, 16));
         row.push_back(&conversationId);
     }
     const PropertyValue version = NextRowVersion();

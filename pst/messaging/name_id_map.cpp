@@ -123,13 +123,11 @@ NameIdMap NameIdMap::Prefilled() {
 }
 
 NameIdMap NameIdMap::FromProperties(const std::vector<PropertyValue>& props) {
-    const std::vector<uint8_t>* guidStream = nullptr;
-    const std::vector<uint8_t>* entryStream = nullptr;
-    const std::vector<uint8_t>* stringStream = nullptr;
+    std::optional<ValueBytes> guidStream, entryStream, stringStream;
     for (const auto& p : props) {
-        if (p.Tag() == 0x00020102) guidStream = &p.Bytes();
-        if (p.Tag() == 0x00030102) entryStream = &p.Bytes();
-        if (p.Tag() == 0x00040102) stringStream = &p.Bytes();
+        if (p.Tag() == 0x00020102) guidStream = p.Bytes();
+        if (p.Tag() == 0x00030102) entryStream = p.Bytes();
+        if (p.Tag() == 0x00040102) stringStream = p.Bytes();
     }
     if (!entryStream) throw MessagingError("name-to-id map: no entry stream (0x00030102)");
     NameIdMap map;
@@ -142,7 +140,7 @@ NameIdMap NameIdMap::FromProperties(const std::vector<PropertyValue>& props) {
             map.guids_.push_back(g);
         }
     }
-    if (stringStream) map.strings_ = *stringStream;
+    if (stringStream) map.strings_.assign(stringStream->begin(), stringStream->end());
     if (entryStream->size() % 8)
         throw MessagingError("name-to-id map: entry stream size is not a multiple of 8");
     for (size_t i = 0; i < entryStream->size(); i += 8) {

@@ -277,7 +277,7 @@ MessageView ViewFromContent(const pm::MessageContent& content) {
             continue;
         }
         const auto* data = a.props.Find(kAttachDataBinary);
-        const auto& bytes = data ? data->Bytes() : std::vector<uint8_t>{};
+        const pst::ValueBytes bytes = data ? data->Bytes() : pst::ValueBytes();
         const std::string name = Utf8(a.props, kAttachLongFilename);
         view.attachments.push_back({Sha256(bytes.data(), bytes.size()), false, name});
         if (name == kSignedEntityName && Utf8(a.props, kAttachMimeTag) == "multipart/signed") {

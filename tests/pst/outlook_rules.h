@@ -171,7 +171,7 @@ class OutlookRules {
             return;
         }
         bool listed = false;
-        const auto& b = list ? list->Bytes() : std::vector<uint8_t>{};
+        const ValueBytes b = list ? list->Bytes() : ValueBytes();
         size_t at = 0;
         while (at < b.size() && at + 1 + b[at] <= b.size()) {
             listed = listed || std::equal(b.begin() + at + 1, b.begin() + at + 1 + b[at],
@@ -288,7 +288,7 @@ class OutlookRules {
                     sum += apc.ValueSize(uint16_t(t >> 16));
                     continue;
                 }
-                const auto b = apc.Get(0x3701)->Bytes();
+                const std::vector<uint8_t> b = apc.Get(0x3701)->Bytes();
                 const uint32_t embeddedNid = b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24;
                 const uint32_t objectSize = b[4] | b[5] << 8 | b[6] << 16 | uint32_t(b[7]) << 24;
                 const auto e = attachSub.find(embeddedNid);

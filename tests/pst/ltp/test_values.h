@@ -56,7 +56,7 @@ inline std::vector<PropertyValue> EveryType() {
         PropertyValue(MakeTag(0x0017, kPtypMultipleInteger32), Le(0x0000000200000001, 8)),
         PropertyValue(MakeTag(0x0018, kPtypMultiple | kPtypTime), Bytes(24, 5)),
         PropertyValue(MakeTag(0x0019, kPtypMultiple | kPtypGuid), Bytes(32, 6)),
-        PropertyValue(MakeTag(0x001A, kPtypMultipleString), {}),
+        PropertyValue(MakeTag(0x001A, kPtypMultipleString), std::vector<uint8_t>{}),
     };
 }
 

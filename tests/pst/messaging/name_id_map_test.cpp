@@ -80,7 +80,7 @@ TEST(NameIdMapTest, MalformedStreamsAreRejected) {
     auto props = NameIdMap::Prefilled().ToProperties();
     for (auto& p : props) {
         if (p.Tag() == 0x00030102) {
-            auto bytes = p.Bytes();
+            std::vector<uint8_t> bytes = p.Bytes();
             bytes[8 * 9 + 4] = 0xFF;  // entry 9 names GUID 127, beyond the stream
             p = PropertyValue(p.Tag(), bytes);
         }

@@ -100,7 +100,7 @@ TEST(StoreVerifierTest, CatchesAFolderMissingFromItsParent) {
 TEST(StoreVerifierTest, CatchesBrokenStoreEntriesAndNameMap) {
     auto report = Damaged([](ndb::PstFile& db, const Fixture&) {
         EditPc(db, nid::kMessageStore, [](ltp::PropertyContext& pc) {
-            auto entry = pc.Get(PropIdOf(tag::kIpmWastebasketEntryId))->Bytes();
+            std::vector<uint8_t> entry = pc.Get(PropIdOf(tag::kIpmWastebasketEntryId))->Bytes();
             entry[21] ^= 0x10;  // a NID no node has
             pc.Set(PropertyValue(tag::kIpmWastebasketEntryId, entry));
         });
