@@ -75,6 +75,12 @@ class File {
     uint64_t Size() const;
     // Seconds since 1970-01-01 UTC.
     int64_t ModifiedTime() const;
+    // Both with one query of the system (a file read once asks for both).
+    struct Status {
+        uint64_t size = 0;
+        int64_t modified = 0;  // as ModifiedTime()
+    };
+    Status GetStatus() const;
     // False when the file is marked read-only, which some users (root) could still open for
     // writing.
     bool HasWritePermission() const;

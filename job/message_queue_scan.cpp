@@ -72,8 +72,8 @@ std::vector<std::string> ListFolder(const std::string& folder, const std::string
             std::string n = record.FileName;
             if (IsDots(n)) continue;
             shell.Yield();
-            uint32_t attributes = fs::GetPathAttributes(folder + n);
-            if (attributes & fs::kAttrDirectory) {
+            // The listing's own attributes: asking the system again per entry cost as much.
+            if (record.Attributes & fs::kAttrDirectory) {
                 shell.Yield();
                 names.push_back(n);
                 result.folders.Add(folder + n, "Z" + std::to_string(folderCounter));
@@ -97,8 +97,7 @@ std::vector<std::string> ListFolder(const std::string& folder, const std::string
         do {
             shell.Yield();
             std::string n = files.FileName;
-            uint32_t attributes = fs::GetPathAttributes(folder + n);
-            if (!IsDots(n) && (attributes & fs::kAttrDirectory) == 0) {
+            if (!IsDots(n) && (files.Attributes & fs::kAttrDirectory) == 0) {
                 shell.Yield();
                 if (!maildirPart && MayBeMbox(n) &&
                     QueueMbox(folder + n, fileCounter, result, observer, shell))

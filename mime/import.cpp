@@ -299,8 +299,9 @@ ImportResult ImportMessageFile(const std::string& path, const ImportOptions& opt
         uint64_t fileSize = 0;
         int64_t modified = 0;
         try {
-            fileSize = file.file().Size();
-            modified = file.file().ModifiedTime();
+            const fs::File::Status status = file.file().GetStatus();
+            fileSize = status.size;
+            modified = status.modified;
         } catch (const fs::FileError& e) {
             result.error = "cannot read " + path + ": " + e.what();
             return result;

@@ -250,8 +250,9 @@ ImportResult ImportMboxMessage(const std::string& path, uint64_t offset, uint64_
         int64_t modified = 0;
         try {
             file = fs::File::Open(path, fs::File::Mode::Read);
-            fileSize = file.Size();
-            modified = file.ModifiedTime();
+            const fs::File::Status status = file.GetStatus();
+            fileSize = status.size;
+            modified = status.modified;
         } catch (const fs::FileError& e) {
             result.error = "cannot read " + path + ": " + e.what();
             return result;

@@ -93,7 +93,8 @@ File File::Open(const std::string& utf8Path, Mode mode) {
     File file(fd, utf8Path);
     if (::fstat(fd, &st) != 0) ThrowErrno();
     RequireRegular(st);
-    if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) ThrowErrno();
+    // O_NONBLOCK is the only status flag it was opened with.
+    if (::fcntl(fd, F_SETFL, 0) != 0) ThrowErrno();
     return file;
 }
 
@@ -172,9 +173,13 @@ uint64_t File::Size() const {
 }
 
 int64_t File::ModifiedTime() const {
+    return GetStatus().modified;
+}
+
+File::Status File::GetStatus() const {
     struct stat st {};
     if (::fstat(Fd(handle_), &st) != 0) ThrowErrno();
-    return int64_t(st.st_mtime);
+    return {uint64_t(st.st_size), int64_t(st.st_mtime)};
 }
 
 bool File::HasWritePermission() const {

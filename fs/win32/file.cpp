@@ -250,9 +250,15 @@ uint64_t File::Size() const {
 }
 
 int64_t File::ModifiedTime() const {
-    const FILETIME t = InfoOf(handle_).ftLastWriteTime;
+    return GetStatus().modified;
+}
+
+File::Status File::GetStatus() const {
+    const BY_HANDLE_FILE_INFORMATION info = InfoOf(handle_);
+    const FILETIME t = info.ftLastWriteTime;
     const int64_t ticks = int64_t((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime);
-    return (ticks - kUnixEpochAsFileTime) / 10000000;
+    return {(uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+            (ticks - kUnixEpochAsFileTime) / 10000000};
 }
 
 bool File::HasWritePermission() const {
