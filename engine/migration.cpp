@@ -362,8 +362,9 @@ Migration::Outcome Migration::ImportMessages() {
     run_.MessageIndex = 1;
     importFolder_.reset();
     parked_ = {};
-    // The reading thread learns the coming files a batch at a time rather than all at once, so
-    // no second copy of the whole queue is held.
+    // The reading threads learn the coming files a batch at a time rather than all at once, so
+    // no second copy of the whole queue is held; the next batch is handed on half a batch
+    // before they reach its end, so that they never run dry.
     const KeyedQueue& queue = window_.scan.messages;
     size_t announced = 0;  // queue entries handed on so far
     auto announce = [&] {
@@ -394,7 +395,7 @@ Migration::Outcome Migration::ImportMessages() {
             announced = i;
             announceAgain_ = false;
         }
-        if (i == announced) announce();
+        if (announced < queue.Count() && announced <= i + kReadAheadBatch / 2) announce();
         const std::string value(queue.Value(i));
         const SourceEntry entry = entries_.Classify(value);
         if (entry.IsMessage()) ImportOne(value, entry, utils.get());

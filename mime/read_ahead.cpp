@@ -28,7 +28,7 @@ uint64_t HeldBytes(const pst::messaging::MessageContent& content) {
 
 ReadAhead::ReadAhead(std::vector<std::string> paths, size_t depth, ImportOptions options,
                      uint64_t byteBudget, Importer importer, size_t workers)
-    : paths_(std::move(paths)),
+    : paths_(std::make_move_iterator(paths.begin()), std::make_move_iterator(paths.end())),
       depth_(std::max<size_t>(depth, 1)),
       options_(options),
       importer_(importer ? std::move(importer) : Importer(ImportMessageFile)),
@@ -55,12 +55,15 @@ void ReadAhead::run() {
         // no result after it can be waiting, so nothing holds the budget.
         ++workersWaiting_;
         workerCv_.wait(lock, [&] {
-            return stop_ || (std::max(start_, next_) < next_ + depth_ && readyBytes_ < byteBudget_);
+            const size_t from = std::max(start_, next_);
+            return stop_ || (from < base_ + paths_.size() && from < next_ + depth_ &&
+                             readyBytes_ < byteBudget_);
         });
         --workersWaiting_;
+        if (stop_) return;
         start_ = std::max(start_, next_);
-        if (stop_ || start_ >= paths_.size()) return;
         const size_t position = start_++;
+        const std::string path = paths_[position - base_];  // the caller may drop it meanwhile
         std::vector<pst::messaging::MessageContent> done = std::move(recycled_);
         recycled_.clear();
         recycledBytes_ = 0;
@@ -68,9 +71,9 @@ void ReadAhead::run() {
         done.clear();  // freed by a reading thread
         ImportResult result;
         try {
-            result = importer_(paths_[position], options_);
+            result = importer_(path, options_);
         } catch (...) {
-            result.error = "cannot import " + paths_[position];  // the caller may try again
+            result.error = "cannot import " + path;  // the caller may try again
         }
         lock.lock();
         if (position >= next_) {
@@ -99,12 +102,23 @@ void ReadAhead::recycle(pst::messaging::MessageContent content) {
     recycled_.push_back(std::move(content));
 }
 
+void ReadAhead::append(std::vector<std::string> paths) {
+    std::lock_guard lock(mutex_);
+    paths_.insert(paths_.end(), std::make_move_iterator(paths.begin()),
+                  std::make_move_iterator(paths.end()));
+    if (workersWaiting_ > 0) workerCv_.notify_all();
+}
+
 std::optional<ImportResult> ReadAhead::take(const std::string& path) {
     std::unique_lock lock(mutex_);
-    auto it = std::find(paths_.begin() + std::ptrdiff_t(std::min(next_, paths_.size())),
-                        paths_.end(), path);
+    // Entries before next_ were taken or passed over: they are not looked at again.
+    while (base_ < next_ && !paths_.empty()) {
+        paths_.pop_front();
+        ++base_;
+    }
+    auto it = std::find(paths_.begin(), paths_.end(), path);
     if (it == paths_.end()) return std::nullopt;
-    const size_t position = size_t(it - paths_.begin());
+    const size_t position = base_ + size_t(it - paths_.begin());
     const bool skipped = position > next_;
     next_ = position;
     auto drop = [&](std::map<size_t, Ready>::iterator at) {

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -36,6 +37,9 @@ class ReadAhead {
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
+    // More files at the end of the list: the workers go on with them without a pause.
+    void append(std::vector<std::string> paths);
+
     // The import of `path` when it is still ahead in the list (entries passed over are
     // dropped); nothing when it is not, and the caller imports it itself.
     std::optional<ImportResult> take(const std::string& path);
@@ -49,7 +53,8 @@ class ReadAhead {
     void run();
     void wakeWorkers(bool skipped);  // with the lock held
 
-    const std::vector<std::string> paths_;
+    std::deque<std::string> paths_;  // the list from position base_ on (taken ones go)
+    size_t base_ = 0;
     const size_t depth_;
     const ImportOptions options_;
     const Importer importer_;

@@ -114,8 +114,9 @@ class Session {
     // written them (at the latest at Logoff). A commit that fails throws ComError with
     // kErrWriteFault from the Save or Logoff that made it; those messages are then lost.
     virtual int UncommittedMessages() { return 0; }
-    // The message files about to be imported, in order: a session may read them ahead while
-    // it stores the ones before. Only a hint; imports of other files work as ever.
+    // The message files about to be imported, in order, after those given before: a session
+    // may read them ahead while it stores the ones before. Only a hint; imports of other files
+    // work as ever.
     virtual void ExpectImports(std::vector<std::string> paths) { (void)paths; }
     // The source digests (see Mail::SourceDigest) of every folder of another data file, by the
     // folder's path below the top of its folder tree (names joined with "\", a "\" in a name
