@@ -78,7 +78,8 @@ void Heap::Block::SetItem(size_t i, std::span<const uint8_t> data) {
     }
     const size_t begin = Begin(i), old = SizeOf(i);
     if (data.size() > old) {
-        if (bytes.capacity() == 0) bytes.reserve(1024);
+        // Room for a whole block at once: growing by doubling copied each item three times.
+        if (bytes.capacity() == 0) bytes.reserve(ndb::kMaxBlockData);
         bytes.insert(bytes.begin() + long(begin + old), data.size() - old, 0);
     } else if (data.size() < old) {
         bytes.erase(bytes.begin() + long(begin + data.size()), bytes.begin() + long(begin + old));

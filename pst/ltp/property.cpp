@@ -214,6 +214,14 @@ PropertyValue PropertyValue::String(uint32_t tag, std::u16string_view text) {
 }
 PropertyValue PropertyValue::StringUtf8(uint32_t tag, std::string_view utf8) {
     // Never more UTF-16 units than UTF-8 bytes; the value is then made at its exact size.
+    // Short text (subjects, names, addresses) is converted on the stack: the shared buffers'
+    // lock was contended by the reading threads.
+    constexpr size_t kStackUnits = 512;
+    if (utf8.size() <= kStackUnits) {
+        uint8_t units[2 * kStackUnits];
+        const size_t n = DecodeUtf8(utf8, units);
+        return {tag, std::span<const uint8_t>(units, 2 * n)};
+    }
     UnitBuffer buffer(utf8.size());
     const size_t units = DecodeUtf8(utf8, buffer.data());
     return {tag, std::span<const uint8_t>(buffer.data(), 2 * units)};
