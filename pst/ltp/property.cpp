@@ -248,9 +248,14 @@ PropertyValue PropertyValue::MultiBinary(uint32_t tag,
 PropertyValue PropertyValue::Stream(uint32_t tag, uint64_t size, ByteProducer producer) {
     PropertyValue v;
     v.tag_ = tag;
-    v.streamSize_ = size;
-    v.producer_ = std::move(producer);
+    if (producer)  // without one it is an empty value
+        v.stream_ = std::make_shared<const StreamSource>(StreamSource{size, std::move(producer)});
     return v;
+}
+
+const ByteProducer& PropertyValue::Producer() const {
+    static const ByteProducer none;
+    return stream_ ? stream_->producer : none;
 }
 
 int32_t PropertyValue::AsInt32() const {

@@ -89,12 +89,12 @@ class PropertyValue {
     uint32_t Tag() const { return tag_; }
     uint16_t Id() const { return PropIdOf(tag_); }
     uint16_t Type() const { return PropTypeOf(tag_); }
-    bool IsStream() const { return static_cast<bool>(producer_); }
-    uint64_t size() const { return IsStream() ? streamSize_ : Bytes().size(); }
+    bool IsStream() const { return stream_ != nullptr; }
+    uint64_t size() const { return stream_ ? stream_->size : Bytes().size(); }
     ValueBytes Bytes() const {  // empty for a stream
         return inline_ ? ValueBytes(small_.data(), smallSize_) : ValueBytes(bytes_);
     }
-    const ByteProducer& Producer() const { return producer_; }
+    const ByteProducer& Producer() const;  // empty unless a stream
 
     int32_t AsInt32() const;
     int64_t AsInt64() const;
@@ -111,8 +111,13 @@ class PropertyValue {
     uint8_t smallSize_ = 0;
     std::array<uint8_t, kSmall> small_{};
     std::vector<uint8_t> bytes_;
-    uint64_t streamSize_ = 0;
-    ByteProducer producer_;
+    // Streams are rare: kept out of line, and shared by copies (they never change), so that
+    // a message's values are scanned and moved in less memory.
+    struct StreamSource {
+        uint64_t size;
+        ByteProducer producer;
+    };
+    std::shared_ptr<const StreamSource> stream_;
 };
 
 // UTF-8 <-> UTF-16 without loss for valid text; invalid UTF-8 bytes become U+FFFD.
