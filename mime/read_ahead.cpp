@@ -54,11 +54,7 @@ void ReadAhead::run() {
         // than the budget. This ends: when the caller waits for a file no worker has started,
         // no result after it can be waiting, so nothing holds the budget.
         ++workersWaiting_;
-        workerCv_.wait(lock, [&] {
-            const size_t from = std::max(start_, next_);
-            return stop_ || (from < base_ + paths_.size() && from < next_ + depth_ &&
-                             readyBytes_ < byteBudget_);
-        });
+        workerCv_.wait(lock, [&] { return stop_ || mayStart(); });
         --workersWaiting_;
         if (stop_) return;
         start_ = std::max(start_, next_);
@@ -81,8 +77,17 @@ void ReadAhead::run() {
             ready_.emplace(position, Ready{bytes, std::move(result)});
             readyBytes_ += bytes;
         }
-        if (callerWaiting_) callerCv_.notify_one();
+        // A waiting caller is woken once a few results are there for it, or once no more can
+        // come soon: waking it for every message cost both threads more than the message.
+        if (callerWaiting_ && !ready_.empty() && ready_.begin()->first == next_ &&
+            (ready_.size() >= kWakeBatch || !mayStart() || workersWaiting_ > 0))
+            callerCv_.notify_one();
     }
+}
+
+bool ReadAhead::mayStart() const {
+    const size_t from = std::max(start_, next_);
+    return from < base_ + paths_.size() && from < next_ + depth_ && readyBytes_ < byteBudget_;
 }
 
 // Workers are woken only once the caller has taken half of their lead (or passed over

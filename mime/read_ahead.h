@@ -51,6 +51,8 @@ class ReadAhead {
 
   private:
     void run();
+    bool mayStart() const;  // whether a worker may read another file now (with the lock held)
+    static constexpr size_t kWakeBatch = 16;
     void wakeWorkers(bool skipped);  // with the lock held
 
     std::deque<std::string> paths_;  // the list from position base_ on (taken ones go)
