@@ -51,7 +51,9 @@ std::vector<uint8_t> OneOffEntryId(const Mailbox& mailbox) {
 }
 
 std::vector<uint8_t> SmtpSearchKey(std::string_view address) {
-    std::vector<uint8_t> out{'S', 'M', 'T', 'P', ':'};
+    std::vector<uint8_t> out;
+    out.reserve(address.size() + 6);
+    out.assign({'S', 'M', 'T', 'P', ':'});
     for (char c : address) out.push_back(uint8_t(c >= 'a' && c <= 'z' ? c - 32 : c));
     out.push_back(0);
     return out;
@@ -76,8 +78,8 @@ void SetAddressGroup(pst::messaging::PropertySet& props, const AddressTags& tags
     props.Set(PropertyValue::StringUtf8(tags.name, mailbox.name));
     props.Set(PropertyValue::StringUtf8(tags.emailAddress, mailbox.address));
     props.Set(PropertyValue::StringUtf8(tags.addrType, "SMTP"));
-    props.Set(PropertyValue::Binary(tags.entryId, OneOffEntryId(mailbox)));
-    props.Set(PropertyValue::Binary(tags.searchKey, SmtpSearchKey(mailbox.address)));
+    props.Set(PropertyValue(tags.entryId, OneOffEntryId(mailbox)));
+    props.Set(PropertyValue(tags.searchKey, SmtpSearchKey(mailbox.address)));
     props.Set(PropertyValue::StringUtf8(tags.smtpAddress, mailbox.address));
 }
 
@@ -92,8 +94,8 @@ pst::messaging::Recipient MakeRecipient(const Mailbox& mailbox, int32_t type, in
     p.Set(PropertyValue::StringUtf8(tag::kAddrType, "SMTP"));
     p.Set(PropertyValue::StringUtf8(tag::kSmtpAddress, mailbox.address));
     p.Set(PropertyValue::Binary(tag::kEntryId, entryId));
-    p.Set(PropertyValue::Binary(tag::kRecordKey, entryId));
-    p.Set(PropertyValue::Binary(tag::kSearchKey, SmtpSearchKey(mailbox.address)));
+    p.Set(PropertyValue(tag::kRecordKey, std::move(entryId)));
+    p.Set(PropertyValue(tag::kSearchKey, SmtpSearchKey(mailbox.address)));
     p.Set(PropertyValue::Int32(tag::kRowId, rowId));
     p.Set(PropertyValue::Bool(tag::kResponsibility, true));
     p.Set(PropertyValue::Int32(tag::kObjectType, 6));   // MAPI_MAILUSER

@@ -199,7 +199,11 @@ std::string Unfold(std::string_view s) {
     out.reserve(s.size());
     for (char c : s)
         if (c != '\r' && c != '\n') out += c;
-    return std::string(Trim(out));
+    const std::string_view kept = Trim(out);
+    if (kept.empty()) return {};
+    out.erase(size_t(kept.data() + kept.size() - out.data()));
+    out.erase(0, size_t(kept.data() - out.data()));
+    return out;
 }
 
 }  // namespace mime
