@@ -72,7 +72,8 @@ std::vector<std::string> ListFolder(const std::string& folder, const std::string
             std::string n = record.FileName;
             if (IsDots(n)) continue;
             shell.Yield();
-            // The listing's own attributes: asking the system again per entry cost as much.
+            // The listing's own attributes: asking the system again per entry cost as much as
+            // the listing. A folder removed since is reported when its own listing fails.
             if (record.Attributes & fs::kAttrDirectory) {
                 shell.Yield();
                 names.push_back(n);
@@ -97,7 +98,10 @@ std::vector<std::string> ListFolder(const std::string& folder, const std::string
         do {
             shell.Yield();
             std::string n = files.FileName;
-            if (!IsDots(n) && (files.Attributes & fs::kAttrDirectory) == 0) {
+            // Asked again rather than taken from the listing: on Windows the listing still
+            // shows a file removed since, which then reads as "no attributes" and is passed over.
+            uint32_t attributes = fs::GetPathAttributes(folder + n);
+            if (!IsDots(n) && (attributes & fs::kAttrDirectory) == 0) {
                 shell.Yield();
                 if (!maildirPart && MayBeMbox(n) &&
                     QueueMbox(folder + n, fileCounter, result, observer, shell))
