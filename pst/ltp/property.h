@@ -64,7 +64,8 @@ class ValueBytes : public std::span<const uint8_t> {
 // UTF-16LE without terminator, multi-valued types as the property context stores them.
 // Large binary values may instead come from a producer (attachment data). Values of up to
 // 16 bytes (numbers, flags, times, GUIDs: about half of a message's) are held in the object
-// itself: a message has hundreds of them, and an allocation each was a fifth of the work.
+// itself rather than in an allocation each; the view Bytes() gives lasts as long as the
+// object, not past a move of it.
 class PropertyValue {
   public:
     PropertyValue() = default;
