@@ -119,6 +119,8 @@ TEST(Headers, DatesAndHeaderBlocks) {
     EXPECT_EQ(NormalizeHeaderBlock("From  : a@b.c\n"), "From  : a@b.c\r\n\r\n");  // a field
     EXPECT_EQ(NormalizeHeaderBlock("A: <x.\nb@c>\nB: 2\n"), "A: <x.\r\n b@c>\r\nB: 2\r\n\r\n");
     EXPECT_EQ(NormalizeHeaderBlock("A\nB"), "A\r\n B\r\n\r\n");
+    EXPECT_EQ(Unfold(" Re: a\r\n long\r\n\tsubject \r\n"), "Re: a long\tsubject");
+    EXPECT_EQ(Unfold(" \r\n\t"), "");
 }
 
 TEST(Names, SanitizedShortAndDefaultNames) {
