@@ -48,9 +48,15 @@ class File {
     // multiple of this, from memory aligned to it, and cover a multiple of it.
     static constexpr size_t kUnbufferedAlignment = 4096;
 
+    struct Status {
+        uint64_t size = 0;
+        int64_t modified = 0;  // as ModifiedTime()
+    };
+
     // Opens a regular file. Anything else (a folder, a pipe, a device) is refused without
-    // waiting for it. Throws FileError.
-    static File Open(const std::string& utf8Path, Mode mode);
+    // waiting for it. Throws FileError. `status`, when given, gets the file's size and time as
+    // the check of what it is found them (a file read once needs no other query).
+    static File Open(const std::string& utf8Path, Mode mode, Status* status = nullptr);
 
     File() = default;
     File(File&& other) noexcept;
@@ -75,12 +81,6 @@ class File {
     uint64_t Size() const;
     // Seconds since 1970-01-01 UTC.
     int64_t ModifiedTime() const;
-    // Both with one query of the system (a file read once asks for both).
-    struct Status {
-        uint64_t size = 0;
-        int64_t modified = 0;  // as ModifiedTime()
-    };
-    Status GetStatus() const;
     // False when the file is marked read-only, which some users (root) could still open for
     // writing.
     bool HasWritePermission() const;

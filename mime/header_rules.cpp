@@ -195,14 +195,12 @@ std::string RemoveWhitespace(std::string_view s) {
 }
 
 std::string Unfold(std::string_view s) {
+    // CR and LF are blanks too: trimming first leaves only inner line breaks to drop.
+    const std::string_view kept = Trim(s);
     std::string out;
-    out.reserve(s.size());
-    for (char c : s)
+    out.reserve(kept.size());
+    for (char c : kept)
         if (c != '\r' && c != '\n') out += c;
-    const std::string_view kept = Trim(out);
-    if (kept.empty()) return {};
-    out.erase(size_t(kept.data() + kept.size() - out.data()));
-    out.erase(0, size_t(kept.data() - out.data()));
     return out;
 }
 

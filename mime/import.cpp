@@ -286,8 +286,9 @@ ImportResult ImportMessageFile(const std::string& path, const ImportOptions& opt
     try {
         EnsureGMime();
         fs::File opened;
+        fs::File::Status status;
         try {
-            opened = fs::File::Open(path, fs::File::Mode::Read);
+            opened = fs::File::Open(path, fs::File::Mode::Read, &status);
         } catch (const fs::FileError& e) {
             using Kind = fs::FileError::Kind;
             const bool notAFile =
@@ -296,16 +297,8 @@ ImportResult ImportMessageFile(const std::string& path, const ImportOptions& opt
             return result;
         }
         FileBytes file(std::move(opened));
-        uint64_t fileSize = 0;
-        int64_t modified = 0;
-        try {
-            const fs::File::Status status = file.file().GetStatus();
-            fileSize = status.size;
-            modified = status.modified;
-        } catch (const fs::FileError& e) {
-            result.error = "cannot read " + path + ": " + e.what();
-            return result;
-        }
+        uint64_t fileSize = status.size;
+        const int64_t modified = status.modified;
         if (fileSize == 0) {
             result.error = "not a message: the file is empty";
             return result;

@@ -246,17 +246,15 @@ ImportResult ImportMboxMessage(const std::string& path, uint64_t offset, uint64_
     try {
         EnsureGMime();
         fs::File file;
-        uint64_t fileSize = 0;
-        int64_t modified = 0;
+        fs::File::Status status;
         try {
-            file = fs::File::Open(path, fs::File::Mode::Read);
-            const fs::File::Status status = file.GetStatus();
-            fileSize = status.size;
-            modified = status.modified;
+            file = fs::File::Open(path, fs::File::Mode::Read, &status);
         } catch (const fs::FileError& e) {
             result.error = "cannot read " + path + ": " + e.what();
             return result;
         }
+        const uint64_t fileSize = status.size;
+        int64_t modified = status.modified;
         if (offset >= fileSize || ReadSome(file, offset, 5) != "From ") {
             result.error = "the mbox file changed since it was scanned: no message starts there";
             return result;

@@ -80,7 +80,7 @@ void ReadAhead::run() {
         // A waiting caller is woken once a few results are there for it, or once no more can
         // come soon: waking it for every message cost both threads more than the message.
         if (callerWaiting_ && !ready_.empty() && ready_.begin()->first == next_ &&
-            (ready_.size() >= kWakeBatch || !mayStart() || workersWaiting_ > 0))
+            (ready_.size() >= kWakeBatch || !mayStart()))
             callerCv_.notify_one();
     }
 }

@@ -340,8 +340,8 @@ class PstSession : public Session, public Stores {
 
     // Up to 256 messages (64 MB at most) ahead: enough for the readers to go on through a
     // commit's flushes, which the small messages of an ordinary mailbox finished 11% sooner for
-    // than with 32 (4 MB more memory).
-    // Later lists go on the end of the first: the readers never stop between them.
+    // than with 32 (4 MB more memory). Later lists go on the end of the first: the readers never
+    // stop between them.
     void ExpectImports(std::vector<std::string> paths) override {
         if (ctx_->readAhead) return ctx_->readAhead->append(std::move(paths));
         ctx_->readAhead = std::make_unique<mime::ReadAhead>(

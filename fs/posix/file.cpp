@@ -69,13 +69,17 @@ void RequireRegular(const struct stat& st) {
     if (!S_ISREG(st.st_mode)) throw FileError(Kind::NotRegularFile, "it is not a regular file");
 }
 
+File::Status StatusFrom(const struct stat& st) {
+    return {uint64_t(st.st_size), int64_t(st.st_mtime)};
+}
+
 int Fd(intptr_t handle) {
     return static_cast<int>(handle);
 }
 
 }  // namespace
 
-File File::Open(const std::string& utf8Path, Mode mode) {
+File File::Open(const std::string& utf8Path, Mode mode, Status* status) {
     int flags = O_CLOEXEC | O_NONBLOCK;
     flags |= mode == Mode::Read ? O_RDONLY : O_RDWR;
     if (mode == Mode::Create) flags |= O_CREAT;
@@ -93,6 +97,7 @@ File File::Open(const std::string& utf8Path, Mode mode) {
     File file(fd, utf8Path);
     if (::fstat(fd, &st) != 0) ThrowErrno();
     RequireRegular(st);
+    if (status) *status = StatusFrom(st);
     // O_NONBLOCK is the only status flag it was opened with.
     if (::fcntl(fd, F_SETFL, 0) != 0) ThrowErrno();
     return file;
@@ -173,13 +178,9 @@ uint64_t File::Size() const {
 }
 
 int64_t File::ModifiedTime() const {
-    return GetStatus().modified;
-}
-
-File::Status File::GetStatus() const {
     struct stat st {};
     if (::fstat(Fd(handle_), &st) != 0) ThrowErrno();
-    return {uint64_t(st.st_size), int64_t(st.st_mtime)};
+    return StatusFrom(st).modified;
 }
 
 bool File::HasWritePermission() const {

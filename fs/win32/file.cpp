@@ -137,9 +137,16 @@ BY_HANDLE_FILE_INFORMATION InfoOf(intptr_t handle) {
     return info;
 }
 
+File::Status StatusFrom(const BY_HANDLE_FILE_INFORMATION& info) {
+    const FILETIME t = info.ftLastWriteTime;
+    const int64_t ticks = int64_t((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    return {(uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+            (ticks - kUnixEpochAsFileTime) / 10000000};
+}
+
 }  // namespace
 
-File File::Open(const std::string& utf8Path, Mode mode) {
+File File::Open(const std::string& utf8Path, Mode mode, Status* status) {
     const win32::Api& api = SystemApi();
     const std::u16string form = CallForm(utf8Path);
     const DWORD access = mode == Mode::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
@@ -163,8 +170,10 @@ File File::Open(const std::string& utf8Path, Mode mode) {
     File file(reinterpret_cast<intptr_t>(h), utf8Path);
     if (api.GetFileType(h) != FILE_TYPE_DISK)
         throw FileError(Kind::NotRegularFile, "it is not a regular file");
-    if (InfoOf(file.handle_).dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    const BY_HANDLE_FILE_INFORMATION info = InfoOf(file.handle_);
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         throw FileError(Kind::Folder, "it is a folder");
+    if (status) *status = StatusFrom(info);
     return file;
 }
 
@@ -250,15 +259,7 @@ uint64_t File::Size() const {
 }
 
 int64_t File::ModifiedTime() const {
-    return GetStatus().modified;
-}
-
-File::Status File::GetStatus() const {
-    const BY_HANDLE_FILE_INFORMATION info = InfoOf(handle_);
-    const FILETIME t = info.ftLastWriteTime;
-    const int64_t ticks = int64_t((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime);
-    return {(uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
-            (ticks - kUnixEpochAsFileTime) / 10000000};
+    return StatusFrom(InfoOf(handle_)).modified;
 }
 
 bool File::HasWritePermission() const {
