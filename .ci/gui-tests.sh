@@ -20,7 +20,10 @@ if [ "$WINDOWS" = 1 ]; then
     export WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8
     # A Wine prefix of its own: each run restarts its server, which must not end other jobs'.
     export WINEPREFIX="$BUILD/wine-gui"
+    # Setting a fresh prefix up goes on in processes that outlive wineboot: wait for them, or
+    # the first runs meet a half-made prefix (programs that Wine cannot start).
     wineboot --init </dev/null >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
 else
     BUILD=$(cd "${1:-build}" && pwd)
     WIZARD="$BUILD/gui/eml2pst-wizard"
@@ -29,9 +32,18 @@ fi
 SHARED=${EML2PST_SHARED_DIR:-$SOURCE/../shared}
 SHOTS="$BUILD/gui-shots"
 
-# A path as the wizard sees it.
+# A path as the wizard sees it. Under Wine, winepath may print Wine's own error text instead
+# of a path when it cannot start: that is retried, then fails, never passed on as a path.
 host() {
-    if [ "$WINDOWS" = 1 ]; then winepath -w "$1"; else echo "$1"; fi
+    [ "$WINDOWS" = 1 ] || { echo "$1"; return; }
+    local path try
+    for try in 1 2 3 4 5; do
+        path=$(winepath -w "$1" 2>/dev/null) || path=""
+        if [[ "$path" =~ ^[A-Za-z]:\\ && "$path" != *$'\n'* ]]; then echo "$path"; return; fi
+        sleep 2
+    done
+    echo "gui-tests: winepath gave no Windows path for $1: $path" >&2
+    return 1
 }
 
 [ -f "$WIZARD" ] || { echo "gui-tests: $WIZARD is not built" >&2; exit 1; }
@@ -53,9 +65,9 @@ play() {
     local script=$1 log=$2 run=("$WIZARD") by=""
     # Paths in the wizard's form first: under Wine that starts the server, without a display.
     local script_path log_path shots_path
-    script_path=$(host "$script")
-    log_path=$(host "$log")
-    shots_path=$(host "$SHOTS")
+    script_path=$(host "$script") || return 1
+    log_path=$(host "$log") || return 1
+    shots_path=$(host "$SHOTS") || return 1
     : >"$log"
     if [ "$WINDOWS" = 1 ]; then
         run=(wine "$WIZARD")

@@ -309,6 +309,9 @@ void ScriptDriver::Shot(const std::string& shotName) {
     const char* by = std::getenv("EML2PST_WIZARD_SHOTS_BY");
     bool ok = false;
     if (by && std::string(by) == "toolkit") {
+        // A picture that cannot be saved is logged here; the toolkit's own error box would be
+        // modal and leave every window of the script disabled.
+        wxLogNull quiet;
         ok = SaveWindowsPicture(file);
     } else {
         // The screen as the X server has it; a sub-process, so no event loop runs meanwhile.
